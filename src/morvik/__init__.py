@@ -1,0 +1,1 @@
+"""morvik: view controls for a desktop CAD host."""

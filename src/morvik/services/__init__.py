@@ -1,0 +1,1 @@
+"""Services of the morvik host."""

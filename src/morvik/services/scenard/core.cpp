@@ -1,0 +1,97 @@
+// The Scenard class object: constructor, the ten fields and the accessors.
+#include "bound_names.hpp"
+#include "scenard.hpp"
+
+namespace morvik {
+
+namespace {
+
+int scenard_traverse(PyObject *self, visitproc visit, void *arg) {
+    Py_VISIT(Py_TYPE(self));
+    if (!nb::inst_ready(self))
+        return 0;
+    Scenard *s = nb::inst_ptr<Scenard>(self);
+    Py_VISIT(s->view.ptr());
+    Py_VISIT(s->viewer.ptr());
+    Py_VISIT(s->context.ptr());
+    Py_VISIT(s->shapes.ptr());
+    Py_VISIT(s->ais_to_id.ptr());
+    Py_VISIT(s->global_transparency.ptr());
+    Py_VISIT(s->current_display_mode.ptr());
+    Py_VISIT(s->background_color.ptr());
+    Py_VISIT(s->background_gradient.ptr());
+    return 0;
+}
+
+int scenard_clear(PyObject *self) {
+    Scenard *s = nb::inst_ptr<Scenard>(self);
+    // The registry maps stay the same objects for the life of the instance;
+    // emptying them is enough to break a cycle through them.
+    if (s->shapes.is_valid())
+        s->shapes.clear();
+    if (s->ais_to_id.is_valid())
+        s->ais_to_id.clear();
+    s->view.reset();
+    s->viewer.reset();
+    s->context.reset();
+    s->global_transparency.reset();
+    s->current_display_mode.reset();
+    s->background_color.reset();
+    s->background_gradient.reset();
+    return 0;
+}
+
+PyType_Slot scenard_slots[] = {
+    {Py_tp_traverse, (void *) scenard_traverse},
+    {Py_tp_clear, (void *) scenard_clear},
+    {0, nullptr},
+};
+
+} // namespace
+
+ScenardClass bind_core_class(nb::module_ &m) {
+    using namespace nb::literals;
+    ScenardClass cls(m, "Scenard", nb::type_slots(scenard_slots),
+                     "Service for managing view operations and geometry display in OCP viewer.");
+    cls.def(
+           "__init__",
+           [](Scenard *self, nb::object view, nb::object viewer, nb::object context) {
+               nb::object white = nb::make_tuple(1.0, 1.0, 1.0);
+               new (self) Scenard{std::move(view),
+                                  std::move(viewer),
+                                  std::move(context),
+                                  false,
+                                  nb::dict(),
+                                  nb::dict(),
+                                  nb::borrow(bound.zero_f),
+                                  nb::borrow(bound.mode_shaded),
+                                  std::move(white),
+                                  nb::none()};
+           },
+           "view"_a.none(), "viewer"_a.none(), "context"_a.none())
+        .def_ro("_view", &Scenard::view)
+        .def_ro("_viewer", &Scenard::viewer)
+        .def_ro("_context", &Scenard::context)
+        .def_rw("_is_rendering", &Scenard::is_rendering)
+        .def_ro("_shapes", &Scenard::shapes)
+        .def_ro("_ais_to_id", &Scenard::ais_to_id)
+        .def_rw("_global_transparency", &Scenard::global_transparency)
+        .def_rw("_current_display_mode", &Scenard::current_display_mode)
+        .def_rw("_background_color", &Scenard::background_color)
+        .def_rw("_background_gradient", &Scenard::background_gradient);
+    return cls;
+}
+
+void bind_core(ScenardClass &cls) {
+    cls.def(
+           "get_view", [](Scenard &s) { return s.view; },
+           "Get the V3d view.")
+        .def(
+            "get_viewer", [](Scenard &s) { return s.viewer; },
+            "Get the V3d viewer.")
+        .def(
+            "get_context", [](Scenard &s) { return s.context; },
+            "Get the AIS interactive context.");
+}
+
+} // namespace morvik

@@ -1,0 +1,21 @@
+// Module set-up: bound names, the logger, ShapeInfo and Scenard.
+#include "bound_names.hpp"
+#include "scenard.hpp"
+#include "shape_info.hpp"
+
+NB_MODULE(scenard, m) {
+    m.doc() = "View service for the OCP viewer.\n\n"
+              "Handles all view-related operations and geometry display for OCP viewer";
+
+    morvik::bind_names(m);
+    morvik::bind_shape_info(m);
+
+    morvik::ScenardClass cls = morvik::bind_core_class(m);
+    morvik::bind_view_setup(cls);
+    morvik::bind_camera(cls);
+    morvik::bind_core(cls);
+    morvik::bind_edges(cls);
+    morvik::bind_registry(cls);
+    morvik::bind_appearance(cls);
+    morvik::bind_selection(cls);
+}

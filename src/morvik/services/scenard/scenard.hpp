@@ -1,0 +1,38 @@
+// Scenard: the viewer service over one OCCT view, its viewer and its context.
+//
+// The class is bound in parts, one translation unit per concern; each adds its
+// operations to the class object through its bind_* function.
+#pragma once
+
+#include "pycall.hpp"
+
+namespace morvik {
+
+struct Scenard {
+    nb::object view;
+    nb::object viewer;
+    nb::object context;
+    bool is_rendering = false;
+    nb::dict shapes;    // identifier -> ShapeInfo, in insertion order
+    nb::dict ais_to_id; // presentation -> identifier
+    nb::object global_transparency;
+    nb::object current_display_mode;
+    nb::object background_color;
+    nb::object background_gradient;
+};
+
+using ScenardClass = nb::class_<Scenard>;
+
+// _configure_shape_edges: face boundaries on or off for one presentation.
+void configure_shape_edges(nb::handle ais_shape, nb::handle enable);
+
+ScenardClass bind_core_class(nb::module_ &m); // class, constructor, fields
+void bind_core(ScenardClass &cls);       // accessors
+void bind_registry(ScenardClass &cls);   // display, erase, update, registry queries
+void bind_edges(ScenardClass &cls);      // _configure_shape_edges
+void bind_view_setup(ScenardClass &cls); // initial view, trihedron, background
+void bind_camera(ScenardClass &cls);     // projection, fit, redraw, navigation
+void bind_appearance(ScenardClass &cls); // colour, visibility, transparency, display mode
+void bind_selection(ScenardClass &cls);  // selection and reverse lookup
+
+} // namespace morvik

@@ -1,0 +1,74 @@
+#include "shape_info.hpp"
+
+#include <nanobind/stl/string.h>
+
+namespace morvik {
+
+namespace {
+
+int shape_info_traverse(PyObject *self, visitproc visit, void *arg) {
+    Py_VISIT(Py_TYPE(self));
+    if (!nb::inst_ready(self))
+        return 0;
+    ShapeInfo *info = nb::inst_ptr<ShapeInfo>(self);
+    Py_VISIT(info->shape_id.ptr());
+    Py_VISIT(info->ais_shape.ptr());
+    Py_VISIT(info->color.ptr());
+    Py_VISIT(info->visible.ptr());
+    return 0;
+}
+
+int shape_info_clear(PyObject *self) {
+    ShapeInfo *info = nb::inst_ptr<ShapeInfo>(self);
+    info->shape_id.reset();
+    info->ais_shape.reset();
+    info->color.reset();
+    info->visible.reset();
+    return 0;
+}
+
+PyType_Slot shape_info_slots[] = {
+    {Py_tp_traverse, (void *) shape_info_traverse},
+    {Py_tp_clear, (void *) shape_info_clear},
+    {0, nullptr},
+};
+
+} // namespace
+
+ShapeInfo &as_record(nb::handle value) {
+    if (!nb::isinstance<ShapeInfo>(value))
+        raise(PyExc_TypeError, "the shape registry holds a %s where a ShapeInfo belongs",
+              Py_TYPE(value.ptr())->tp_name);
+    return *nb::inst_ptr<ShapeInfo>(value);
+}
+
+nb::object make_record(nb::handle shape_id, nb::handle ais_shape, nb::handle color,
+                       nb::handle visible) {
+    return nb::cast(ShapeInfo{nb::borrow(shape_id), nb::borrow(ais_shape), nb::borrow(color),
+                              nb::borrow(visible)},
+                    nb::rv_policy::move);
+}
+
+void bind_shape_info(nb::module_ &m) {
+    using namespace nb::literals;
+    nb::class_<ShapeInfo>(m, "ShapeInfo", nb::type_slots(shape_info_slots),
+                          "Information about a displayed shape.")
+        .def(
+            "__init__",
+            [](ShapeInfo *self, nb::object shape_id, nb::object ais_shape, nb::object color,
+               nb::object visible) {
+                new (self) ShapeInfo{std::move(shape_id), std::move(ais_shape), std::move(color),
+                                     std::move(visible)};
+            },
+            "shape_id"_a.none(), "ais_shape"_a.none(), "color"_a.none() = nb::none(), "visible"_a.none() = true)
+        .def_rw("shape_id", &ShapeInfo::shape_id)
+        .def_rw("ais_shape", &ShapeInfo::ais_shape)
+        .def_rw("color", &ShapeInfo::color)
+        .def_rw("visible", &ShapeInfo::visible)
+        .def("__repr__", [](const ShapeInfo &info) {
+            return nb::str("ShapeInfo(shape_id={!r}, ais_shape={!r}, color={!r}, visible={!r})")
+                .format(info.shape_id, info.ais_shape, info.color, info.visible);
+        });
+}
+
+} // namespace morvik

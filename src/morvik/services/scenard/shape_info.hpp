@@ -1,0 +1,26 @@
+// ShapeInfo: the registry's record of one displayed shape.
+#pragma once
+
+#include "pycall.hpp"
+
+namespace morvik {
+
+// A plain record, shared: the registry and every caller that asked for it hold
+// the same object, so a change made by one is seen by all.
+struct ShapeInfo {
+    nb::object shape_id;
+    nb::object ais_shape;
+    nb::object color;
+    nb::object visible;
+};
+
+// The ShapeInfo behind a registry value; raises TypeError for anything else.
+ShapeInfo &as_record(nb::handle value);
+
+// A new record object.
+nb::object make_record(nb::handle shape_id, nb::handle ais_shape, nb::handle color,
+                       nb::handle visible);
+
+void bind_shape_info(nb::module_ &m);
+
+} // namespace morvik

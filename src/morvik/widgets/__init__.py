@@ -1,0 +1,1 @@
+"""Qt widgets of the morvik host."""
