@@ -1,0 +1,115 @@
+"""Shared test set-up: a virtual X screen, real OCCT viewers and recording doubles.
+
+Rendering tests run on a real X server with Mesa's software OpenGL. When no
+display is given, one Xvfb server is started for the whole run. Nothing here
+skips: a test that needs the real viewer and cannot get it fails.
+"""
+
+import atexit
+import os
+import shutil
+import subprocess
+import types
+
+import pytest
+
+
+def _start_virtual_display():
+    xvfb = shutil.which("Xvfb")
+    if xvfb is None:
+        raise RuntimeError("Xvfb is not installed (Debian package: xvfb); the viewer tests need it")
+    read_fd, write_fd = os.pipe()
+    proc = subprocess.Popen(
+        [xvfb, "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+        pass_fds=(write_fd,),
+        stdout=subprocess.DEVNULL,
+        stderr=subprocess.DEVNULL,
+    )
+    os.close(write_fd)
+    with os.fdopen(read_fd) as pipe:
+        number = pipe.readline().strip()
+    if not number:
+        proc.kill()
+        raise RuntimeError("Xvfb did not start")
+    atexit.register(proc.terminate)
+    return f":{number}"
+
+
+if not os.environ.get("DISPLAY"):
+    os.environ["DISPLAY"] = _start_virtual_display()
+os.environ.setdefault("LIBGL_ALWAYS_SOFTWARE", "1")
+os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
+
+
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item, call):
+    # A skipped test is a test that did not run: count it as failed.
+    outcome = yield
+    report = outcome.get_result()
+    if report.skipped and not hasattr(report, "wasxfail"):
+        report.outcome = "failed"
+        report.longrepr = f"skipped, which this suite does not allow: {report.longrepr}"
+
+
+# --- real OCCT objects -------------------------------------------------------
+
+@pytest.fixture(scope="session")
+def graphic_driver():
+    from OCP.Aspect import Aspect_DisplayConnection
+    from OCP.OpenGl import OpenGl_GraphicDriver
+
+    connection = Aspect_DisplayConnection()
+    return types.SimpleNamespace(connection=connection, driver=OpenGl_GraphicDriver(connection))
+
+
+def make_scene(graphic_driver, windowed=True, size=(400, 300)):
+    """A fresh viewer, context and view, with an offscreen window when asked."""
+    from OCP.AIS import AIS_InteractiveContext
+    from OCP.V3d import V3d_Viewer
+    from OCP.Xw import Xw_Window
+
+    viewer = V3d_Viewer(graphic_driver.driver)
+    viewer.SetDefaultLights()
+    viewer.SetLightOn()
+    context = AIS_InteractiveContext(viewer)
+    view = viewer.CreateView()
+    window = None
+    if windowed:
+        window = Xw_Window(graphic_driver.connection, "morvik-test", 0, 0, *size)
+        window.SetVirtual(True)
+        view.SetWindow(window)
+        view.MustBeResized()
+    return types.SimpleNamespace(viewer=viewer, context=context, view=view, window=window)
+
+
+@pytest.fixture
+def scene(graphic_driver):
+    """Real viewer, context and view, with a virtual window so rendering works."""
+    return make_scene(graphic_driver)
+
+
+@pytest.fixture
+def service(scene):
+    """A Scenard over the real scene."""
+    from morvik.services.scenard import Scenard
+
+    return Scenard(scene.view, scene.viewer, scene.context)
+
+
+@pytest.fixture
+def make_box():
+    """Makes a real box solid: make_box(dx=1, dy=1, dz=1, at=(0, 0, 0))."""
+    from OCP.BRepPrimAPI import BRepPrimAPI_MakeBox
+    from OCP.gp import gp_Pnt
+
+    def make(dx=1.0, dy=1.0, dz=1.0, at=(0.0, 0.0, 0.0)):
+        return BRepPrimAPI_MakeBox(gp_Pnt(*at), dx, dy, dz).Shape()
+
+    return make
+
+
+@pytest.fixture
+def errors(caplog):
+    """Records of the service logger, captured from level DEBUG up."""
+    caplog.set_level("DEBUG", logger="morvik.services.scenard")
+    return caplog
