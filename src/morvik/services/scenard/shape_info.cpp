@@ -27,6 +27,11 @@ int shape_info_clear(PyObject *self) {
     return 0;
 }
 
+// The ShapeInfo class object, set when the module loads. Records made by the
+// service are of exactly this type, so a pointer comparison recognises them
+// without nanobind's lookup by C++ type.
+PyTypeObject *record_type = nullptr;
+
 PyType_Slot shape_info_slots[] = {
     {Py_tp_traverse, (void *) shape_info_traverse},
     {Py_tp_clear, (void *) shape_info_clear},
@@ -36,7 +41,7 @@ PyType_Slot shape_info_slots[] = {
 } // namespace
 
 ShapeInfo &as_record(nb::handle value) {
-    if (!nb::isinstance<ShapeInfo>(value))
+    if (Py_TYPE(value.ptr()) != record_type && !nb::isinstance<ShapeInfo>(value))
         raise(PyExc_TypeError, "the shape registry holds a %s where a ShapeInfo belongs",
               Py_TYPE(value.ptr())->tp_name);
     return *nb::inst_ptr<ShapeInfo>(value);
@@ -51,16 +56,18 @@ nb::object make_record(nb::handle shape_id, nb::handle ais_shape, nb::handle col
 
 void bind_shape_info(nb::module_ &m) {
     using namespace nb::literals;
-    nb::class_<ShapeInfo>(m, "ShapeInfo", nb::type_slots(shape_info_slots),
-                          "Information about a displayed shape.")
-        .def(
-            "__init__",
-            [](ShapeInfo *self, nb::object shape_id, nb::object ais_shape, nb::object color,
-               nb::object visible) {
-                new (self) ShapeInfo{std::move(shape_id), std::move(ais_shape), std::move(color),
-                                     std::move(visible)};
-            },
-            "shape_id"_a.none(), "ais_shape"_a.none(), "color"_a.none() = nb::none(), "visible"_a.none() = true)
+    nb::class_<ShapeInfo> cls(m, "ShapeInfo", nb::type_slots(shape_info_slots),
+                              "Information about a displayed shape.");
+    record_type = (PyTypeObject *) cls.ptr();
+    cls.def(
+           "__init__",
+           [](ShapeInfo *self, nb::object shape_id, nb::object ais_shape, nb::object color,
+              nb::object visible) {
+               new (self) ShapeInfo{std::move(shape_id), std::move(ais_shape), std::move(color),
+                                    std::move(visible)};
+           },
+           "shape_id"_a.none(), "ais_shape"_a.none(), "color"_a.none() = nb::none(),
+           "visible"_a.none() = true)
         .def_rw("shape_id", &ShapeInfo::shape_id)
         .def_rw("ais_shape", &ShapeInfo::ais_shape)
         .def_rw("color", &ShapeInfo::color)

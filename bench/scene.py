@@ -1,0 +1,121 @@
+"""Real OCCT scenes for the benchmarks: a virtual X screen, viewers that render
+into an offscreen window, box solids, and a context that counts viewer updates.
+"""
+
+import os
+import shutil
+import subprocess
+import types
+
+
+def ensure_display():
+    """Starts an Xvfb server when there is no display; software OpenGL either way,
+    rasterising on the calling thread so that the process's CPU time counts
+    the drawing and no idle worker threads.
+
+    The server outlives this process by a moment (OCCT closes its display
+    connection at interpreter shutdown), and a watcher ends it afterwards.
+    """
+    os.environ.setdefault("LIBGL_ALWAYS_SOFTWARE", "1")
+    os.environ.setdefault("LP_NUM_THREADS", "0")
+    os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
+    if os.environ.get("DISPLAY"):
+        return
+    xvfb = shutil.which("Xvfb")
+    if xvfb is None:
+        raise SystemExit("Xvfb is not installed (Debian package: xvfb)")
+    read_fd, write_fd = os.pipe()
+    watcher = (
+        f'"$0" -displayfd {write_fd} -screen 0 1280x1024x24 -nolisten tcp & server=$!; '
+        f"while kill -0 {os.getpid()} 2>/dev/null; do sleep 1; done; kill $server"
+    )
+    subprocess.Popen(
+        ["sh", "-c", watcher, xvfb],
+        pass_fds=(write_fd,),
+        stdout=subprocess.DEVNULL,
+        stderr=subprocess.DEVNULL,
+        start_new_session=True,
+    )
+    os.close(write_fd)
+    with os.fdopen(read_fd) as pipe:
+        number = pipe.readline().strip()
+    if not number:
+        raise SystemExit("Xvfb did not start")
+    os.environ["DISPLAY"] = f":{number}"
+
+
+def graphic_driver():
+    from OCP.Aspect import Aspect_DisplayConnection
+    from OCP.OpenGl import OpenGl_GraphicDriver
+
+    connection = Aspect_DisplayConnection()
+    return types.SimpleNamespace(connection=connection, driver=OpenGl_GraphicDriver(connection))
+
+
+def make_scene(driver, size=(400, 300)):
+    """A viewer, context and view rendering into an offscreen window."""
+    from OCP.AIS import AIS_InteractiveContext
+    from OCP.V3d import V3d_Viewer
+    from OCP.Xw import Xw_Window
+
+    viewer = V3d_Viewer(driver.driver)
+    viewer.SetDefaultLights()
+    viewer.SetLightOn()
+    context = AIS_InteractiveContext(viewer)
+    view = viewer.CreateView()
+    window = Xw_Window(driver.connection, "morvik-bench", 0, 0, *size)
+    window.SetVirtual(True)
+    view.SetWindow(window)
+    view.MustBeResized()
+    return types.SimpleNamespace(viewer=viewer, context=context, view=view, window=window)
+
+
+def make_boxes(count, size=1.0, spacing=2.0, columns=25):
+    """`count` unit boxes on a grid, each at its own position."""
+    from OCP.BRepPrimAPI import BRepPrimAPI_MakeBox
+    from OCP.gp import gp_Pnt
+
+    def corner(i):
+        return gp_Pnt(
+            (i % columns) * spacing,
+            (i // columns % columns) * spacing,
+            (i // (columns * columns)) * spacing,
+        )
+
+    return [BRepPrimAPI_MakeBox(corner(i), size, size, size).Shape() for i in range(count)]
+
+
+# Context calls whose last argument asks OCCT to update the viewer at once.
+UPDATING_CALLS = frozenset({
+    "Display", "Erase", "Remove", "RemoveAll", "Redisplay", "SetDisplayMode",
+    "ClearSelected", "AddOrRemoveSelected",
+})
+# Calls that redraw by themselves, on the context, the viewer or the view.
+REDRAWING_CALLS = frozenset({"UpdateCurrentViewer", "Update", "Redraw", "RedrawImmediate"})
+
+
+class Counting:
+    """Forwards every call to a real OCCT object and counts the viewer updates
+    it asks for: each redrawing call, and each updating call whose flag is true.
+    Wrappers of one scene share one counter."""
+
+    @staticmethod
+    def counter():
+        return types.SimpleNamespace(updates=0)
+
+    def __init__(self, target, counter):
+        self._target = target
+        self._counter = counter
+
+    def __getattr__(self, name):
+        target = getattr(self._target, name)
+        if name not in REDRAWING_CALLS and name not in UPDATING_CALLS:
+            return target
+        counter = self._counter
+
+        def counted(*args):
+            if name in REDRAWING_CALLS or (args and args[-1] is True):
+                counter.updates += 1
+            return target(*args)
+
+        return counted
