@@ -127,11 +127,9 @@ STEPS = {step.name: step for step in [
 
 
 def sequence(rounds):
-    """The steps of one repeat. Each group leaves the scene as it found it, so
-    it can run several rounds in a row; the last display is kept for the groups
-    that need shapes on screen, and the final erase empties the scene again."""
-    for _ in range(rounds - 1):
-        yield from ("display_shape update=False", "erase_shape update=False")
+    """The steps of one repeat: the shapes are displayed, each group (which
+    leaves the scene as it found it) runs `rounds` times, and the shapes are
+    erased again."""
     yield "display_shape update=False"
     groups = [
         ("set_display_mode WIREFRAME", "set_display_mode BOTH", "set_display_mode SHADED"),
@@ -148,9 +146,26 @@ def sequence(rounds):
     yield "erase_shape update=False"
 
 
+def _settle_heap():
+    """Hands freed memory back (glibc), so that no timed run pays for
+    consolidating what an earlier one freed."""
+    if _malloc_trim is not None:
+        _malloc_trim(0)
+
+
+try:
+    import ctypes
+
+    _malloc_trim = ctypes.CDLL(None).malloc_trim
+except (OSError, AttributeError):
+    _malloc_trim = None
+
+
 def timed(run):
-    """Wall-clock and process CPU seconds of `run()`, without garbage collection."""
+    """Wall-clock and process CPU seconds of `run()`, without garbage collection,
+    from a settled heap."""
     gc.collect()
+    _settle_heap()
     gc.disable()
     try:
         wall, cpu = time.perf_counter(), time.process_time()
@@ -316,7 +331,7 @@ def main(argv=None):
                         help="N = 500 and 2000, 2 repeats, 10 updating displays")
     parser.add_argument("--sizes", type=int, nargs="+", help="shape counts (default 500 2000 5000)")
     parser.add_argument("--repeats", type=int,
-                        help="fresh registries per size (default 3)")
+                        help="fresh registries per size (default 4)")
     parser.add_argument("--rounds", type=int,
                         help="back-to-back runs of each step per repeat (default 2)")
     parser.add_argument("--updated", type=int, help="updating displays per repeat (default 20)")
@@ -325,7 +340,7 @@ def main(argv=None):
     args = parser.parse_args(argv)
 
     sizes = args.sizes or ([500, 2000] if args.quick else [500, 2000, 5000])
-    repeats = args.repeats or (2 if args.quick else 3)
+    repeats = args.repeats or (2 if args.quick else 4)
     rounds = args.rounds or 2
     updated = args.updated or (10 if args.quick else 20)
     today = datetime.date.today().isoformat()
