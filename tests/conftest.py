@@ -5,7 +5,6 @@ display is given, one Xvfb server is started for the whole run. Nothing here
 skips: a test that needs the real viewer and cannot get it fails.
 """
 
-import atexit
 import os
 import shutil
 import subprocess
@@ -19,19 +18,25 @@ def _start_virtual_display():
     if xvfb is None:
         raise RuntimeError("Xvfb is not installed (Debian package: xvfb); the viewer tests need it")
     read_fd, write_fd = os.pipe()
-    proc = subprocess.Popen(
-        [xvfb, "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+    # The server must outlive this process: OCCT closes its display connection
+    # during interpreter shutdown, and Xlib exits the process with an error if
+    # the server is already gone. A watcher ends the server once we are gone.
+    watcher = (
+        f'"$0" -displayfd {write_fd} -screen 0 1280x1024x24 -nolisten tcp & server=$!; '
+        f"while kill -0 {os.getpid()} 2>/dev/null; do sleep 1; done; kill $server"
+    )
+    subprocess.Popen(
+        ["sh", "-c", watcher, xvfb],
         pass_fds=(write_fd,),
         stdout=subprocess.DEVNULL,
         stderr=subprocess.DEVNULL,
+        start_new_session=True,
     )
     os.close(write_fd)
     with os.fdopen(read_fd) as pipe:
         number = pipe.readline().strip()
     if not number:
-        proc.kill()
         raise RuntimeError("Xvfb did not start")
-    atexit.register(proc.terminate)
     return f":{number}"
 
 
