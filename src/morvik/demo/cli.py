@@ -46,12 +46,13 @@ def build_parser():
                         help="render offscreen into this PNG file and exit")
     parser.add_argument("--size", type=_size, default=(1024, 768), metavar="WxH",
                         help="screenshot size in pixels (default 1024x768)")
-    parser.add_argument("--mode", choices=_values(DisplayMode),
-                        help="display mode (default shaded)")
-    parser.add_argument("--view", choices=_values(ViewDirection),
-                        help="standard view direction (default iso for screenshots)")
+    parser.add_argument("--mode", choices=_values(DisplayMode), default=DisplayMode.SHADED.value,
+                        help="display mode (default: %(default)s)")
+    parser.add_argument("--view", choices=_values(ViewDirection), default=ViewDirection.ISO.value,
+                        help="standard view direction (default: %(default)s)")
     parser.add_argument("--projection", choices=_values(ProjectionType),
-                        help="camera projection (default orthographic)")
+                        default=ProjectionType.ORTHOGRAPHIC.value,
+                        help="camera projection (default: %(default)s)")
     return parser
 
 
@@ -79,9 +80,8 @@ def main(argv=None):
         except display.NoDisplay as error:
             return _fail(error, EXIT_FAILURE)
 
-    mode = DisplayMode(args.mode) if args.mode else None
-    projection = ProjectionType(args.projection) if args.projection else None
-    direction = ViewDirection(args.view) if args.view else None
+    mode, direction = DisplayMode(args.mode), ViewDirection(args.view)
+    projection = ProjectionType(args.projection)
     if screenshot is not None:
         return _screenshot(screenshot, parts, args.size, mode, projection, direction)
     return _window(parts, mode, projection, direction)
@@ -92,8 +92,7 @@ def _screenshot(path, parts, size, mode, projection, direction):
     from morvik.demo.viewer import DisplayUnavailable
 
     try:
-        written = render_screenshot(path, parts, size, mode or DisplayMode.SHADED,
-                                    direction or ViewDirection.ISO, projection)
+        written = render_screenshot(path, parts, size, mode, direction, projection)
     except (DisplayUnavailable, ScreenshotError) as error:
         return _fail(error, EXIT_FAILURE)
     print(f"{PROG}: wrote {written} ({size[0]}x{size[1]})")

@@ -1,5 +1,6 @@
 """What the viewer shows: the sample solids, or the solids of CAD files."""
 
+import math
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -11,12 +12,13 @@ from OCP.BRepPrimAPI import (
     BRepPrimAPI_MakeSphere,
     BRepPrimAPI_MakeTorus,
 )
+from OCP.BRepBuilderAPI import BRepBuilderAPI_Transform
 from OCP.BRepTools import BRepTools
 from OCP.IFSelect import IFSelect_RetDone
 from OCP.STEPControl import STEPControl_Reader
 from OCP.TopAbs import TopAbs_COMPOUND, TopAbs_COMPSOLID, TopAbs_SOLID
 from OCP.TopoDS import TopoDS_Compound, TopoDS_Iterator, TopoDS_Shape
-from OCP.gp import gp_Ax2, gp_Dir, gp_Pnt
+from OCP.gp import gp_Ax1, gp_Ax2, gp_Dir, gp_Pnt, gp_Trsf
 
 # Colours handed out in turn to loaded parts; the sample scene uses them too.
 PALETTE = (
@@ -51,10 +53,19 @@ def _up(x, z):
     return gp_Ax2(gp_Pnt(x, 0.0, z), gp_Dir(0.0, 1.0, 0.0))
 
 
+def _turned(shape, degrees, x, z):
+    # Seen along the isometric diagonal, an axis-aligned box shows three faces
+    # lit alike; turned about its vertical axis its faces read apart.
+    turn = gp_Trsf()
+    turn.SetRotation(gp_Ax1(gp_Pnt(x, 0.0, z), gp_Dir(0.0, 1.0, 0.0)), math.radians(degrees))
+    return BRepBuilderAPI_Transform(shape, turn, True).Shape()
+
+
 def sample_parts():
     """Five primitive solids in two rows, each under its own identifier and colour."""
+    box = BRepPrimAPI_MakeBox(gp_Pnt(-60.0, 0.0, -15.0), 30.0, 30.0, 30.0).Shape()
     shapes = [
-        ("box", BRepPrimAPI_MakeBox(gp_Pnt(-45.0, 0.0, -15.0), 30.0, 30.0, 30.0).Shape()),
+        ("box", _turned(box, 25.0, -45.0, 0.0)),
         ("cylinder", BRepPrimAPI_MakeCylinder(_up(0.0, 0.0), 15.0, 40.0).Shape()),
         ("sphere", BRepPrimAPI_MakeSphere(gp_Pnt(45.0, 18.0, 0.0), 18.0).Shape()),
         ("cone", BRepPrimAPI_MakeCone(_up(-22.0, 50.0), 16.0, 0.0, 36.0).Shape()),

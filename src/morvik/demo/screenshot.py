@@ -8,7 +8,7 @@ from OCP.Xw import Xw_Window
 
 from morvik.demo.scene import show_parts
 from morvik.demo.viewer import create_viewer, start_view
-from morvik.enums import DisplayMode, ViewDirection
+from morvik.enums import DisplayMode, ProjectionType, ViewDirection
 
 
 class ScreenshotError(RuntimeError):
@@ -16,7 +16,7 @@ class ScreenshotError(RuntimeError):
 
 
 def render_screenshot(path, parts, size=(1024, 768), mode=DisplayMode.SHADED,
-                      direction=ViewDirection.ISO, projection=None):
+                      direction=ViewDirection.ISO, projection=ProjectionType.ORTHOGRAPHIC):
     """Renders parts into a PNG at path; needs an X server but no window manager."""
     width, height = size
     stack = create_viewer()
@@ -29,8 +29,7 @@ def render_screenshot(path, parts, size=(1024, 768), mode=DisplayMode.SHADED,
 
     service = stack.service
     start_view(service)
-    if projection is not None:
-        service.set_projection_type(projection)
+    service.set_projection_type(projection)
     service.set_display_mode(mode)
     show_parts(service, parts)
     service.set_projection(direction)

@@ -7,8 +7,8 @@ from PySide6.QtWidgets import QDockWidget, QFileDialog, QLabel, QMainWindow, QMe
 from morvik.demo.scene import LoadError, load_parts, show_parts
 from morvik.demo.view_widget import OcctViewWidget
 from morvik.demo.viewer import start_view
-from morvik.demo.wiring import connect_toolbar
-from morvik.enums import DisplayMode, ProjectionType
+from morvik.demo.wiring import connect_toolbar, push_toolbar_state
+from morvik.enums import DisplayMode, ProjectionType, ViewDirection
 from morvik.widgets.panelor import Panelor
 
 TITLE = "morvik viewer"
@@ -47,18 +47,17 @@ class ViewerWindow(QMainWindow):
 
     # --- start-up -----------------------------------------------------------
 
-    def start(self, parts, mode=None, projection=None, direction=None):
+    def start(self, parts, mode=DisplayMode.SHADED, projection=ProjectionType.ORTHOGRAPHIC,
+              direction=ViewDirection.ISO):
         """Paints the initial view, shows parts and applies the start-up options."""
         start_view(self.service)
+        push_toolbar_state(self.toolbar, self.service)
         show_parts(self.service, parts)
         # Host-side changes go through the toolbar, which then drives the service:
         # the controls stay in step and each change reaches the service once.
-        if mode is not None:
-            self.toolbar.set_display_mode(mode)
-        if projection is not None:
-            self.toolbar.set_projection_type(projection)
-        if direction is not None:
-            self.service.set_projection(direction)
+        self.toolbar.set_display_mode(mode)
+        self.toolbar.set_projection_type(projection)
+        self.service.set_projection(direction)
         self.service.fit_all()
         self._update_count()
 

@@ -47,3 +47,14 @@ def connect_toolbar(toolbar, service, report=None):
     for signal, slot in slots:
         signal.connect(slot)
     return slots
+
+
+def push_toolbar_state(toolbar, service):
+    """Makes the service match what the toolbar shows, without any signal.
+
+    A fresh toolbar shows "shaded" while a fresh OCCT context draws wireframe
+    until its display mode is set, so a host calls this once after connecting.
+    """
+    service.set_projection_type(ProjectionType(toolbar.get_projection_type()))
+    service.set_display_mode(DisplayMode(toolbar.get_display_mode()))
+    service.set_global_transparency(toolbar.get_transparency())
