@@ -37,3 +37,19 @@ class Recorder:
 
     def count(self, name):
         return self.names().count(name)
+
+
+# Context calls whose last argument asks OCCT to update the viewer at once.
+_UPDATING_CALLS = {
+    "Display", "Erase", "Remove", "RemoveAll", "Redisplay", "SetDisplayMode",
+    "ClearSelected", "AddOrRemoveSelected",
+}
+
+
+def viewer_updates(recorder):
+    """How many times the recorded context calls updated the viewer."""
+    return sum(
+        1 for call in recorder.calls
+        if call[0] == "UpdateCurrentViewer"
+        or (call[0] in _UPDATING_CALLS and call[1] and call[1][-1] is True)
+    )

@@ -2,6 +2,8 @@
 
 #include "bound_names.hpp"
 
+#include <cmath>
+
 namespace morvik {
 
 std::array<nb::object, 3> unpack_rgb(nb::handle rgb) {
@@ -35,8 +37,29 @@ std::array<nb::object, 3> unpack_rgb(nb::handle rgb) {
     return values;
 }
 
+namespace {
+
+// OCCT refuses components outside 0..1, but a NaN passes its range test and
+// would end up in the colour; refuse it as OCCT refuses any other bad value.
+// Anything that is not a number is left for OCCT to refuse.
+void refuse_nan(nb::handle component) {
+    double value = PyFloat_AsDouble(component.ptr());
+    if (value == -1.0 && PyErr_Occurred()) {
+        if (!PyErr_ExceptionMatches(PyExc_Exception))
+            throw nb::python_error();
+        PyErr_Clear();
+    } else if (std::isnan(value)) {
+        raise(PyExc_ValueError, "colour component is not a number: %R", component.ptr());
+    }
+}
+
+} // namespace
+
 nb::object to_occt_color(nb::handle rgb) {
     auto [r, g, b] = unpack_rgb(rgb);
+    refuse_nan(r);
+    refuse_nan(g);
+    refuse_nan(b);
     return call(bound.Quantity_Color, r, g, b, bound.Quantity_TOC_RGB);
 }
 

@@ -1,0 +1,376 @@
+"""Shape appearance on a real context: colour, visibility, transparency, display mode."""
+
+import types
+
+import pytest
+from OCP.AIS import AIS_Shape
+from OCP.Quantity import Quantity_Color
+
+from doubles import Recorder, viewer_updates
+from logs import one_error, service_records
+from morvik.enums import DisplayMode
+from morvik.services.scenard import Scenard
+
+NAN = float("nan")
+INF = float("inf")
+
+
+@pytest.fixture
+def recorded(scene):
+    """A service whose context records every call and forwards it to the real one."""
+    context = Recorder(target=scene.context)
+    return types.SimpleNamespace(
+        context=context, real=scene.context, service=Scenard(scene.view, scene.viewer, context)
+    )
+
+
+def show(service, make_box, *shape_ids, color=None):
+    """Displays one box per identifier; returns their presentations."""
+    for n, shape_id in enumerate(shape_ids):
+        assert service.display_shape(make_box(at=(2.0 * n, 0.0, 0.0)), shape_id, color) == shape_id
+    return [service.get_shape_info(shape_id).ais_shape for shape_id in shape_ids]
+
+
+def rgb(ais):
+    color = Quantity_Color()
+    ais.Color(color)
+    return (color.Red(), color.Green(), color.Blue())
+
+
+# --- colour ------------------------------------------------------------------
+
+def test_recoloured_shape_shows_new_colour_and_record_keeps_display_colour(service, make_box, errors):
+    displayed_with = (1.0, 0.0, 0.0)
+    (ais,) = show(service, make_box, "a", color=displayed_with)
+
+    service.set_shape_color(ais, (0.2, 0.4, 0.6))
+
+    assert rgb(ais) == pytest.approx((0.2, 0.4, 0.6), abs=1e-6)
+    assert service.get_shape_info("a").color is displayed_with
+    assert service_records(errors) == []
+
+
+@pytest.mark.parametrize("update", [True, False])
+def test_colour_update_flag_decides_the_redisplay(recorded, make_box, update):
+    (ais,) = show(recorded.service, make_box, "a")
+    recorded.context.calls.clear()
+
+    recorded.service.set_shape_color(ais, (0.0, 1.0, 0.0), update=update)
+
+    assert rgb(ais) == pytest.approx((0.0, 1.0, 0.0))
+    assert recorded.context.calls == ([("Redisplay", (ais, True))] if update else [])
+
+
+def test_colour_applies_to_a_presentation_the_service_never_registered(service, scene, make_box):
+    ais = AIS_Shape(make_box())
+    scene.context.Display(ais, False)
+
+    service.set_shape_color(ais, (0.0, 0.0, 1.0))
+
+    assert rgb(ais) == pytest.approx((0.0, 0.0, 1.0))
+    assert service.get_shape_count() == 0
+
+
+@pytest.mark.parametrize(
+    "color",
+    [(0.1, 0.2), (0.1, 0.2, 0.3, 0.4), (), None, "red", 0.5, ("a", "b", "c"),
+     (1.5, 0.0, 0.0), (-0.1, 0.0, 0.0), (NAN, 0.0, 0.0), (0.0, INF, 0.0)],
+    ids=repr,
+)
+def test_malformed_colour_is_logged_and_changes_nothing(recorded, make_box, errors, color):
+    (ais,) = show(recorded.service, make_box, "a", color=(1.0, 1.0, 0.0))
+    recorded.context.calls.clear()
+
+    assert recorded.service.set_shape_color(ais, color) is None
+
+    one_error(errors, "Error setting shape color: %s")
+    assert rgb(ais) == pytest.approx((1.0, 1.0, 0.0))
+    assert recorded.context.calls == []
+
+
+@pytest.mark.parametrize("ais", [None, "a", 42], ids=repr)
+def test_colour_on_something_that_is_no_presentation_is_logged(service, errors, ais):
+    assert service.set_shape_color(ais, (0.0, 0.0, 0.0)) is None
+    one_error(errors, "Error setting shape color: %s")
+
+
+# --- visibility --------------------------------------------------------------
+
+def test_hide_and_show_keep_context_and_registry_in_step(service, scene, make_box, errors):
+    ais, other = show(service, make_box, "a", "b")
+
+    service.set_shape_visibility("a", False)
+    assert scene.context.IsDisplayed(ais) is False
+    assert service.is_shape_visible("a") is False
+    assert scene.context.IsDisplayed(other) and service.is_shape_visible("b") is True
+    # Hiding keeps the shape registered.
+    assert service.get_shape_count() == 2
+    assert service.get_shape_id_for_ais_shape(ais) == "a"
+
+    service.set_shape_visibility("a", True)
+    assert scene.context.IsDisplayed(ais) is True
+    assert service.is_shape_visible("a") is True
+    assert service_records(errors) == []
+
+
+@pytest.mark.parametrize(
+    "visible, stored", [(0, False), ("", False), (None, False), (1, True), ("yes", True)]
+)
+def test_visibility_flag_is_stored_as_a_bool(service, make_box, visible, stored):
+    show(service, make_box, "a")
+    if stored:
+        service.set_shape_visibility("a", False)
+
+    service.set_shape_visibility("a", visible)
+
+    assert service.get_shape_info("a").visible is stored
+
+
+@pytest.mark.parametrize("update", [True, False])
+def test_visibility_passes_the_update_flag_to_the_context(recorded, make_box, update):
+    (ais,) = show(recorded.service, make_box, "a")
+    recorded.context.calls.clear()
+
+    recorded.service.set_shape_visibility("a", False, update)
+    recorded.service.set_shape_visibility("a", True, update)
+
+    assert recorded.context.calls == [("Erase", (ais, update)), ("Display", (ais, update))]
+    assert viewer_updates(recorded.context) == (2 if update else 0)
+
+
+@pytest.mark.parametrize("visible", [True, False])
+def test_visibility_already_as_asked_makes_no_call(recorded, make_box, visible):
+    show(recorded.service, make_box, "a")
+    if not visible:
+        recorded.service.set_shape_visibility("a", False)
+    recorded.context.calls.clear()
+
+    recorded.service.set_shape_visibility("a", visible, True)
+
+    assert recorded.context.calls == []
+    assert recorded.service.is_shape_visible("a") is visible
+
+
+@pytest.mark.parametrize("shape_id", ["unknown", None, 7, ["a"]], ids=repr)
+def test_unknown_identifier_is_no_failure(recorded, make_box, errors, shape_id):
+    show(recorded.service, make_box, "a")
+    recorded.context.calls.clear()
+
+    recorded.service.set_shape_visibility(shape_id, False)
+
+    assert recorded.service.is_shape_visible(shape_id) is False
+    assert recorded.context.calls == []
+    assert service_records(errors) == []
+
+
+@pytest.mark.parametrize("failure", ["context", "update flag"])
+def test_failed_hide_leaves_the_shape_recorded_as_visible(scene, make_box, errors, failure):
+    context = Recorder(target=scene.context)
+    service = Scenard(scene.view, scene.viewer, context)
+    (ais,) = show(service, make_box, "a")
+    update = True
+    if failure == "context":
+        context.raises["Erase"] = RuntimeError("no erase")
+    else:
+        update = "no"  # the binding takes a bool only
+
+    service.set_shape_visibility("a", False, update)
+
+    one_error(errors, "Error setting shape visibility: %s")
+    assert service.is_shape_visible("a") is True
+    assert scene.context.IsDisplayed(ais)
+
+
+# --- transparency ------------------------------------------------------------
+
+def test_transparency_reaches_hidden_shapes_and_later_ones(service, make_box, errors):
+    shown, hidden = show(service, make_box, "shown", "hidden")
+    service.set_shape_visibility("hidden", False)
+
+    service.set_global_transparency(0.4)
+
+    assert shown.Transparency() == pytest.approx(0.4)
+    assert hidden.Transparency() == pytest.approx(0.4)
+    (later,) = show(service, make_box, "later")
+    assert later.Transparency() == pytest.approx(0.4)
+    assert service_records(errors) == []
+
+
+def test_transparency_updates_the_viewer_once_for_many_shapes(recorded, make_box):
+    shapes = show(recorded.service, make_box, "a", "b", "c")
+    recorded.context.calls.clear()
+
+    recorded.service.set_global_transparency(0.25)
+
+    assert recorded.context.calls == [("Redisplay", (ais, False)) for ais in shapes] + [
+        ("UpdateCurrentViewer", ())
+    ]
+    assert viewer_updates(recorded.context) == 1
+
+
+def test_transparency_without_update_only_sets_and_stores(recorded, make_box):
+    shapes = show(recorded.service, make_box, "a", "b")
+    recorded.context.calls.clear()
+
+    recorded.service.set_global_transparency(0.5, update=False)
+
+    assert recorded.context.calls == []
+    assert [ais.Transparency() for ais in shapes] == pytest.approx([0.5, 0.5])
+    assert recorded.service._global_transparency == 0.5
+
+
+def test_transparency_on_an_empty_registry_still_updates_once(recorded):
+    recorded.service.set_global_transparency(0.5)
+
+    assert recorded.context.calls == [("UpdateCurrentViewer", ())]
+    assert recorded.service._global_transparency == 0.5
+
+
+@pytest.mark.parametrize("value", [0, 1, 0.0, 1.0, 0.75], ids=repr)
+def test_transparency_within_range_is_stored_as_given(service, value):
+    service.set_global_transparency(value)
+    assert service._global_transparency is value
+
+
+@pytest.mark.parametrize(
+    "value",
+    [-0.1, 1.5, 2, NAN, INF, -INF, "0.5", None, True, False, [0.5], 0.5j],
+    ids=repr,
+)
+def test_transparency_that_is_no_amount_is_refused_and_changes_nothing(
+    recorded, make_box, errors, value
+):
+    recorded.service.set_global_transparency(0.3)
+    (ais,) = show(recorded.service, make_box, "a")
+    recorded.context.calls.clear()
+
+    recorded.service.set_global_transparency(value)
+
+    one_error(errors, "Error setting global transparency: %s")
+    assert recorded.service._global_transparency == 0.3
+    assert ais.Transparency() == pytest.approx(0.3)
+    assert recorded.context.calls == []
+
+    # Shapes displayed afterwards still appear, with the kept value.
+    errors.clear()
+    (later,) = show(recorded.service, make_box, "later")
+    assert recorded.real.IsDisplayed(later)
+    assert later.Transparency() == pytest.approx(0.3)
+    assert service_records(errors) == []
+
+
+def test_transparency_failure_midway_keeps_what_was_done(recorded, make_box, errors):
+    first, second = show(recorded.service, make_box, "first", "second")
+    recorded.service.get_shape_info("second").ais_shape = Recorder(
+        raises={"SetTransparency": RuntimeError("refused")}
+    )
+    recorded.context.calls.clear()
+
+    recorded.service.set_global_transparency(0.6)
+
+    one_error(errors, "Error setting global transparency: %s")
+    assert first.Transparency() == pytest.approx(0.6)
+    assert recorded.service._global_transparency == 0.6
+    assert recorded.context.count("UpdateCurrentViewer") == 0
+
+
+def test_registry_changing_during_a_bulk_walk_does_not_derail_it(scene, make_box, errors):
+    # The walk covers the shapes registered when it began, even if the
+    # registry changes under it.
+    context = Recorder(target=scene.context)
+    service = Scenard(scene.view, scene.viewer, context)
+    shapes = show(service, make_box, "a", "b", "c")
+    context.returns["Redisplay"] = lambda ais, update: service.erase_shape("c", False)
+
+    service.set_global_transparency(0.2)
+
+    assert [ais.Transparency() for ais in shapes] == pytest.approx([0.2] * 3)
+    assert service.get_shape_count() == 2
+    assert context.count("UpdateCurrentViewer") == 1
+    assert service_records(errors) == []
+
+
+# --- display mode ------------------------------------------------------------
+
+@pytest.mark.parametrize(
+    "mode, context_mode, boundaries",
+    [
+        (DisplayMode.WIREFRAME, 0, False),
+        (DisplayMode.SHADED, 1, False),
+        (DisplayMode.BOTH, 1, True),
+        ("both", 1, False),  # a value string is no member
+        (None, 1, False),
+    ],
+    ids=repr,
+)
+def test_display_mode_reaches_context_and_every_shape(
+    service, scene, make_box, errors, mode, context_mode, boundaries
+):
+    shapes = show(service, make_box, "shown", "hidden")
+    service.set_shape_visibility("hidden", False)
+
+    service.set_display_mode(mode)
+
+    assert service._current_display_mode is mode
+    assert scene.context.DisplayMode() == context_mode
+    assert [ais.Attributes().FaceBoundaryDraw() for ais in shapes] == [boundaries] * 2
+    # A shape displayed later follows the mode in force.
+    (later,) = show(service, make_box, "later")
+    assert later.Attributes().FaceBoundaryDraw() is boundaries
+    assert service_records(errors) == []
+
+
+def test_leaving_both_turns_boundaries_off_and_keeps_the_black_aspect(service, scene, make_box):
+    shapes = show(service, make_box, "a", "b")
+    service.set_display_mode(DisplayMode.BOTH)
+
+    service.set_display_mode(DisplayMode.WIREFRAME)
+
+    assert scene.context.DisplayMode() == 0
+    for ais in shapes:
+        drawer = ais.Attributes()
+        assert drawer.FaceBoundaryDraw() is False
+        assert drawer.HasOwnFaceBoundaryAspect()
+        line = drawer.FaceBoundaryAspect().Aspect()
+        color = line.Color()
+        assert (color.Red(), color.Green(), color.Blue()) == (0.0, 0.0, 0.0)
+        assert line.Width() == 1.0
+
+
+def test_display_mode_updates_the_viewer_once_for_many_shapes(recorded, make_box):
+    shapes = show(recorded.service, make_box, "a", "b", "c")
+    recorded.context.calls.clear()
+
+    recorded.service.set_display_mode(DisplayMode.BOTH)
+
+    assert recorded.context.calls == (
+        [("SetDisplayMode", (1, False))]
+        + [("Redisplay", (ais, False)) for ais in shapes]
+        + [("UpdateCurrentViewer", ())]
+    )
+    assert viewer_updates(recorded.context) == 1
+
+
+def test_display_mode_on_an_empty_registry(recorded):
+    recorded.service.set_display_mode(DisplayMode.WIREFRAME)
+    assert recorded.context.calls == [("SetDisplayMode", (0, False)), ("UpdateCurrentViewer", ())]
+
+
+class _Incomparable:
+    def __eq__(self, other):
+        raise RuntimeError("cannot compare")
+
+    __hash__ = object.__hash__
+
+
+@pytest.mark.parametrize("failure", ["context", "comparison"])
+def test_display_mode_failure_is_logged_and_the_mode_kept(scene, errors, failure):
+    context = Recorder(target=scene.context, raises={"SetDisplayMode": RuntimeError("refused")})
+    service = Scenard(scene.view, scene.viewer, context)
+    mode = DisplayMode.WIREFRAME if failure == "context" else _Incomparable()
+
+    service.set_display_mode(mode)
+
+    one_error(errors, "Error setting display mode: %s")
+    assert service._current_display_mode is mode
+    assert context.count("UpdateCurrentViewer") == 0
