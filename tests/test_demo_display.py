@@ -40,3 +40,11 @@ def test_headless_run_starts_xvfb_and_writes_a_screenshot(tmp_path):
     assert run.returncode == 0, run.stderr
     assert "no display" in run.stderr
     assert (tmp_path / FALLBACK_SCREENSHOT).stat().st_size > 0
+
+
+@pytest.mark.parametrize("argv", [[], ["--screenshot", "out.png"]])
+def test_display_that_does_not_answer_is_reported(argv, tmp_path, monkeypatch, capsys):
+    monkeypatch.setenv("DISPLAY", ":32761")  # no server listens there
+    monkeypatch.chdir(tmp_path)
+    assert main(argv) == 1
+    assert "cannot open the X display" in capsys.readouterr().err

@@ -107,11 +107,12 @@ def _window(parts, mode, projection, direction):
     from morvik.demo.viewer import DisplayUnavailable, create_viewer
     from morvik.demo.window import ViewerWindow
 
-    app = QApplication.instance() or QApplication([PROG])
     try:
+        # Before Qt: a display that does not answer makes Qt abort, OCCT only raise.
         stack = create_viewer()
     except DisplayUnavailable as error:
         return _fail(error, EXIT_FAILURE)
+    app = QApplication.instance() or QApplication([PROG])
     window = ViewerWindow(stack)
     window.show()
     window.start(parts, mode, projection, direction)
