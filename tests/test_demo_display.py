@@ -45,6 +45,8 @@ def test_headless_run_starts_xvfb_and_writes_a_screenshot(tmp_path):
 @pytest.mark.parametrize("argv", [[], ["--screenshot", "out.png"]])
 def test_display_that_does_not_answer_is_reported(argv, tmp_path, monkeypatch, capsys):
     monkeypatch.setenv("DISPLAY", ":32761")  # no server listens there
+    # The window path switches Qt to xcb; keep that from leaking into later tests.
+    monkeypatch.setenv("QT_QPA_PLATFORM", os.environ.get("QT_QPA_PLATFORM", "offscreen"))
     monkeypatch.chdir(tmp_path)
     assert main(argv) == 1
     assert "cannot open the X display" in capsys.readouterr().err
