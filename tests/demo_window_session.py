@@ -30,6 +30,17 @@ def camera(view):
             "orthographic": cam.IsOrthographic(), "scale": view.Scale()}
 
 
+def view_corners(app, widget):
+    """Colours on screen just inside the four corners of the view widget."""
+    top_left = widget.mapToGlobal(QPoint(0, 0))
+    shot = app.primaryScreen().grabWindow(0, top_left.x(), top_left.y(), widget.width(), widget.height())
+    image = shot.toImage()
+    w, h = image.width(), image.height()
+    return {name: list(image.pixelColor(x, y).getRgb()[:3])
+            for name, (x, y) in {"top_left": (4, 4), "top_right": (w - 5, 4),
+                                 "bottom_right": (w - 5, h - 5)}.items()}
+
+
 def button(toolbar, caption):
     return next(b for b in toolbar.findChildren(QPushButton) if b.text() == caption)
 
@@ -75,6 +86,7 @@ def main():
     emitted = {"display_mode_changed": []}
     toolbar.display_mode_changed.connect(emitted["display_mode_changed"].append)
     out = {"platform": app.platformName(), "start": camera(view),
+           "corners_at_start": view_corners(app, window.view_widget),
            "start_display_mode": context.DisplayMode(), "start_toolbar": toolbar.get_display_mode()}
 
     QTest.mouseClick(button(toolbar, "Top"), Qt.LeftButton)
@@ -154,6 +166,9 @@ def main():
 
     QTest.keyClick(widget, Qt.Key_F)
     settle(app)
+    window.resize(700, 480)
+    settle(app, 300)
+    out["corners_after_resize"] = view_corners(app, window.view_widget)
     out["shape_count_label"] = window.count_label.text()
     window.close()
     print(json.dumps(out))

@@ -1,8 +1,7 @@
 """Offscreen screenshots: what the PNG shows for each display mode and view."""
 
 import pytest
-from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB, Quantity_TOC_sRGB
-from PySide6.QtGui import QImage
+from pictures import Picture, dark, near, srgb8
 
 from morvik.demo.cli import main
 from morvik.demo.scene import sample_parts
@@ -11,38 +10,6 @@ from morvik.demo.viewer import GRADIENT_BOTTOM, GRADIENT_TOP
 from morvik.enums import DisplayMode, ViewDirection
 
 W, H = 320, 240
-
-
-class Picture:
-    """A rendered PNG, its pixels as (r, g, b) rows."""
-
-    def __init__(self, path):
-        image = QImage(str(path))
-        assert not image.isNull(), f"{path} is not a readable image"
-        self.size = (image.width(), image.height())
-        self.rows = [[image.pixelColor(x, y).getRgb()[:3] for x in range(image.width())]
-                     for y in range(image.height())]
-
-    def pixels(self):
-        for y, row in enumerate(self.rows):
-            for x, rgb in enumerate(row):
-                yield x, y, rgb
-
-    def background(self, y):
-        # The background is a vertical gradient: read it off the right edge, away from
-        # the trihedron in the lower left corner.
-        return self.rows[y][-1]
-
-    def is_shape(self, x, y):
-        return max(abs(a - b) for a, b in zip(self.rows[y][x], self.background(y))) > 12
-
-    def shape_share(self):
-        hits = sum(self.is_shape(x, y) for x, y, _ in self.pixels())
-        return hits / (self.size[0] * self.size[1])
-
-
-def dark(rgb):
-    return max(rgb) < 50
 
 
 @pytest.fixture(scope="module")
@@ -58,10 +25,6 @@ def shots(tmp_path_factory):
     return pictures
 
 
-def srgb8(linear_rgb):
-    return [round(v * 255) for v in Quantity_Color(*linear_rgb, Quantity_TOC_RGB).Values(Quantity_TOC_sRGB)]
-
-
 def test_image_has_the_requested_size(shots):
     assert shots["shaded"].size == (W, H)
 
@@ -73,7 +36,7 @@ def test_image_has_the_requested_size(shots):
 def test_corners_carry_the_gradient(shots, corner, colour):
     x, y = corner
     got = shots["shaded"].rows[y][x]
-    assert all(abs(a - b) <= 3 for a, b in zip(got, srgb8(colour))), (got, srgb8(colour))
+    assert near(got, srgb8(colour), 3), (got, srgb8(colour))
 
 
 def test_shaded_scene_fills_a_plausible_share(shots):

@@ -13,6 +13,9 @@ import sys
 from pathlib import Path
 
 import pytest
+from pictures import near, srgb8
+
+from morvik.demo.viewer import GRADIENT_BOTTOM, GRADIENT_TOP
 
 SESSION = Path(__file__).with_name("demo_window_session.py")
 
@@ -45,6 +48,15 @@ def test_starts_isometric_and_shaded_as_the_toolbar_shows(session):
     assert session["start"]["orthographic"]
     assert session["start_toolbar"] == "shaded"
     assert session["start_display_mode"] == 1  # the context shades, matching the toolbar
+
+
+@pytest.mark.parametrize("when", ["corners_at_start", "corners_after_resize"])
+def test_view_fills_the_whole_widget(session, when):
+    # The background gradient reaches every corner: light at the top, dark at the bottom.
+    corners = session[when]
+    top, bottom = srgb8(GRADIENT_TOP), srgb8(GRADIENT_BOTTOM)
+    assert near(corners["top_left"], top, 6) and near(corners["top_right"], top, 6), corners
+    assert near(corners["bottom_right"], bottom, 6), corners
 
 
 def test_standard_view_button_turns_the_camera(session):

@@ -6,11 +6,13 @@ viewer service; positions reach OCCT in device pixels, as ints.
 """
 
 from OCP.Xw import Xw_Window
-from PySide6.QtCore import QPoint, Qt, Signal
+from PySide6.QtCore import QPoint, Qt, QTimer, Signal
 from PySide6.QtWidgets import QWidget
 
 # A press and release closer than this (device pixels) is a click, not a drag.
 CLICK_SLOP = 4
+# How soon to look again when the X server has not caught up with a resize.
+RESIZE_RETRY_MS = 15
 # One wheel notch (120 eighths of a degree) zooms by this factor.
 ZOOM_STEP = 1.1
 
@@ -51,6 +53,7 @@ class OcctViewWidget(QWidget):
 
         # winId() creates the native window that OCCT renders into.
         self._window = Xw_Window(connection, int(self.winId()))
+        self._occt_size = None  # the widget size OCCT last resized to, in device pixels
         self._view.SetWindow(self._window)
         if not self._window.IsMapped():
             self._window.Map()
@@ -61,10 +64,31 @@ class OcctViewWidget(QWidget):
         return None  # OCCT paints; Qt must not
 
     def paintEvent(self, event):
+        self._follow_size()
         self._service.redraw()
 
     def resizeEvent(self, event):
+        self._follow_size()
+
+    def _follow_size(self):
+        """Tells OCCT about a new widget size once the X server has it too.
+
+        OCCT reads the size from the X server over its own connection, while Qt
+        may not have sent its resize request yet: resizing then would keep the
+        old size, and the view would fill only part of the widget.
+        """
+        wanted = self.device_size()
+        if wanted == self._occt_size:
+            return
+        if tuple(self._window.Size()) != wanted:
+            QTimer.singleShot(RESIZE_RETRY_MS, self.update)  # ask again on a later paint
+            return
+        self._occt_size = wanted
         self._service.must_be_resized()
+
+    def device_size(self):
+        ratio = self.devicePixelRatioF()
+        return (int(round(self.width() * ratio)), int(round(self.height() * ratio)))
 
     # --- mouse --------------------------------------------------------------
 
