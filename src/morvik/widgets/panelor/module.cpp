@@ -6,6 +6,6 @@ NB_MODULE(panelor, m) {
     m.doc() = "Viewer toolbar: the Panelor widget and its view-control signals.";
 
     morvik::panelor::bind_names();
-    morvik::panelor::bind_slot_relay(m);
+    morvik::panelor::bind_slot_relay();
     morvik::panelor::bind_panelor(m);
 }

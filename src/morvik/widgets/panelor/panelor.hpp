@@ -31,7 +31,7 @@ void add_state(nb::dict &ns);    // the six set_/get_ operations
 
 // What a control's Qt signal is connected to: a small callable holding only a
 // weak reference to the toolbar, so connections never keep it alive.
-void bind_slot_relay(nb::module_ &m);
+void bind_slot_relay();
 nb::object relay_forwarding(nb::handle toolbar, nb::handle slot); // slot(*signal args)
 nb::object relay_calling(nb::handle toolbar, nb::handle slot);    // slot()
 nb::object relay_calling_with(nb::handle toolbar, nb::handle slot, nb::handle argument);
