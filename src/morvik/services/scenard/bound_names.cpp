@@ -72,6 +72,7 @@ void bind_names(nb::module_ &m) {
 
     bound.gradient_vertical =
         attr(bound.Aspect_GradientFillMethod, "Aspect_GradientFillMethod_Vertical");
+    bound.gradient_none = attr(bound.Aspect_GradientFillMethod, "Aspect_GradientFillMethod_None");
     bound.triedron_left_lower =
         attr(bound.Aspect_TypeOfTriedronPosition, "Aspect_TOTP_LEFT_LOWER");
     bound.visualization_wireframe = attr(bound.V3d_TypeOfVisualization, "V3d_WIREFRAME");
@@ -98,6 +99,7 @@ void bind_names(nb::module_ &m) {
     bound.minus_one = keep(nb::int_(-1));
     bound.zero_f = keep(nb::float_(0.0));
     bound.one_f = keep(nb::float_(1.0));
+    bound.trihedron_scale = keep(nb::float_(0.08));
 
     nb::object logging = nb::module_::import_("logging");
     bound.logger = keep(logging.attr("getLogger")("morvik.services.scenard"));
@@ -135,6 +137,7 @@ void bind_names(nb::module_ &m) {
     MORVIK_METHOD(SetZoom);
     MORVIK_METHOD(SetBackgroundColor);
     MORVIK_METHOD(SetBgGradientColors);
+    MORVIK_METHOD(SetBgGradientStyle);
     MORVIK_METHOD(TriedronDisplay);
     MORVIK_METHOD(error);
     MORVIK_METHOD(warning);

@@ -26,6 +26,10 @@ using ScenardClass = nb::class_<Scenard>;
 // _configure_shape_edges: face boundaries on or off for one presentation.
 void configure_shape_edges(nb::handle ais_shape, nb::handle enable);
 
+// set_projection_type: orthographic or perspective camera, with its own
+// failure handling; setup_initial_view calls it too.
+void set_projection_type(Scenard &s, nb::handle projection_type);
+
 ScenardClass bind_core_class(nb::module_ &m); // class, constructor, fields
 void bind_core(ScenardClass &cls);       // accessors
 void bind_registry(ScenardClass &cls);   // display, erase, update, registry queries
