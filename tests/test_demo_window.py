@@ -121,3 +121,22 @@ def test_wheel_zooms_by_one_step_per_notch(session):
 
 def test_status_bar_counts_the_shapes(session):
     assert session["shape_count_label"] == "5 shapes"
+
+
+def test_embedding_example_of_the_docs_runs(tmp_path):
+    # The example must keep working as the components change: run it for a moment.
+    docs = (Path(__file__).parents[1] / "docs" / "demo.md").read_text()
+    code = docs.split("```python\n", 1)[1].split("```", 1)[0]
+    stop = ("    from PySide6.QtCore import QTimer\n"
+            "    QTimer.singleShot(500, lambda: (print('display mode', context.DisplayMode(),\n"
+            "                                          service.get_shape_count()), app.quit()))\n"
+            "    return app.exec()")
+    assert code.count("    return app.exec()") == 1
+    script = tmp_path / "example.py"
+    script.write_text(code.replace("    return app.exec()", stop))
+    env = dict(os.environ, QT_QPA_PLATFORM="xcb")
+    run = subprocess.run([sys.executable, str(script)], env=env, capture_output=True, text=True,
+                         timeout=60)
+    assert run.returncode == 0, run.stderr[-3000:]
+    assert "display mode 1 1" in run.stdout
+    assert "Traceback" not in run.stderr and "leaked" not in run.stderr

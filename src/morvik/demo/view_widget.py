@@ -13,6 +13,7 @@ from PySide6.QtWidgets import QWidget
 CLICK_SLOP = 4
 # How soon to look again when the X server has not caught up with a resize.
 RESIZE_RETRY_MS = 15
+RESIZE_RETRIES = 20
 # One wheel notch (120 eighths of a degree) zooms by this factor.
 ZOOM_STEP = 1.1
 
@@ -54,6 +55,7 @@ class OcctViewWidget(QWidget):
         # winId() creates the native window that OCCT renders into.
         self._window = Xw_Window(connection, int(self.winId()))
         self._occt_size = None  # the widget size OCCT last resized to, in device pixels
+        self._resize_retries = 0
         self._view.SetWindow(self._window)
         if not self._window.IsMapped():
             self._window.Map()
@@ -80,9 +82,13 @@ class OcctViewWidget(QWidget):
         wanted = self.device_size()
         if wanted == self._occt_size:
             return
-        if tuple(self._window.Size()) != wanted:
+        if tuple(self._window.Size()) != wanted and self._resize_retries < RESIZE_RETRIES:
+            self._resize_retries += 1
             QTimer.singleShot(RESIZE_RETRY_MS, self.update)  # ask again on a later paint
             return
+        # Sizes agree, or the server keeps a size of its own (rounding of a
+        # fractional scale): either way OCCT now reads the final one.
+        self._resize_retries = 0
         self._occt_size = wanted
         self._service.must_be_resized()
 
