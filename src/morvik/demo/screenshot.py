@@ -41,5 +41,6 @@ def render_screenshot(path, parts, size=(1024, 768), mode=DisplayMode.SHADED,
     target = Path(path)
     # OCP takes no plain str where OCCT wants a TCollection_AsciiString.
     if not pixmap.Save(TCollection_AsciiString(str(target))):
-        raise ScreenshotError(f"{target}: cannot write the image")
+        raise ScreenshotError(f"{target}: cannot write the image (does its folder exist, "
+                              "and does the name end in an image type such as .png?)")
     return target
