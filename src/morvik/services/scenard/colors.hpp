@@ -1,7 +1,7 @@
 // RGB triples and OCCT colours.
 #pragma once
 
-#include "pycall.hpp"
+#include "hostcall.hpp"
 
 #include <array>
 

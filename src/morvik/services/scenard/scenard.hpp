@@ -4,7 +4,7 @@
 // operations to the class object through its bind_* function.
 #pragma once
 
-#include "pycall.hpp"
+#include "hostcall.hpp"
 
 namespace morvik {
 

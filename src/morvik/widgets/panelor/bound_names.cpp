@@ -1,55 +1,10 @@
 #include "bound_names.hpp"
 
-#include <cstdarg>
-
 namespace morvik::panelor {
 
 BoundNames bound;
 MethodNames method;
 AttributeNames attribute;
-
-nb::handle intern(const char *name) {
-    PyObject *s = PyUnicode_InternFromString(name);
-    if (!s)
-        throw nb::python_error();
-    return s; // kept for the life of the process
-}
-
-void raise(PyObject *type, const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    PyErr_FormatV(type, format, args);
-    va_end(args);
-    throw nb::python_error();
-}
-
-namespace {
-
-// Bound names outlive the module object: they are never released, so nothing
-// is decremented after the interpreter has finalised.
-nb::handle keep(nb::object obj) { return obj.release(); }
-
-nb::handle import_name(const char *module, const char *name) {
-    nb::object mod = nb::module_::import_(module);
-    PyObject *value = PyObject_GetAttrString(mod.ptr(), name);
-    if (!value) {
-        PyErr_Clear();
-        raise(PyExc_ImportError, "cannot import name '%s' from '%s'", name, module);
-    }
-    return keep(nb::steal(value));
-}
-
-// owner.name, or an ImportError naming what is missing.
-nb::handle member(nb::handle owner, const char *owner_name, const char *name) {
-    PyObject *value = PyObject_GetAttrString(owner.ptr(), name);
-    if (!value) {
-        PyErr_Clear();
-        raise(PyExc_ImportError, "%s offers no '%s'", owner_name, name);
-    }
-    return keep(nb::steal(value));
-}
-
-} // namespace
 
 void bind_names() {
     const char *widgets = "PySide6.QtWidgets";

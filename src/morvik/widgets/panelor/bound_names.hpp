@@ -2,7 +2,7 @@
 // bound once when the module loads.
 #pragma once
 
-#include "pycall.hpp"
+#include "hostcall.hpp"
 
 namespace morvik::panelor {
 

@@ -4,7 +4,7 @@
 // namespace; its fields are ordinary attributes on the instance.
 #pragma once
 
-#include "pycall.hpp"
+#include "hostcall.hpp"
 
 #include <utility>
 
