@@ -118,3 +118,49 @@ def errors(caplog):
     """Records of the service logger, captured from level DEBUG up."""
     caplog.set_level("DEBUG", logger="morvik.services.scenard")
     return caplog
+
+
+# --- the view toolbar --------------------------------------------------------
+
+TOOLBAR_SIGNALS = (
+    "projection_changed",
+    "projection_type_changed",
+    "display_mode_changed",
+    "transparency_changed",
+    "fit_all_requested",
+)
+
+
+@pytest.fixture
+def make_toolbar(qtbot):
+    """Builds Panelor(*args, **kwargs); Qt deletes it after the test."""
+    from morvik.widgets.panelor import Panelor
+
+    def make(*args, **kwargs):
+        toolbar = Panelor(*args, **kwargs)
+        qtbot.addWidget(toolbar)
+        return toolbar
+
+    return make
+
+
+@pytest.fixture
+def toolbar(make_toolbar):
+    """A toolbar built with the default arguments."""
+    return make_toolbar()
+
+
+@pytest.fixture
+def emitted():
+    """emitted(toolbar) -> a list that receives (signal name, *args) per emission.
+
+    The receivers hold only the list, never the toolbar.
+    """
+
+    def watch(toolbar):
+        log = []
+        for name in TOOLBAR_SIGNALS:
+            getattr(toolbar, name).connect(lambda *args, name=name: log.append((name, *args)))
+        return log
+
+    return watch

@@ -53,6 +53,10 @@ class TestFreshService:
         assert service._background_gradient is None
         with pytest.raises(AttributeError):
             service.extra = 1
+        service._background_gradient = None  # the remembered state may be reset by hand
+        service._global_transparency = 0
+        with pytest.raises(AttributeError):
+            service._shapes = {}  # the registry is never replaced
 
     def test_accessors_hand_back_the_host_objects(self, service, scene):
         assert service.get_view() is scene.view

@@ -1,45 +1,16 @@
 #include "bound_names.hpp"
 
-#include <cstdarg>
-
 namespace morvik {
 
 BoundNames bound;
 MethodNames method;
 
-nb::handle intern(const char *name) {
-    PyObject *s = PyUnicode_InternFromString(name);
-    if (!s)
-        throw nb::python_error();
-    return s; // kept for the life of the process
-}
-
-void raise(PyObject *type, const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    PyErr_FormatV(type, format, args);
-    va_end(args);
-    throw nb::python_error();
-}
-
 namespace {
 
-// Bound names outlive the module object: they are never released, so nothing
-// is decremented after the interpreter has finalised.
-nb::handle keep(nb::object obj) { return obj.release(); }
-
-nb::handle import_name(const char *module, const char *name) {
-    nb::object mod = nb::module_::import_(module);
-    PyObject *value = PyObject_GetAttrString(mod.ptr(), name);
-    if (!value) {
-        PyErr_Clear();
-        raise(PyExc_ImportError, "cannot import name '%s' from '%s'", name, module);
-    }
-    return keep(nb::steal(value));
-}
-
+// owner.name, kept; a missing name fails the import and says whose it is.
 nb::handle attr(nb::handle owner, const char *name) {
-    return keep(nb::getattr(owner, name));
+    nb::str owner_name = nb::borrow<nb::str>(owner.attr("__name__"));
+    return member(owner, owner_name.c_str(), name);
 }
 
 // The camera's projection enumerators sit on the class in older bindings and
@@ -72,6 +43,7 @@ void bind_names(nb::module_ &m) {
 
     bound.gradient_vertical =
         attr(bound.Aspect_GradientFillMethod, "Aspect_GradientFillMethod_Vertical");
+    bound.gradient_none = attr(bound.Aspect_GradientFillMethod, "Aspect_GradientFillMethod_None");
     bound.triedron_left_lower =
         attr(bound.Aspect_TypeOfTriedronPosition, "Aspect_TOTP_LEFT_LOWER");
     bound.visualization_wireframe = attr(bound.V3d_TypeOfVisualization, "V3d_WIREFRAME");
@@ -98,6 +70,7 @@ void bind_names(nb::module_ &m) {
     bound.minus_one = keep(nb::int_(-1));
     bound.zero_f = keep(nb::float_(0.0));
     bound.one_f = keep(nb::float_(1.0));
+    bound.trihedron_scale = keep(nb::float_(0.08));
 
     nb::object logging = nb::module_::import_("logging");
     bound.logger = keep(logging.attr("getLogger")("morvik.services.scenard"));
@@ -135,6 +108,7 @@ void bind_names(nb::module_ &m) {
     MORVIK_METHOD(SetZoom);
     MORVIK_METHOD(SetBackgroundColor);
     MORVIK_METHOD(SetBgGradientColors);
+    MORVIK_METHOD(SetBgGradientStyle);
     MORVIK_METHOD(TriedronDisplay);
     MORVIK_METHOD(error);
     MORVIK_METHOD(warning);

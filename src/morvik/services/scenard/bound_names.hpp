@@ -2,7 +2,7 @@
 // once when the module loads.
 #pragma once
 
-#include "pycall.hpp"
+#include "hostcall.hpp"
 
 namespace morvik {
 
@@ -18,6 +18,7 @@ struct BoundNames {
 
     // Enumerators reached through the classes above.
     nb::handle gradient_vertical;       // Aspect_GradientFillMethod_Vertical
+    nb::handle gradient_none;           // Aspect_GradientFillMethod_None
     nb::handle triedron_left_lower;     // Aspect_TOTP_LEFT_LOWER
     nb::handle visualization_wireframe; // V3d_WIREFRAME
     nb::handle projection_orthographic; // Graphic3d_Camera projection enumerators,
@@ -31,6 +32,7 @@ struct BoundNames {
 
     // Numbers handed to OCCT.
     nb::handle zero, one, minus_one, zero_f, one_f;
+    nb::handle trihedron_scale; // 0.08 of the view's size
 
     // The module logger and the module's own namespace (looked up again on
     // each failure, so a logger replaced on the module is honoured).
@@ -45,7 +47,7 @@ struct MethodNames {
     nb::handle SetFaceBoundaryDraw, SetFaceBoundaryAspect, IsNull;
     nb::handle SetProj, SetUp, Camera, SetProjectionType, FitAll, ZFitAll, Redraw, MustBeResized;
     nb::handle StartRotation, Rotation, Pan, SetZoom;
-    nb::handle SetBackgroundColor, SetBgGradientColors, TriedronDisplay;
+    nb::handle SetBackgroundColor, SetBgGradientColors, SetBgGradientStyle, TriedronDisplay;
     nb::handle error, warning, debug, exc_info, logger;
 };
 

@@ -6,13 +6,13 @@
 
 namespace morvik {
 
-std::array<nb::object, 3> unpack_rgb(nb::handle rgb) {
-    PyObject *iterator = PyObject_GetIter(rgb.ptr());
+std::array<nb::object, 3> unpack_three(nb::handle triple) {
+    PyObject *iterator = PyObject_GetIter(triple.ptr());
     if (!iterator) {
         if (PyErr_ExceptionMatches(PyExc_TypeError)) {
             PyErr_Clear();
             raise(PyExc_TypeError, "cannot unpack non-iterable %.200s object",
-                  Py_TYPE(rgb.ptr())->tp_name);
+                  Py_TYPE(triple.ptr())->tp_name);
         }
         throw nb::python_error();
     }
@@ -53,7 +53,40 @@ void refuse_nan(nb::handle component) {
     }
 }
 
+// What PyFloat_AsDouble accepts, and so what OCCT's real-valued colour
+// components take: floats, ints and anything with __float__ or __index__.
+bool is_real_number(PyObject *value) {
+    if (PyFloat_Check(value) || PyLong_Check(value))
+        return true;
+    PyNumberMethods *number = Py_TYPE(value)->tp_as_number;
+    return number && (number->nb_float || number->nb_index);
+}
+
 } // namespace
+
+void require_rgb_triple(nb::handle rgb) {
+    // A sequence, not any iterable: an iterator would be used up by this check.
+    // Text and bytes are sequences too, but never colours.
+    PyObject *obj = rgb.ptr();
+    if (!PySequence_Check(obj) || PyUnicode_Check(obj) || PyBytes_Check(obj) ||
+        PyByteArray_Check(obj))
+        raise(PyExc_TypeError, "an RGB colour must be a sequence of three numbers, not %.200s",
+              Py_TYPE(obj)->tp_name);
+    Py_ssize_t size = PySequence_Size(obj);
+    if (size < 0)
+        throw nb::python_error();
+    if (size != 3)
+        raise(PyExc_ValueError, "an RGB colour needs exactly three components, got %zd", size);
+    for (Py_ssize_t i = 0; i < 3; ++i) {
+        PyObject *item = PySequence_GetItem(obj, i);
+        if (!item)
+            throw nb::python_error();
+        nb::object component = nb::steal(item);
+        if (!is_real_number(component.ptr()))
+            raise(PyExc_TypeError, "RGB colour component %zd must be a number, not %.200s", i,
+                  Py_TYPE(component.ptr())->tp_name);
+    }
+}
 
 nb::object to_occt_color(nb::handle rgb) {
     auto [r, g, b] = unpack_rgb(rgb);

@@ -75,10 +75,10 @@ ScenardClass bind_core_class(nb::module_ &m) {
         .def_rw("_is_rendering", &Scenard::is_rendering)
         .def_ro("_shapes", &Scenard::shapes)
         .def_ro("_ais_to_id", &Scenard::ais_to_id)
-        .def_rw("_global_transparency", &Scenard::global_transparency)
-        .def_rw("_current_display_mode", &Scenard::current_display_mode)
-        .def_rw("_background_color", &Scenard::background_color)
-        .def_rw("_background_gradient", &Scenard::background_gradient);
+        .def_rw("_global_transparency", &Scenard::global_transparency, nb::for_setter(nb::arg("value").none()))
+        .def_rw("_current_display_mode", &Scenard::current_display_mode, nb::for_setter(nb::arg("value").none()))
+        .def_rw("_background_color", &Scenard::background_color, nb::for_setter(nb::arg("value").none()))
+        .def_rw("_background_gradient", &Scenard::background_gradient, nb::for_setter(nb::arg("value").none()));
     return cls;
 }
 

@@ -7,7 +7,7 @@
 // BaseException errors pass through untouched.
 #pragma once
 
-#include "pycall.hpp"
+#include "hostcall.hpp"
 
 #include <exception>
 #include <typeinfo>

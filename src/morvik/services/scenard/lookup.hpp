@@ -2,7 +2,7 @@
 // never have been stored.
 #pragma once
 
-#include "pycall.hpp"
+#include "hostcall.hpp"
 
 namespace morvik {
 

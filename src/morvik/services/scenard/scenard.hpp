@@ -4,7 +4,7 @@
 // operations to the class object through its bind_* function.
 #pragma once
 
-#include "pycall.hpp"
+#include "hostcall.hpp"
 
 namespace morvik {
 
@@ -25,6 +25,10 @@ using ScenardClass = nb::class_<Scenard>;
 
 // _configure_shape_edges: face boundaries on or off for one presentation.
 void configure_shape_edges(nb::handle ais_shape, nb::handle enable);
+
+// set_projection_type: orthographic or perspective camera, with its own
+// failure handling; setup_initial_view calls it too.
+void set_projection_type(Scenard &s, nb::handle projection_type);
 
 ScenardClass bind_core_class(nb::module_ &m); // class, constructor, fields
 void bind_core(ScenardClass &cls);       // accessors

@@ -68,10 +68,10 @@ void bind_shape_info(nb::module_ &m) {
            },
            "shape_id"_a.none(), "ais_shape"_a.none(), "color"_a.none() = nb::none(),
            "visible"_a.none() = true)
-        .def_rw("shape_id", &ShapeInfo::shape_id)
-        .def_rw("ais_shape", &ShapeInfo::ais_shape)
-        .def_rw("color", &ShapeInfo::color)
-        .def_rw("visible", &ShapeInfo::visible)
+        .def_rw("shape_id", &ShapeInfo::shape_id, nb::for_setter(nb::arg("value").none()))
+        .def_rw("ais_shape", &ShapeInfo::ais_shape, nb::for_setter(nb::arg("value").none()))
+        .def_rw("color", &ShapeInfo::color, nb::for_setter(nb::arg("value").none()))
+        .def_rw("visible", &ShapeInfo::visible, nb::for_setter(nb::arg("value").none()))
         .def("__repr__", [](const ShapeInfo &info) {
             return nb::str("ShapeInfo(shape_id={!r}, ais_shape={!r}, color={!r}, visible={!r})")
                 .format(info.shape_id, info.ais_shape, info.color, info.visible);

@@ -1,7 +1,7 @@
 // ShapeInfo: the registry's record of one displayed shape.
 #pragma once
 
-#include "pycall.hpp"
+#include "hostcall.hpp"
 
 namespace morvik {
 

@@ -1,8 +1,134 @@
 // Initial view, trihedron and background.
+//
+// The background is remembered on the service (a solid colour, or a gradient
+// that wins over it) so that setup_initial_view can paint it again.
+#include "bound_names.hpp"
+#include "colors.hpp"
+#include "guard.hpp"
 #include "scenard.hpp"
 
 namespace morvik {
 
-void bind_view_setup(ScenardClass &) {}
+MORVIK_OPERATION(op_setup_initial_view, "setup_initial_view", "Error setting up initial view: %s");
+MORVIK_OPERATION(op_set_background_color, "set_background_color", "Error setting background color: %s");
+MORVIK_OPERATION(op_set_background_gradient, "set_background_gradient",
+                 "Error setting background gradient: %s");
+// The trihedron is decoration: an unexpected failure is a warning, not an error.
+MORVIK_OPERATION(op_setup_trihedron, "_setup_trihedron", "Unexpected trihedron error: %s");
+
+// A binding that cannot show the trihedron even in its simpler form just
+// leaves the view without one.
+static const char *const trihedron_unavailable = "Could not display trihedron: %s";
+
+namespace {
+
+// The solid colour alone. The view keeps drawing a gradient over its solid
+// colour until its fill method is none, so an earlier gradient is dropped.
+void paint_solid_background(nb::handle view, nb::handle rgb) {
+    nb::object color = to_occt_color(rgb);
+    call_method(view, method.SetBgGradientStyle, bound.gradient_none, py_bool(false));
+    call_method(view, method.SetBackgroundColor, color);
+}
+
+void paint_gradient_background(nb::handle view, nb::handle color1, nb::handle color2,
+                               nb::handle fill_method) {
+    nb::object first = to_occt_color(color1);
+    nb::object second = to_occt_color(color2);
+    call_method(view, method.SetBgGradientColors, first, second, fill_method, py_bool(true));
+}
+
+nb::object white() { return call(bound.Quantity_Color, bound.Quantity_NOC_WHITE); }
+
+void setup_trihedron(Scenard &s) {
+    nb::object err = catch_failure(op_setup_trihedron, [&] {
+        call_method(s.view, method.TriedronDisplay, bound.triedron_left_lower, white(),
+                    bound.trihedron_scale, bound.visualization_wireframe);
+    });
+    if (!err.is_valid())
+        return;
+    if (!is_binding_mismatch(err)) {
+        log_failure(method.warning, op_setup_trihedron.message, err, true);
+        return;
+    }
+
+    // A binding that lacks the visualisation type, or refuses it, may still
+    // show the trihedron in OCCT's default visualisation.
+    nb::object retry_err = catch_failure(op_setup_trihedron, [&] {
+        call_method(s.view, method.TriedronDisplay, bound.triedron_left_lower, white(),
+                    bound.trihedron_scale);
+    });
+    if (retry_err.is_valid())
+        log_failure(method.debug, trihedron_unavailable, retry_err, false);
+}
+
+void setup_initial_view(Scenard &s) {
+    guarded(op_setup_initial_view, [&] {
+        if (truthy(s.background_gradient)) {
+            auto [color1, color2, fill_method] = unpack_three(s.background_gradient);
+            paint_gradient_background(s.view, color1, color2, fill_method);
+        } else {
+            paint_solid_background(s.view, s.background_color);
+        }
+        // Both report their own failures; the view is set up as far as it goes.
+        setup_trihedron(s);
+        set_projection_type(s, bound.projection_type_orthographic);
+    });
+}
+
+void set_background_color(Scenard &s, nb::handle color) {
+    guarded(op_set_background_color, [&] {
+        // A malformed colour is refused before it is remembered, so it cannot
+        // spoil every later setup_initial_view.
+        require_rgb_triple(color);
+        s.background_color = nb::borrow(color);
+        s.background_gradient = nb::none();
+        paint_solid_background(s.view, color);
+        call_method(s.view, method.Redraw);
+    });
+}
+
+void set_background_gradient(Scenard &s, nb::handle color1, nb::handle color2,
+                             nb::handle fill_method) {
+    guarded(op_set_background_gradient, [&] {
+        require_rgb_triple(color1);
+        require_rgb_triple(color2);
+        s.background_gradient = nb::make_tuple(color1, color2, fill_method);
+        paint_gradient_background(s.view, color1, color2, fill_method);
+        call_method(s.view, method.Redraw);
+    });
+}
+
+} // namespace
+
+void bind_view_setup(ScenardClass &cls) {
+    using namespace nb::literals;
+    cls.def(
+           "setup_initial_view", [](Scenard &s) { setup_initial_view(s); },
+           "Setup initial view parameters.")
+        .def(
+            "_setup_trihedron", [](Scenard &s) { setup_trihedron(s); },
+            "Setup the trihedron (axis indicator).")
+        .def(
+            "set_background_color",
+            [](Scenard &s, nb::object color) { set_background_color(s, color); },
+            "color"_a.none(),
+            "Set the background to a solid color, clearing any gradient.\n\n"
+            "Args:\n"
+            "    color: RGB tuple (0.0 - 1.0) e.g. (1.0, 1.0, 1.0) for white.")
+        .def(
+            "set_background_gradient",
+            [](Scenard &s, nb::object color1, nb::object color2, nb::object fill_method) {
+                set_background_gradient(s, color1, color2, fill_method);
+            },
+            "color1"_a.none(), "color2"_a.none(),
+            // Evaluated once, here: every call without a method shares it.
+            "method"_a.none() = nb::borrow(bound.gradient_vertical),
+            "Set the background to a two-color gradient.\n\n"
+            "Args:\n"
+            "    color1: First color RGB tuple (0.0 - 1.0), top for vertical gradients.\n"
+            "    color2: Second color RGB tuple (0.0 - 1.0), bottom for vertical gradients.\n"
+            "    method: Aspect_GradientFillMethod (Vertical, Horizontal, Diagonal1/2, "
+            "Corner1-4).");
+}
 
 } // namespace morvik

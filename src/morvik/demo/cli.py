@@ -1,0 +1,124 @@
+"""The command line: open the viewer window, or render a screenshot and exit.
+
+Exit status: 0 on success, 1 when no display or image could be had, 2 for bad
+arguments and for files that are missing or unreadable.
+"""
+
+import argparse
+import logging
+import os
+import re
+import sys
+
+from morvik.enums import DisplayMode, ProjectionType, ViewDirection
+
+PROG = "morvik-viewer"
+FALLBACK_SCREENSHOT = "morvik-viewer.png"
+MAX_SIZE = 8192
+
+EXIT_OK, EXIT_FAILURE, EXIT_BAD_INPUT = 0, 1, 2
+
+
+def _size(text):
+    match = re.fullmatch(r"\s*(\d+)\s*[xX]\s*(\d+)\s*", text)
+    if not match:
+        raise argparse.ArgumentTypeError(f"expected WIDTHxHEIGHT, e.g. 1024x768, not {text!r}")
+    width, height = int(match[1]), int(match[2])
+    if not (1 <= width <= MAX_SIZE and 1 <= height <= MAX_SIZE):
+        raise argparse.ArgumentTypeError(f"width and height must lie between 1 and {MAX_SIZE}")
+    return width, height
+
+
+def _values(enum):
+    return [member.value for member in enum]
+
+
+def build_parser():
+    parser = argparse.ArgumentParser(
+        prog=PROG,
+        description="Show CAD solids (or a sample scene) in an OCCT view with the morvik view toolbar.",
+        epilog="Without a display the window cannot open; a screenshot is written instead "
+               f"(to --screenshot, or {FALLBACK_SCREENSHOT}).",
+    )
+    parser.add_argument("files", nargs="*", metavar="FILE",
+                        help="STEP (.step, .stp) or BREP (.brep, .brp) files; the sample scene when none")
+    parser.add_argument("--screenshot", metavar="OUT.png",
+                        help="render offscreen into this PNG file and exit")
+    parser.add_argument("--size", type=_size, default=(1024, 768), metavar="WxH",
+                        help="screenshot size in pixels (default 1024x768)")
+    parser.add_argument("--mode", choices=_values(DisplayMode), default=DisplayMode.SHADED.value,
+                        help="display mode (default: %(default)s)")
+    parser.add_argument("--view", choices=_values(ViewDirection), default=ViewDirection.ISO.value,
+                        help="standard view direction (default: %(default)s)")
+    parser.add_argument("--projection", choices=_values(ProjectionType),
+                        default=ProjectionType.ORTHOGRAPHIC.value,
+                        help="camera projection (default: %(default)s)")
+    return parser
+
+
+def main(argv=None):
+    args = build_parser().parse_args(argv)
+    logging.basicConfig(level=logging.WARNING, format="%(name)s: %(levelname)s: %(message)s")
+
+    # Late imports: OCP and Qt load only once the arguments are known to be sound.
+    from morvik.demo import display
+    from morvik.demo.scene import LoadError, load_all, sample_parts
+
+    try:
+        parts = load_all(args.files) if args.files else sample_parts()
+    except LoadError as error:
+        return _fail(error, EXIT_BAD_INPUT)
+
+    screenshot = args.screenshot
+    if screenshot is None and not display.has_display():
+        screenshot = FALLBACK_SCREENSHOT
+        print(f"{PROG}: no display (DISPLAY is not set), so no window; "
+              f"writing a screenshot to {screenshot} instead", file=sys.stderr)
+    if not display.has_display():
+        try:
+            display.start_virtual_display()
+        except display.NoDisplay as error:
+            return _fail(error, EXIT_FAILURE)
+
+    mode, direction = DisplayMode(args.mode), ViewDirection(args.view)
+    projection = ProjectionType(args.projection)
+    if screenshot is not None:
+        return _screenshot(screenshot, parts, args.size, mode, projection, direction)
+    return _window(parts, mode, projection, direction)
+
+
+def _screenshot(path, parts, size, mode, projection, direction):
+    from morvik.demo.screenshot import ScreenshotError, render_screenshot
+    from morvik.demo.viewer import DisplayUnavailable
+
+    try:
+        written = render_screenshot(path, parts, size, mode, direction, projection)
+    except (DisplayUnavailable, ScreenshotError) as error:
+        return _fail(error, EXIT_FAILURE)
+    print(f"{PROG}: wrote {written} ({size[0]}x{size[1]})")
+    return EXIT_OK
+
+
+def _window(parts, mode, projection, direction):
+    # OCCT renders into the widget's X window, which only Qt's xcb platform provides.
+    os.environ["QT_QPA_PLATFORM"] = "xcb"
+    from PySide6.QtWidgets import QApplication
+
+    from morvik.demo.viewer import DisplayUnavailable, create_viewer
+    from morvik.demo.window import ViewerWindow
+
+    try:
+        # Before Qt: a display that does not answer makes Qt abort, OCCT only raise.
+        stack = create_viewer()
+    except DisplayUnavailable as error:
+        return _fail(error, EXIT_FAILURE)
+    app = QApplication.instance() or QApplication([PROG])
+    window = ViewerWindow(stack)
+    window.show()
+    window.start(parts, mode, projection, direction)
+    return app.exec()
+
+
+def _fail(error, status):
+    print(f"{PROG}: error: {error}", file=sys.stderr)
+    return status

@@ -1,0 +1,174 @@
+"""What the viewer shows: the sample solids, or the solids of CAD files."""
+
+import math
+from dataclasses import dataclass
+from pathlib import Path
+
+from OCP.BRep import BRep_Builder
+from OCP.BRepPrimAPI import (
+    BRepPrimAPI_MakeBox,
+    BRepPrimAPI_MakeCone,
+    BRepPrimAPI_MakeCylinder,
+    BRepPrimAPI_MakeSphere,
+    BRepPrimAPI_MakeTorus,
+)
+from OCP.BRepBuilderAPI import BRepBuilderAPI_Transform
+from OCP.BRepTools import BRepTools
+from OCP.IFSelect import IFSelect_RetDone
+from OCP.STEPControl import STEPControl_Reader
+from OCP.TopAbs import TopAbs_COMPOUND, TopAbs_COMPSOLID, TopAbs_SOLID
+from OCP.TopoDS import TopoDS_Compound, TopoDS_Iterator, TopoDS_Shape
+from OCP.gp import gp_Ax1, gp_Ax2, gp_Dir, gp_Pnt, gp_Trsf
+
+# Colours handed out in turn to loaded parts; the sample scene uses them too.
+PALETTE = (
+    (0.85, 0.33, 0.10),  # orange
+    (0.00, 0.45, 0.74),  # blue
+    (0.47, 0.67, 0.19),  # green
+    (0.93, 0.69, 0.13),  # yellow
+    (0.49, 0.18, 0.56),  # purple
+    (0.30, 0.75, 0.93),  # cyan
+    (0.64, 0.08, 0.18),  # dark red
+)
+
+STEP_SUFFIXES = (".step", ".stp")
+BREP_SUFFIXES = (".brep", ".brp")
+
+
+@dataclass
+class Part:
+    """One shape to show, under the identifier the service will book it by."""
+
+    shape_id: str
+    shape: TopoDS_Shape
+    color: tuple
+
+
+class LoadError(Exception):
+    """A file that cannot be shown; the message is meant for the user."""
+
+
+def _up(x, z):
+    # The views treat +Y as up, so the sample solids stand on the XZ plane along +Y.
+    return gp_Ax2(gp_Pnt(x, 0.0, z), gp_Dir(0.0, 1.0, 0.0))
+
+
+def _turned(shape, degrees, x, z):
+    # Seen along the isometric diagonal, an axis-aligned box shows three faces
+    # lit alike; turned about its vertical axis its faces read apart.
+    turn = gp_Trsf()
+    turn.SetRotation(gp_Ax1(gp_Pnt(x, 0.0, z), gp_Dir(0.0, 1.0, 0.0)), math.radians(degrees))
+    return BRepBuilderAPI_Transform(shape, turn, True).Shape()
+
+
+def sample_parts():
+    """Five primitive solids in two rows, each under its own identifier and colour."""
+    box = BRepPrimAPI_MakeBox(gp_Pnt(-60.0, 0.0, -15.0), 30.0, 30.0, 30.0).Shape()
+    shapes = [
+        ("box", _turned(box, 25.0, -45.0, 0.0)),
+        ("cylinder", BRepPrimAPI_MakeCylinder(_up(0.0, 0.0), 15.0, 40.0).Shape()),
+        ("sphere", BRepPrimAPI_MakeSphere(gp_Pnt(45.0, 18.0, 0.0), 18.0).Shape()),
+        ("cone", BRepPrimAPI_MakeCone(_up(-22.0, 50.0), 16.0, 0.0, 36.0).Shape()),
+        ("torus", BRepPrimAPI_MakeTorus(_up(30.0, 50.0), 16.0, 6.0).Shape()),
+    ]
+    return [Part(name, shape, PALETTE[i]) for i, (name, shape) in enumerate(shapes)]
+
+
+def load_parts(path):
+    """The solids of a STEP or BREP file, one Part per top-level solid.
+
+    Raises LoadError with a message for the user when the file is missing,
+    of an unknown kind, unreadable, or holds no shape.
+    """
+    path = Path(path)
+    if not path.exists():
+        raise LoadError(f"{path}: no such file")
+    if not path.is_file():
+        raise LoadError(f"{path}: not a file")
+    suffix = path.suffix.lower()
+    if suffix in STEP_SUFFIXES:
+        shape = _read_step(path)
+    elif suffix in BREP_SUFFIXES:
+        shape = _read_brep(path)
+    else:
+        raise LoadError(f"{path}: unknown file type (expected .step, .stp, .brep or .brp)")
+    if shape is None or shape.IsNull():
+        raise LoadError(f"{path}: the file holds no shape")
+    shapes = top_level_solids(shape)
+    if not shapes:
+        raise LoadError(f"{path}: the file holds no shape")
+    stem = path.stem
+    if len(shapes) == 1:
+        return [Part(stem, shapes[0], PALETTE[0])]
+    return [Part(f"{stem}-{i + 1}", s, PALETTE[i % len(PALETTE)]) for i, s in enumerate(shapes)]
+
+
+def _read_step(path):
+    reader = STEPControl_Reader()
+    try:
+        status = reader.ReadFile(str(path))
+    except Exception as error:  # OCCT errors derive from Exception only
+        raise LoadError(f"{path}: cannot read STEP data ({error})") from error
+    if status != IFSelect_RetDone:
+        raise LoadError(f"{path}: not a readable STEP file")
+    if reader.TransferRoots() == 0:
+        raise LoadError(f"{path}: the STEP file holds no shape")
+    return reader.OneShape()
+
+
+def _read_brep(path):
+    shape = TopoDS_Shape()
+    try:
+        ok = BRepTools.Read_s(shape, str(path), BRep_Builder())
+    except Exception as error:
+        raise LoadError(f"{path}: cannot read BREP data ({error})") from error
+    if not ok:
+        raise LoadError(f"{path}: not a readable BREP file")
+    return shape
+
+
+def top_level_solids(shape):
+    """Solids found by opening compounds; whatever else lies loose is kept as one compound."""
+    solids, loose = [], []
+
+    def walk(s):
+        if s.ShapeType() in (TopAbs_COMPOUND, TopAbs_COMPSOLID):
+            children = TopoDS_Iterator(s)
+            while children.More():
+                walk(children.Value())
+                children.Next()
+        elif s.ShapeType() == TopAbs_SOLID:
+            solids.append(s)
+        else:
+            loose.append(s)
+
+    walk(shape)
+    if loose:
+        builder, rest = BRep_Builder(), TopoDS_Compound()
+        builder.MakeCompound(rest)
+        for s in loose:
+            builder.Add(rest, s)
+        solids.append(rest)
+    return solids
+
+
+def show_parts(service, parts):
+    """Books every part with the service; one viewer update for the lot."""
+    for part in parts:
+        service.display_shape(part.shape, part.shape_id, part.color, False)
+    service.get_context().UpdateCurrentViewer()
+
+
+def load_all(paths):
+    """The parts of several files; an identifier met twice gets a numbered suffix."""
+    parts, taken = [], set()
+    for path in paths:
+        for part in load_parts(path):
+            shape_id, n = part.shape_id, 1
+            while shape_id in taken:
+                n += 1
+                shape_id = f"{part.shape_id}#{n}"
+            taken.add(shape_id)
+            part.shape_id = shape_id
+            parts.append(part)
+    return parts

@@ -1,0 +1,46 @@
+"""Rendering without a window on screen: a virtual OCCT window read back into a PNG."""
+
+from pathlib import Path
+
+from OCP.Image import Image_AlienPixMap
+from OCP.TCollection import TCollection_AsciiString
+from OCP.Xw import Xw_Window
+
+from morvik.demo.scene import show_parts
+from morvik.demo.viewer import create_viewer, start_view
+from morvik.enums import DisplayMode, ProjectionType, ViewDirection
+
+
+class ScreenshotError(RuntimeError):
+    """The image could not be rendered or written."""
+
+
+def render_screenshot(path, parts, size=(1024, 768), mode=DisplayMode.SHADED,
+                      direction=ViewDirection.ISO, projection=ProjectionType.ORTHOGRAPHIC):
+    """Renders parts into a PNG at path; needs an X server but no window manager."""
+    width, height = size
+    stack = create_viewer()
+    # A virtual window is never mapped on screen but gives OpenGL its drawable:
+    # ToPixMap crashes the process on a view without any window.
+    window = Xw_Window(stack.connection, "morvik-viewer", 0, 0, width, height)
+    window.SetVirtual(True)
+    stack.view.SetWindow(window)
+    stack.view.MustBeResized()
+
+    service = stack.service
+    start_view(service)
+    service.set_projection_type(projection)
+    service.set_display_mode(mode)
+    show_parts(service, parts)
+    service.set_projection(direction)
+    service.fit_all()
+
+    pixmap = Image_AlienPixMap()
+    if not stack.view.ToPixMap(pixmap, width, height):
+        raise ScreenshotError("OCCT could not render the view into an image")
+    target = Path(path)
+    # OCP takes no plain str where OCCT wants a TCollection_AsciiString.
+    if not pixmap.Save(TCollection_AsciiString(str(target))):
+        raise ScreenshotError(f"{target}: cannot write the image (does its folder exist, "
+                              "and does the name end in an image type such as .png?)")
+    return target

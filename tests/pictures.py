@@ -1,0 +1,45 @@
+"""Reading rendered pictures in tests: pixels, background and expected colours."""
+
+from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB, Quantity_TOC_sRGB
+from PySide6.QtGui import QImage
+
+
+class Picture:
+    """A rendered PNG, its pixels as (r, g, b) rows."""
+
+    def __init__(self, path):
+        image = QImage(str(path))
+        assert not image.isNull(), f"{path} is not a readable image"
+        self.size = (image.width(), image.height())
+        self.rows = [[image.pixelColor(x, y).getRgb()[:3] for x in range(image.width())]
+                     for y in range(image.height())]
+
+    def pixels(self):
+        for y, row in enumerate(self.rows):
+            for x, rgb in enumerate(row):
+                yield x, y, rgb
+
+    def background(self, y):
+        # The background is a vertical gradient: read it off the right edge, away from
+        # the trihedron in the lower left corner.
+        return self.rows[y][-1]
+
+    def is_shape(self, x, y):
+        return max(abs(a - b) for a, b in zip(self.rows[y][x], self.background(y))) > 12
+
+    def shape_share(self):
+        hits = sum(self.is_shape(x, y) for x, y, _ in self.pixels())
+        return hits / (self.size[0] * self.size[1])
+
+
+def dark(rgb):
+    return max(rgb) < 50
+
+
+def srgb8(linear_rgb):
+    """The 8-bit pixel OCCT writes for a colour given as linear RGB (Quantity_TOC_RGB)."""
+    return [round(v * 255) for v in Quantity_Color(*linear_rgb, Quantity_TOC_RGB).Values(Quantity_TOC_sRGB)]
+
+
+def near(rgb, expected, tolerance):
+    return all(abs(a - b) <= tolerance for a, b in zip(rgb, expected))

@@ -1,0 +1,292 @@
+"""Camera and navigation: view directions, projection, fit, redraw, rotation, panning, zoom."""
+
+import logging
+import math
+from fractions import Fraction
+
+import pytest
+from OCP.Graphic3d import Graphic3d_Camera
+
+from doubles import Recorder
+from morvik.enums import DisplayMode, ProjectionType, ViewDirection
+from morvik.services.scenard import Scenard
+
+ORTHOGRAPHIC = Graphic3d_Camera.Projection_e.Projection_Orthographic
+PERSPECTIVE = Graphic3d_Camera.Projection_e.Projection_Perspective
+
+# direction, vector handed to SetProj, vector handed to SetUp
+STANDARD_VIEWS = [
+    (ViewDirection.TOP, (0, 1, 0), (0, 0, -1)),
+    (ViewDirection.BOTTOM, (0, -1, 0), (0, 0, -1)),
+    (ViewDirection.FRONT, (0, 0, 1), (0, 1, 0)),
+    (ViewDirection.BACK, (0, 0, -1), (0, 1, 0)),
+    (ViewDirection.LEFT, (-1, 0, 0), (0, 1, 0)),
+    (ViewDirection.RIGHT, (1, 0, 0), (0, 1, 0)),
+    (ViewDirection.ISO, (1, 1, 1), (0, 1, 0)),
+]
+
+
+def unit(v):
+    length = math.sqrt(sum(c * c for c in v))
+    return tuple(c / length for c in v)
+
+
+def dot(a, b):
+    return sum(x * y for x, y in zip(a, b))
+
+
+def over(view):
+    return Scenard(view, None, None)
+
+
+def assert_one_error(errors, message):
+    [record] = errors.records
+    assert (record.levelname, record.msg) == ("ERROR", message)
+    assert record.exc_info and record.exc_info[0] is not None
+
+
+# --- standard views -----------------------------------------------------------
+
+@pytest.mark.parametrize("direction, proj, up", STANDARD_VIEWS, ids=lambda v: getattr(v, "name", ""))
+def test_standard_view_turns_the_real_camera(service, scene, direction, proj, up, errors):
+    service.set_projection(direction)
+
+    camera = scene.view.Camera()
+    # SetProj names where the eye sits, so the camera looks the other way.
+    looking = tuple(-c for c in unit(proj))
+    assert camera.Direction().Coord() == pytest.approx(looking, abs=1e-9)
+    # OCCT keeps the up vector square to the line of sight.
+    expected_up = unit(tuple(u - dot(up, looking) * d for u, d in zip(up, looking)))
+    assert camera.Up().Coord() == pytest.approx(expected_up, abs=1e-9)
+    assert not errors.records
+
+
+@pytest.mark.parametrize("other", [None, "top", ProjectionType.ORTHOGRAPHIC, DisplayMode.SHADED])
+def test_unknown_direction_does_nothing(other, errors):
+    view = Recorder()
+    assert over(view).set_projection(other) is None
+    assert view.calls == [] and not errors.records
+
+
+# --- projection type ------------------------------------------------------------
+
+@pytest.mark.parametrize("requested, expected", [
+    (ProjectionType.ORTHOGRAPHIC, ORTHOGRAPHIC),
+    (ProjectionType.PERSPECTIVE, PERSPECTIVE),
+    (None, PERSPECTIVE),
+    ("orthographic", PERSPECTIVE),
+])
+def test_projection_type_changes_the_real_camera(service, scene, requested, expected, errors):
+    camera = scene.view.Camera()
+    # A new OCCT camera is already orthographic: start from the other one.
+    camera.SetProjectionType(ORTHOGRAPHIC if expected == PERSPECTIVE else PERSPECTIVE)
+    service.set_projection_type(requested)
+    assert camera.ProjectionType() == expected
+    assert not errors.records
+
+
+def refuse_enumerators(value):
+    if type(value) is not int:
+        raise TypeError("incompatible function arguments")
+
+
+@pytest.mark.parametrize("kind, number", [(ProjectionType.ORTHOGRAPHIC, 0), (ProjectionType.PERSPECTIVE, 1)])
+def test_binding_refusing_the_enumerator_gets_its_integer(kind, number, errors):
+    camera = Recorder(returns={"SetProjectionType": refuse_enumerators})
+    view = Recorder(returns={"Camera": camera})
+    over(view).set_projection_type(kind)
+    assert view.names() == ["Camera", "Camera"]
+    assert camera.calls == [("SetProjectionType", (ORTHOGRAPHIC if number == 0 else PERSPECTIVE,)),
+                            ("SetProjectionType", (number,))]
+    assert not errors.records
+
+
+@pytest.mark.parametrize("mismatch", [TypeError, AttributeError])
+def test_failed_integer_retry_is_one_debug_note(mismatch, errors):
+    camera = Recorder(raises={"SetProjectionType": mismatch("no such projection")})
+    over(Recorder(returns={"Camera": camera})).set_projection_type(ProjectionType.PERSPECTIVE)
+    assert camera.count("SetProjectionType") == 2
+    [record] = errors.records
+    assert (record.levelname, record.msg, record.exc_info) == ("DEBUG", "Could not set projection type: %s", None)
+    assert str(record.args[0]) == "no such projection"
+
+
+def test_other_camera_failure_is_an_error_without_retry(errors):
+    view = Recorder(raises={"Camera": RuntimeError("no camera")})
+    over(view).set_projection_type(ProjectionType.ORTHOGRAPHIC)
+    assert view.names() == ["Camera"]
+    assert_one_error(errors, "Error setting projection type: %s")
+
+
+# --- fit ----------------------------------------------------------------------
+
+def test_fit_all_brings_a_distant_box_into_view(service, scene, make_box, errors):
+    far = (5000.0, -3000.0, 800.0)
+    service.display_shape(make_box(10, 10, 10, at=far), "box", update=False)
+    corners = [(far[0] + dx, far[1] + dy, far[2] + dz) for dx in (0, 10) for dy in (0, 10) for dz in (0, 10)]
+
+    def shown(point):
+        x, y = scene.view.Convert(*point)
+        return 0 <= x < 400 and 0 <= y < 300
+
+    assert not any(shown(c) for c in corners)
+    service.fit_all()
+    assert all(shown(c) for c in corners)
+    assert not errors.records
+
+
+def test_failed_fit_skips_the_depth_fit(errors):
+    view = Recorder(raises={"FitAll": RuntimeError("empty")})
+    over(view).fit_all()
+    assert view.names() == ["FitAll"]
+    assert_one_error(errors, "Error fitting view: %s")
+
+
+# --- redraw -----------------------------------------------------------------------
+
+def test_redraw_asked_for_while_painting_is_dropped(errors):
+    seen = []
+
+    def paint():
+        seen.append(service._is_rendering)
+        service.redraw()
+
+    view = Recorder(returns={"Redraw": paint})
+    service = over(view)
+    service.redraw()
+    assert view.calls == [("Redraw", ())]
+    assert seen == [True] and service._is_rendering is False
+    assert not errors.records
+
+
+def test_redraw_while_flag_is_set_does_nothing(errors):
+    view = Recorder()
+    service = over(view)
+    service._is_rendering = True
+    service.redraw()
+    assert view.calls == [] and service._is_rendering is True
+    assert not errors.records
+
+
+def test_failed_redraw_clears_the_flag_before_reporting(errors):
+    view = Recorder(raises={"Redraw": RuntimeError("lost context")})
+    service = over(view)
+    flag_when_logged = []
+
+    class Watch(logging.Handler):
+        def emit(self, record):
+            flag_when_logged.append(service._is_rendering)
+
+    logger = logging.getLogger("morvik.services.scenard")
+    logger.addHandler(watch := Watch())
+    try:
+        service.redraw()
+    finally:
+        logger.removeHandler(watch)
+
+    assert flag_when_logged == [False]
+    assert_one_error(errors, "Error in redraw: %s")
+    service.redraw()
+    assert view.count("Redraw") == 2
+
+
+def test_interrupted_redraw_does_not_lock_out_later_ones(errors):
+    service = over(Recorder(raises={"Redraw": KeyboardInterrupt}))
+    with pytest.raises(KeyboardInterrupt):
+        service.redraw()
+    assert service._is_rendering is False and not errors.records
+
+
+# --- navigation on a real, windowed view ----------------------------------------
+
+def test_rotation_turns_the_camera(service, scene, errors):
+    service.set_projection(ViewDirection.FRONT)
+    before = scene.view.Camera().Direction().Coord()
+    service.start_rotation(200, 150)
+    service.rotate(260, 150)
+    assert dot(before, scene.view.Camera().Direction().Coord()) < 0.999
+    assert not errors.records
+
+
+def test_pan_moves_the_content_with_the_pointer(service, scene, errors):
+    service.set_projection(ViewDirection.FRONT)
+    x0, y0 = scene.view.Convert(0.0, 0.0, 0.0)
+    # Screen y grows downwards: a drag down and right carries the origin along.
+    service.pan(10, 20)
+    assert scene.view.Convert(0.0, 0.0, 0.0) == (x0 + 10, y0 + 20)
+    assert not errors.records
+
+
+@pytest.mark.parametrize("dy, sent", [(7, -7), (-3, 3), (True, -1), (Fraction(3, 2), Fraction(-3, 2))])
+def test_pan_negates_dy_as_python_does(dy, sent):
+    view = Recorder()
+    over(view).pan(5, dy)
+    assert view.calls == [("Pan", (5, sent))]
+    assert type(view.calls[0][1][1]) is type(sent)
+
+
+def test_zoom_scales_the_camera(service, scene, errors):
+    camera = scene.view.Camera()
+    before = camera.Scale()
+    service.zoom(2)
+    assert camera.Scale() == pytest.approx(before / 2)
+    assert not errors.records
+
+
+@pytest.mark.parametrize("factor", [0, -2])
+def test_zoom_by_nothing_or_less_is_one_error(service, scene, factor, errors):
+    before = scene.view.Camera().Scale()
+    assert service.zoom(factor) is None
+    assert_one_error(errors, "Error zooming: %s")
+    assert scene.view.Camera().Scale() == before
+
+
+def test_navigation_passes_arguments_by_name_unchanged_and_never_repaints(scene, errors):
+    view = Recorder(scene.view)
+    service = over(view)
+    service.set_projection(direction=ViewDirection.ISO)
+    service.set_projection_type(projection_type=ProjectionType.PERSPECTIVE)
+    service.must_be_resized()
+    service.rotate(y=110, x=130)  # without a start: OCCT decides what it means
+    service.start_rotation(x=100, y=120)
+    service.pan(dy=6, dx=4)
+    service.zoom(factor=1.5)
+    assert view.calls == [
+        ("SetProj", (1, 1, 1)), ("SetUp", (0, 1, 0)), ("Camera", ()), ("MustBeResized", ()), ("Rotation", (130, 110)),
+        ("StartRotation", (100, 120)), ("Pan", (4, -6)), ("SetZoom", (1.5,)),
+    ]
+    assert not errors.records
+
+
+# --- bad arguments ------------------------------------------------------------------
+
+class Unequal:
+    def __eq__(self, other):
+        raise ValueError("cannot compare")
+
+    __hash__ = object.__hash__
+
+
+@pytest.mark.parametrize("operation, args, message", [
+    ("start_rotation", (1.5, 2), "Error starting rotation: %s"),
+    ("start_rotation", (None, None), "Error starting rotation: %s"),
+    ("rotate", ("10", 20), "Error rotating: %s"),
+    ("pan", (1.5, 2), "Error panning: %s"),
+    ("pan", (1, None), "Error panning: %s"),
+    ("zoom", (None,), "Error zooming: %s"),
+    ("set_projection", (Unequal(),), "Error setting projection: %s"),
+    ("set_projection_type", (Unequal(),), "Error setting projection type: %s"),
+])
+def test_bad_arguments_are_reported_not_raised(service, operation, args, message, errors):
+    assert getattr(service, operation)(*args) is None
+    assert_one_error(errors, message)
+
+
+@pytest.mark.parametrize("operation, args, message", [
+    ("fit_all", (), "Error fitting view: %s"),
+    ("redraw", (), "Error in redraw: %s"),
+    ("must_be_resized", (), "Error resizing view: %s"),
+])
+def test_service_without_a_view_reports_each_operation(operation, args, message, errors):
+    assert getattr(over(None), operation)(*args) is None
+    assert_one_error(errors, message)

@@ -1,0 +1,131 @@
+"""CAD files in the viewer: STEP and BREP loading, one identifier per solid, clean failures."""
+
+import os
+import subprocess
+import sys
+
+import pytest
+from OCP.BRep import BRep_Builder
+from OCP.BRepBuilderAPI import BRepBuilderAPI_MakeFace
+from OCP.BRepGProp import BRepGProp
+from OCP.BRepPrimAPI import BRepPrimAPI_MakeBox, BRepPrimAPI_MakeSphere
+from OCP.BRepTools import BRepTools
+from OCP.GProp import GProp_GProps
+from OCP.gp import gp_Pln, gp_Pnt
+from OCP.STEPControl import STEPControl_AsIs, STEPControl_Writer
+from OCP.TopAbs import TopAbs_COMPOUND, TopAbs_SOLID
+from OCP.TopoDS import TopoDS_Compound
+
+from morvik.demo.cli import main
+from morvik.demo.scene import LoadError, load_all, load_parts, top_level_solids
+
+
+def compound(*shapes):
+    builder, result = BRep_Builder(), TopoDS_Compound()
+    builder.MakeCompound(result)
+    for shape in shapes:
+        builder.Add(result, shape)
+    return result
+
+
+def volume(shape):
+    props = GProp_GProps()
+    BRepGProp.VolumeProperties_s(shape, props)
+    return props.Mass()
+
+
+def box(dx=10.0, dy=20.0, dz=30.0):
+    return BRepPrimAPI_MakeBox(dx, dy, dz).Shape()
+
+
+def sphere():
+    return BRepPrimAPI_MakeSphere(gp_Pnt(50.0, 0.0, 0.0), 5.0).Shape()
+
+
+def write_step(path, shape):
+    writer = STEPControl_Writer()
+    writer.Transfer(shape, STEPControl_AsIs)
+    writer.Write(str(path))
+    return path
+
+
+@pytest.fixture
+def assembly_step(tmp_path):
+    # A box and a sphere side by side, the second one nested one compound deeper.
+    return write_step(tmp_path / "assembly.step", compound(box(), compound(sphere())))
+
+
+def test_step_gives_one_part_per_solid(assembly_step):
+    parts = load_parts(assembly_step)
+    assert [p.shape_id for p in parts] == ["assembly-1", "assembly-2"]
+    assert all(p.shape.ShapeType() == TopAbs_SOLID for p in parts)
+    assert sorted(round(volume(p.shape)) for p in parts) == sorted([6000, round(4 / 3 * 3.14159265 * 125)])
+    assert parts[0].color != parts[1].color
+
+
+def test_single_solid_takes_the_file_name(tmp_path):
+    parts = load_parts(write_step(tmp_path / "bracket.stp", box()))
+    assert [p.shape_id for p in parts] == ["bracket"]
+    assert round(volume(parts[0].shape)) == 6000
+
+
+def test_brep_round_trip(tmp_path):
+    path = tmp_path / "pair.brep"
+    assert BRepTools.Write_s(compound(box(), sphere()), str(path))
+    parts = load_parts(path)
+    assert [p.shape_id for p in parts] == ["pair-1", "pair-2"]
+
+
+def test_loose_faces_stay_together_beside_the_solids():
+    face = BRepBuilderAPI_MakeFace(gp_Pln(), 0.0, 1.0, 0.0, 1.0).Face()
+    shapes = top_level_solids(compound(box(), compound(face, face), sphere()))
+    assert [s.ShapeType() for s in shapes] == [TopAbs_SOLID, TopAbs_SOLID, TopAbs_COMPOUND]
+
+
+def test_files_sharing_a_name_get_distinct_identifiers(tmp_path):
+    (tmp_path / "a").mkdir()
+    (tmp_path / "b").mkdir()
+    first = write_step(tmp_path / "a" / "part.step", box())
+    second = write_step(tmp_path / "b" / "part.step", box(1, 1, 1))
+    assert [p.shape_id for p in load_all([first, second])] == ["part", "part#2"]
+
+
+@pytest.fixture
+def bad_files(tmp_path):
+    (tmp_path / "garbage.step").write_text("this is not ISO 10303-21\n")
+    (tmp_path / "garbage.brep").write_text("nor is this a BREP file\n")
+    (tmp_path / "empty.step").write_text("")
+    (tmp_path / "model.obj").write_text("v 0 0 0\n")
+    (tmp_path / "folder.step").mkdir()
+    return tmp_path
+
+
+@pytest.mark.parametrize("name, reason", [
+    ("missing.step", "no such file"),
+    ("garbage.step", "not a readable STEP file"),
+    ("empty.step", "not a readable STEP file"),
+    ("garbage.brep", "not a readable BREP file"),
+    ("model.obj", "unknown file type"),
+    ("folder.step", "not a file"),
+])
+def test_unusable_file_is_refused_with_a_reason(bad_files, name, reason):
+    with pytest.raises(LoadError) as error:
+        load_parts(bad_files / name)
+    message = str(error.value)
+    assert message.startswith(f"{bad_files / name}: ") and reason in message
+
+
+def test_command_line_renders_a_step_file(assembly_step, tmp_path):
+    out = tmp_path / "assembly.png"
+    assert main([str(assembly_step), "--screenshot", str(out), "--size", "120x90"]) == 0
+    assert out.stat().st_size > 0
+
+
+def test_missing_file_exits_2_with_a_message_and_no_traceback(tmp_path):
+    missing = tmp_path / "nowhere.step"
+    run = subprocess.run([sys.executable, "-m", "morvik.demo", str(missing), "--screenshot",
+                          str(tmp_path / "x.png")], capture_output=True, text=True, timeout=60,
+                         env=dict(os.environ))
+    assert run.returncode == 2
+    assert run.stderr.strip() == f"morvik-viewer: error: {missing}: no such file"
+    assert not (tmp_path / "x.png").exists()

@@ -1,0 +1,143 @@
+"""The viewer window end to end: a real xcb window on the X server, driven like a user.
+
+The session runs in its own process (the suite runs Qt offscreen in-process,
+which gives no native window for OCCT to draw into) and reports what it saw as
+JSON; the tests below read that report.
+"""
+
+import json
+import math
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+from pictures import near, srgb8
+
+from morvik.demo.viewer import GRADIENT_BOTTOM, GRADIENT_TOP
+
+SESSION = Path(__file__).with_name("demo_window_session.py")
+
+
+@pytest.fixture(scope="module")
+def session():
+    env = dict(os.environ, QT_QPA_PLATFORM="xcb")
+    run = subprocess.run([sys.executable, str(SESSION)], env=env, capture_output=True,
+                         text=True, timeout=120)
+    assert run.returncode == 0, run.stderr[-3000:]
+    return json.loads(run.stdout.strip().splitlines()[-1])
+
+
+def unit(v):
+    n = math.sqrt(sum(c * c for c in v))
+    return [c / n for c in v]
+
+
+def close(a, b, tol=1e-6):
+    return all(abs(x - y) < tol for x, y in zip(a, b))
+
+
+def test_runs_on_a_native_x_window(session):
+    assert session["platform"] == "xcb"
+
+
+def test_starts_isometric_and_shaded_as_the_toolbar_shows(session):
+    # The camera looks from (1, 1, 1) towards the scene.
+    assert close(session["start"]["direction"], unit([-1, -1, -1]))
+    assert session["start"]["orthographic"]
+    assert session["start_toolbar"] == "shaded"
+    assert session["start_display_mode"] == 1  # the context shades, matching the toolbar
+
+
+@pytest.mark.parametrize("when", ["corners_at_start", "corners_after_resize"])
+def test_view_fills_the_whole_widget(session, when):
+    # The background gradient reaches every corner: light at the top, dark at the bottom.
+    corners = session[when]
+    top, bottom = srgb8(GRADIENT_TOP), srgb8(GRADIENT_BOTTOM)
+    assert near(corners["top_left"], top, 6) and near(corners["top_right"], top, 6), corners
+    assert near(corners["bottom_right"], bottom, 6), corners
+
+
+def test_standard_view_button_turns_the_camera(session):
+    assert close(session["after_top"]["direction"], [0, -1, 0])  # looking down from +Y
+    assert close(session["after_iso"]["direction"], unit([-1, -1, -1]))
+
+
+def test_display_mode_selector_reaches_the_context(session):
+    assert session["after_wireframe_combo"] == {"context": 0, "toolbar": "wireframe"}
+
+
+def test_projection_selector_reaches_the_camera(session):
+    assert not session["after_perspective"]["orthographic"]
+    assert session["after_iso"]["orthographic"]
+
+
+def test_transparency_slider_reaches_every_shape(session):
+    assert session["after_slider"]["slider"] == 10
+    assert session["after_slider"]["box_transparency"] == pytest.approx(0.1, abs=1e-6)
+
+
+def test_host_key_moves_the_toolbar_and_emits_once(session):
+    after = session["after_key_b"]
+    assert after["toolbar"] == "both"
+    assert after["context"] == 1 and after["box_boundaries"]
+    # Pressed twice: the second press finds the toolbar already there.
+    assert after["emitted"] == ["both"]
+
+
+@pytest.mark.parametrize("pick, expected", [
+    ("pick_sphere", "Selected: sphere"),
+    ("pick_torus", "Selected: torus"),
+    ("pick_background", ""),
+])
+def test_click_reports_the_shape_under_the_cursor(session, pick, expected):
+    assert session[pick] == expected
+
+
+def test_hide_selected_and_show_all(session):
+    assert session["after_hide"] == {"sphere_visible": False, "sphere_displayed": False,
+                                     "selection": ""}
+    assert session["after_show_all"] == {"sphere_visible": True, "sphere_displayed": True}
+
+
+def test_left_drag_rotates_without_selecting(session):
+    rotation = session["rotation"]
+    assert not close(rotation["before"]["direction"], rotation["after"]["direction"], 1e-3)
+    assert rotation["selection"] == ""
+
+
+def test_middle_drag_pans_without_turning(session):
+    pan = session["pan"]
+    assert close(pan["before"]["direction"], pan["after"]["direction"])
+    assert not close(pan["before"]["center"], pan["after"]["center"], 1e-3)
+
+
+def test_wheel_zooms_by_one_step_per_notch(session):
+    zoom = session["zoom"]
+    assert zoom["in"] == pytest.approx(zoom["before"] * 1.1, rel=1e-6)
+    assert zoom["out"] == pytest.approx(zoom["in"] / 1.1 ** 2, rel=1e-6)
+
+
+def test_status_bar_counts_the_shapes(session):
+    assert session["shape_count_label"] == "5 shapes"
+
+
+def test_embedding_example_of_the_docs_runs(tmp_path):
+    # The example must keep working as the components change: run it for a moment.
+    readme = (Path(__file__).parents[1] / "README.md").read_text()
+    blocks = [block.split("```", 1)[0] for block in readme.split("```python\n")[1:]]
+    (code,) = [block for block in blocks if "return app.exec()" in block]
+    stop = ("    from PySide6.QtCore import QTimer\n"
+            "    QTimer.singleShot(500, lambda: (print('display mode', context.DisplayMode(),\n"
+            "                                          service.get_shape_count()), app.quit()))\n"
+            "    return app.exec()")
+    assert code.count("    return app.exec()") == 1
+    script = tmp_path / "example.py"
+    script.write_text(code.replace("    return app.exec()", stop))
+    env = dict(os.environ, QT_QPA_PLATFORM="xcb")
+    run = subprocess.run([sys.executable, str(script)], env=env, capture_output=True, text=True,
+                         timeout=60)
+    assert run.returncode == 0, run.stderr[-3000:]
+    assert "display mode 1 1" in run.stdout
+    assert "Traceback" not in run.stderr and "leaked" not in run.stderr

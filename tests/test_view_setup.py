@@ -1,0 +1,237 @@
+"""Initial view, trihedron and background: what the view shows and what the service remembers."""
+
+from decimal import Decimal
+from fractions import Fraction
+
+import pytest
+from OCP.Aspect import Aspect_GradientFillMethod, Aspect_TypeOfTriedronPosition
+from OCP.Graphic3d import Graphic3d_Camera
+from OCP.Image import Image_AlienPixMap
+from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB, Quantity_TOC_sRGB
+from OCP.V3d import V3d_TypeOfVisualization
+
+from doubles import Recorder
+from morvik.services.scenard import Scenard
+
+VERTICAL = Aspect_GradientFillMethod.Aspect_GradientFillMethod_Vertical
+NO_GRADIENT = Aspect_GradientFillMethod.Aspect_GradientFillMethod_None
+ORTHOGRAPHIC = Graphic3d_Camera.Projection_e.Projection_Orthographic
+PERSPECTIVE = Graphic3d_Camera.Projection_e.Projection_Perspective
+WHITE = (1.0, 1.0, 1.0)
+
+
+def rgb(color):
+    return (color.Red(), color.Green(), color.Blue())
+
+
+def gradient_colors(view):
+    first, last = Quantity_Color(), Quantity_Color()
+    view.GradientBackground().Colors(first, last)
+    return rgb(first), rgb(last)
+
+
+def screen(view):
+    """What a user sees: pixel(x, y) -> sRGB colour, y counted from the top."""
+    pixmap = Image_AlienPixMap()
+    assert view.ToPixMap(pixmap, 400, 300)
+    return lambda x, y: pixmap.PixelColor(x, y).GetRGB().Values(Quantity_TOC_RGB)
+
+
+def as_displayed(color):
+    # Colours are given in linear RGB; the window holds them sRGB-encoded.
+    return Quantity_Color(*color, Quantity_TOC_RGB).Values(Quantity_TOC_sRGB)
+
+
+def trihedron_shown(view):
+    # A bare view displays one structure of its own once it has a trihedron.
+    return view.View().NumberOfDisplayedStructures() == 1
+
+
+def assert_one(errors, level, message, traceback=True):
+    [record] = errors.records
+    assert (record.levelname, record.msg) == (level, message)
+    assert bool(record.exc_info) is traceback
+
+
+def recording_service():
+    camera = Recorder()
+    view = Recorder(returns={"Camera": camera})
+    return Scenard(view, None, None), view, camera
+
+
+# --- initial view -------------------------------------------------------------------
+
+def test_initial_view_paints_white_shows_trihedron_and_goes_orthographic(service, scene, errors):
+    scene.view.Camera().SetProjectionType(PERSPECTIVE)
+    assert not trihedron_shown(scene.view)
+
+    service.setup_initial_view()
+
+    assert rgb(scene.view.BackgroundColor()) == WHITE
+    assert trihedron_shown(scene.view)
+    assert scene.view.Camera().ProjectionType() == ORTHOGRAPHIC
+    assert not errors.records
+
+
+def test_initial_view_makes_its_calls_in_order(errors):
+    service, view, camera = recording_service()
+    service.setup_initial_view()
+
+    assert view.names() == ["SetBgGradientStyle", "SetBackgroundColor", "TriedronDisplay", "Camera"]
+    assert view.calls[0][1] == (NO_GRADIENT, False)
+    assert view.calls[1][1][0].Values(Quantity_TOC_RGB) == WHITE
+    position, white, scale, visualisation = view.calls[2][1]
+    assert (position, rgb(white), scale, visualisation) == (
+        Aspect_TypeOfTriedronPosition.Aspect_TOTP_LEFT_LOWER, WHITE, 0.08,
+        V3d_TypeOfVisualization.V3d_WIREFRAME)
+    assert camera.calls == [("SetProjectionType", (ORTHOGRAPHIC,))]
+    assert not errors.records
+
+
+def test_initial_view_paints_the_remembered_gradient(service, scene, errors):
+    service.set_background_gradient((0.1, 0.2, 0.3), (0.9, 0.9, 0.9))
+    scene.view.SetBgGradientStyle(NO_GRADIENT, False)  # forgotten by the view only
+
+    service.setup_initial_view()
+
+    assert scene.view.GradientBackground().BgGradientFillMethod() == VERTICAL
+    assert gradient_colors(scene.view) == (pytest.approx((0.1, 0.2, 0.3)), pytest.approx((0.9, 0.9, 0.9)))
+    assert trihedron_shown(scene.view)
+    assert not errors.records
+
+
+def test_unpaintable_remembered_gradient_stops_the_set_up(errors):
+    service, view, _ = recording_service()
+    service._background_gradient = ((0.1, 0.2, 0.3), (0.9, 0.9, 0.9))  # no fill method
+    service.setup_initial_view()
+    assert view.calls == []
+    assert_one(errors, "ERROR", "Error setting up initial view: %s")
+
+
+# --- trihedron failures -------------------------------------------------------------
+
+def refuse_four_arguments(*args):
+    if len(args) == 4:
+        raise TypeError("incompatible function arguments")
+
+
+@pytest.mark.parametrize("trihedron, attempts, record", [
+    ({"returns": {"TriedronDisplay": refuse_four_arguments}}, [4, 3], None),
+    ({"raises": {"TriedronDisplay": AttributeError("V3d_WIREFRAME")}}, [4, 3],
+     ("DEBUG", "Could not display trihedron: %s", False)),
+    ({"raises": {"TriedronDisplay": TypeError("bad")}}, [4, 3], ("DEBUG", "Could not display trihedron: %s", False)),
+    ({"raises": {"TriedronDisplay": RuntimeError("no driver")}}, [4], ("WARNING", "Unexpected trihedron error: %s", True)),
+], ids=["retry-works", "retry-fails-attribute", "retry-fails-type", "other-error"])
+def test_trihedron_failures_never_stop_the_set_up(trihedron, attempts, record, errors):
+    camera = Recorder()
+    view = Recorder(**trihedron)
+    view.returns["Camera"] = camera
+    Scenard(view, None, None).setup_initial_view()
+
+    assert [len(args) for name, args in view.calls if name == "TriedronDisplay"] == attempts
+    assert camera.calls == [("SetProjectionType", (ORTHOGRAPHIC,))]
+    if record is None:
+        assert not errors.records
+    else:
+        assert_one(errors, *record)
+
+
+# --- solid and gradient backgrounds -------------------------------------------------
+
+def test_solid_background_reaches_the_screen(service, scene, errors):
+    color = [Fraction(1, 5), Decimal("0.4"), 0.6]  # any three real numbers
+    service.set_background_gradient((0.0, 0.0, 0.0), (1.0, 1.0, 1.0))
+    service.set_background_color(color)
+
+    assert rgb(scene.view.BackgroundColor()) == pytest.approx([0.2, 0.4, 0.6])
+    pixel = screen(scene.view)
+    # The gradient is gone from the screen too, not just from memory.
+    for y in (2, 150, 297):
+        assert pixel(200, y) == pytest.approx(as_displayed(color), abs=0.01)
+    assert service._background_color is color and service._background_gradient is None
+    assert not errors.records
+
+
+def test_solid_background_repaints_once_outside_the_redraw_guard():
+    view = Recorder()
+    service = Scenard(view, None, None)
+    service._is_rendering = True
+    service.set_background_color((0.0, 0.0, 0.0))
+    assert view.names() == ["SetBgGradientStyle", "SetBackgroundColor", "Redraw"]
+
+
+def test_gradient_reaches_the_screen_top_to_bottom(service, scene, errors):
+    solid, top, bottom = (0.3, 0.3, 0.3), (1.0, 0.0, 0.0), [0.0, 0.0, 1.0]
+    service.set_background_color(solid)
+    service.set_background_gradient(top, bottom)
+
+    assert scene.view.GradientBackground().BgGradientFillMethod() == VERTICAL
+    assert gradient_colors(scene.view) == (top, tuple(bottom))
+    pixel = screen(scene.view)
+    upper, lower = pixel(200, 0), pixel(200, 299)
+    assert upper[0] > 0.9 > upper[2] and lower[2] > 0.9 > lower[0]
+    color1, color2, method = service._background_gradient
+    assert color1 is top and color2 is bottom and method == VERTICAL
+    assert service._background_color is solid
+    assert not errors.records
+
+
+def test_fill_method_default_is_one_value_and_an_explicit_one_goes_through(service, scene):
+    other = Scenard(Recorder(), None, None)
+    other.set_background_gradient(color1=(0, 0, 0), color2=(1, 1, 1))
+    service.set_background_gradient((0, 0, 0), (1, 1, 1))
+    assert service._background_gradient[2] is other._background_gradient[2]
+
+    corner = Aspect_GradientFillMethod.Aspect_GradientFillMethod_Corner1
+    service.set_background_gradient((0, 0, 0), (1, 1, 1), method=corner)
+    assert scene.view.GradientBackground().BgGradientFillMethod() == corner
+    assert service._background_gradient[2] is corner
+
+
+# --- a malformed colour is refused before it is remembered ---------------------------
+
+MALFORMED = [(1.0, 0.0), (1.0, 0.0, 0.0, 1.0), (), None, 0.5, "abc", b"\x00\x00\x00",
+             (1.0, "0", 0.0), (None, 0.0, 0.0), (1j, 0.0, 0.0), iter((1.0, 0.0, 0.0))]
+
+
+@pytest.mark.parametrize("bad", MALFORMED, ids=lambda v: "iterator" if hasattr(v, "__next__") else repr(v))
+@pytest.mark.parametrize("operation, args, message", [
+    ("set_background_color", lambda bad: (bad,), "Error setting background color: %s"),
+    ("set_background_gradient", lambda bad: (bad, WHITE), "Error setting background gradient: %s"),
+    ("set_background_gradient", lambda bad: (WHITE, bad), "Error setting background gradient: %s"),
+], ids=["solid", "gradient-first", "gradient-second"])
+def test_malformed_colour_changes_nothing(operation, args, message, bad, errors):
+    view = Recorder()
+    service = Scenard(view, None, None)
+    service.set_background_gradient((0.1, 0.2, 0.3), (0.9, 0.9, 0.9))
+    color, gradient = service._background_color, service._background_gradient
+    view.calls.clear()
+
+    assert getattr(service, operation)(*args(bad)) is None
+
+    assert_one(errors, "ERROR", message)
+    assert service._background_color is color and service._background_gradient is gradient
+    assert view.calls == []
+
+
+def test_malformed_colour_does_not_spoil_the_next_initial_view(service, scene, errors):
+    service.set_background_color((0.0, 0.0, 1.0))
+    service.set_background_color((1.0, 0.0))
+    service.set_background_gradient((1.0, 0.0), (0.0, 0.0, 0.0))
+    errors.clear()
+    scene.view.Camera().SetProjectionType(PERSPECTIVE)
+
+    service.setup_initial_view()
+
+    assert rgb(scene.view.BackgroundColor()) == (0.0, 0.0, 1.0)
+    assert trihedron_shown(scene.view)
+    assert scene.view.Camera().ProjectionType() == ORTHOGRAPHIC
+    assert not errors.records
+
+
+def test_well_formed_colour_occt_refuses_is_still_remembered(service, errors):
+    out_of_range = (2.0, 0.0, 0.0)
+    service.set_background_gradient((0.1, 0.2, 0.3), (0.9, 0.9, 0.9))
+    service.set_background_color(out_of_range)
+    assert_one(errors, "ERROR", "Error setting background color: %s")
+    assert service._background_color is out_of_range and service._background_gradient is None
