@@ -1,4 +1,4 @@
-"""Lifetime: long display/erase runs leave nothing behind, an erased
+"""Service lifetime: long display/erase runs leave nothing behind, an erased
 presentation is let go by the service (and by the context), and a service
 caught in a reference cycle is collected.
 """
@@ -10,33 +10,11 @@ from collections import Counter
 
 import pytest
 
+from census import baseline_objects, grown, live, live_objects, resident_bytes
 from morvik.services.scenard import Scenard, ShapeInfo
 
 CYCLES = 20_000
 WARM_UP = 500
-
-
-def live_objects():
-    gc.collect()
-    return Counter(type(obj).__qualname__ for obj in gc.get_objects())
-
-
-def baseline_objects():
-    # The first census itself leaves a few objects behind for good (caches
-    # the bindings fill on first sight of a type); take it twice.
-    live_objects()
-    return live_objects()
-
-
-def grown(before, after, slack=10):
-    """Types whose live count grew by more than `slack`: a leak of one object
-    per cycle shows as thousands."""
-    return {name: after[name] - before[name] for name in after if after[name] - before[name] > slack}
-
-
-def resident_bytes():
-    with open("/proc/self/statm") as statm:
-        return int(statm.read().split()[1]) * 4096
 
 
 @pytest.fixture
@@ -185,11 +163,6 @@ def cycle_through_shared_record(host, scene, shape):
     host.service.display_shape(shape, "box", None, False)
     host.record = host.service.get_shape_info("box")
     host.record.color = host
-
-
-def live(kind):
-    gc.collect()
-    return sum(1 for obj in gc.get_objects() if type(obj) is kind)
 
 
 @pytest.mark.parametrize("make_cycle", [
