@@ -4,7 +4,7 @@
 PYTHON ?= .venv/bin/python
 BUILD = $(PYTHON) -m pip install -q --no-build-isolation --no-deps -Cbuild-dir=build/dev .
 
-.PHONY: build test bench bench-quick lifetime
+.PHONY: build test bench bench-quick bench-instructions lifetime
 
 build:
 	$(BUILD)
@@ -19,6 +19,11 @@ bench: build
 
 bench-quick: build
 	$(PYTHON) bench/bench_service.py --quick
+
+# The same steps counted in instructions under callgrind (N = 100, about
+# two minutes): exact where the timings above are noisy.
+bench-instructions: build
+	$(PYTHON) bench/instructions.py
 
 # Long display/erase and create/destroy runs, with their leak checks.
 lifetime: build

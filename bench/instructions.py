@@ -5,14 +5,13 @@ machine. Slow (valgrind), so N is small.
     python bench/instructions.py [--n 100]
 
 Needs valgrind and its headers (Debian: valgrind) and a C compiler. Each step
-runs once per side in each order; the ratio is the geometric mean of the two
-orders' ratios.
+runs once per side in each order, from a settled heap; each side's count is the
+lesser of its two.
 """
 
 import argparse
 import ctypes
 import gc
-import math
 import os
 import re
 import subprocess
@@ -62,6 +61,7 @@ def measure(shim, n):
                 if step.before:
                     step.before(side, scene, work)
                 gc.collect()
+                bench._settle_heap()
                 cg.zero()
                 step.run(side, work)
                 cg.dump(f"{order}|{side.kind}|{name}".encode())
@@ -91,9 +91,11 @@ def report(counts, n, updated):
                  if (o, "service", name) in counts and (o, "direct", name) in counts]
         if not pairs:
             continue
-        ratio = math.prod(s / d for s, d in pairs) ** (1 / len(pairs))
-        service = sum(s for s, _ in pairs) / len(pairs)
-        direct = sum(d for _, d in pairs) / len(pairs)
+        # The allocator now and then consolidates its free lists in the middle
+        # of a step, which only ever adds: the least count is the step's own.
+        service = min(s for s, _ in pairs)
+        direct = min(d for _, d in pairs)
+        ratio = service / direct
         per_call = "" if step.bulk else f"{(service - direct) / step.calls(work):+11.0f}"
         print(f"{name:<30} {service:>13,.0f} {direct:>13,.0f} {ratio:>7.4f} {per_call:>11}")
 
