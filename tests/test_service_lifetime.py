@@ -6,7 +6,6 @@ caught in a reference cycle is collected.
 import gc
 import sys
 import weakref
-from collections import Counter
 
 import pytest
 
@@ -98,15 +97,39 @@ def test_erased_presentation_is_no_longer_referenced(service, make_box, erase, b
     assert service.get_shape_id_for_ais_shape(ais) is None
 
 
-def test_failed_display_keeps_no_presentation(service, make_box, errors):
-    service.display_shape(make_box(), "box")
-    before = Counter(type(r).__qualname__ for r in gc.get_referrers(service._shapes["box"].ais_shape))
+class RedisplayFails:
+    """A real context whose Redisplay fails; keeps what Display was given."""
 
-    assert service.display_shape(make_box(), "bad", (1.0, 0.0)) is None
+    def __init__(self, context):
+        self._context = context
+        self.displayed = []
 
-    assert list(service._shapes) == ["box"]
-    assert len(service._ais_to_id) == 1
-    assert Counter(type(r).__qualname__ for r in gc.get_referrers(service._shapes["box"].ais_shape)) == before
+    def Display(self, ais, update):
+        self.displayed.append(ais)
+        return self._context.Display(ais, update)
+
+    def Redisplay(self, *args):
+        del args  # the logged traceback keeps this frame; it must not keep the presentation
+        raise RuntimeError("redisplay refused")
+
+    def __getattr__(self, name):
+        return getattr(self._context, name)
+
+
+def test_presentation_of_a_failed_display_is_let_go(scene, make_box, errors):
+    from morvik.enums import DisplayMode
+
+    context = RedisplayFails(scene.context)
+    service = Scenard(scene.view, scene.viewer, context)
+    service.set_display_mode(DisplayMode.BOTH)  # display_shape redisplays, and fails there
+
+    assert service.display_shape(make_box(), "box") is None
+    assert [record.msg for record in errors.records] == ["Error displaying shape: %s"]
+
+    ais = context.displayed.pop()
+    assert sys.getrefcount(ais) == 2  # this frame only
+    assert ais.GetRefCount() == 1  # and the context took it back off
+    assert service.get_shape_count() == 0 and len(service._ais_to_id) == 0
 
 
 # --- reference cycles ----------------------------------------------------------
