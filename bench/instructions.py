@@ -11,7 +11,9 @@ lesser of its two.
 
 import argparse
 import ctypes
+import datetime
 import gc
+import json
 import os
 import re
 import subprocess
@@ -21,6 +23,7 @@ import types
 from pathlib import Path
 
 UPDATED = 3  # updating displays per order
+RESULTS = Path(__file__).resolve().parent / "results"
 
 SHIM = r"""
 #include <valgrind/callgrind.h>
@@ -80,8 +83,10 @@ def read_dumps(folder):
 
 
 def report(counts, n, updated):
+    """Prints the table and returns its rows."""
     import bench_service as bench
 
+    rows = []
     print(f"instructions (callgrind), N = {n}")
     print(f"{'operation':<30} {'service':>13} {'direct':>13} {'ratio':>7} {'extra/call':>11}")
     orders = ("service-first", "direct-first")
@@ -96,13 +101,19 @@ def report(counts, n, updated):
         service = min(s for s, _ in pairs)
         direct = min(d for _, d in pairs)
         ratio = service / direct
-        per_call = "" if step.bulk else f"{(service - direct) / step.calls(work):+11.0f}"
+        extra = None if step.bulk else (service - direct) / step.calls(work)
+        per_call = "" if extra is None else f"{extra:+11.0f}"
         print(f"{name:<30} {service:>13,.0f} {direct:>13,.0f} {ratio:>7.4f} {per_call:>11}")
+        rows.append({"operation": name, "n": n, "service": service, "direct": direct,
+                     "ratio": ratio, "extra_per_call": extra})
+    return rows
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--n", type=int, default=100, help="shapes per side (default 100)")
+    parser.add_argument("--output", type=Path,
+                        help="JSON file (default bench/results/instructions-<date>.json)")
     parser.add_argument("--measure", metavar="SHIM", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.measure:
@@ -121,7 +132,11 @@ def main():
         if run.returncode != 0:
             print(run.stderr[-3000:], file=sys.stderr)
             return run.returncode
-        report(read_dumps(folder), args.n, UPDATED)
+        rows = report(read_dumps(folder), args.n, UPDATED)
+    output = args.output or RESULTS / f"instructions-{datetime.date.today().isoformat()}.json"
+    output.parent.mkdir(parents=True, exist_ok=True)
+    output.write_text(json.dumps({"n": args.n, "rows": rows}, indent=2) + "\n")
+    print(f"\nwritten to {output}")
     return 0
 
 
