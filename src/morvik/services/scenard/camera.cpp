@@ -112,7 +112,13 @@ void pan(Scenard &s, nb::handle dx, nb::handle dy) {
 }
 
 void zoom(Scenard &s, nb::handle factor) {
-    guarded(op_zoom, [&] { call_method(s.view, method.SetZoom, factor); });
+    guarded(op_zoom, [&] {
+        // OCCT refuses a factor of zero or less, but a NaN passes its test and
+        // leaves the camera without a scale: nothing shows until the next fit.
+        if (is_nan(factor))
+            raise(PyExc_ValueError, "zoom factor is not a number: %R", factor.ptr());
+        call_method(s.view, method.SetZoom, factor);
+    });
 }
 
 } // namespace

@@ -62,6 +62,19 @@ inline bool greater(nb::handle a, nb::handle b) {
     return result != 0;
 }
 
+// Whether `value` is a number that Python reads as a NaN float. Anything that
+// is no number at all answers false and is left to OCCT to refuse.
+inline bool is_nan(nb::handle value) {
+    double number = PyFloat_AsDouble(value.ptr());
+    if (number == -1.0 && PyErr_Occurred()) {
+        if (!PyErr_ExceptionMatches(PyExc_Exception))
+            throw nb::python_error();
+        PyErr_Clear();
+        return false;
+    }
+    return number != number;
+}
+
 // Raises a Python exception of our own as a C++ exception.
 [[noreturn]] void raise(PyObject *type, const char *format, ...);
 
