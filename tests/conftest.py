@@ -11,6 +11,20 @@ import subprocess
 import types
 
 import pytest
+from hypothesis import HealthCheck, settings
+
+# Property tests: a fixed, modest set of examples by default so every run
+# checks the same calls; MORVIK_FUZZ_PROFILE=long searches far wider and keeps
+# what it finds in .hypothesis/ to replay it.
+_SLOW_IS_FINE = [HealthCheck.too_slow, HealthCheck.function_scoped_fixture,
+                 HealthCheck.filter_too_much, HealthCheck.data_too_large]
+settings.register_profile(
+    "ci", derandomize=True, database=None, max_examples=100, stateful_step_count=50,
+    deadline=None, print_blob=True, suppress_health_check=_SLOW_IS_FINE)
+settings.register_profile(
+    "long", max_examples=1500, stateful_step_count=60, deadline=None, print_blob=True,
+    suppress_health_check=_SLOW_IS_FINE)
+settings.load_profile(os.environ.get("MORVIK_FUZZ_PROFILE", "ci"))
 
 
 def _start_virtual_display():
@@ -73,7 +87,15 @@ def make_scene(graphic_driver, windowed=True, size=(400, 300)):
     from OCP.V3d import V3d_Viewer
     from OCP.Xw import Xw_Window
 
-    viewer = V3d_Viewer(graphic_driver.driver)
+    driver = graphic_driver.driver
+    if not windowed:
+        # OCCT crashes when it removes a view without a window while a view
+        # with one lives on the same driver: keep the two kinds apart.
+        if not hasattr(graphic_driver, "windowless"):
+            from OCP.OpenGl import OpenGl_GraphicDriver
+            graphic_driver.windowless = OpenGl_GraphicDriver(graphic_driver.connection)
+        driver = graphic_driver.windowless
+    viewer = V3d_Viewer(driver)
     viewer.SetDefaultLights()
     viewer.SetLightOn()
     context = AIS_InteractiveContext(viewer)

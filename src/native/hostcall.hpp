@@ -115,4 +115,17 @@ inline bool equals(nb::handle a, nb::handle b) { return compare(a, b, Py_EQ); }
 // `a > b`, as Python evaluates it.
 inline bool greater(nb::handle a, nb::handle b) { return compare(a, b, Py_GT); }
 
+// Whether `value` is a number that Python reads as a NaN float. Anything that
+// is no number at all answers false and is left to OCCT to refuse.
+inline bool is_nan(nb::handle value) {
+    double number = PyFloat_AsDouble(value.ptr());
+    if (number == -1.0 && PyErr_Occurred()) {
+        if (!PyErr_ExceptionMatches(PyExc_Exception))
+            throw nb::python_error();
+        PyErr_Clear();
+        return false;
+    }
+    return number != number;
+}
+
 } // namespace morvik

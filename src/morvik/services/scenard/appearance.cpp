@@ -114,7 +114,7 @@ void bind_appearance(ScenardClass &cls) {
     using namespace nb::literals;
     cls.def(
            "set_display_mode", [](Scenard &s, nb::object mode) { set_display_mode(s, mode); },
-           "mode"_a.none(),
+           "mode"_a.none(), nb::sig("def set_display_mode(self, mode: morvik.enums.DisplayMode) -> None"),
            "Set the display mode globally for all shapes.\n\n"
            "Args:\n"
            "    mode: DisplayMode to apply")
@@ -124,6 +124,8 @@ void bind_appearance(ScenardClass &cls) {
                 set_shape_color(s, ais_shape, color, update);
             },
             "ais_shape"_a.none(), "color"_a.none(), "update"_a.none() = true,
+            nb::sig("def set_shape_color(self, ais_shape: OCP.AIS.AIS_Shape, "
+                    "color: tuple[float, float, float], update: bool = True) -> None"),
             "Set the color of a shape.\n\n"
             "Args:\n"
             "    ais_shape: AIS_Shape to color\n"
@@ -135,6 +137,8 @@ void bind_appearance(ScenardClass &cls) {
                 set_global_transparency(s, transparency, update);
             },
             "transparency"_a.none(), "update"_a.none() = true,
+            nb::sig("def set_global_transparency(self, transparency: float, update: bool = True) "
+                    "-> None"),
             "Set transparency for all shapes globally.\n\n"
             "Args:\n"
             "    transparency: Float 0-1 for transparency (0 = opaque, 1 = fully transparent)\n"
@@ -145,6 +149,8 @@ void bind_appearance(ScenardClass &cls) {
                 set_shape_visibility(s, shape_id, visible, update);
             },
             "shape_id"_a.none(), "visible"_a.none(), "update"_a.none() = true,
+            nb::sig("def set_shape_visibility(self, shape_id: str, visible: bool, "
+                    "update: bool = True) -> None"),
             "Set the visibility of a shape.\n\n"
             "Args:\n"
             "    shape_id: ID of the shape\n"
@@ -153,7 +159,7 @@ void bind_appearance(ScenardClass &cls) {
         .def(
             "is_shape_visible",
             [](Scenard &s, nb::object shape_id) { return is_shape_visible(s, shape_id); },
-            "shape_id"_a.none(),
+            "shape_id"_a.none(), nb::sig("def is_shape_visible(self, shape_id: str) -> bool"),
             "Check if a shape is visible.\n\n"
             "Args:\n"
             "    shape_id: ID of the shape\n\n"

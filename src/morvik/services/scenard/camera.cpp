@@ -112,7 +112,13 @@ void pan(Scenard &s, nb::handle dx, nb::handle dy) {
 }
 
 void zoom(Scenard &s, nb::handle factor) {
-    guarded(op_zoom, [&] { call_method(s.view, method.SetZoom, factor); });
+    guarded(op_zoom, [&] {
+        // OCCT refuses a factor of zero or less, but a NaN passes its test and
+        // leaves the camera without a scale: nothing shows until the next fit.
+        if (is_nan(factor))
+            raise(PyExc_ValueError, "zoom factor is not a number: %R", factor.ptr());
+        call_method(s.view, method.SetZoom, factor);
+    });
 }
 
 } // namespace
@@ -147,6 +153,7 @@ void bind_camera(ScenardClass &cls) {
     cls.def(
            "set_projection", [](Scenard &s, nb::object direction) { set_projection(s, direction); },
            "direction"_a.none(),
+           nb::sig("def set_projection(self, direction: morvik.enums.ViewDirection) -> None"),
            "Set view direction.\n\n"
            "Args:\n"
            "    direction: ViewDirection enum")
@@ -154,42 +161,45 @@ void bind_camera(ScenardClass &cls) {
             "set_projection_type",
             [](Scenard &s, nb::object projection_type) { set_projection_type(s, projection_type); },
             "projection_type"_a.none(),
+            nb::sig("def set_projection_type(self, projection_type: morvik.enums.ProjectionType) "
+                    "-> None"),
             "Set the camera projection type.\n\n"
             "Args:\n"
             "    projection_type: ProjectionType enum")
         .def(
-            "fit_all", [](Scenard &s) { fit_all(s); },
+            "fit_all", [](Scenard &s) { fit_all(s); }, nb::sig("def fit_all(self) -> None"),
             "Fit all displayed objects in the view.")
         .def(
-            "redraw", [](Scenard &s) { redraw(s); },
+            "redraw", [](Scenard &s) { redraw(s); }, nb::sig("def redraw(self) -> None"),
             "Redraw the view.")
         .def(
             "must_be_resized", [](Scenard &s) { must_be_resized(s); },
+            nb::sig("def must_be_resized(self) -> None"),
             "Notify view that it must be resized.")
         .def(
             "start_rotation", [](Scenard &s, nb::object x, nb::object y) { start_rotation(s, x, y); },
-            "x"_a.none(), "y"_a.none(),
+            "x"_a.none(), "y"_a.none(), nb::sig("def start_rotation(self, x: int, y: int) -> None"),
             "Start rotation at given coordinates.\n\n"
             "Args:\n"
             "    x: X coordinate\n"
             "    y: Y coordinate")
         .def(
             "rotate", [](Scenard &s, nb::object x, nb::object y) { rotate(s, x, y); },
-            "x"_a.none(), "y"_a.none(),
+            "x"_a.none(), "y"_a.none(), nb::sig("def rotate(self, x: int, y: int) -> None"),
             "Rotate view to given coordinates.\n\n"
             "Args:\n"
             "    x: X coordinate\n"
             "    y: Y coordinate")
         .def(
             "pan", [](Scenard &s, nb::object dx, nb::object dy) { pan(s, dx, dy); },
-            "dx"_a.none(), "dy"_a.none(),
+            "dx"_a.none(), "dy"_a.none(), nb::sig("def pan(self, dx: int, dy: int) -> None"),
             "Pan the view.\n\n"
             "Args:\n"
             "    dx: Delta X\n"
             "    dy: Delta Y")
         .def(
             "zoom", [](Scenard &s, nb::object factor) { zoom(s, factor); },
-            "factor"_a.none(),
+            "factor"_a.none(), nb::sig("def zoom(self, factor: float) -> None"),
             "Zoom the view.\n\n"
             "Args:\n"
             "    factor: Zoom factor");

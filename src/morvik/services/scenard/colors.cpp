@@ -2,8 +2,6 @@
 
 #include "bound_names.hpp"
 
-#include <cmath>
-
 namespace morvik {
 
 std::array<nb::object, 3> unpack_three(nb::handle triple) {
@@ -41,16 +39,9 @@ namespace {
 
 // OCCT refuses components outside 0..1, but a NaN passes its range test and
 // would end up in the colour; refuse it as OCCT refuses any other bad value.
-// Anything that is not a number is left for OCCT to refuse.
 void refuse_nan(nb::handle component) {
-    double value = PyFloat_AsDouble(component.ptr());
-    if (value == -1.0 && PyErr_Occurred()) {
-        if (!PyErr_ExceptionMatches(PyExc_Exception))
-            throw nb::python_error();
-        PyErr_Clear();
-    } else if (std::isnan(value)) {
+    if (is_nan(component))
         raise(PyExc_ValueError, "colour component is not a number: %R", component.ptr());
-    }
 }
 
 // What PyFloat_AsDouble accepts, and so what OCCT's real-valued colour

@@ -68,7 +68,9 @@ ScenardClass bind_core_class(nb::module_ &m) {
                                   std::move(white),
                                   nb::none()};
            },
-           "view"_a.none(), "viewer"_a.none(), "context"_a.none())
+           "view"_a.none(), "viewer"_a.none(), "context"_a.none(),
+           nb::sig("def __init__(self, view: OCP.V3d.V3d_View, viewer: OCP.V3d.V3d_Viewer, "
+                   "context: OCP.AIS.AIS_InteractiveContext) -> None"))
         .def_ro("_view", &Scenard::view)
         .def_ro("_viewer", &Scenard::viewer)
         .def_ro("_context", &Scenard::context)
@@ -85,12 +87,15 @@ ScenardClass bind_core_class(nb::module_ &m) {
 void bind_core(ScenardClass &cls) {
     cls.def(
            "get_view", [](Scenard &s) { return s.view; },
+           nb::sig("def get_view(self) -> OCP.V3d.V3d_View"),
            "Get the V3d view.")
         .def(
             "get_viewer", [](Scenard &s) { return s.viewer; },
+            nb::sig("def get_viewer(self) -> OCP.V3d.V3d_Viewer"),
             "Get the V3d viewer.")
         .def(
             "get_context", [](Scenard &s) { return s.context; },
+            nb::sig("def get_context(self) -> OCP.AIS.AIS_InteractiveContext"),
             "Get the AIS interactive context.");
 }
 

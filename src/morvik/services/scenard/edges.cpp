@@ -25,6 +25,8 @@ void bind_edges(ScenardClass &cls) {
             configure_shape_edges(ais_shape, enable);
         },
         "ais_shape"_a.none(), "enable"_a.none(),
+        nb::sig("def _configure_shape_edges(self, ais_shape: OCP.AIS.AIS_Shape, enable: bool) "
+                "-> None"),
         "Configure edge display for a shape.\n\n"
         "Args:\n"
         "    ais_shape: AIS_Shape to configure\n"

@@ -128,6 +128,9 @@ void bind_registry(ScenardClass &cls) {
            [](Scenard &s, nb::object shape, nb::object shape_id, nb::object color,
               nb::object update) { return display_shape(s, shape, shape_id, color, update); },
            "shape"_a.none(), "shape_id"_a.none(), "color"_a.none() = nb::none(), "update"_a.none() = true,
+           nb::sig("def display_shape(self, shape: OCP.TopoDS.TopoDS_Shape, shape_id: str, "
+                   "color: tuple[float, float, float] | None = None, update: bool = True) "
+                   "-> str | None"),
            "Display an OCP shape in the viewer.\n\n"
            "Args:\n"
            "    shape: OCP TopoDS_Shape object\n"
@@ -137,7 +140,7 @@ void bind_registry(ScenardClass &cls) {
            "Returns:\n"
            "    str: Shape ID or None if error")
         .def(
-            "erase_all", [](Scenard &s) { erase_all(s); },
+            "erase_all", [](Scenard &s) { erase_all(s); }, nb::sig("def erase_all(self) -> None"),
             "Remove all shapes from the display.")
         .def(
             "erase_shape",
@@ -145,6 +148,7 @@ void bind_registry(ScenardClass &cls) {
                 erase_shape(s, shape_id, update);
             },
             "shape_id"_a.none(), "update"_a.none() = true,
+            nb::sig("def erase_shape(self, shape_id: str, update: bool = True) -> None"),
             "Remove a specific shape from the display.\n\n"
             "Args:\n"
             "    shape_id: ID of the shape to remove\n"
@@ -155,12 +159,14 @@ void bind_registry(ScenardClass &cls) {
                 update_shape(s, ais_shape, update);
             },
             "ais_shape"_a.none(), "update"_a.none() = true,
+            nb::sig("def update_shape(self, ais_shape: OCP.AIS.AIS_Shape, update: bool = True) -> None"),
             "Update a displayed shape.\n\n"
             "Args:\n"
             "    ais_shape: AIS_Shape to update\n"
             "    update: Whether to update the display")
         .def(
             "get_all_shapes", [](Scenard &s) { return nb::steal<nb::dict>(PyDict_Copy(s.shapes.ptr())); },
+            nb::sig("def get_all_shapes(self) -> dict[str, ShapeInfo]"),
             "Get all registered shapes.\n\n"
             "Returns:\n"
             "    Dictionary mapping shape IDs to ShapeInfo objects")
@@ -170,7 +176,7 @@ void bind_registry(ScenardClass &cls) {
                 nb::object info = registered(s, shape_id);
                 return info.is_valid() ? info : nb::none();
             },
-            "shape_id"_a.none(),
+            "shape_id"_a.none(), nb::sig("def get_shape_info(self, shape_id: str) -> ShapeInfo | None"),
             "Get information about a specific shape.\n\n"
             "Args:\n"
             "    shape_id: ID of the shape\n\n"
@@ -178,6 +184,7 @@ void bind_registry(ScenardClass &cls) {
             "    ShapeInfo object or None if not found")
         .def(
             "get_shape_count", [](Scenard &s) { return PyDict_Size(s.shapes.ptr()); },
+            nb::sig("def get_shape_count(self) -> int"),
             "Get the number of shapes currently managed.\n\n"
             "Returns:\n"
             "    Number of shapes");

@@ -49,6 +49,7 @@ void bind_selection(ScenardClass &cls) {
            "select_shapes",
            [](Scenard &s, nb::object shape_ids) { select_shapes(s, shape_ids); },
            "shape_ids"_a.none(),
+           nb::sig("def select_shapes(self, shape_ids: collections.abc.Iterable[str]) -> None"),
            "Programmatically select multiple shapes by ID, replacing current selection.\n\n"
            "Args:\n"
            "    shape_ids: List of shape IDs to select, in order")
@@ -60,7 +61,7 @@ void bind_selection(ScenardClass &cls) {
                 single.append(shape_id);
                 select_shapes(s, single);
             },
-            "shape_id"_a.none(),
+            "shape_id"_a.none(), nb::sig("def select_shape(self, shape_id: str) -> None"),
             "Programmatically select a shape in the viewer by its ID.\n\n"
             "Args:\n"
             "    shape_id: ID of the shape to select")
@@ -68,6 +69,7 @@ void bind_selection(ScenardClass &cls) {
             "get_shape_id_for_ais_shape",
             [](Scenard &s, nb::object ais_shape) { return shape_id_for(s, ais_shape); },
             "ais_shape"_a.none(),
+            nb::sig("def get_shape_id_for_ais_shape(self, ais_shape: OCP.AIS.AIS_Shape) -> str | None"),
             "Reverse-lookup: find the shape_id for a given AIS_Shape object.\n\n"
             "Args:\n"
             "    ais_shape: AIS_Shape to look up\n\n"

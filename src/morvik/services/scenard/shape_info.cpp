@@ -60,18 +60,32 @@ void bind_shape_info(nb::module_ &m) {
                               "Information about a displayed shape.");
     record_type = (PyTypeObject *) cls.ptr();
     cls.def(
-           "__init__",
-           [](ShapeInfo *self, nb::object shape_id, nb::object ais_shape, nb::object color,
-              nb::object visible) {
-               new (self) ShapeInfo{std::move(shape_id), std::move(ais_shape), std::move(color),
-                                    std::move(visible)};
-           },
-           "shape_id"_a.none(), "ais_shape"_a.none(), "color"_a.none() = nb::none(),
-           "visible"_a.none() = true)
-        .def_rw("shape_id", &ShapeInfo::shape_id, nb::for_setter(nb::arg("value").none()))
-        .def_rw("ais_shape", &ShapeInfo::ais_shape, nb::for_setter(nb::arg("value").none()))
-        .def_rw("color", &ShapeInfo::color, nb::for_setter(nb::arg("value").none()))
-        .def_rw("visible", &ShapeInfo::visible, nb::for_setter(nb::arg("value").none()))
+            "__init__",
+            [](ShapeInfo *self, nb::object shape_id, nb::object ais_shape, nb::object color,
+               nb::object visible) {
+                new (self) ShapeInfo{std::move(shape_id), std::move(ais_shape), std::move(color),
+                                     std::move(visible)};
+            },
+            "shape_id"_a.none(), "ais_shape"_a.none(), "color"_a.none() = nb::none(), "visible"_a.none() = true,
+            nb::sig("def __init__(self, shape_id: str, ais_shape: OCP.AIS.AIS_Shape, "
+                    "color: tuple[float, float, float] | None = None, visible: bool = True) -> None"))
+        .def_rw("shape_id", &ShapeInfo::shape_id,
+                nb::for_getter(nb::sig("def shape_id(self, /) -> str")),
+                nb::for_setter(nb::sig("def shape_id(self, value: str, /) -> None")),
+                nb::for_setter(nb::arg("value").none()))
+        .def_rw("ais_shape", &ShapeInfo::ais_shape,
+                nb::for_getter(nb::sig("def ais_shape(self, /) -> OCP.AIS.AIS_Shape")),
+                nb::for_setter(nb::sig("def ais_shape(self, value: OCP.AIS.AIS_Shape, /) -> None")),
+                nb::for_setter(nb::arg("value").none()))
+        .def_rw("color", &ShapeInfo::color,
+                nb::for_getter(nb::sig("def color(self, /) -> tuple[float, float, float] | None")),
+                nb::for_setter(nb::sig("def color(self, value: tuple[float, float, float] | None, /) "
+                                       "-> None")),
+                nb::for_setter(nb::arg("value").none()))
+        .def_rw("visible", &ShapeInfo::visible,
+                nb::for_getter(nb::sig("def visible(self, /) -> bool")),
+                nb::for_setter(nb::sig("def visible(self, value: bool, /) -> None")),
+                nb::for_setter(nb::arg("value").none()))
         .def("__repr__", [](const ShapeInfo &info) {
             return nb::str("ShapeInfo(shape_id={!r}, ais_shape={!r}, color={!r}, visible={!r})")
                 .format(info.shape_id, info.ais_shape, info.color, info.visible);

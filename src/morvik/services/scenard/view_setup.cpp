@@ -104,14 +104,17 @@ void bind_view_setup(ScenardClass &cls) {
     using namespace nb::literals;
     cls.def(
            "setup_initial_view", [](Scenard &s) { setup_initial_view(s); },
+           nb::sig("def setup_initial_view(self) -> None"),
            "Setup initial view parameters.")
         .def(
             "_setup_trihedron", [](Scenard &s) { setup_trihedron(s); },
+            nb::sig("def _setup_trihedron(self) -> None"),
             "Setup the trihedron (axis indicator).")
         .def(
             "set_background_color",
             [](Scenard &s, nb::object color) { set_background_color(s, color); },
             "color"_a.none(),
+            nb::sig("def set_background_color(self, color: tuple[float, float, float]) -> None"),
             "Set the background to a solid color, clearing any gradient.\n\n"
             "Args:\n"
             "    color: RGB tuple (0.0 - 1.0) e.g. (1.0, 1.0, 1.0) for white.")
@@ -123,6 +126,9 @@ void bind_view_setup(ScenardClass &cls) {
             "color1"_a.none(), "color2"_a.none(),
             // Evaluated once, here: every call without a method shares it.
             "method"_a.none() = nb::borrow(bound.gradient_vertical),
+            nb::sig("def set_background_gradient(self, color1: tuple[float, float, float], "
+                    "color2: tuple[float, float, float], "
+                    "method: OCP.Aspect.Aspect_GradientFillMethod = ...) -> None"),
             "Set the background to a two-color gradient.\n\n"
             "Args:\n"
             "    color1: First color RGB tuple (0.0 - 1.0), top for vertical gradients.\n"

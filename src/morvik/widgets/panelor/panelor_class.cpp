@@ -77,6 +77,8 @@ void bind_panelor(nb::module_ &m) {
 
     def_method(ns, "__init__", &init, "parent"_a.none() = nb::none(),
                "orientation"_a.none() = "horizontal", "show_projection_type"_a.none() = true,
+               nb::sig("def __init__(self, parent: PySide6.QtWidgets.QWidget | None = None, "
+                       "orientation: str = 'horizontal', show_projection_type: bool = True) -> None"),
                "Build the toolbar: parent widget (None for a top-level one), \"horizontal\" or "
                "\"vertical\" layout, and whether to show the projection type selector.");
     def_method(ns, "_setup_ui", &setup_ui);

@@ -85,16 +85,20 @@ nb::object get_transparency(nb::handle self) {
 void add_state(nb::dict &ns) {
     using namespace nb::literals;
     def_method(ns, "set_projection_type", &set_projection_type, "proj_type"_a.none(),
+               nb::sig("def set_projection_type(self, proj_type: morvik.enums.ProjectionType) -> None"),
                "Select the projection type (a ProjectionType member).");
     def_method(ns, "set_display_mode", &set_display_mode, "mode"_a.none(),
+               nb::sig("def set_display_mode(self, mode: morvik.enums.DisplayMode) -> None"),
                "Select the display mode (a DisplayMode member).");
     def_method(ns, "get_projection_type", &get_projection_type,
+               nb::sig("def get_projection_type(self) -> str"),
                "The selected projection type, as its value string.");
-    def_method(ns, "get_display_mode", &get_display_mode,
+    def_method(ns, "get_display_mode", &get_display_mode, nb::sig("def get_display_mode(self) -> str"),
                "The selected display mode, as its value string.");
     def_method(ns, "set_transparency", &set_transparency, "transparency"_a.none(),
+               nb::sig("def set_transparency(self, transparency: float) -> None"),
                "Set the transparency (0.0 to 1.0), as the nearest whole percent.");
-    def_method(ns, "get_transparency", &get_transparency,
+    def_method(ns, "get_transparency", &get_transparency, nb::sig("def get_transparency(self) -> float"),
                "The transparency, 0.0 to 1.0 in steps of 0.01.");
 }
 
