@@ -6,10 +6,11 @@ Both sides run in this one process on two identical scenes, step by step:
 each step runs on one side, then at once on the other, the order flipping
 from one run to the next. Times are the process's CPU time (the machine is
 shared, so wall-clock time mostly measures the neighbours) with wall-clock
-time alongside; the table shows medians, and the ratio service / direct is
-the median over the back-to-back pairs. A separate pass counts the viewer
-updates of each call, and fresh interpreters measure what importing the
-modules costs.
+time alongside; the table shows medians, and the ratio service / direct
+takes the median ratio of the back-to-back pairs for each order (service
+first, direct first) and the geometric mean of the two. A separate pass counts
+the viewer updates of each call, and fresh interpreters measure what importing
+the modules costs.
 
     python bench/bench_service.py            # N = 500, 2000, 5000
     python bench/bench_service.py --quick    # a smaller, shorter run

@@ -6,8 +6,8 @@ from morvik.services.scenard import Scenard
 class ServiceScene:
     kind = "service"
 
-    def __init__(self, scene, context=None):
-        self.service = Scenard(scene.view, scene.viewer, scene.context if context is None else context)
+    def __init__(self, scene):
+        self.service = Scenard(scene.view, scene.viewer, scene.context)
 
     def display(self, items, update):
         service = self.service
