@@ -3,45 +3,24 @@ into an offscreen window, box solids, and a context that counts viewer updates.
 """
 
 import os
-import shutil
-import subprocess
 import types
+
+from morvik.demo.display import NoDisplay, start_virtual_display
 
 
 def ensure_display():
     """Starts an Xvfb server when there is no display; software OpenGL either way,
     rasterising on the calling thread so that the process's CPU time counts
     the drawing and no idle worker threads.
-
-    The server outlives this process by a moment (OCCT closes its display
-    connection at interpreter shutdown), and a watcher ends it afterwards.
     """
     os.environ.setdefault("LIBGL_ALWAYS_SOFTWARE", "1")
     os.environ.setdefault("LP_NUM_THREADS", "0")
     os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
-    if os.environ.get("DISPLAY"):
-        return
-    xvfb = shutil.which("Xvfb")
-    if xvfb is None:
-        raise SystemExit("Xvfb is not installed (Debian package: xvfb)")
-    read_fd, write_fd = os.pipe()
-    watcher = (
-        f'"$0" -displayfd {write_fd} -screen 0 1280x1024x24 -nolisten tcp & server=$!; '
-        f"while kill -0 {os.getpid()} 2>/dev/null; do sleep 1; done; kill $server"
-    )
-    subprocess.Popen(
-        ["sh", "-c", watcher, xvfb],
-        pass_fds=(write_fd,),
-        stdout=subprocess.DEVNULL,
-        stderr=subprocess.DEVNULL,
-        start_new_session=True,
-    )
-    os.close(write_fd)
-    with os.fdopen(read_fd) as pipe:
-        number = pipe.readline().strip()
-    if not number:
-        raise SystemExit("Xvfb did not start")
-    os.environ["DISPLAY"] = f":{number}"
+    if not os.environ.get("DISPLAY"):
+        try:
+            start_virtual_display()
+        except NoDisplay as error:
+            raise SystemExit(str(error))
 
 
 def graphic_driver():

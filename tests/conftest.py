@@ -6,12 +6,12 @@ skips: a test that needs the real viewer and cannot get it fails.
 """
 
 import os
-import shutil
-import subprocess
 import types
 
 import pytest
 from hypothesis import HealthCheck, settings
+
+from morvik.demo.display import start_virtual_display
 
 # Property tests: a fixed, modest set of examples by default so every run
 # checks the same calls; MORVIK_FUZZ_PROFILE=long searches far wider and keeps
@@ -27,35 +27,8 @@ settings.register_profile(
 settings.load_profile(os.environ.get("MORVIK_FUZZ_PROFILE", "ci"))
 
 
-def _start_virtual_display():
-    xvfb = shutil.which("Xvfb")
-    if xvfb is None:
-        raise RuntimeError("Xvfb is not installed (Debian package: xvfb); the viewer tests need it")
-    read_fd, write_fd = os.pipe()
-    # The server must outlive this process: OCCT closes its display connection
-    # during interpreter shutdown, and Xlib exits the process with an error if
-    # the server is already gone. A watcher ends the server once we are gone.
-    watcher = (
-        f'"$0" -displayfd {write_fd} -screen 0 1280x1024x24 -nolisten tcp & server=$!; '
-        f"while kill -0 {os.getpid()} 2>/dev/null; do sleep 1; done; kill $server"
-    )
-    subprocess.Popen(
-        ["sh", "-c", watcher, xvfb],
-        pass_fds=(write_fd,),
-        stdout=subprocess.DEVNULL,
-        stderr=subprocess.DEVNULL,
-        start_new_session=True,
-    )
-    os.close(write_fd)
-    with os.fdopen(read_fd) as pipe:
-        number = pipe.readline().strip()
-    if not number:
-        raise RuntimeError("Xvfb did not start")
-    return f":{number}"
-
-
 if not os.environ.get("DISPLAY"):
-    os.environ["DISPLAY"] = _start_virtual_display()
+    start_virtual_display()
 os.environ.setdefault("LIBGL_ALWAYS_SOFTWARE", "1")
 os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
 

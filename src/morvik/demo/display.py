@@ -1,6 +1,5 @@
 """Finding an X server: the user's own, or a private Xvfb when there is none."""
 
-import atexit
 import os
 import shutil
 import subprocess
@@ -20,35 +19,34 @@ def has_display():
 
 
 def start_virtual_display():
-    """Starts Xvfb on a free display number, points DISPLAY at it, stops it at exit."""
+    """Starts Xvfb on a free display number and points DISPLAY at it.
+
+    The server outlives this process by a moment and then ends: OCCT closes its
+    display connection during interpreter shutdown, and Xlib ends the process
+    with an error if the server is already gone by then.
+    """
     xvfb = shutil.which("Xvfb")
     if xvfb is None:
         raise NoDisplay(f"no X display (DISPLAY is not set) and Xvfb is not installed; {INSTALL_HINT}")
     read_fd, write_fd = os.pipe()
-    # -displayfd lets the server pick a free number and tell us which.
-    proc = subprocess.Popen(
-        [xvfb, "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+    # -displayfd lets the server pick a free number and tell us which; the
+    # watcher stops the server once this process is gone.
+    watcher = (
+        f'"$0" -displayfd {write_fd} -screen 0 1280x1024x24 -nolisten tcp & server=$!; '
+        f"while kill -0 {os.getpid()} 2>/dev/null; do sleep 1; done; kill $server"
+    )
+    subprocess.Popen(
+        ["sh", "-c", watcher, xvfb],
         pass_fds=(write_fd,),
         stdout=subprocess.DEVNULL,
         stderr=subprocess.DEVNULL,
+        start_new_session=True,
     )
     os.close(write_fd)
     with os.fdopen(read_fd) as pipe:
         number = pipe.readline().strip()
     if not number:
-        proc.kill()
-        proc.wait()
         raise NoDisplay(f"Xvfb did not start; {INSTALL_HINT}")
-    atexit.register(_stop, proc)
     os.environ["DISPLAY"] = f":{number}"
     # Xvfb has no GPU: make Mesa render in software rather than probe for hardware.
     os.environ.setdefault("LIBGL_ALWAYS_SOFTWARE", "1")
-    return proc
-
-
-def _stop(proc):
-    proc.terminate()
-    try:
-        proc.wait(timeout=5)
-    except subprocess.TimeoutExpired:
-        proc.kill()
