@@ -3,6 +3,8 @@
 #include "bound_names.hpp"
 #include "panelor.hpp"
 
+#include <initializer_list>
+
 namespace morvik::panelor {
 
 namespace {
@@ -27,35 +29,39 @@ nb::object capitalised(nb::handle member) {
 
 nb::object upper_cased(nb::handle member) { return call_method(value_of(member), method.upper); }
 
-void add_item(nb::handle combo, nb::handle text, nb::handle member) {
-    call_method(combo, method.addItem, text, value_of(member));
+struct ComboItem {
+    nb::object text;
+    nb::handle member; // its value string is the item's data
+};
+
+// A group holding one combo box: items in order, the given one selected,
+// then connected to the toolbar's slot.
+nb::object combo_group(nb::handle self, const char *title, nb::handle field,
+                       std::initializer_list<ComboItem> items, int selected, nb::handle slot) {
+    Group group(title, bound.QVBoxLayout);
+    nb::object combo = call(bound.QComboBox);
+    set(self, field, combo);
+    for (const ComboItem &item : items)
+        call_method(combo, method.addItem, item.text, value_of(item.member));
+    call_method(combo, method.setCurrentIndex, nb::int_(selected));
+    connect(combo, attribute.currentIndexChanged, relay_forwarding(self, slot));
+    group.add(combo);
+    return group.box;
 }
 
 nb::object create_projection_type_group(nb::handle self) {
-    Group group("Projection Type", bound.QVBoxLayout);
-    nb::object combo = call(bound.QComboBox);
-    set(self, attribute._proj_type_combo, combo);
-    add_item(combo, capitalised(bound.projection_perspective), bound.projection_perspective);
-    add_item(combo, capitalised(bound.projection_orthographic), bound.projection_orthographic);
-    call_method(combo, method.setCurrentIndex, nb::int_(1));
-    connect(combo, attribute.currentIndexChanged,
-            relay_forwarding(self, method._on_projection_type_combo_changed));
-    group.add(combo);
-    return group.box;
+    return combo_group(self, "Projection Type", attribute._proj_type_combo,
+                       {{capitalised(bound.projection_perspective), bound.projection_perspective},
+                        {capitalised(bound.projection_orthographic), bound.projection_orthographic}},
+                       1, method._on_projection_type_combo_changed);
 }
 
 nb::object create_display_mode_group(nb::handle self) {
-    Group group("Display Mode", bound.QVBoxLayout);
-    nb::object combo = call(bound.QComboBox);
-    set(self, attribute._display_mode_combo, combo);
-    add_item(combo, capitalised(bound.mode_wireframe), bound.mode_wireframe);
-    add_item(combo, capitalised(bound.mode_shaded), bound.mode_shaded);
-    add_item(combo, nb::str("Shaded + Wireframe"), bound.mode_both);
-    call_method(combo, method.setCurrentIndex, nb::int_(1));
-    connect(combo, attribute.currentIndexChanged,
-            relay_forwarding(self, method._on_display_mode_combo_changed));
-    group.add(combo);
-    return group.box;
+    return combo_group(self, "Display Mode", attribute._display_mode_combo,
+                       {{capitalised(bound.mode_wireframe), bound.mode_wireframe},
+                        {capitalised(bound.mode_shaded), bound.mode_shaded},
+                        {nb::str("Shaded + Wireframe"), bound.mode_both}},
+                       1, method._on_display_mode_combo_changed);
 }
 
 nb::object create_transparency_group(nb::handle self) {
