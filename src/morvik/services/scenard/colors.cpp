@@ -80,7 +80,7 @@ void require_rgb_triple(nb::handle rgb) {
 }
 
 nb::object to_occt_color(nb::handle rgb) {
-    auto [r, g, b] = unpack_rgb(rgb);
+    auto [r, g, b] = unpack_three(rgb);
     refuse_nan(r);
     refuse_nan(g);
     refuse_nan(b);

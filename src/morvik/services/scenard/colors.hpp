@@ -11,9 +11,6 @@ namespace morvik {
 // unpack into exactly three values.
 std::array<nb::object, 3> unpack_three(nb::handle triple);
 
-// `r, g, b = rgb`.
-inline std::array<nb::object, 3> unpack_rgb(nb::handle rgb) { return unpack_three(rgb); }
-
 // Raises unless `rgb` is a sequence of exactly three real numbers (anything
 // Python can turn into a float, bool included; text is no colour). A colour that
 // is kept for later must pass this first, so a bad one is refused when it is
