@@ -5,7 +5,7 @@ into an offscreen window, box solids, and a context that counts viewer updates.
 import os
 import types
 
-from morvik.demo.display import NoDisplay, start_virtual_display
+from morvik_viewer.display import NoDisplay, start_virtual_display
 
 
 def ensure_display():

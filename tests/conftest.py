@@ -11,7 +11,7 @@ import types
 import pytest
 from hypothesis import HealthCheck, settings
 
-from morvik.demo.display import start_virtual_display
+from morvik_viewer.display import start_virtual_display
 
 # Property tests: a fixed, modest set of examples by default so every run
 # checks the same calls; MORVIK_FUZZ_PROFILE=long searches far wider and keeps

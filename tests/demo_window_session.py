@@ -13,9 +13,9 @@ from PySide6.QtGui import QWheelEvent
 from PySide6.QtTest import QTest
 from PySide6.QtWidgets import QApplication, QComboBox, QPushButton, QSlider
 
-from morvik.demo.scene import sample_parts
-from morvik.demo.viewer import create_viewer
-from morvik.demo.window import ViewerWindow
+from morvik_viewer.scene import sample_parts
+from morvik_viewer.viewer import create_viewer
+from morvik_viewer.window import ViewerWindow
 
 
 def settle(app, ms=50):

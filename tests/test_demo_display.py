@@ -6,8 +6,8 @@ import sys
 
 import pytest
 
-from morvik.demo import display
-from morvik.demo.cli import FALLBACK_SCREENSHOT, main
+from morvik_viewer import display
+from morvik_viewer.cli import FALLBACK_SCREENSHOT, main
 
 
 @pytest.fixture
@@ -35,7 +35,7 @@ def test_command_fails_cleanly_without_any_display(no_display_no_xvfb, argv, tmp
 def test_headless_run_starts_xvfb_and_writes_a_screenshot(tmp_path):
     # What `scripts/demo` does on a machine without a display.
     env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
-    run = subprocess.run([sys.executable, "-m", "morvik.demo", "--size", "160x120"], cwd=tmp_path,
+    run = subprocess.run([sys.executable, "-m", "morvik_viewer", "--size", "160x120"], cwd=tmp_path,
                          env=env, capture_output=True, text=True, timeout=60)
     assert run.returncode == 0, run.stderr
     assert "no display" in run.stderr

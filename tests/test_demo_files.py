@@ -16,8 +16,8 @@ from OCP.STEPControl import STEPControl_AsIs, STEPControl_Writer
 from OCP.TopAbs import TopAbs_COMPOUND, TopAbs_SOLID
 from OCP.TopoDS import TopoDS_Compound
 
-from morvik.demo.cli import main
-from morvik.demo.scene import LoadError, load_all, load_parts, top_level_solids
+from morvik_viewer.cli import main
+from morvik_viewer.scene import LoadError, load_all, load_parts, top_level_solids
 
 
 def compound(*shapes):
@@ -123,7 +123,7 @@ def test_command_line_renders_a_step_file(assembly_step, tmp_path):
 
 def test_missing_file_exits_2_with_a_message_and_no_traceback(tmp_path):
     missing = tmp_path / "nowhere.step"
-    run = subprocess.run([sys.executable, "-m", "morvik.demo", str(missing), "--screenshot",
+    run = subprocess.run([sys.executable, "-m", "morvik_viewer", str(missing), "--screenshot",
                           str(tmp_path / "x.png")], capture_output=True, text=True, timeout=60,
                          env=dict(os.environ))
     assert run.returncode == 2

@@ -3,10 +3,10 @@
 import pytest
 from pictures import Picture, dark, near, srgb8
 
-from morvik.demo.cli import main
-from morvik.demo.scene import sample_parts
-from morvik.demo.screenshot import render_screenshot
-from morvik.demo.viewer import GRADIENT_BOTTOM, GRADIENT_TOP
+from morvik_viewer.cli import main
+from morvik_viewer.scene import sample_parts
+from morvik_viewer.screenshot import render_screenshot
+from morvik_viewer.viewer import GRADIENT_BOTTOM, GRADIENT_TOP
 from morvik.enums import DisplayMode, ViewDirection
 
 W, H = 320, 240

@@ -15,7 +15,7 @@ from pathlib import Path
 import pytest
 from pictures import near, srgb8
 
-from morvik.demo.viewer import GRADIENT_BOTTOM, GRADIENT_TOP
+from morvik_viewer.viewer import GRADIENT_BOTTOM, GRADIENT_TOP
 
 SESSION = Path(__file__).with_name("demo_window_session.py")
 

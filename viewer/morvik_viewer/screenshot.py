@@ -6,8 +6,8 @@ from OCP.Image import Image_AlienPixMap
 from OCP.TCollection import TCollection_AsciiString
 from OCP.Xw import Xw_Window
 
-from morvik.demo.scene import show_parts
-from morvik.demo.viewer import create_viewer, start_view
+from morvik_viewer.scene import show_parts
+from morvik_viewer.viewer import create_viewer, start_view
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
 
 

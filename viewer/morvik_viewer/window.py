@@ -4,10 +4,10 @@ from PySide6.QtCore import Qt
 from PySide6.QtGui import QAction, QKeySequence
 from PySide6.QtWidgets import QDockWidget, QFileDialog, QLabel, QMainWindow, QMessageBox
 
-from morvik.demo.scene import LoadError, load_parts, show_parts
-from morvik.demo.view_widget import OcctViewWidget
-from morvik.demo.viewer import start_view
-from morvik.demo.wiring import connect_toolbar, push_toolbar_state
+from morvik_viewer.scene import LoadError, load_parts, show_parts
+from morvik_viewer.view_widget import OcctViewWidget
+from morvik_viewer.viewer import start_view
+from morvik_viewer.wiring import connect_toolbar, push_toolbar_state
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
 from morvik.widgets.panelor import Panelor
 

@@ -61,8 +61,8 @@ def main(argv=None):
     logging.basicConfig(level=logging.WARNING, format="%(name)s: %(levelname)s: %(message)s")
 
     # Late imports: OCP and Qt load only once the arguments are known to be sound.
-    from morvik.demo import display
-    from morvik.demo.scene import LoadError, load_all, sample_parts
+    from morvik_viewer import display
+    from morvik_viewer.scene import LoadError, load_all, sample_parts
 
     try:
         parts = load_all(args.files) if args.files else sample_parts()
@@ -88,8 +88,8 @@ def main(argv=None):
 
 
 def _screenshot(path, parts, size, mode, projection, direction):
-    from morvik.demo.screenshot import ScreenshotError, render_screenshot
-    from morvik.demo.viewer import DisplayUnavailable
+    from morvik_viewer.screenshot import ScreenshotError, render_screenshot
+    from morvik_viewer.viewer import DisplayUnavailable
 
     try:
         written = render_screenshot(path, parts, size, mode, direction, projection)
@@ -104,8 +104,8 @@ def _window(parts, mode, projection, direction):
     os.environ["QT_QPA_PLATFORM"] = "xcb"
     from PySide6.QtWidgets import QApplication
 
-    from morvik.demo.viewer import DisplayUnavailable, create_viewer
-    from morvik.demo.window import ViewerWindow
+    from morvik_viewer.viewer import DisplayUnavailable, create_viewer
+    from morvik_viewer.window import ViewerWindow
 
     try:
         # Before Qt: a display that does not answer makes Qt abort, OCCT only raise.

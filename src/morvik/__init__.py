@@ -1,1 +1,0 @@
-"""morvik: view controls for a desktop CAD host."""

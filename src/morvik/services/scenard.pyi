@@ -1,0 +1,277 @@
+from collections.abc import Iterable
+import logging
+
+import OCP.AIS
+import OCP.Aspect
+import OCP.TopoDS
+import OCP.V3d
+
+import morvik.enums
+
+
+logger: logging.Logger = ...
+
+class ShapeInfo:
+    """Information about a displayed shape."""
+
+    def __init__(self, shape_id: str, ais_shape: OCP.AIS.AIS_Shape, color: tuple[float, float, float] | None = None, visible: bool = True) -> None: ...
+
+    @property
+    def shape_id(self, /) -> str: ...
+
+    @shape_id.setter
+    def shape_id(self, value: str, /) -> None: ...
+
+    @property
+    def ais_shape(self, /) -> OCP.AIS.AIS_Shape: ...
+
+    @ais_shape.setter
+    def ais_shape(self, value: OCP.AIS.AIS_Shape, /) -> None: ...
+
+    @property
+    def color(self, /) -> tuple[float, float, float] | None: ...
+
+    @color.setter
+    def color(self, value: tuple[float, float, float] | None, /) -> None: ...
+
+    @property
+    def visible(self, /) -> bool: ...
+
+    @visible.setter
+    def visible(self, value: bool, /) -> None: ...
+
+    def __repr__(self) -> str: ...
+
+class Scenard:
+    """
+    Service for managing view operations and geometry display in OCP viewer.
+    """
+
+    def __init__(self, view: OCP.V3d.V3d_View, viewer: OCP.V3d.V3d_Viewer, context: OCP.AIS.AIS_InteractiveContext) -> None: ...
+
+    def setup_initial_view(self) -> None:
+        """Setup initial view parameters."""
+
+    def set_background_color(self, color: tuple[float, float, float]) -> None:
+        """
+        Set the background to a solid color, clearing any gradient.
+
+        Args:
+            color: RGB tuple (0.0 - 1.0) e.g. (1.0, 1.0, 1.0) for white.
+        """
+
+    def set_background_gradient(self, color1: tuple[float, float, float], color2: tuple[float, float, float], method: OCP.Aspect.Aspect_GradientFillMethod = ...) -> None:
+        """
+        Set the background to a two-color gradient.
+
+        Args:
+            color1: First color RGB tuple (0.0 - 1.0), top for vertical gradients.
+            color2: Second color RGB tuple (0.0 - 1.0), bottom for vertical gradients.
+            method: Aspect_GradientFillMethod (Vertical, Horizontal, Diagonal1/2, Corner1-4).
+        """
+
+    def set_projection(self, direction: morvik.enums.ViewDirection) -> None:
+        """
+        Set view direction.
+
+        Args:
+            direction: ViewDirection enum
+        """
+
+    def set_projection_type(self, projection_type: morvik.enums.ProjectionType) -> None:
+        """
+        Set the camera projection type.
+
+        Args:
+            projection_type: ProjectionType enum
+        """
+
+    def fit_all(self) -> None:
+        """Fit all displayed objects in the view."""
+
+    def redraw(self) -> None:
+        """Redraw the view."""
+
+    def must_be_resized(self) -> None:
+        """Notify view that it must be resized."""
+
+    def start_rotation(self, x: int, y: int) -> None:
+        """
+        Start rotation at given coordinates.
+
+        Args:
+            x: X coordinate
+            y: Y coordinate
+        """
+
+    def rotate(self, x: int, y: int) -> None:
+        """
+        Rotate view to given coordinates.
+
+        Args:
+            x: X coordinate
+            y: Y coordinate
+        """
+
+    def pan(self, dx: int, dy: int) -> None:
+        """
+        Pan the view.
+
+        Args:
+            dx: Delta X
+            dy: Delta Y
+        """
+
+    def zoom(self, factor: float) -> None:
+        """
+        Zoom the view.
+
+        Args:
+            factor: Zoom factor
+        """
+
+    def get_view(self) -> OCP.V3d.V3d_View:
+        """Get the V3d view."""
+
+    def get_viewer(self) -> OCP.V3d.V3d_Viewer:
+        """Get the V3d viewer."""
+
+    def get_context(self) -> OCP.AIS.AIS_InteractiveContext:
+        """Get the AIS interactive context."""
+
+    def display_shape(self, shape: OCP.TopoDS.TopoDS_Shape, shape_id: str, color: tuple[float, float, float] | None = None, update: bool = True) -> str | None:
+        """
+        Display an OCP shape in the viewer.
+
+        Args:
+            shape: OCP TopoDS_Shape object
+            shape_id: Specific ID for the shape
+            color: Tuple of RGB values (0-1) or None for default
+            update: Whether to update the display
+
+        Returns:
+            str: Shape ID or None if error
+        """
+
+    def erase_all(self) -> None:
+        """Remove all shapes from the display."""
+
+    def erase_shape(self, shape_id: str, update: bool = True) -> None:
+        """
+        Remove a specific shape from the display.
+
+        Args:
+            shape_id: ID of the shape to remove
+            update: Whether to update display
+        """
+
+    def update_shape(self, ais_shape: OCP.AIS.AIS_Shape, update: bool = True) -> None:
+        """
+        Update a displayed shape.
+
+        Args:
+            ais_shape: AIS_Shape to update
+            update: Whether to update the display
+        """
+
+    def get_all_shapes(self) -> dict[str, ShapeInfo]:
+        """
+        Get all registered shapes.
+
+        Returns:
+            Dictionary mapping shape IDs to ShapeInfo objects
+        """
+
+    def get_shape_info(self, shape_id: str) -> ShapeInfo | None:
+        """
+        Get information about a specific shape.
+
+        Args:
+            shape_id: ID of the shape
+
+        Returns:
+            ShapeInfo object or None if not found
+        """
+
+    def get_shape_count(self) -> int:
+        """
+        Get the number of shapes currently managed.
+
+        Returns:
+            Number of shapes
+        """
+
+    def set_display_mode(self, mode: morvik.enums.DisplayMode) -> None:
+        """
+        Set the display mode globally for all shapes.
+
+        Args:
+            mode: DisplayMode to apply
+        """
+
+    def set_shape_color(self, ais_shape: OCP.AIS.AIS_Shape, color: tuple[float, float, float], update: bool = True) -> None:
+        """
+        Set the color of a shape.
+
+        Args:
+            ais_shape: AIS_Shape to color
+            color: Tuple of RGB values (0-1)
+            update: Whether to update the display
+        """
+
+    def set_global_transparency(self, transparency: float, update: bool = True) -> None:
+        """
+        Set transparency for all shapes globally.
+
+        Args:
+            transparency: Float 0-1 for transparency (0 = opaque, 1 = fully transparent)
+            update: Whether to update the display
+        """
+
+    def set_shape_visibility(self, shape_id: str, visible: bool, update: bool = True) -> None:
+        """
+        Set the visibility of a shape.
+
+        Args:
+            shape_id: ID of the shape
+            visible: True to show, False to hide
+            update: Whether to update the display
+        """
+
+    def is_shape_visible(self, shape_id: str) -> bool:
+        """
+        Check if a shape is visible.
+
+        Args:
+            shape_id: ID of the shape
+
+        Returns:
+            True if the shape is visible, False if hidden or not found
+        """
+
+    def select_shapes(self, shape_ids: Iterable[str]) -> None:
+        """
+        Programmatically select multiple shapes by ID, replacing current selection.
+
+        Args:
+            shape_ids: List of shape IDs to select, in order
+        """
+
+    def select_shape(self, shape_id: str) -> None:
+        """
+        Programmatically select a shape in the viewer by its ID.
+
+        Args:
+            shape_id: ID of the shape to select
+        """
+
+    def get_shape_id_for_ais_shape(self, ais_shape: OCP.AIS.AIS_Shape) -> str | None:
+        """
+        Reverse-lookup: find the shape_id for a given AIS_Shape object.
+
+        Args:
+            ais_shape: AIS_Shape to look up
+
+        Returns:
+            Shape ID or None if not found
+        """
