@@ -82,6 +82,15 @@ def make_scene(graphic_driver, windowed=True, size=(400, 300)):
     return types.SimpleNamespace(viewer=viewer, context=context, view=view, window=window)
 
 
+def interactive_list():
+    """An empty list for the context to fill with interactive objects."""
+    try:
+        from OCP.collections import List_AIS_InteractiveObject as ObjectList
+    except ImportError:  # OCP before 8 binds the list under OCCT's own name
+        from OCP.AIS import AIS_ListOfInteractive as ObjectList
+    return ObjectList()
+
+
 @pytest.fixture
 def scene(graphic_driver):
     """Real viewer, context and view, with a virtual window so rendering works."""

@@ -27,7 +27,6 @@ from OCP.BRepBuilderAPI import BRepBuilderAPI_MakeEdge
 from OCP.BRepPrimAPI import BRepPrimAPI_MakeBox, BRepPrimAPI_MakeSphere
 from OCP.gp import gp_Pnt
 from OCP.Graphic3d import Graphic3d_Camera
-from OCP.OCP.collections import List_AIS_InteractiveObject
 from OCP.Prs3d import Prs3d_Drawer
 from OCP.Quantity import Quantity_Color, Quantity_NOC_RED, Quantity_TOC_RGB
 from OCP.TopoDS import TopoDS_Shape
@@ -36,7 +35,7 @@ from PySide6.QtCore import Qt
 from PySide6.QtTest import QTest
 from PySide6.QtWidgets import QApplication, QComboBox, QPushButton, QVBoxLayout, QWidget
 
-from conftest import TOOLBAR_SIGNALS, make_scene
+from conftest import TOOLBAR_SIGNALS, interactive_list, make_scene
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
 from morvik.services.scenard import Scenard, ShapeInfo
 from morvik.widgets.panelor import Panelor
@@ -343,7 +342,7 @@ VIEW_CALLS = ["SetProj", "SetUp", "Camera", "FitAll", "ZFitAll", "Redraw", "Must
 # --- the service --------------------------------------------------------------
 
 def all_presentations(context):
-    found = List_AIS_InteractiveObject()
+    found = interactive_list()
     context.ObjectsInside(found)
     return list(found)
 

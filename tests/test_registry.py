@@ -2,6 +2,7 @@
 
 import pytest
 
+from conftest import interactive_list
 from doubles import Recorder
 from morvik.enums import DisplayMode
 from morvik.services.scenard import Scenard, ShapeInfo
@@ -295,8 +296,6 @@ class TestBadInput:
 
 
 def list_displayed(scene):
-    from OCP.collections import List_AIS_InteractiveObject
-
-    found = List_AIS_InteractiveObject()
+    found = interactive_list()
     scene.context.DisplayedObjects(found)
     return list(found)
