@@ -6,7 +6,9 @@
 #   make lifetime     long display/erase and toolbar create/destroy runs with leak checks
 #   make fuzz-long    the property tests, searching far wider than the fixed set
 #   make sanitize     the whole suite against an ASan + UBSan build of both modules
-#   make typecheck    the shipped stubs against the built modules, and mypy on the examples
+#   make typecheck    the committed stubs against the built modules, and mypy on the examples
+#   make stubs        write the committed stubs anew from the built modules
+#   make compat       the whole suite on each supported OCP, PySide6 and Python (scripts/compat)
 
 SHELL := bash
 PYTHON ?= .venv/bin/python
@@ -14,7 +16,7 @@ PYTEST = $(PYTHON) -m pytest -p no:cacheprovider
 BUILD = $(PYTHON) -m pip install -q --no-build-isolation --no-deps -Cbuild-dir=build/dev .
 
 .PHONY: build test bench bench-quick bench-instructions lifetime fuzz-long sanitize \
-        sanitize-build typecheck
+        sanitize-build typecheck stubs compat
 
 build:
 	$(BUILD)
@@ -45,10 +47,13 @@ fuzz-long: build
 SANITIZED = build/sanitized
 SANITIZER_RUNTIME = $(shell gcc -print-file-name=libasan.so) $(shell gcc -print-file-name=libubsan.so)
 
+# The stand-in host's package files are copied in beside the modules: a
+# package folder without them would lose to .venv's regular package.
 sanitize-build:
 	$(PYTHON) -m pip install --quiet --no-build-isolation --no-deps --upgrade --target $(SANITIZED)/site \
 	    -Cbuild-dir=$(SANITIZED)/cmake -Ccmake.build-type=RelWithDebInfo \
 	    -Ccmake.define.MORVIK_SANITIZE=ON .
+	cp -r standin/morvik/. $(SANITIZED)/site/morvik/
 
 # The interpreter is not instrumented, so the ASan runtime is preloaded ahead
 # of it; its own allocations are not ours to leak-check. PYTHONMALLOC=malloc
@@ -67,3 +72,12 @@ sanitize: sanitize-build
 typecheck: build
 	$(PYTEST) -q tests/test_typing.py
 	$(PYTHON) -m mypy
+
+stubs: build
+	$(PYTHON) -m nanobind.stubgen -q -m morvik.services.scenard -o src/morvik/services/scenard.pyi
+	$(PYTHON) -m nanobind.stubgen -q -m morvik.widgets.panelor -o src/morvik/widgets/panelor.pyi \
+	    -p src/morvik/widgets/panelor/stub_patterns.txt
+
+# Fresh environments under build/compat; results in build/compat/results.md.
+compat:
+	scripts/compat
