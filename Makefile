@@ -13,7 +13,8 @@
 SHELL := bash
 PYTHON ?= .venv/bin/python
 PYTEST = $(PYTHON) -m pytest -p no:cacheprovider
-BUILD = $(PYTHON) -m pip install -q --no-build-isolation --no-deps -Cbuild-dir=build/dev .
+BUILD = $(PYTHON) -m pip install -q --no-build-isolation --no-deps -Cbuild-dir=build/dev . && \
+        $(PYTHON) -m pip install -q --no-deps --force-reinstall ./standin ./viewer
 
 .PHONY: build test bench bench-quick bench-instructions lifetime fuzz-long sanitize \
         sanitize-build typecheck stubs compat

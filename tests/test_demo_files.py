@@ -121,6 +121,30 @@ def test_command_line_renders_a_step_file(assembly_step, tmp_path):
     assert out.stat().st_size > 0
 
 
+@pytest.fixture
+def unusable_paths(tmp_path, assembly_step):
+    """Names the system or OCCT cannot take, each with the reason the viewer gives."""
+    not_utf8 = os.fsdecode(bytes(tmp_path) + b"/part\xff.step")
+    os.rename(assembly_step, not_utf8)  # a readable STEP file under that name
+    long_name = str(tmp_path / ("x" * 300 + ".step"))
+    return {"input, too long": ([long_name], "File name too long"),
+            "input, not UTF-8": ([not_utf8], "the name is not valid UTF-8"),
+            "output, too long": (["--screenshot", long_name[:-5] + ".png"], "File name too long"),
+            "output, not UTF-8": (["--screenshot", not_utf8[:-5] + ".png"], "not valid UTF-8"),
+            "output, no folder": (["--screenshot", str(tmp_path / "nowhere/x.png")], "no such folder")}
+
+
+@pytest.mark.parametrize("case", ["input, too long", "input, not UTF-8", "output, too long",
+                                  "output, not UTF-8", "output, no folder"])
+def test_unusable_path_exits_2_with_one_line_naming_it(unusable_paths, case, capsys):
+    argv, reason = unusable_paths[case]
+    assert main(argv + ["--size", "80x60"]) == 2
+    (line,) = capsys.readouterr().err.splitlines()
+    path = argv[-1]
+    assert line.startswith(f"morvik-viewer: error: {os.fsencode(path).decode('utf-8', 'replace')}: ")
+    assert reason in line
+
+
 def test_missing_file_exits_2_with_a_message_and_no_traceback(tmp_path):
     missing = tmp_path / "nowhere.step"
     run = subprocess.run([sys.executable, "-m", "morvik_viewer", str(missing), "--screenshot",

@@ -62,11 +62,14 @@ def main(argv=None):
 
     # Late imports: OCP and Qt load only once the arguments are known to be sound.
     from morvik_viewer import display
+    from morvik_viewer.paths import PathError, check_output
     from morvik_viewer.scene import LoadError, load_all, sample_parts
 
     try:
+        if args.screenshot is not None:
+            check_output(args.screenshot)  # before any file is read or any view rendered
         parts = load_all(args.files) if args.files else sample_parts()
-    except LoadError as error:
+    except (LoadError, PathError) as error:
         return _fail(error, EXIT_BAD_INPUT)
 
     screenshot = args.screenshot
@@ -88,6 +91,7 @@ def main(argv=None):
 
 
 def _screenshot(path, parts, size, mode, projection, direction):
+    from morvik_viewer.paths import shown
     from morvik_viewer.screenshot import ScreenshotError, render_screenshot
     from morvik_viewer.viewer import DisplayUnavailable
 
@@ -95,7 +99,7 @@ def _screenshot(path, parts, size, mode, projection, direction):
         written = render_screenshot(path, parts, size, mode, direction, projection)
     except (DisplayUnavailable, ScreenshotError) as error:
         return _fail(error, EXIT_FAILURE)
-    print(f"{PROG}: wrote {written} ({size[0]}x{size[1]})")
+    print(f"{PROG}: wrote {shown(written)} ({size[0]}x{size[1]})")
     return EXIT_OK
 
 

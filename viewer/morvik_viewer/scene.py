@@ -20,6 +20,8 @@ from OCP.TopAbs import TopAbs_COMPOUND, TopAbs_COMPSOLID, TopAbs_SOLID
 from OCP.TopoDS import TopoDS_Compound, TopoDS_Iterator, TopoDS_Shape
 from OCP.gp import gp_Ax1, gp_Ax2, gp_Dir, gp_Pnt, gp_Trsf
 
+from morvik_viewer.paths import PathError, check_input, one_line, shown
+
 # Colours handed out in turn to loaded parts; the sample scene uses them too.
 PALETTE = (
     (0.85, 0.33, 0.10),  # orange
@@ -81,22 +83,22 @@ def load_parts(path):
     of an unknown kind, unreadable, or holds no shape.
     """
     path = Path(path)
-    if not path.exists():
-        raise LoadError(f"{path}: no such file")
-    if not path.is_file():
-        raise LoadError(f"{path}: not a file")
+    try:
+        check_input(path)
+    except PathError as error:
+        raise LoadError(str(error)) from None
     suffix = path.suffix.lower()
     if suffix in STEP_SUFFIXES:
         shape = _read_step(path)
     elif suffix in BREP_SUFFIXES:
         shape = _read_brep(path)
     else:
-        raise LoadError(f"{path}: unknown file type (expected .step, .stp, .brep or .brp)")
+        raise LoadError(f"{shown(path)}: unknown file type (expected .step, .stp, .brep or .brp)")
     if shape is None or shape.IsNull():
-        raise LoadError(f"{path}: the file holds no shape")
+        raise LoadError(f"{shown(path)}: the file holds no shape")
     shapes = top_level_solids(shape)
     if not shapes:
-        raise LoadError(f"{path}: the file holds no shape")
+        raise LoadError(f"{shown(path)}: the file holds no shape")
     stem = path.stem
     if len(shapes) == 1:
         return [Part(stem, shapes[0], PALETTE[0])]
@@ -108,11 +110,11 @@ def _read_step(path):
     try:
         status = reader.ReadFile(str(path))
     except Exception as error:  # OCCT errors derive from Exception only
-        raise LoadError(f"{path}: cannot read STEP data ({error})") from error
+        raise LoadError(f"{shown(path)}: cannot read STEP data ({one_line(error)})") from error
     if status != IFSelect_RetDone:
-        raise LoadError(f"{path}: not a readable STEP file")
+        raise LoadError(f"{shown(path)}: not a readable STEP file")
     if reader.TransferRoots() == 0:
-        raise LoadError(f"{path}: the STEP file holds no shape")
+        raise LoadError(f"{shown(path)}: the STEP file holds no shape")
     return reader.OneShape()
 
 
@@ -121,9 +123,9 @@ def _read_brep(path):
     try:
         ok = BRepTools.Read_s(shape, str(path), BRep_Builder())
     except Exception as error:
-        raise LoadError(f"{path}: cannot read BREP data ({error})") from error
+        raise LoadError(f"{shown(path)}: cannot read BREP data ({one_line(error)})") from error
     if not ok:
-        raise LoadError(f"{path}: not a readable BREP file")
+        raise LoadError(f"{shown(path)}: not a readable BREP file")
     return shape
 
 

@@ -6,6 +6,7 @@ from OCP.Image import Image_AlienPixMap
 from OCP.TCollection import TCollection_AsciiString
 from OCP.Xw import Xw_Window
 
+from morvik_viewer.paths import occt_name, shown
 from morvik_viewer.scene import show_parts
 from morvik_viewer.viewer import create_viewer, start_view
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
@@ -40,7 +41,7 @@ def render_screenshot(path, parts, size=(1024, 768), mode=DisplayMode.SHADED,
         raise ScreenshotError("OCCT could not render the view into an image")
     target = Path(path)
     # OCP takes no plain str where OCCT wants a TCollection_AsciiString.
-    if not pixmap.Save(TCollection_AsciiString(str(target))):
-        raise ScreenshotError(f"{target}: cannot write the image (does its folder exist, "
+    if not pixmap.Save(TCollection_AsciiString(occt_name(target))):
+        raise ScreenshotError(f"{shown(target)}: cannot write the image (does its folder exist, "
                               "and does the name end in an image type such as .png?)")
     return target
