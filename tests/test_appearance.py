@@ -1,6 +1,9 @@
 """Shape appearance on a real context: colour, visibility, transparency, display mode."""
 
+import array
+import collections.abc
 import types
+from fractions import Fraction
 
 import pytest
 from OCP.AIS import AIS_Shape
@@ -46,7 +49,7 @@ def test_recoloured_shape_shows_new_colour_and_record_keeps_display_colour(servi
     service.set_shape_color(ais, (0.2, 0.4, 0.6))
 
     assert rgb(ais) == pytest.approx((0.2, 0.4, 0.6), abs=1e-6)
-    assert service.get_shape_info("a").color is displayed_with
+    assert service.get_shape_info("a").color == displayed_with
     assert service_records(errors) == []
 
 
@@ -172,7 +175,7 @@ def test_failed_hide_leaves_the_shape_recorded_as_visible(scene, make_box, error
     if failure == "context":
         context.raises["Erase"] = RuntimeError("no erase")
     else:
-        update = "no"  # the binding takes a bool only
+        update = Refusing()  # its truth value is read before the context is called
 
     service.set_shape_visibility("a", False, update)
 
@@ -226,10 +229,21 @@ def test_transparency_on_an_empty_registry_still_updates_once(recorded):
     assert recorded.service._global_transparency == 0.5
 
 
-@pytest.mark.parametrize("value", [0, 1, 0.0, 1.0, 0.75], ids=repr)
-def test_transparency_within_range_is_stored_as_given(service, value):
+class FloatOnly:
+    """A number by __float__ alone: no ordering, no arithmetic."""
+
+    def __float__(self):
+        return 0.5
+
+
+@pytest.mark.parametrize("value", [0, 1, 0.0, 1.0, 0.75, Fraction(1, 2), FloatOnly()], ids=repr)
+def test_transparency_within_range_is_kept_as_a_float(service, make_box, errors, value):
     service.set_global_transparency(value)
-    assert service._global_transparency is value
+    assert type(service._global_transparency) is float
+    assert service._global_transparency == float(value)
+    (later,) = show(service, make_box, "later")
+    assert later.Transparency() == pytest.approx(float(value))
+    assert service_records(errors) == []
 
 
 @pytest.mark.parametrize(
@@ -356,6 +370,11 @@ def test_display_mode_on_an_empty_registry(recorded):
     assert recorded.context.calls == [("SetDisplayMode", (0, False)), ("UpdateCurrentViewer", ())]
 
 
+class Refusing:
+    def __bool__(self):
+        raise RuntimeError("no truth value")
+
+
 class _Incomparable:
     def __eq__(self, other):
         raise RuntimeError("cannot compare")
@@ -374,3 +393,59 @@ def test_display_mode_failure_is_logged_and_the_mode_kept(scene, errors, failure
     one_error(errors, "Error setting display mode: %s")
     assert service._current_display_mode is mode
     assert context.count("UpdateCurrentViewer") == 0
+
+
+# --- one colour rule ---------------------------------------------------------
+
+class Triple(collections.abc.Sequence):
+    """A host's own sequence type, with no truth value (as a numpy array has none)."""
+
+    def __init__(self, *values):
+        self.values = values
+
+    def __len__(self):
+        return len(self.values)
+
+    def __getitem__(self, index):
+        return self.values[index]
+
+    def __bool__(self):
+        raise ValueError("the truth value of a colour is ambiguous")
+
+
+def colour_takers(service, ais):
+    """Every operation that takes a colour, called with it; each returns its records' template."""
+    return {
+        "display_shape": (lambda c: service.display_shape(ais.Shape(), "new", c), "Error displaying shape: %s"),
+        "set_shape_color": (lambda c: service.set_shape_color(ais, c), "Error setting shape color: %s"),
+        "set_background_color": (lambda c: service.set_background_color(c), "Error setting background color: %s"),
+        "set_background_gradient": (lambda c: service.set_background_gradient(c, (0.0, 0.0, 0.0)),
+                                    "Error setting background gradient: %s"),
+    }
+
+
+@pytest.mark.parametrize("color", [
+    array.array("d", [0.2, 0.5, 0.9]), Triple(0.2, 0.5, 0.9), [Fraction(1, 5), 0.5, 0.9], (0, 1, 0),
+], ids=["array", "sequence", "fraction", "ints"])
+def test_every_colour_operation_accepts_any_three_real_numbers(service, make_box, errors, color):
+    (ais,) = show(service, make_box, "a")
+    for name, (take, _) in colour_takers(service, ais).items():
+        take(color)
+        assert service_records(errors) == [], name
+    assert rgb(ais) == pytest.approx(tuple(float(c) for c in color))
+    assert service.get_shape_info("new").color == pytest.approx(tuple(float(c) for c in color))
+
+
+@pytest.mark.parametrize("color", [
+    (), (0.1, 0.2), (0.1, 0.2, 0.3, 0.4), "abc", b"abc", iter((0.1, 0.2, 0.3)), 0.5,
+    (NAN, 0.0, 0.0), ("a", 0.0, 0.0), (1.5, 0.0, 0.0), Triple(0.1, None, 0.3),
+], ids=repr)
+def test_every_colour_operation_refuses_the_same_values_alike(service, make_box, errors, color):
+    (ais,) = show(service, make_box, "a", color=(1.0, 1.0, 0.0))
+    messages = set()
+    for name, (take, template) in colour_takers(service, ais).items():
+        errors.clear()
+        take(color)
+        messages.add((type(one_error(errors, template)), str(errors.records[0].args[0])))
+    assert len(messages) == 1, messages
+    assert rgb(ais) == pytest.approx((1.0, 1.0, 0.0)) and service.get_shape_count() == 1

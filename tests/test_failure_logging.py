@@ -2,6 +2,7 @@
 
 import logging
 import sys
+import types
 
 import pytest
 
@@ -72,3 +73,39 @@ def test_failing_logger_reaches_the_caller(failing, make_box, monkeypatch):
     with pytest.raises(RuntimeError, match="handler broke"):
         failing.display_shape(make_box(), "box")
     assert sys.exc_info() == (None, None, None)
+
+
+@types.coroutine
+def _suspend():
+    yield
+
+
+def test_handled_exception_is_left_as_found_in_generators_and_coroutines(failing, make_box, errors):
+    # Run during an outer `except` block, each fails once and is resumed after
+    # the block has ended: then nothing is being handled any more.
+    def generator():
+        failing.display_shape(make_box(), "box")
+        yield sys.exception()
+        yield sys.exception()
+        raise  # re-raises what is handled now: nothing
+
+    async def coroutine():
+        failing.display_shape(make_box(), "box")
+        seen = sys.exception()
+        await _suspend()
+        return seen, sys.exception()
+
+    gen, coro = generator(), coroutine()
+    try:
+        raise KeyError("outer")
+    except KeyError as outer:
+        assert next(gen) is outer
+        coro.send(None)
+    assert next(gen) is None
+    with pytest.raises(StopIteration) as stopped:
+        coro.send(None)
+    seen, after = stopped.value.value
+    assert isinstance(seen, KeyError) and after is None
+    with pytest.raises(RuntimeError, match="No active exception"):
+        next(gen)
+    assert len(errors.records) == 2

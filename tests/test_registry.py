@@ -7,6 +7,7 @@ from doubles import Recorder
 from morvik.enums import DisplayMode
 from morvik.services.scenard import Scenard, ShapeInfo
 from OCP.AIS import AIS_Shape
+from OCP.OCP.collections import List_AIS_InteractiveObject
 from OCP.Quantity import Quantity_Color
 from OCP.TopoDS import TopoDS_Shape
 
@@ -84,18 +85,12 @@ class TestDisplay:
         assert service._ais_to_id == {info.ais_shape: "box"}
 
     @pytest.mark.parametrize("color", [(1.0, 0.5, 0.0), [0.0, 0.0, 0.0], (0, 1, 0)])
-    def test_colour_is_applied_and_kept_as_given(self, service, make_box, color):
+    def test_colour_is_applied_and_kept_as_the_services_own_floats(self, service, make_box, color):
         service.display_shape(make_box(), "box", color)
         info = service.get_shape_info("box")
-        assert info.color is color
+        assert type(info.color) is tuple and info.color == tuple(float(c) for c in color)
         assert info.ais_shape.HasColor()
         assert rgb_of(info.ais_shape) == pytest.approx(tuple(float(c) for c in color))
-
-    def test_empty_colour_counts_as_none(self, service, make_box):
-        empty = ()
-        service.display_shape(make_box(), "box", empty)
-        info = service.get_shape_info("box")
-        assert info.color is empty and not info.ais_shape.HasColor()
 
     def test_global_transparency_reaches_new_shapes(self, service, make_box):
         service.display_shape(make_box(), "opaque")
@@ -266,6 +261,7 @@ class TestBadInput:
         "shape, color",
         [
             ("box", (1.0, 0.0)),
+            ("box", ()),
             ("box", (1.0, 0.0, 0.0, 1.0)),
             ("box", "red"),
             ("box", 5),
@@ -299,3 +295,103 @@ def list_displayed(scene):
     found = interactive_list()
     scene.context.DisplayedObjects(found)
     return list(found)
+
+
+def assert_registry_matches_screen(service, scene):
+    """Every record's presentation is in the context, maps back to it, and nothing else is there."""
+    assert_consistent(service)
+    assert len(service._ais_to_id) == len(service._shapes)
+    presentations = [info.ais_shape for info in service._shapes.values()]
+    found = interactive_list()
+    scene.context.ObjectsInside(found)
+    assert {id(ais) for ais in found} == {id(ais) for ais in presentations}
+    for info in service._shapes.values():
+        assert scene.context.IsDisplayed(info.ais_shape) == info.visible
+
+
+class Skipping(ShapeInfo):
+    def __init__(self):
+        pass  # never calls the base
+
+
+# Each operation that reads records: how it reports an unusable one.
+RECORD_READERS = [
+    ("display_shape", lambda s, box: s.display_shape(box, "a"), "Error displaying shape: %s"),
+    ("erase_shape", lambda s, box: s.erase_shape("a"), "Error erasing shape: %s"),
+    ("set_shape_visibility", lambda s, box: s.set_shape_visibility("a", False),
+     "Error setting shape visibility: %s"),
+    ("set_global_transparency", lambda s, box: s.set_global_transparency(0.5),
+     "Error setting global transparency: %s"),
+    ("set_display_mode", lambda s, box: s.set_display_mode(DisplayMode.BOTH), "Error setting display mode: %s"),
+    ("select_shapes", lambda s, box: s.select_shapes(["a"]), "Error selecting shapes: %s"),
+]
+
+
+@pytest.mark.parametrize("make", [lambda info: ShapeInfo.__new__(ShapeInfo), lambda info: Skipping()],
+                         ids=["new-only", "subclass-skips-init"])
+def test_unusable_record_is_an_error_record_never_a_crash(service, make_box, errors, make):
+    service.display_shape(make_box(), "a")
+    service._shapes["a"] = make(service._shapes["a"])
+    for name, operation, template in RECORD_READERS:
+        errors.clear()
+        operation(service, make_box())
+        (record,) = errors.records
+        assert record.msg == template and isinstance(record.args[0], TypeError), name
+    with pytest.raises(TypeError):
+        service.is_shape_visible("a")
+
+
+class Fickle:
+    """An identifier whose hash works `uses` times, then fails; from its second use on it may call back."""
+
+    def __init__(self, name, uses=1, on_hash=None):
+        self.name, self.uses, self.on_hash, self.hashed = name, uses, on_hash, 0
+
+    def __hash__(self):
+        self.hashed += 1
+        if self.on_hash and self.hashed >= 2:
+            self.on_hash()
+        if self.hashed > self.uses:
+            raise RuntimeError("hashed once too often")
+        return hash(self.name)
+
+    def __eq__(self, other):
+        return isinstance(other, Fickle) and other.name == self.name
+
+
+class TestRegistryAndScreenAgree:
+    """Identifiers and flags that fail on a later use or call back keep registry and screen in step."""
+
+    def test_replace_whose_identifier_fails_on_second_use(self, service, scene, make_box, errors):
+        key = Fickle("x", uses=10)
+        service.display_shape(make_box(), key)
+        service.set_shape_visibility(key, False)
+        earlier = service.get_shape_info(key).ais_shape
+        assert service.display_shape(make_box(), Fickle("x", uses=1)) is None
+        assert len(errors.records) == 1
+        # The identifier could not be dropped: its presentation came back, hidden as before.
+        assert service._shapes[key].ais_shape is earlier and not service.is_shape_visible(key)
+        assert_registry_matches_screen(service, scene)
+
+    def test_erase_whose_identifier_fails_on_second_use(self, service, scene, make_box, errors):
+        service.display_shape(make_box(), Fickle("x", uses=10))
+        service.erase_shape(Fickle("x", uses=1))
+        assert service.get_shape_count() == 1 and len(errors.records) == 1
+        assert_registry_matches_screen(service, scene)
+
+    def test_identifier_calling_back_into_the_service(self, service, scene, make_box, errors):
+        service.display_shape(make_box(), "x")
+        service.display_shape(make_box(), Fickle("x", uses=10, on_hash=service.erase_all))
+        assert_registry_matches_screen(service, scene)
+        service.erase_all()  # the key holds a bound method of the service, which no collector frees
+
+    def test_record_whose_presentation_the_host_replaced_is_not_forgotten(self, service, scene, make_box, errors):
+        service.display_shape(make_box(), "x")
+        shown = service.get_shape_info("x").ais_shape
+        service.get_shape_info("x").ais_shape = None
+        service.erase_shape("x")
+        service.display_shape(make_box(), "x")
+        assert [r.msg for r in errors.records] == ["Error erasing shape: %s", DISPLAY_ERROR]
+        assert "x" in service._shapes and scene.context.IsDisplayed(shown)
+        service.erase_all()
+        assert service._ais_to_id == {} and len(list_displayed(scene)) == 0

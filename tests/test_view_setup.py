@@ -148,7 +148,9 @@ def test_solid_background_reaches_the_screen(service, scene, errors):
     # The gradient is gone from the screen too, not just from memory.
     for y in (2, 150, 297):
         assert pixel(200, y) == pytest.approx(as_displayed(color), abs=0.01)
-    assert service._background_color is color and service._background_gradient is None
+    assert service._background_color == pytest.approx((0.2, 0.4, 0.6))
+    assert all(type(c) is float for c in service._background_color)
+    assert service._background_gradient is None
     assert not errors.records
 
 
@@ -171,8 +173,8 @@ def test_gradient_reaches_the_screen_top_to_bottom(service, scene, errors):
     upper, lower = pixel(200, 0), pixel(200, 299)
     assert upper[0] > 0.9 > upper[2] and lower[2] > 0.9 > lower[0]
     color1, color2, method = service._background_gradient
-    assert color1 is top and color2 is bottom and method == VERTICAL
-    assert service._background_color is solid
+    assert color1 == top and color2 == tuple(bottom) and method == VERTICAL
+    assert service._background_color == solid
     assert not errors.records
 
 
@@ -214,24 +216,47 @@ def test_malformed_colour_changes_nothing(operation, args, message, bad, errors)
     assert view.calls == []
 
 
-def test_malformed_colour_does_not_spoil_the_next_initial_view(service, scene, errors):
+NAN = float("nan")
+
+
+@pytest.mark.parametrize("refused", [
+    lambda service: service.set_background_color((1.0, 0.0)),
+    lambda service: service.set_background_color((NAN, 0.0, 0.0)),
+    lambda service: service.set_background_color((2.0, 0.0, 0.0)),
+    lambda service: service.set_background_gradient((1.0, 0.0), (0.0, 0.0, 0.0)),
+    lambda service: service.set_background_gradient((0.0, 0.0, 0.0), (0.0, -1.0, 0.0)),
+    lambda service: service.set_background_gradient(WHITE, WHITE, 1),
+    lambda service: service.set_background_gradient(WHITE, WHITE, "vertical"),
+    lambda service: service.set_background_gradient(WHITE, WHITE, V3d_TypeOfVisualization.V3d_ZBUFFER),
+], ids=["short", "nan", "out-of-range", "gradient-short", "gradient-out-of-range",
+        "method-int", "method-text", "method-foreign-enum"])
+def test_refused_background_changes_nothing_and_spoils_no_later_set_up(service, scene, errors, refused):
     service.set_background_color((0.0, 0.0, 1.0))
-    service.set_background_color((1.0, 0.0))
-    service.set_background_gradient((1.0, 0.0), (0.0, 0.0, 0.0))
+    kept = service._background_color, service._background_gradient
+
+    refused(service)
+
+    assert len(errors.records) == 1 and errors.records[0].levelname == "ERROR"
+    assert (service._background_color, service._background_gradient) == kept
     errors.clear()
     scene.view.Camera().SetProjectionType(PERSPECTIVE)
-
     service.setup_initial_view()
-
     assert rgb(scene.view.BackgroundColor()) == (0.0, 0.0, 1.0)
     assert trihedron_shown(scene.view)
     assert scene.view.Camera().ProjectionType() == ORTHOGRAPHIC
     assert not errors.records
 
 
-def test_well_formed_colour_occt_refuses_is_still_remembered(service, errors):
-    out_of_range = (2.0, 0.0, 0.0)
-    service.set_background_gradient((0.1, 0.2, 0.3), (0.9, 0.9, 0.9))
-    service.set_background_color(out_of_range)
-    assert_one(errors, "ERROR", "Error setting background color: %s")
-    assert service._background_color is out_of_range and service._background_gradient is None
+def test_background_kept_is_the_services_own_copy(service, scene, errors):
+    solid, top, bottom = [0.0, 0.0, 1.0], [1.0, 0.0, 0.0], [0.0, 1.0, 0.0]
+    service.set_background_color(solid)
+    solid[0] = 5.0  # the host reuses its lists
+    service.setup_initial_view()
+    assert rgb(scene.view.BackgroundColor()) == (0.0, 0.0, 1.0)
+
+    service.set_background_gradient(top, bottom)
+    top[:] = [NAN] * 3
+    bottom.append(1.0)
+    service.setup_initial_view()
+    assert gradient_colors(scene.view) == ((1.0, 0.0, 0.0), (0.0, 1.0, 0.0))
+    assert not errors.records

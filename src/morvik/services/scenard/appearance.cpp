@@ -29,8 +29,9 @@ nb::list registered_records(Scenard &s) {
 // A transparency display_shape can apply to every later shape. OCCT refuses
 // anything outside 0..1, so storing such a value would make every later
 // display fail; NaN and infinities are refused along with it. A bool is a
-// truth value, not an amount, and is refused too.
-void require_transparency(nb::handle value) {
+// truth value, not an amount, and is refused too. Returns the amount as a
+// float, which is what the service keeps and hands to OCCT.
+nb::object to_transparency(nb::handle value) {
     if (PyBool_Check(value.ptr()))
         raise(PyExc_TypeError, "transparency must be a number from 0 to 1, not bool");
     double amount = PyFloat_AsDouble(value.ptr());
@@ -39,12 +40,15 @@ void require_transparency(nb::handle value) {
     if (!(amount >= 0.0 && amount <= 1.0))
         raise(PyExc_ValueError, "transparency must be a finite number from 0 to 1, got %R",
               value.ptr());
+    return nb::float_(amount);
 }
 
 void set_shape_color(Scenard &s, nb::handle ais_shape, nb::handle color, nb::handle update) {
     guarded(op_set_shape_color, [&] {
-        call_method(ais_shape, method.SetColor, to_occt_color(color));
-        if (truthy(update))
+        nb::object occt_color = to_occt_color(color).occt;
+        bool redisplay = truthy(update);
+        call_method(ais_shape, method.SetColor, occt_color);
+        if (redisplay)
             call_method(s.context, method.Redisplay, ais_shape, py_bool(true));
     });
 }
@@ -52,15 +56,18 @@ void set_shape_color(Scenard &s, nb::handle ais_shape, nb::handle color, nb::han
 void set_shape_visibility(Scenard &s, nb::handle shape_id, nb::handle visible,
                           nb::handle update) {
     guarded(op_set_shape_visibility, [&] {
+        // Flags are read once, before anything is looked up or called.
+        bool show = truthy(visible);
+        nb::handle update_flag = py_bool(truthy(update));
         nb::object info = find_entry(s.shapes, shape_id);
         if (!info.is_valid())
             return;
         ShapeInfo &record = as_record(info);
-        bool show = truthy(visible);
-        if (show == truthy(record.visible))
-            return; // already as asked: no call, no viewer update
+        nb::object shown = record.visible;
         nb::object ais = record.ais_shape;
-        call_method(s.context, show ? method.Display : method.Erase, ais, update);
+        if (show == truthy(shown))
+            return; // already as asked: no call, no viewer update
+        call_method(s.context, show ? method.Display : method.Erase, ais, update_flag);
         // Written only once the context has done it, so the flag never claims
         // a state the screen does not show.
         record.visible = nb::borrow(py_bool(show));
@@ -69,17 +76,17 @@ void set_shape_visibility(Scenard &s, nb::handle shape_id, nb::handle visible,
 
 nb::object is_shape_visible(Scenard &s, nb::handle shape_id) {
     nb::object info = find_entry(s.shapes, shape_id);
-    return info.is_valid() ? as_record(info).visible : nb::borrow(py_bool(false));
+    return info.is_valid() ? nb::object(as_record(info).visible) : nb::borrow(py_bool(false));
 }
 
 void set_global_transparency(Scenard &s, nb::handle transparency, nb::handle update) {
     guarded(op_set_global_transparency, [&] {
-        require_transparency(transparency);
-        s.global_transparency = nb::borrow(transparency);
+        nb::object amount = to_transparency(transparency);
         bool redisplay = truthy(update);
+        s.global_transparency = amount;
         for (nb::handle info : registered_records(s)) {
             nb::object ais = as_record(info).ais_shape;
-            call_method(ais, method.SetTransparency, transparency);
+            call_method(ais, method.SetTransparency, amount);
             if (redisplay)
                 call_method(s.context, method.Redisplay, ais, py_bool(false));
         }
@@ -101,7 +108,7 @@ void set_display_mode(Scenard &s, nb::handle mode) {
         // Hidden shapes too, so a shape shown again matches the mode in force.
         for (nb::handle info : registered_records(s)) {
             nb::object ais = as_record(info).ais_shape;
-            configure_shape_edges(ais, py_bool(boundaries));
+            configure_shape_edges(ais, boundaries);
             call_method(s.context, method.Redisplay, ais, py_bool(false));
         }
         call_method(s.context, method.UpdateCurrentViewer);

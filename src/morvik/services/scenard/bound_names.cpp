@@ -1,3 +1,4 @@
+// Binds the OCP names, host enumerations and method names once, at load.
 #include "bound_names.hpp"
 
 namespace morvik {
@@ -113,7 +114,6 @@ void bind_names(nb::module_ &m) {
     MORVIK_METHOD(error);
     MORVIK_METHOD(warning);
     MORVIK_METHOD(debug);
-    MORVIK_METHOD(exc_info);
     MORVIK_METHOD(logger);
 #undef MORVIK_METHOD
 }

@@ -48,7 +48,7 @@ struct MethodNames {
     nb::handle SetProj, SetUp, Camera, SetProjectionType, FitAll, ZFitAll, Redraw, MustBeResized;
     nb::handle StartRotation, Rotation, Pan, SetZoom;
     nb::handle SetBackgroundColor, SetBgGradientColors, SetBgGradientStyle, TriedronDisplay;
-    nb::handle error, warning, debug, exc_info, logger;
+    nb::handle error, warning, debug, logger;
 };
 
 extern BoundNames bound;

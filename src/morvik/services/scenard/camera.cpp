@@ -124,8 +124,17 @@ void zoom(Scenard &s, nb::handle factor) {
 } // namespace
 
 void set_projection_type(Scenard &s, nb::handle projection_type) {
+    // The member is compared once: the retry below must ask for the same
+    // projection as the first try, whatever its __eq__ answers a second time.
+    bool orthographic = false;
     nb::object err = catch_failure(op_set_projection_type, [&] {
-        bool orthographic = equals(projection_type, bound.projection_type_orthographic);
+        orthographic = equals(projection_type, bound.projection_type_orthographic);
+    });
+    if (err.is_valid()) {
+        log_failure_error(op_set_projection_type, err);
+        return;
+    }
+    err = catch_failure(op_set_projection_type, [&] {
         nb::object camera = call_method(s.view, method.Camera);
         call_method(camera, method.SetProjectionType,
                     orthographic ? bound.projection_orthographic : bound.projection_perspective);
@@ -140,7 +149,6 @@ void set_projection_type(Scenard &s, nb::handle projection_type) {
     // A binding without the enumerator, or one that will not take it, may
     // still take the enumerator's integer value.
     nb::object retry_err = catch_failure(op_set_projection_type, [&] {
-        bool orthographic = equals(projection_type, bound.projection_type_orthographic);
         nb::object camera = call_method(s.view, method.Camera);
         call_method(camera, method.SetProjectionType, orthographic ? bound.zero : bound.one);
     });

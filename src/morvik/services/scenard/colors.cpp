@@ -1,16 +1,44 @@
+// RGB triples and OCCT colours.
 #include "colors.hpp"
 
 #include "bound_names.hpp"
 
 namespace morvik {
 
+namespace {
+
+// The type's name for messages, as Python's own errors print it.
+nb::object type_name_of(nb::handle value) {
+    PyObject *name = PyType_GetName(Py_TYPE(value.ptr()));
+    if (!name)
+        throw nb::python_error();
+    return nb::steal(name);
+}
+
+// What PyFloat_AsDouble accepts, and so what OCCT's real-valued colour
+// components take: floats, ints and anything with __float__ or __index__.
+bool is_real_number(PyObject *value) {
+    if (PyFloat_Check(value) || PyLong_Check(value))
+        return true;
+    PyTypeObject *type = Py_TYPE(value);
+    return PyType_GetSlot(type, Py_nb_float) || PyType_GetSlot(type, Py_nb_index);
+}
+
+[[noreturn]] void refuse_count(Py_ssize_t count) {
+    if (count < 3)
+        raise(PyExc_ValueError, "not enough values to unpack (expected 3, got %zd)", count);
+    raise(PyExc_ValueError, "too many values to unpack (expected 3)");
+}
+
+} // namespace
+
 std::array<nb::object, 3> unpack_three(nb::handle triple) {
     PyObject *iterator = PyObject_GetIter(triple.ptr());
     if (!iterator) {
         if (PyErr_ExceptionMatches(PyExc_TypeError)) {
             PyErr_Clear();
-            raise(PyExc_TypeError, "cannot unpack non-iterable %.200s object",
-                  Py_TYPE(triple.ptr())->tp_name);
+            nb::object name = type_name_of(triple);
+            raise(PyExc_TypeError, "cannot unpack non-iterable %U object", name.ptr());
         }
         throw nb::python_error();
     }
@@ -21,70 +49,62 @@ std::array<nb::object, 3> unpack_three(nb::handle triple) {
         if (!item) {
             if (PyErr_Occurred())
                 throw nb::python_error();
-            raise(PyExc_ValueError, "not enough values to unpack (expected 3, got %d)", i);
+            refuse_count(i);
         }
         values[i] = nb::steal(item);
     }
     PyObject *extra = PyIter_Next(it.ptr());
     if (extra) {
         Py_DECREF(extra);
-        raise(PyExc_ValueError, "too many values to unpack (expected 3)");
+        refuse_count(4);
     }
     if (PyErr_Occurred())
         throw nb::python_error();
     return values;
 }
 
-namespace {
-
-// OCCT refuses components outside 0..1, but a NaN passes its range test and
-// would end up in the colour; refuse it as OCCT refuses any other bad value.
-void refuse_nan(nb::handle component) {
-    if (is_nan(component))
-        raise(PyExc_ValueError, "colour component is not a number: %R", component.ptr());
-}
-
-// What PyFloat_AsDouble accepts, and so what OCCT's real-valued colour
-// components take: floats, ints and anything with __float__ or __index__.
-bool is_real_number(PyObject *value) {
-    if (PyFloat_Check(value) || PyLong_Check(value))
-        return true;
-    PyNumberMethods *number = Py_TYPE(value)->tp_as_number;
-    return number && (number->nb_float || number->nb_index);
-}
-
-} // namespace
-
-void require_rgb_triple(nb::handle rgb) {
-    // A sequence, not any iterable: an iterator would be used up by this check.
-    // Text and bytes are sequences too, but never colours.
+Rgb to_occt_color(nb::handle rgb) {
+    // A sequence, not any iterable: an iterator would be used up by a first
+    // look. Text and bytes are sequences too, but never colours.
     PyObject *obj = rgb.ptr();
     if (!PySequence_Check(obj) || PyUnicode_Check(obj) || PyBytes_Check(obj) ||
-        PyByteArray_Check(obj))
-        raise(PyExc_TypeError, "an RGB colour must be a sequence of three numbers, not %.200s",
-              Py_TYPE(obj)->tp_name);
+        PyByteArray_Check(obj)) {
+        nb::object name = type_name_of(rgb);
+        raise(PyExc_TypeError, "an RGB colour must be a sequence of three numbers, not %U",
+              name.ptr());
+    }
     Py_ssize_t size = PySequence_Size(obj);
     if (size < 0)
         throw nb::python_error();
     if (size != 3)
-        raise(PyExc_ValueError, "an RGB colour needs exactly three components, got %zd", size);
+        refuse_count(size);
+    // Each component is read once and turned into a float at once, so a
+    // sequence that answers differently on a second look cannot slip a value
+    // past these checks into OCCT or into what the service keeps.
+    double values[3];
     for (Py_ssize_t i = 0; i < 3; ++i) {
         PyObject *item = PySequence_GetItem(obj, i);
         if (!item)
             throw nb::python_error();
         nb::object component = nb::steal(item);
-        if (!is_real_number(component.ptr()))
-            raise(PyExc_TypeError, "RGB colour component %zd must be a number, not %.200s", i,
-                  Py_TYPE(component.ptr())->tp_name);
+        if (!is_real_number(component.ptr())) {
+            nb::object name = type_name_of(component);
+            raise(PyExc_TypeError, "RGB colour component %zd must be a number, not %U", i,
+                  name.ptr());
+        }
+        double value = PyFloat_AsDouble(component.ptr());
+        if (value == -1.0 && PyErr_Occurred())
+            throw nb::python_error();
+        // OCCT refuses components outside 0..1, but a NaN passes its range
+        // test and would end up in the colour.
+        if (value != value)
+            raise(PyExc_ValueError, "colour component is not a number: %R", component.ptr());
+        values[i] = value;
     }
-}
-
-nb::object to_occt_color(nb::handle rgb) {
-    auto [r, g, b] = unpack_three(rgb);
-    refuse_nan(r);
-    refuse_nan(g);
-    refuse_nan(b);
-    return call(bound.Quantity_Color, r, g, b, bound.Quantity_TOC_RGB);
+    nb::object kept = nb::make_tuple(values[0], values[1], values[2]);
+    nb::object occt = call(bound.Quantity_Color, nb::float_(values[0]), nb::float_(values[1]),
+                           nb::float_(values[2]), bound.Quantity_TOC_RGB);
+    return Rgb{std::move(occt), std::move(kept)};
 }
 
 } // namespace morvik

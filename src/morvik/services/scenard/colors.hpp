@@ -1,4 +1,4 @@
-// RGB triples and OCCT colours.
+// RGB triples and OCCT colours: the one rule every colour argument follows.
 #pragma once
 
 #include "hostcall.hpp"
@@ -11,15 +11,17 @@ namespace morvik {
 // unpack into exactly three values.
 std::array<nb::object, 3> unpack_three(nb::handle triple);
 
-// Raises unless `rgb` is a sequence of exactly three real numbers (anything
-// Python can turn into a float, bool included; text is no colour). A colour that
-// is kept for later must pass this first, so a bad one is refused when it is
-// given rather than every time it is used.
-void require_rgb_triple(nb::handle rgb);
+// A colour OCCT has accepted, and the service's own copy of it.
+struct Rgb {
+    nb::object occt; // Quantity_Color(r, g, b, Quantity_TOC_RGB)
+    nb::object kept; // (r, g, b) as a tuple of floats, nothing of the caller's
+};
 
-// Quantity_Color(r, g, b, Quantity_TOC_RGB) from an RGB triple; values are
-// passed on unchanged; OCCT rejects components outside 0..1, and NaN is
-// refused here.
-nb::object to_occt_color(nb::handle rgb);
+// The colour rule: a sequence of exactly three real numbers (numpy arrays
+// included; text, bytes and iterators are no colours), read once, none of them
+// NaN, each in OCCT's 0..1 (OCCT itself refuses the rest). Every operation that
+// takes a colour goes through here, so all accept and refuse the same values
+// with the same messages.
+Rgb to_occt_color(nb::handle rgb);
 
 } // namespace morvik

@@ -24,6 +24,8 @@ int scenard_traverse(PyObject *self, visitproc visit, void *arg) {
 }
 
 int scenard_clear(PyObject *self) {
+    if (!nb::inst_ready(self))
+        return 0;
     Scenard *s = nb::inst_ptr<Scenard>(self);
     // The registry maps stay the same objects for the life of the instance;
     // emptying them is enough to break a cycle through them.
@@ -31,13 +33,15 @@ int scenard_clear(PyObject *self) {
         s->shapes.clear();
     if (s->ais_to_id.is_valid())
         s->ais_to_id.clear();
-    s->view.reset();
-    s->viewer.reset();
-    s->context.reset();
-    s->global_transparency.reset();
-    s->current_display_mode.reset();
-    s->background_color.reset();
-    s->background_gradient.reset();
+    // None rather than empty, so a service reached after the collector cleared
+    // it fails its calls instead of crashing.
+    s->view = nb::none();
+    s->viewer = nb::none();
+    s->context = nb::none();
+    s->global_transparency = nb::none();
+    s->current_display_mode = nb::none();
+    s->background_color = nb::none();
+    s->background_gradient = nb::none();
     return 0;
 }
 

@@ -5,10 +5,10 @@
 
 namespace morvik {
 
-void configure_shape_edges(nb::handle ais_shape, nb::handle enable) {
+void configure_shape_edges(nb::handle ais_shape, bool enable) {
     nb::object drawer = call_method(ais_shape, method.Attributes);
-    call_method(drawer, method.SetFaceBoundaryDraw, enable);
-    if (truthy(enable)) {
+    call_method(drawer, method.SetFaceBoundaryDraw, py_bool(enable));
+    if (enable) {
         nb::object black = call(bound.Quantity_Color, bound.zero_f, bound.zero_f, bound.zero_f,
                                 bound.Quantity_TOC_RGB);
         nb::object edge_aspect = call(bound.Prs3d_LineAspect, black, bound.Aspect_TOL_SOLID, bound.one_f);
@@ -22,7 +22,8 @@ void bind_edges(ScenardClass &cls) {
     cls.def(
         "_configure_shape_edges",
         [](Scenard &, nb::object ais_shape, nb::object enable) {
-            configure_shape_edges(ais_shape, enable);
+            // Read once, before OCCT is called.
+            configure_shape_edges(ais_shape, truthy(enable));
         },
         "ais_shape"_a.none(), "enable"_a.none(),
         nb::sig("def _configure_shape_edges(self, ais_shape: OCP.AIS.AIS_Shape, enable: bool) "

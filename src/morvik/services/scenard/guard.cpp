@@ -1,36 +1,83 @@
+// The failure guard: turns a caught error into one log record with a traceback entry naming the operation.
 #include "guard.hpp"
 
 #include "bound_names.hpp"
 
-#include <frameobject.h>
-
 #include <cstring>
+#include <string>
 
 namespace morvik {
 
 namespace {
 
-// Adds a traceback entry "File <source>, line <n>, in <operation>" on top of
-// the pending error, as a Python method's own frame would.
-void add_operation_frame(const Operation &op) {
-    PyObject *pending = PyErr_GetRaisedException();
-    // Shown relative to the source tree, e.g. "morvik/services/scenard/registry.cpp".
+// Python helpers, compiled once at load.
+//
+// log_handled makes the logging call inside a real `except` block. Only the
+// interpreter saves and restores the handled exception exactly: the C API's
+// Get/SetHandledException look past a generator's empty slot to the outer
+// error and would write that error back into the generator. Raising `err`
+// again would add this helper's frame to its traceback and could re-chain its
+// context, so both are put back before the logger looks at them.
+const char *const guard_helpers_source = R"PY(
+def log_handled(log, message, err, with_traceback):
+    traceback, context = err.__traceback__, err.__context__
+    try:
+        raise err
+    except BaseException:
+        err.__traceback__, err.__context__ = traceback, context
+        if with_traceback:
+            log(message, err, exc_info=True)
+        else:
+            log(message, err)
+)PY";
+
+nb::handle log_handled;
+nb::handle frame_error_name; // the global the operation's frame raises
+
+// "raise <error>" on the operation's own line, in a code object named after
+// the operation, with its file shown relative to the source tree
+// ("morvik/services/scenard/registry.cpp"), as a Python method's frame would be.
+PyObject *operation_code(const Operation &op) {
+    if (op.frame_code)
+        return op.frame_code;
     const char *file = std::strstr(op.file, "morvik/");
-    PyCodeObject *code = PyCode_NewEmpty(file ? file : op.file, op.name, op.line);
-    PyObject *globals = code ? PyDict_New() : nullptr;
-    PyFrameObject *frame =
-        globals ? PyFrame_New(PyThreadState_Get(), code, globals, nullptr) : nullptr;
-    if (frame) {
-        PyErr_SetRaisedException(pending);
-        PyTraceBack_Here(frame);
-    } else {
+    std::string source(op.line > 1 ? op.line - 1 : 0, '\n');
+    source += "raise __morvik_error__\n";
+    nb::object code = nb::steal(Py_CompileString(source.c_str(), file ? file : op.file, Py_file_input));
+    if (!code.is_valid())
+        throw nb::python_error();
+    nb::str name(op.name);
+    nb::object named = code.attr("replace")(nb::arg("co_name") = name, nb::arg("co_qualname") = name);
+    op.frame_code = named.release().ptr();
+    return op.frame_code;
+}
+
+// Re-raises the pending error from the operation's frame, so that Python adds
+// the traceback entry "File <source>, line <n>, in <operation>" itself.
+void add_operation_frame(const Operation &op) {
+    nb::object pending = nb::steal(PyErr_GetRaisedException());
+    // A raise inside an `except` block would re-chain the error to the error
+    // being handled; its context stays the one it was raised with.
+    nb::object context = nb::steal(PyException_GetContext(pending.ptr()));
+    try {
+        PyObject *code = operation_code(op);
+        nb::dict globals;
+        globals[frame_error_name] = pending;
+        PyObject *result = PyEval_EvalCode(code, globals.ptr(), globals.ptr());
+        Py_XDECREF(result);
+        nb::object raised = nb::steal(PyErr_GetRaisedException());
+        // The frame keeps its globals; emptied, they keep nothing alive.
+        PyDict_Clear(globals.ptr());
+        if (raised.ptr() != pending.ptr()) {
+            // Not the error we raised: give up on the frame, keep the error.
+            PyErr_SetRaisedException(pending.release().ptr());
+            return;
+        }
+    } catch (nb::python_error &) {
         // No frame for the traceback: keep the original error as it is.
-        PyErr_Clear();
-        PyErr_SetRaisedException(pending);
     }
-    Py_XDECREF(frame);
-    Py_XDECREF(globals);
-    Py_XDECREF(code);
+    PyException_SetContext(pending.ptr(), context.release().ptr());
+    PyErr_SetRaisedException(pending.release().ptr());
 }
 
 PyObject *builtin_type(nb::exception_type type) {
@@ -47,19 +94,28 @@ PyObject *builtin_type(nb::exception_type type) {
     }
 }
 
-nb::handle current_logger() {
+nb::object current_logger() {
     PyObject *logger = PyDict_GetItemWithError(bound.module_dict.ptr(), method.logger.ptr());
     if (!logger && PyErr_Occurred())
         throw nb::python_error();
-    return logger ? nb::handle(logger) : bound.logger;
-}
-
-nb::handle exc_info_names() {
-    static PyObject *names = PyTuple_Pack(1, method.exc_info.ptr());
-    return names;
+    return nb::borrow(logger ? logger : bound.logger.ptr());
 }
 
 } // namespace
+
+void bind_guard_helpers() {
+    nb::object code = nb::steal(Py_CompileString(
+        guard_helpers_source, "morvik/services/scenard/guard.cpp", Py_file_input));
+    if (!code.is_valid())
+        throw nb::python_error();
+    nb::dict globals;
+    globals["__builtins__"] = nb::module_::import_("builtins");
+    nb::object done = nb::steal(PyEval_EvalCode(code.ptr(), globals.ptr(), globals.ptr()));
+    if (!done.is_valid())
+        throw nb::python_error();
+    log_handled = keep(globals["log_handled"]);
+    frame_error_name = intern("__morvik_error__");
+}
 
 void restore_cpp_error(const std::exception &error, const Operation &op) {
     if (auto *builtin = dynamic_cast<const nb::builtin_exception *>(&error))
@@ -80,23 +136,9 @@ nb::object take_failure(const Operation &op) {
 }
 
 void log_failure(nb::handle level, const char *message, nb::handle err, bool with_traceback) {
-    nb::object logger = nb::borrow(current_logger());
+    nb::object log = get(current_logger(), level);
     nb::str text(message);
-
-    // Inside an `except` block sys.exc_info() names the error being handled;
-    // make it so for the duration of the logging call, then put back whatever
-    // was being handled before.
-    PyObject *previous = PyErr_GetHandledException();
-    PyErr_SetHandledException(err.ptr());
-    PyObject *argv[] = {nullptr, logger.ptr(), text.ptr(), err.ptr(), Py_True};
-    PyObject *result = PyObject_VectorcallMethod(
-        level.ptr(), argv + 1, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET,
-        with_traceback ? exc_info_names().ptr() : nullptr);
-    PyErr_SetHandledException(previous);
-    Py_XDECREF(previous);
-    if (!result)
-        throw nb::python_error();
-    Py_DECREF(result);
+    call(log_handled, log, text, err, py_bool(with_traceback));
 }
 
 void log_failure_error(const Operation &op, nb::handle err) {

@@ -20,6 +20,9 @@ struct Operation {
     const char *message; // its log template, ending in ": %s"
     const char *file;
     int line;
+    // The code object whose frame names the operation in tracebacks, compiled
+    // on the operation's first failure and kept for the life of the process.
+    mutable PyObject *frame_code = nullptr;
 };
 
 // Declares an operation once, next to the code that runs it.
@@ -30,6 +33,9 @@ struct Operation {
 // traceback entry naming the operation. Re-raises anything that is not an
 // `Exception`.
 nb::object take_failure(const Operation &op);
+
+// Compiles the Python helpers the guard runs (at module load).
+void bind_guard_helpers();
 
 // Moves a C++ error of our own into Python, with a clear message.
 void restore_cpp_error(const std::exception &error, const Operation &op);
@@ -48,7 +54,9 @@ template <typename F> nb::object catch_failure(const Operation &op, F &&body) {
 }
 
 // Writes one record through the module logger at `level` (method.error,
-// method.warning or method.debug), formatted from `message` and `err`.
+// method.warning or method.debug), formatted from `message` and `err`. The
+// call runs inside a Python `except` block that handles `err`, so the
+// interpreter itself saves and restores the handled exception around it.
 void log_failure(nb::handle level, const char *message, nb::handle err, bool with_traceback);
 
 // log_failure at level error with the operation's template and the traceback.

@@ -1,5 +1,6 @@
 // Module set-up: bound names, the logger, ShapeInfo and Scenard.
 #include "bound_names.hpp"
+#include "guard.hpp"
 #include "scenard.hpp"
 #include "shape_info.hpp"
 
@@ -8,6 +9,7 @@ NB_MODULE(scenard, m) {
               "Handles all view-related operations and geometry display for OCP viewer";
 
     morvik::bind_names(m);
+    morvik::bind_guard_helpers();
     morvik::bind_shape_info(m);
 
     morvik::ScenardClass cls = morvik::bind_core_class(m);

@@ -5,6 +5,9 @@
 #include "scenard.hpp"
 #include "shape_info.hpp"
 
+#include <algorithm>
+#include <vector>
+
 namespace morvik {
 
 MORVIK_OPERATION(op_display_shape, "display_shape", "Error displaying shape: %s");
@@ -22,27 +25,60 @@ nb::object registered(Scenard &s, nb::handle shape_id) {
     return nb::borrow(info);
 }
 
-// Builds the presentation with its colour and transparency applied; touches
-// neither the context nor the registry.
-nb::object build_presentation(Scenard &s, nb::handle shape, nb::handle color) {
-    nb::object ais = call(bound.AIS_Shape, shape);
-    if (truthy(call_method(shape, method.IsNull)))
-        raise(PyExc_ValueError, "cannot display a null shape");
-    if (!color.is_none() && truthy(color))
-        call_method(ais, method.SetColor, to_occt_color(color));
-    if (greater(s.global_transparency, bound.zero))
-        call_method(ais, method.SetTransparency, s.global_transparency);
+// Services whose registry a display or erase is changing right now. An
+// identifier's __hash__ or __eq__, or a host's context, may call back into the
+// service in the middle of such a change; a second change then would act on a
+// registry the first has half changed, so it is refused.
+std::vector<const Scenard *> changing;
+
+struct RegistryChange {
+    const Scenard &s;
+    explicit RegistryChange(const Scenard &service) : s(service) {
+        if (std::find(changing.begin(), changing.end(), &s) != changing.end())
+            raise(PyExc_RuntimeError, "the shape registry is being changed by a call in progress");
+        changing.push_back(&s);
+    }
+    ~RegistryChange() { changing.erase(std::find(changing.begin(), changing.end(), &s)); }
+};
+
+// The presentation of a registered record, which must be one the service put
+// on screen: a record whose presentation the host replaced (with None, say)
+// would let its real presentation stay on screen with no identifier owning it.
+nb::object owned_presentation(Scenard &s, nb::handle info) {
+    nb::object ais = as_record(info).ais_shape;
+    int known = PyDict_Contains(s.ais_to_id.ptr(), ais.ptr());
+    if (known < 0)
+        throw nb::python_error();
+    if (!known)
+        raise(PyExc_LookupError, "the record holds %R, a presentation the service never displayed",
+              ais.ptr());
     return ais;
 }
 
-// Takes a presentation back off the screen after a failed display, keeping
-// the original error as the one reported.
-void withdraw(Scenard &s, nb::handle ais, nb::handle update) {
+// Builds the presentation with its colour and transparency applied; touches
+// neither the context nor the registry.
+nb::object build_presentation(Scenard &s, nb::handle shape, nb::handle occt_color) {
+    nb::object ais = call(bound.AIS_Shape, shape);
+    if (truthy(call_method(shape, method.IsNull)))
+        raise(PyExc_ValueError, "cannot display a null shape");
+    if (occt_color.is_valid())
+        call_method(ais, method.SetColor, occt_color);
+    nb::object transparency = s.global_transparency;
+    if (greater(transparency, bound.zero))
+        call_method(ais, method.SetTransparency, transparency);
+    return ais;
+}
+
+// Steps of a repair after a failure: each swallows an `Exception`, since the
+// error reported is the one that started the repair.
+template <typename F> bool quietly(F &&step) {
     try {
-        call_method(s.context, method.Remove, ais, update);
+        step();
+        return true;
     } catch (nb::python_error &error) {
         if (!error.matches(PyExc_Exception))
             throw;
+        return false;
     }
 }
 
@@ -52,41 +88,76 @@ void pop_reverse_entry(Scenard &s, nb::handle ais) {
         throw nb::python_error();
 }
 
+// Puts a registered presentation back in the context as its record says.
+void show_again(Scenard &s, nb::handle info, nb::handle ais) {
+    call_method(s.context, method.Display, ais, py_bool(false));
+    if (!truthy(nb::object(as_record(info).visible)))
+        call_method(s.context, method.Erase, ais, py_bool(false));
+    call_method(s.context, method.UpdateCurrentViewer);
+}
+
+// After a presentation left the screen and the registry could not follow,
+// the identifier goes; should the identifier refuse to be used as a key
+// again, its presentation comes back instead. Either way record and screen agree.
+void drop_or_show_again(Scenard &s, nb::handle shape_id, nb::handle info, nb::handle ais) {
+    if (PyDict_DelItem(s.shapes.ptr(), shape_id.ptr()) == 0) {
+        quietly([&] { pop_reverse_entry(s, ais); });
+        return;
+    }
+    nb::python_error refused; // the key's own failure; the first error is the one reported
+    if (!refused.matches(PyExc_Exception))
+        throw refused;
+    quietly([&] { show_again(s, info, ais); });
+}
+
 nb::object display_shape(Scenard &s, nb::handle shape, nb::handle shape_id, nb::handle color,
                          nb::handle update) {
     nb::object result = nb::none();
     guarded(op_display_shape, [&] {
-        nb::object ais = build_presentation(s, shape, color);
+        // Every flag, colour and the identifier are read before the context is
+        // called: what they answer cannot change halfway through.
+        nb::handle update_flag = py_bool(truthy(update));
+        nb::object mode = s.current_display_mode;
+        bool boundaries = equals(mode, bound.mode_both);
+        Rgb rgb;
+        if (!color.is_none())
+            rgb = to_occt_color(color);
+        RegistryChange change(s);
+        nb::object earlier = registered(s, shape_id);
+        nb::object earlier_ais;
+        if (earlier.is_valid())
+            earlier_ais = owned_presentation(s, earlier);
+
+        nb::object ais = build_presentation(s, shape, rgb.occt);
+        nb::object record =
+            make_record(shape_id, ais, rgb.kept.is_valid() ? rgb.kept : nb::none(), py_bool(true));
 
         // A shape displayed again under its identifier replaces the earlier
         // presentation on screen; the identifier keeps its place.
-        nb::object earlier = registered(s, shape_id);
-        if (earlier.is_valid()) {
-            nb::object earlier_ais = as_record(earlier).ais_shape;
+        if (earlier.is_valid())
             call_method(s.context, method.Remove, earlier_ais, py_bool(false));
-            pop_reverse_entry(s, earlier_ais);
-        }
-
         bool on_screen = false;
         try {
-            call_method(s.context, method.Display, ais, update);
+            call_method(s.context, method.Display, ais, update_flag);
             on_screen = true;
-            if (equals(s.current_display_mode, bound.mode_both)) {
-                configure_shape_edges(ais, py_bool(true));
-                call_method(s.context, method.Redisplay, ais, update);
+            if (boundaries) {
+                configure_shape_edges(ais, true);
+                call_method(s.context, method.Redisplay, ais, update_flag);
             }
-            nb::object record = make_record(shape_id, ais, color, py_bool(true));
-            if (PyDict_SetItem(s.shapes.ptr(), shape_id.ptr(), record.ptr()) < 0 ||
-                PyDict_SetItem(s.ais_to_id.ptr(), ais.ptr(), shape_id.ptr()) < 0)
+            if (PyDict_SetItem(s.ais_to_id.ptr(), ais.ptr(), shape_id.ptr()) < 0 ||
+                PyDict_SetItem(s.shapes.ptr(), shape_id.ptr(), record.ptr()) < 0)
                 throw nb::python_error();
+            if (earlier.is_valid())
+                pop_reverse_entry(s, earlier_ais);
         } catch (...) {
-            // Registry and screen agree after a failure: the identifier is no
-            // longer registered and the new presentation is not left behind.
+            // Registry and screen agree after a failure: the new presentation
+            // is not left behind, and an identifier whose earlier presentation
+            // is gone loses its record with it.
             if (on_screen)
-                withdraw(s, ais, update);
-            if (earlier.is_valid() && PyDict_DelItem(s.shapes.ptr(), shape_id.ptr()) < 0)
-                PyErr_Clear();
-            pop_reverse_entry(s, ais);
+                quietly([&] { call_method(s.context, method.Remove, ais, update_flag); });
+            quietly([&] { pop_reverse_entry(s, ais); });
+            if (earlier.is_valid())
+                drop_or_show_again(s, shape_id, earlier, earlier_ais);
             throw;
         }
         result = nb::borrow(shape_id);
@@ -96,19 +167,29 @@ nb::object display_shape(Scenard &s, nb::handle shape, nb::handle shape_id, nb::
 
 void erase_shape(Scenard &s, nb::handle shape_id, nb::handle update) {
     guarded(op_erase_shape, [&] {
+        nb::handle update_flag = py_bool(truthy(update));
+        RegistryChange change(s);
         nb::object info = registered(s, shape_id);
         if (!info.is_valid())
             return;
-        nb::object ais = as_record(info).ais_shape;
-        call_method(s.context, method.Remove, ais, update);
+        nb::object ais = owned_presentation(s, info);
+        call_method(s.context, method.Remove, ais, update_flag);
+        if (PyDict_DelItem(s.shapes.ptr(), shape_id.ptr()) < 0) {
+            // The identifier refuses to be used as a key again: it stays, and
+            // so does its presentation on screen.
+            nb::python_error refused;
+            if (!refused.matches(PyExc_Exception))
+                throw refused;
+            quietly([&] { show_again(s, info, ais); });
+            throw refused;
+        }
         pop_reverse_entry(s, ais);
-        if (PyDict_DelItem(s.shapes.ptr(), shape_id.ptr()) < 0)
-            throw nb::python_error();
     });
 }
 
 void erase_all(Scenard &s) {
     guarded(op_erase_all, [&] {
+        RegistryChange change(s);
         call_method(s.context, method.RemoveAll, py_bool(true));
         s.shapes.clear();
         s.ais_to_id.clear();
@@ -116,7 +197,10 @@ void erase_all(Scenard &s) {
 }
 
 void update_shape(Scenard &s, nb::handle ais_shape, nb::handle update) {
-    guarded(op_update_shape, [&] { call_method(s.context, method.Redisplay, ais_shape, update); });
+    guarded(op_update_shape, [&] {
+        nb::handle update_flag = py_bool(truthy(update));
+        call_method(s.context, method.Redisplay, ais_shape, update_flag);
+    });
 }
 
 } // namespace

@@ -24,7 +24,7 @@ struct Scenard {
 using ScenardClass = nb::class_<Scenard>;
 
 // _configure_shape_edges: face boundaries on or off for one presentation.
-void configure_shape_edges(nb::handle ais_shape, nb::handle enable);
+void configure_shape_edges(nb::handle ais_shape, bool enable);
 
 // set_projection_type: orthographic or perspective camera, with its own
 // failure handling; setup_initial_view calls it too.

@@ -1,3 +1,4 @@
+// ShapeInfo: the record class, its garbage-collector slots and the usability check.
 #include "shape_info.hpp"
 
 #include <nanobind/stl/string.h>
@@ -19,11 +20,15 @@ int shape_info_traverse(PyObject *self, visitproc visit, void *arg) {
 }
 
 int shape_info_clear(PyObject *self) {
+    if (!nb::inst_ready(self))
+        return 0;
+    // None rather than empty: a record the collector has cleared may still be
+    // reached from a finaliser, and must read as a record, not crash.
     ShapeInfo *info = nb::inst_ptr<ShapeInfo>(self);
-    info->shape_id.reset();
-    info->ais_shape.reset();
-    info->color.reset();
-    info->visible.reset();
+    info->shape_id = nb::none();
+    info->ais_shape = nb::none();
+    info->color = nb::none();
+    info->visible = nb::none();
     return 0;
 }
 
@@ -41,10 +46,22 @@ PyType_Slot shape_info_slots[] = {
 } // namespace
 
 ShapeInfo &as_record(nb::handle value) {
-    if (Py_TYPE(value.ptr()) != record_type && !nb::isinstance<ShapeInfo>(value))
-        raise(PyExc_TypeError, "the shape registry holds a %s where a ShapeInfo belongs",
-              Py_TYPE(value.ptr())->tp_name);
-    return *nb::inst_ptr<ShapeInfo>(value);
+    if (Py_TYPE(value.ptr()) != record_type && !nb::isinstance<ShapeInfo>(value)) {
+        nb::object name = nb::steal(PyType_GetName(Py_TYPE(value.ptr())));
+        if (!name.is_valid())
+            throw nb::python_error();
+        raise(PyExc_TypeError, "the shape registry holds a %U where a ShapeInfo belongs",
+              name.ptr());
+    }
+    // ShapeInfo.__new__ alone, copy.copy, or a subclass whose __init__ skips
+    // the base all give a record whose fields were never set.
+    if (!nb::inst_ready(value))
+        raise(PyExc_TypeError, "the shape registry holds a ShapeInfo that was never initialised");
+    ShapeInfo &record = *nb::inst_ptr<ShapeInfo>(value);
+    if (!record.shape_id.is_valid() || !record.ais_shape.is_valid() || !record.color.is_valid() ||
+        !record.visible.is_valid())
+        raise(PyExc_TypeError, "the shape registry holds a ShapeInfo with unset fields");
+    return record;
 }
 
 nb::object make_record(nb::handle shape_id, nb::handle ais_shape, nb::handle color,

@@ -14,7 +14,9 @@ struct ShapeInfo {
     nb::object visible;
 };
 
-// The ShapeInfo behind a registry value; raises TypeError for anything else.
+// The ShapeInfo behind a registry value; raises TypeError for anything else,
+// and for a record whose fields are not all set. The reference lives as long
+// as `value` does; copy a field into an nb::object before calling out.
 ShapeInfo &as_record(nb::handle value);
 
 // A new record object.

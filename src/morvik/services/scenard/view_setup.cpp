@@ -24,17 +24,25 @@ namespace {
 
 // The solid colour alone. The view keeps drawing a gradient over its solid
 // colour until its fill method is none, so an earlier gradient is dropped.
-void paint_solid_background(nb::handle view, nb::handle rgb) {
-    nb::object color = to_occt_color(rgb);
+void paint_solid_background(nb::handle view, nb::handle occt_color) {
     call_method(view, method.SetBgGradientStyle, bound.gradient_none, py_bool(false));
-    call_method(view, method.SetBackgroundColor, color);
+    call_method(view, method.SetBackgroundColor, occt_color);
 }
 
-void paint_gradient_background(nb::handle view, nb::handle color1, nb::handle color2,
+void paint_gradient_background(nb::handle view, nb::handle first, nb::handle second,
                                nb::handle fill_method) {
-    nb::object first = to_occt_color(color1);
-    nb::object second = to_occt_color(color2);
     call_method(view, method.SetBgGradientColors, first, second, fill_method, py_bool(true));
+}
+
+// Only a member of OCCT's own enumeration is kept: anything else would be
+// refused by every later setup_initial_view instead of by this call.
+void require_fill_method(nb::handle fill_method) {
+    int is_member = PyObject_IsInstance(fill_method.ptr(), bound.Aspect_GradientFillMethod.ptr());
+    if (is_member < 0)
+        throw nb::python_error();
+    if (!is_member)
+        raise(PyExc_TypeError, "a gradient fill method must be an Aspect_GradientFillMethod, not %R",
+              fill_method.ptr());
 }
 
 nb::object white() { return call(bound.Quantity_Color, bound.Quantity_NOC_WHITE); }
@@ -63,11 +71,15 @@ void setup_trihedron(Scenard &s) {
 
 void setup_initial_view(Scenard &s) {
     guarded(op_setup_initial_view, [&] {
-        if (truthy(s.background_gradient)) {
-            auto [color1, color2, fill_method] = unpack_three(s.background_gradient);
-            paint_gradient_background(s.view, color1, color2, fill_method);
+        // Local references: the host may rewrite the fields while we call out.
+        nb::object gradient = s.background_gradient;
+        nb::object solid = s.background_color;
+        if (truthy(gradient)) {
+            auto [color1, color2, fill_method] = unpack_three(gradient);
+            Rgb first = to_occt_color(color1), second = to_occt_color(color2);
+            paint_gradient_background(s.view, first.occt, second.occt, fill_method);
         } else {
-            paint_solid_background(s.view, s.background_color);
+            paint_solid_background(s.view, to_occt_color(solid).occt);
         }
         // Both report their own failures; the view is set up as far as it goes.
         setup_trihedron(s);
@@ -77,12 +89,13 @@ void setup_initial_view(Scenard &s) {
 
 void set_background_color(Scenard &s, nb::handle color) {
     guarded(op_set_background_color, [&] {
-        // A malformed colour is refused before it is remembered, so it cannot
-        // spoil every later setup_initial_view.
-        require_rgb_triple(color);
-        s.background_color = nb::borrow(color);
+        // Only a colour OCCT has accepted is remembered, as the service's own
+        // tuple of floats: nothing refused, and nothing the caller changes
+        // later, can spoil every later setup_initial_view.
+        Rgb rgb = to_occt_color(color);
+        s.background_color = rgb.kept;
         s.background_gradient = nb::none();
-        paint_solid_background(s.view, color);
+        paint_solid_background(s.view, rgb.occt);
         call_method(s.view, method.Redraw);
     });
 }
@@ -90,10 +103,10 @@ void set_background_color(Scenard &s, nb::handle color) {
 void set_background_gradient(Scenard &s, nb::handle color1, nb::handle color2,
                              nb::handle fill_method) {
     guarded(op_set_background_gradient, [&] {
-        require_rgb_triple(color1);
-        require_rgb_triple(color2);
-        s.background_gradient = nb::make_tuple(color1, color2, fill_method);
-        paint_gradient_background(s.view, color1, color2, fill_method);
+        Rgb first = to_occt_color(color1), second = to_occt_color(color2);
+        require_fill_method(fill_method);
+        s.background_gradient = nb::make_tuple(first.kept, second.kept, fill_method);
+        paint_gradient_background(s.view, first.occt, second.occt, fill_method);
         call_method(s.view, method.Redraw);
     });
 }
