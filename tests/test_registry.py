@@ -7,7 +7,6 @@ from doubles import Recorder
 from morvik.enums import DisplayMode
 from morvik.services.scenard import Scenard, ShapeInfo
 from OCP.AIS import AIS_Shape
-from OCP.OCP.collections import List_AIS_InteractiveObject
 from OCP.Quantity import Quantity_Color
 from OCP.TopoDS import TopoDS_Shape
 
