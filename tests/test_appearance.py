@@ -5,6 +5,7 @@ import collections.abc
 import types
 from fractions import Fraction
 
+import numpy
 import pytest
 from OCP.AIS import AIS_Shape
 from OCP.Quantity import Quantity_Color
@@ -425,8 +426,9 @@ def colour_takers(service, ais):
 
 
 @pytest.mark.parametrize("color", [
+    numpy.array([0.2, 0.5, 0.9]), numpy.array([0.2, 0.5, 0.9], dtype=numpy.float32),
     array.array("d", [0.2, 0.5, 0.9]), Triple(0.2, 0.5, 0.9), [Fraction(1, 5), 0.5, 0.9], (0, 1, 0),
-], ids=["array", "sequence", "fraction", "ints"])
+], ids=["numpy", "numpy-float32", "array", "sequence", "fraction", "ints"])
 def test_every_colour_operation_accepts_any_three_real_numbers(service, make_box, errors, color):
     (ais,) = show(service, make_box, "a")
     for name, (take, _) in colour_takers(service, ais).items():

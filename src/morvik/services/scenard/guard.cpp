@@ -3,6 +3,8 @@
 
 #include "bound_names.hpp"
 
+#include <nanobind/stl/string.h>
+
 #include <cstring>
 #include <string>
 
@@ -104,8 +106,13 @@ nb::object current_logger() {
 } // namespace
 
 void bind_guard_helpers() {
+    // Compiled under the logging module's own file name: the logger takes the
+    // frames of that file for its own and skips them, so a record names the
+    // host's line that called the service, as it would without this helper.
+    nb::object logging_file =
+        nb::module_::import_("logging").attr("addLevelName").attr("__code__").attr("co_filename");
     nb::object code = nb::steal(Py_CompileString(
-        guard_helpers_source, "morvik/services/scenard/guard.cpp", Py_file_input));
+        guard_helpers_source, nb::cast<std::string>(logging_file).c_str(), Py_file_input));
     if (!code.is_valid())
         throw nb::python_error();
     nb::dict globals;
