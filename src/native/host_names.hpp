@@ -2,7 +2,7 @@
 //
 // Declaring a name is what binds it: every HostName links itself into its
 // module's list as the library loads, and the module's init binds that whole
-// list first, in declaration order. A name cannot be declared and left
+// list before anything else. A name cannot be declared and left
 // unbound, so one the host lacks fails the import instead of the first call
 // through a null handle.
 //
@@ -26,8 +26,8 @@ namespace morvik {
 class HostName;
 
 namespace detail {
-// The module's names in declaration order. Constant-initialised, so names
-// defined in any order, in any file, may link themselves in.
+// The module's names. Constant-initialised, so names defined in any file, in
+// whatever order the library initialises them, may link themselves in.
 inline HostName *first_host_name = nullptr;
 inline HostName **host_name_tail = &first_host_name;
 } // namespace detail
@@ -61,7 +61,7 @@ private:
         detail::host_name_tail = &next_;
     }
 
-    nb::handle resolve(nb::object &module) const;
+    nb::handle resolve(nb::handle module) const;
 
     const char *module_ = nullptr;
     const char *text_ = nullptr;
@@ -69,18 +69,14 @@ private:
     HostName *next_ = nullptr;
 };
 
-// `module` is the last module imported: names of one module are declared
-// together, so each is imported once per run.
-inline nb::handle HostName::resolve(nb::object &module) const {
+// `module` is the imported module_, for an import.
+inline nb::handle HostName::resolve(nb::handle module) const {
     if (make_)
         return keep(make_());
     if (!module_)
         return intern(text_);
 
-    if (!module.is_valid() || std::strcmp(nb::borrow<nb::str>(module.attr("__name__")).c_str(),
-                                          module_) != 0)
-        module = nb::module_::import_(module_);
-    nb::object owner = module;
+    nb::object owner = nb::borrow(module);
     const char *segment = text_;
     for (;;) {
         const char *dot = std::strchr(segment, '.');
@@ -105,10 +101,19 @@ inline nb::handle HostName::resolve(nb::object &module) const {
 // Binds every name the module declared; raises ImportError, naming it, for
 // the first the host lacks. The module's init calls it before anything else.
 inline void bind_host_names() {
+    // A module's names are declared together, so each module is imported once
+    // per run of them: an import through the host's import hook costs.
     nb::object module;
-    for (HostName *name = detail::first_host_name; name; name = name->next_)
-        if (!name->ptr())
-            name->m_ptr = name->resolve(module).ptr();
+    const char *module_name = nullptr;
+    for (HostName *name = detail::first_host_name; name; name = name->next_) {
+        if (name->ptr())
+            continue;
+        if (name->module_ && (!module_name || std::strcmp(module_name, name->module_) != 0)) {
+            module = nb::module_::import_(name->module_);
+            module_name = name->module_;
+        }
+        name->m_ptr = name->resolve(module).ptr();
+    }
 }
 
 namespace detail {
@@ -121,7 +126,7 @@ template <char... text> inline HostName interned{Chars<text...>::value};
 // "name"_id: the interned string, made once at load wherever it is written.
 // (A character-pack literal operator: GCC and Clang take it in C++17; C++20
 // would spell it with a class-type template parameter.)
-template <typename Char, Char... text> inline const HostName &operator""_id() {
+template <typename Char, Char... text> const HostName &operator""_id() {
     return detail::interned<text...>;
 }
 
