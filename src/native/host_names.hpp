@@ -2,9 +2,9 @@
 //
 // Declaring a name is what binds it: every HostName links itself into its
 // module's list as the library loads, and the module's init binds that whole
-// list before anything else. A name cannot be declared and left
-// unbound, so one the host lacks fails the import instead of the first call
-// through a null handle.
+// list before anything else. A name cannot be declared and left unbound, so
+// one the host lacks fails the import instead of the first call through a
+// null handle.
 //
 // Three kinds, one class:
 //
@@ -69,7 +69,7 @@ private:
     HostName *next_ = nullptr;
 };
 
-// `module` is the imported module_, for an import.
+// `module` is module_ itself, imported by the caller.
 inline nb::handle HostName::resolve(nb::handle module) const {
     if (make_)
         return keep(make_());
