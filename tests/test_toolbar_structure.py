@@ -118,16 +118,23 @@ def test_transparency_group_shows_a_centred_percent_over_a_ticked_slider(toolbar
 
 
 @pytest.mark.parametrize("module, name", [
-    ("morvik.enums", "DisplayMode"), ("PySide6.QtWidgets", "QSlider"), ("PySide6.QtCore", "Signal")])
+    ("morvik.enums", "DisplayMode"), ("PySide6.QtWidgets", "QSlider"), ("PySide6.QtCore", "Signal"),
+    ("morvik.enums", "DisplayMode.BOTH")])  # reached through its class
 def test_module_refuses_to_load_without_a_name_it_binds(module, name):
-    # A fresh interpreter whose module lacks the name: the import must fail,
-    # saying which. PySide6 itself is loaded whole first.
+    # A fresh interpreter whose module lacks the name (or whose class lacks
+    # the member): the import must fail, saying which. PySide6 itself is
+    # loaded whole first.
     probe = f"""
 import importlib, sys, types
 import PySide6.QtWidgets
 real = importlib.import_module({module!r})
+owner, _, missing = {name!r}.rpartition(".")
 stand_in = types.ModuleType({module!r})
-stand_in.__dict__.update((key, getattr(real, key)) for key in dir(real) if key != {name!r})
+stand_in.__dict__.update((key, getattr(real, key)) for key in dir(real) if key != missing)
+if owner:
+    real_owner = getattr(real, owner)
+    setattr(stand_in, owner, type(owner, (), {{key: getattr(real_owner, key)
+        for key in dir(real_owner) if key != missing and not key.startswith("__")}}))
 sys.modules[{module!r}] = stand_in
 try:
     import morvik.widgets.panelor
@@ -135,4 +142,5 @@ except ImportError as error:
     print("refused:", error.__cause__)
 """
     result = subprocess.run([sys.executable, "-c", probe], capture_output=True, text=True, timeout=60)
-    assert "refused:" in result.stdout and repr(name) in result.stdout, result.stderr
+    missing = name.rpartition(".")[2]
+    assert "refused:" in result.stdout and repr(missing) in result.stdout, result.stderr

@@ -1,6 +1,6 @@
 // The five control groups. Each control gets its items and initial value
 // before its Qt signal is connected, so building the toolbar emits nothing.
-#include "bound_names.hpp"
+#include "names.hpp"
 #include "panelor.hpp"
 
 #include <initializer_list>
@@ -14,20 +14,20 @@ struct Group {
     nb::object box, layout;
 
     Group(const char *title, nb::handle layout_type)
-        : box(call(bound.QGroupBox, nb::str(title))), layout(call(layout_type, box)) {
-        call_method(layout, method.setSpacing, nb::int_(5));
+        : box(call(QGroupBox, nb::str(title))), layout(call(layout_type, box)) {
+        call_method(layout, "setSpacing"_id, nb::int_(5));
     }
 
-    void add(nb::handle control) { call_method(layout, method.addWidget, control); }
+    void add(nb::handle control) { call_method(layout, "addWidget"_id, control); }
 };
 
-nb::object value_of(nb::handle member) { return get(member, attribute.value); }
+nb::object value_of(nb::handle member) { return get(member, "value"_id); }
 
 nb::object capitalised(nb::handle member) {
-    return call_method(value_of(member), method.capitalize);
+    return call_method(value_of(member), "capitalize"_id);
 }
 
-nb::object upper_cased(nb::handle member) { return call_method(value_of(member), method.upper); }
+nb::object upper_cased(nb::handle member) { return call_method(value_of(member), "upper"_id); }
 
 struct ComboItem {
     nb::object text;
@@ -38,72 +38,72 @@ struct ComboItem {
 // then connected to the toolbar's slot.
 nb::object combo_group(nb::handle self, const char *title, nb::handle field,
                        std::initializer_list<ComboItem> items, int selected, nb::handle slot) {
-    Group group(title, bound.QVBoxLayout);
-    nb::object combo = call(bound.QComboBox);
+    Group group(title, QVBoxLayout);
+    nb::object combo = call(QComboBox);
     set(self, field, combo);
     for (const ComboItem &item : items)
-        call_method(combo, method.addItem, item.text, value_of(item.member));
-    call_method(combo, method.setCurrentIndex, nb::int_(selected));
-    connect(combo, attribute.currentIndexChanged, relay_forwarding(self, slot));
+        call_method(combo, "addItem"_id, item.text, value_of(item.member));
+    call_method(combo, "setCurrentIndex"_id, nb::int_(selected));
+    connect(combo, "currentIndexChanged"_id, relay_forwarding(self, slot));
     group.add(combo);
     return group.box;
 }
 
 nb::object create_projection_type_group(nb::handle self) {
-    return combo_group(self, "Projection Type", attribute._proj_type_combo,
-                       {{capitalised(bound.projection_perspective), bound.projection_perspective},
-                        {capitalised(bound.projection_orthographic), bound.projection_orthographic}},
-                       1, method._on_projection_type_combo_changed);
+    return combo_group(self, "Projection Type", "_proj_type_combo"_id,
+                       {{capitalised(projection_perspective), projection_perspective},
+                        {capitalised(projection_orthographic), projection_orthographic}},
+                       1, "_on_projection_type_combo_changed"_id);
 }
 
 nb::object create_display_mode_group(nb::handle self) {
-    return combo_group(self, "Display Mode", attribute._display_mode_combo,
-                       {{capitalised(bound.mode_wireframe), bound.mode_wireframe},
-                        {capitalised(bound.mode_shaded), bound.mode_shaded},
-                        {nb::str("Shaded + Wireframe"), bound.mode_both}},
-                       1, method._on_display_mode_combo_changed);
+    return combo_group(self, "Display Mode", "_display_mode_combo"_id,
+                       {{capitalised(mode_wireframe), mode_wireframe},
+                        {capitalised(mode_shaded), mode_shaded},
+                        {nb::str("Shaded + Wireframe"), mode_both}},
+                       1, "_on_display_mode_combo_changed"_id);
 }
 
 nb::object create_transparency_group(nb::handle self) {
-    Group group("Transparency", bound.QVBoxLayout);
-    nb::object label = call(bound.QLabel, nb::str("0%"));
-    set(self, attribute._transparency_label, label);
-    call_method(label, method.setAlignment, bound.align_center);
+    Group group("Transparency", QVBoxLayout);
+    nb::object label = call(QLabel, nb::str("0%"));
+    set(self, "_transparency_label"_id, label);
+    call_method(label, "setAlignment"_id, align_center);
     group.add(label);
 
-    nb::object slider = call(bound.QSlider, bound.horizontal);
-    set(self, attribute._transparency_slider, slider);
-    call_method(slider, method.setMinimum, nb::int_(0));
-    call_method(slider, method.setMaximum, nb::int_(100));
-    call_method(slider, method.setValue, nb::int_(0));
-    call_method(slider, method.setTickPosition, bound.ticks_below);
-    call_method(slider, method.setTickInterval, nb::int_(10));
-    connect(slider, attribute.valueChanged,
-            relay_forwarding(self, method._on_transparency_changed));
+    nb::object slider = call(QSlider, horizontal);
+    set(self, "_transparency_slider"_id, slider);
+    call_method(slider, "setMinimum"_id, nb::int_(0));
+    call_method(slider, "setMaximum"_id, nb::int_(100));
+    call_method(slider, "setValue"_id, nb::int_(0));
+    call_method(slider, "setTickPosition"_id, ticks_below);
+    call_method(slider, "setTickInterval"_id, nb::int_(10));
+    connect(slider, "valueChanged"_id,
+            relay_forwarding(self, "_on_transparency_changed"_id));
     group.add(slider);
     return group.box;
 }
 
 nb::object create_standard_views_group(nb::handle self) {
-    Group group("Standard Views", is_vertical(self) ? bound.QVBoxLayout : bound.QHBoxLayout);
+    Group group("Standard Views", is_vertical(self) ? QVBoxLayout : QHBoxLayout);
     struct View {
         nb::handle direction;
         bool upper; // the iso caption is upper-cased, the others capitalised
         const char *tooltip;
     };
     const View views[] = {
-        {bound.view_iso, true, "Isometric view"},
-        {bound.view_top, false, "Top view (Z+)"},
-        {bound.view_front, false, "Front view (Y-)"},
-        {bound.view_right, false, "Right view (X+)"},
+        {view_iso, true, "Isometric view"},
+        {view_top, false, "Top view (Z+)"},
+        {view_front, false, "Front view (Y-)"},
+        {view_right, false, "Right view (X+)"},
     };
     for (const View &view : views) {
         nb::object caption = view.upper ? upper_cased(view.direction) : capitalised(view.direction);
-        nb::object button = call(bound.QPushButton, caption);
-        call_method(button, method.setToolTip, nb::str(view.tooltip));
+        nb::object button = call(QPushButton, caption);
+        call_method(button, "setToolTip"_id, nb::str(view.tooltip));
         // The button hands over the member itself; the slot emits its value.
-        connect(button, attribute.clicked,
-                relay_calling_with(self, method._on_projection_changed, view.direction));
+        connect(button, "clicked"_id,
+                relay_calling_with(self, "_on_projection_changed"_id, view.direction));
         group.add(button);
     }
     return group.box;
@@ -111,10 +111,10 @@ nb::object create_standard_views_group(nb::handle self) {
 
 nb::object create_actions_group(nb::handle self) {
     // Stacked in both orientations.
-    Group group("Actions", bound.QVBoxLayout);
-    nb::object fit = call(bound.QPushButton, nb::str("Fit All"));
-    call_method(fit, method.setToolTip, nb::str("Fit all objects in view"));
-    connect(fit, attribute.clicked, relay_calling(self, method._on_fit_all_requested));
+    Group group("Actions", QVBoxLayout);
+    nb::object fit = call(QPushButton, nb::str("Fit All"));
+    call_method(fit, "setToolTip"_id, nb::str("Fit all objects in view"));
+    connect(fit, "clicked"_id, relay_calling(self, "_on_fit_all_requested"_id));
     group.add(fit);
     return group.box;
 }

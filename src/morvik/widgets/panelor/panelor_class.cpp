@@ -1,79 +1,91 @@
 // The Panelor class object: documentation, signals, constructor and the main
 // layout.
-#include "bound_names.hpp"
+#include "names.hpp"
 #include "panelor.hpp"
+
+#include <string>
 
 namespace morvik::panelor {
 
 bool is_vertical(nb::handle self) {
-    return equals(get(self, attribute._orientation), bound.vertical);
+    return equals(get(self, "_orientation"_id), "vertical"_id);
 }
 
 namespace {
 
-const char *const class_doc =
-    "Toolbar component for controlling 3D view settings.\n"
-    "\n"
-    "Signals:\n"
-    "    projection_changed(str): Emitted when view projection changes (top, front, iso, etc.)\n"
-    "    projection_type_changed(str): Emitted when projection type changes "
-    "(perspective/orthographic)\n"
-    "    display_mode_changed(str): Emitted when display mode changes (shaded/wireframe)\n"
-    "    transparency_changed(float): Emitted when global transparency changes (0.0-1.0)\n"
-    "    fit_all_requested(): Emitted when fit all button is clicked\n";
+// The toolbar's signals, in the order the metaclass registers them with Qt.
+// The class documentation lists them; the typing stub matches their names.
+struct SignalDecl {
+    const char *name;
+    PyTypeObject *carries; // null for a signal without arguments
+    const char *meaning;
+};
+
+const SignalDecl toolbar_signals[] = {
+    {"projection_changed", &PyUnicode_Type,
+     "Emitted when view projection changes (top, front, iso, etc.)"},
+    {"projection_type_changed", &PyUnicode_Type,
+     "Emitted when projection type changes (perspective/orthographic)"},
+    {"display_mode_changed", &PyUnicode_Type, "Emitted when display mode changes (shaded/wireframe)"},
+    {"transparency_changed", &PyFloat_Type, "Emitted when global transparency changes (0.0-1.0)"},
+    {"fit_all_requested", nullptr, "Emitted when fit all button is clicked"},
+};
+
+// Puts each signal in the class namespace; returns the class documentation.
+nb::str declare_signals(nb::dict &ns) {
+    std::string doc = "Toolbar component for controlling 3D view settings.\n\nSignals:\n";
+    for (const SignalDecl &signal : toolbar_signals) {
+        nb::handle type = (PyObject *) signal.carries;
+        ns[signal.name] = type ? call(Signal, type) : call(Signal);
+        std::string carried = type ? nb::str(type.attr("__name__")).c_str() : "";
+        doc += std::string("    ") + signal.name + "(" + carried + "): " + signal.meaning + "\n";
+    }
+    return nb::str(doc.c_str(), doc.size());
+}
 
 // A sunken line across the toolbar's direction of flow.
 nb::object make_separator(nb::handle self) {
-    nb::object separator = call(bound.QFrame);
-    call_method(separator, method.setFrameShape, is_vertical(self) ? bound.hline : bound.vline);
-    call_method(separator, method.setFrameShadow, bound.sunken);
+    nb::object separator = call(QFrame);
+    call_method(separator, "setFrameShape"_id, is_vertical(self) ? hline : vline);
+    call_method(separator, "setFrameShadow"_id, sunken);
     return separator;
 }
 
 void init(nb::handle self, nb::handle parent, nb::handle orientation,
           nb::handle show_projection_type) {
-    call(bound.QWidget_init, self, parent);
-    set(self, attribute._orientation, orientation);
-    set(self, attribute._show_projection_type, show_projection_type);
-    call_method(self, method._setup_ui);
+    call(QWidget_init, self, parent);
+    set(self, "_orientation"_id, orientation);
+    set(self, "_show_projection_type"_id, show_projection_type);
+    call_method(self, "_setup_ui"_id);
 }
 
 void setup_ui(nb::handle self) {
     // Constructed on the toolbar, the main layout becomes its layout.
-    nb::object main_layout = call(is_vertical(self) ? bound.QVBoxLayout : bound.QHBoxLayout, self);
+    nb::object main_layout = call(is_vertical(self) ? QVBoxLayout : QHBoxLayout, self);
     nb::int_ margin(5);
-    call_method(main_layout, method.setContentsMargins, margin, margin, margin, margin);
+    call_method(main_layout, "setContentsMargins"_id, margin, margin, margin, margin);
 
-    auto add = [&](nb::handle widget) { call_method(main_layout, method.addWidget, widget); };
-    if (truthy(get(self, attribute._show_projection_type)))
-        add(call_method(self, method._create_projection_type_group));
-    add(call_method(self, method._create_display_mode_group));
-    add(call_method(self, method._create_transparency_group));
+    auto add = [&](nb::handle widget) { call_method(main_layout, "addWidget"_id, widget); };
+    if (truthy(get(self, "_show_projection_type"_id)))
+        add(call_method(self, "_create_projection_type_group"_id));
+    add(call_method(self, "_create_display_mode_group"_id));
+    add(call_method(self, "_create_transparency_group"_id));
     add(make_separator(self));
-    add(call_method(self, method._create_standard_views_group));
+    add(call_method(self, "_create_standard_views_group"_id));
     add(make_separator(self));
-    add(call_method(self, method._create_actions_group));
+    add(call_method(self, "_create_actions_group"_id));
     // The groups pack toward the start; free space collects at the end.
-    call_method(main_layout, method.addStretch);
+    call_method(main_layout, "addStretch"_id);
 }
 
 } // namespace
 
 void bind_panelor(nb::module_ &m) {
     using namespace nb::literals;
-    nb::handle str_type = (PyObject *) &PyUnicode_Type;
-    nb::handle float_type = (PyObject *) &PyFloat_Type;
-
     nb::dict ns;
     ns["__module__"] = "morvik.widgets.panelor";
     ns["__qualname__"] = "Panelor";
-    ns["__doc__"] = class_doc;
-    // In this order: the metaclass registers them with Qt as it finds them.
-    ns["projection_changed"] = call(bound.Signal, str_type);
-    ns["projection_type_changed"] = call(bound.Signal, str_type);
-    ns["display_mode_changed"] = call(bound.Signal, str_type);
-    ns["transparency_changed"] = call(bound.Signal, float_type);
-    ns["fit_all_requested"] = call(bound.Signal);
+    ns["__doc__"] = declare_signals(ns);
 
     def_method(ns, "__init__", &init, "parent"_a.none() = nb::none(),
                "orientation"_a.none() = "horizontal", "show_projection_type"_a.none() = true,
@@ -86,8 +98,8 @@ void bind_panelor(nb::module_ &m) {
     add_slots(ns);
     add_state(ns);
 
-    nb::handle metaclass = (PyObject *) Py_TYPE(bound.QWidget.ptr());
-    nb::object cls = call(metaclass, nb::str("Panelor"), nb::make_tuple(bound.QWidget), ns);
+    nb::handle metaclass = (PyObject *) Py_TYPE(QWidget.ptr());
+    nb::object cls = call(metaclass, nb::str("Panelor"), nb::make_tuple(QWidget), ns);
     m.attr("Panelor") = cls;
 }
 

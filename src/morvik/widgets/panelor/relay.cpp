@@ -9,7 +9,7 @@
 // Relays are plain Python objects rather than nanobind instances: a widget
 // still alive when the interpreter exits keeps its relays, and that is no
 // leak worth reporting.
-#include "bound_names.hpp"
+#include "names.hpp"
 #include "panelor.hpp"
 
 #include <exception>
@@ -31,14 +31,12 @@ PyTypeObject *relay_type = nullptr; // kept for the life of the process
 
 // The live toolbar, or an empty object once it is gone.
 nb::object live_toolbar(const SlotRelay &relay) {
-    PyObject *target = PyWeakref_GetObject(relay.toolbar);
-    if (!target)
-        throw nb::python_error();
-    if (target == Py_None)
+    // Calling a weak reference gives its target, or None once it is gone.
+    nb::object toolbar = call(relay.toolbar);
+    if (toolbar.is_none())
         return nb::object();
-    nb::object toolbar = nb::borrow(target);
     // A toolbar that Qt has deleted is as gone as a collected one.
-    if (!truthy(call(bound.is_valid, toolbar)))
+    if (!truthy(call(is_valid, toolbar)))
         return nb::object();
     return toolbar;
 }
@@ -54,11 +52,13 @@ void deliver(const SlotRelay &relay, PyObject *signal_args) {
             call_method(toolbar, relay.slot);
         return;
     }
-    Py_ssize_t count = PyTuple_GET_SIZE(signal_args);
+    Py_ssize_t count = PyTuple_Size(signal_args);
+    if (count < 0)
+        throw nb::python_error();
     std::vector<PyObject *> argv((size_t) count + 2);
     argv[1] = toolbar.ptr();
     for (Py_ssize_t i = 0; i < count; ++i)
-        argv[(size_t) i + 2] = PyTuple_GET_ITEM(signal_args, i);
+        argv[(size_t) i + 2] = PyTuple_GetItem(signal_args, i); // borrowed
     PyObject *result = PyObject_VectorcallMethod(
         relay.slot, argv.data() + 1, (size_t) (count + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
     if (!result)
@@ -84,7 +84,7 @@ void relay_dealloc(PyObject *self) {
     Py_XDECREF(relay->slot);
     Py_XDECREF(relay->argument);
     PyTypeObject *type = Py_TYPE(self);
-    type->tp_free(self);
+    ((freefunc) PyType_GetSlot(type, Py_tp_free))(self);
     Py_DECREF(type);
 }
 
@@ -133,7 +133,7 @@ nb::object relay_calling_with(nb::handle toolbar, nb::handle slot, nb::handle ar
 }
 
 void connect(nb::handle control, nb::handle signal, nb::handle receiver) {
-    call_method(get(control, signal), method.connect, receiver);
+    call_method(get(control, signal), "connect"_id, receiver);
 }
 
 } // namespace morvik::panelor

@@ -1,6 +1,6 @@
 // The slots: each turns a control change into one of the toolbar's signals,
 // carrying a plain value (a value string, a float, or nothing).
-#include "bound_names.hpp"
+#include "names.hpp"
 #include "panelor.hpp"
 
 namespace morvik::panelor {
@@ -8,38 +8,38 @@ namespace morvik::panelor {
 namespace {
 
 template <typename... Args> void emit(nb::handle self, nb::handle signal, Args... args) {
-    call_method(get(self, signal), method.emit, args...);
+    call_method(get(self, signal), "emit"_id, args...);
 }
 
 // The member itself arrives; its value string leaves.
 void on_projection_changed(nb::handle self, nb::handle projection) {
-    emit(self, attribute.projection_changed, get(projection, attribute.value));
+    emit(self, "projection_changed"_id, get(projection, "value"_id));
 }
 
 // The data of the item at the delivered index, passed on as it is.
 void on_projection_type_combo_changed(nb::handle self, nb::handle index) {
-    nb::object combo = get(self, attribute._proj_type_combo);
-    emit(self, attribute.projection_type_changed, call_method(combo, method.itemData, index));
+    nb::object combo = get(self, "_proj_type_combo"_id);
+    emit(self, "projection_type_changed"_id, call_method(combo, "itemData"_id, index));
 }
 
 void on_display_mode_combo_changed(nb::handle self, nb::handle index) {
-    nb::object combo = get(self, attribute._display_mode_combo);
-    emit(self, attribute.display_mode_changed, call_method(combo, method.itemData, index));
+    nb::object combo = get(self, "_display_mode_combo"_id);
+    emit(self, "display_mode_changed"_id, call_method(combo, "itemData"_id, index));
 }
 
 // Slider percent to a 0.0..1.0 fraction; the label shows the percent.
 void on_transparency_changed(nb::handle self, nb::handle value) {
-    nb::object transparency = nb::steal(PyNumber_TrueDivide(value.ptr(), bound.hundred_f.ptr()));
+    nb::object transparency = nb::steal(PyNumber_TrueDivide(value.ptr(), hundred.ptr()));
     if (!transparency.is_valid())
         throw nb::python_error();
     nb::object text = nb::steal(PyUnicode_FromFormat("%S%%", value.ptr()));
     if (!text.is_valid())
         throw nb::python_error();
-    call_method(get(self, attribute._transparency_label), method.setText, text);
-    emit(self, attribute.transparency_changed, transparency);
+    call_method(get(self, "_transparency_label"_id), "setText"_id, text);
+    emit(self, "transparency_changed"_id, transparency);
 }
 
-void on_fit_all_requested(nb::handle self) { emit(self, attribute.fit_all_requested); }
+void on_fit_all_requested(nb::handle self) { emit(self, "fit_all_requested"_id); }
 
 } // namespace
 
