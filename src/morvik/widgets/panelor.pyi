@@ -18,15 +18,15 @@ class Panelor(PySide6.QtWidgets.QWidget):
         fit_all_requested(): Emitted when fit all button is clicked
     """
 
-    projection_changed: ClassVar[Signal] = ...  # projection_changed(str)
+    projection_changed: ClassVar[Signal] = ...
 
-    projection_type_changed: ClassVar[Signal] = ...  # projection_type_changed(str)
+    projection_type_changed: ClassVar[Signal] = ...
 
-    display_mode_changed: ClassVar[Signal] = ...  # display_mode_changed(str)
+    display_mode_changed: ClassVar[Signal] = ...
 
-    transparency_changed: ClassVar[Signal] = ...  # transparency_changed(float)
+    transparency_changed: ClassVar[Signal] = ...
 
-    fit_all_requested: ClassVar[Signal] = ...  # fit_all_requested()
+    fit_all_requested: ClassVar[Signal] = ...
 
     def __init__(self, parent: PySide6.QtWidgets.QWidget | None = None, orientation: str = 'horizontal', show_projection_type: bool = True) -> None:
         """
