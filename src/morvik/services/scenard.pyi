@@ -1,3 +1,9 @@
+"""
+View service for the OCP viewer.
+
+Handles all view-related operations and geometry display for OCP viewer
+"""
+
 from collections.abc import Iterable
 import logging
 

@@ -1,3 +1,5 @@
+"""Viewer toolbar: the Panelor widget and its view-control signals."""
+
 from typing import ClassVar
 
 from PySide6.QtCore import QMetaObject, Signal
