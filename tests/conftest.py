@@ -130,6 +130,23 @@ TOOLBAR_SIGNALS = (
 )
 
 
+def groups(toolbar):
+    """The toolbar's group boxes by title."""
+    from PySide6.QtWidgets import QGroupBox
+
+    return {box.title(): box for box in toolbar.findChildren(QGroupBox)}
+
+
+def controls(group):
+    """A group's widgets in layout order."""
+    return [group.layout().itemAt(i).widget() for i in range(group.layout().count())]
+
+
+def control(toolbar, title):
+    """The last widget of the group named `title`: its selector or its slider, as a user finds it."""
+    return controls(groups(toolbar)[title])[-1]
+
+
 @pytest.fixture
 def make_toolbar(qtbot):
     """Builds Panelor(*args, **kwargs); Qt deletes it after the test."""
