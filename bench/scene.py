@@ -24,29 +24,17 @@ def ensure_display():
 
 
 def graphic_driver():
-    from OCP.Aspect import Aspect_DisplayConnection
-    from OCP.OpenGl import OpenGl_GraphicDriver
+    """An X connection and a graphic driver of its own."""
+    from morvik_viewer.viewer import open_graphics
 
-    connection = Aspect_DisplayConnection()
-    return types.SimpleNamespace(connection=connection, driver=OpenGl_GraphicDriver(connection))
+    return open_graphics()
 
 
 def make_scene(driver, size=(400, 300)):
     """A viewer, context and view rendering into an offscreen window."""
-    from OCP.AIS import AIS_InteractiveContext
-    from OCP.V3d import V3d_Viewer
-    from OCP.Xw import Xw_Window
+    from morvik_viewer.viewer import create_scene
 
-    viewer = V3d_Viewer(driver.driver)
-    viewer.SetDefaultLights()
-    viewer.SetLightOn()
-    context = AIS_InteractiveContext(viewer)
-    view = viewer.CreateView()
-    window = Xw_Window(driver.connection, "morvik-bench", 0, 0, *size)
-    window.SetVirtual(True)
-    view.SetWindow(window)
-    view.MustBeResized()
-    return types.SimpleNamespace(viewer=viewer, context=context, view=view, window=window)
+    return create_scene(driver, size, "morvik-bench")
 
 
 def make_boxes(count, size=1.0, spacing=2.0, columns=25):

@@ -25,6 +25,7 @@ from morvik.widgets.panelor import Panelor
 
 
 def make_service(connection: Aspect_DisplayConnection) -> tuple[Scenard, Xw_Window]:
+    """The OCCT objects a host builds itself and hands to the service; the components make none."""
     viewer = V3d_Viewer(OpenGl_GraphicDriver(connection))
     viewer.SetDefaultLights()
     viewer.SetLightOn()

@@ -47,39 +47,23 @@ def pytest_runtest_makereport(item, call):
 
 @pytest.fixture(scope="session")
 def graphic_driver():
-    from OCP.Aspect import Aspect_DisplayConnection
-    from OCP.OpenGl import OpenGl_GraphicDriver
+    """One X connection and graphic driver for the whole run."""
+    from morvik_viewer.viewer import open_graphics
 
-    connection = Aspect_DisplayConnection()
-    return types.SimpleNamespace(connection=connection, driver=OpenGl_GraphicDriver(connection))
+    return open_graphics()
 
 
 def make_scene(graphic_driver, windowed=True, size=(400, 300)):
     """A fresh viewer, context and view, with an offscreen window when asked."""
-    from OCP.AIS import AIS_InteractiveContext
-    from OCP.V3d import V3d_Viewer
-    from OCP.Xw import Xw_Window
+    from morvik_viewer.viewer import create_scene, open_graphics
 
-    driver = graphic_driver.driver
-    if not windowed:
-        # OCCT crashes when it removes a view without a window while a view
-        # with one lives on the same driver: keep the two kinds apart.
-        if not hasattr(graphic_driver, "windowless"):
-            from OCP.OpenGl import OpenGl_GraphicDriver
-            graphic_driver.windowless = OpenGl_GraphicDriver(graphic_driver.connection)
-        driver = graphic_driver.windowless
-    viewer = V3d_Viewer(driver)
-    viewer.SetDefaultLights()
-    viewer.SetLightOn()
-    context = AIS_InteractiveContext(viewer)
-    view = viewer.CreateView()
-    window = None
     if windowed:
-        window = Xw_Window(graphic_driver.connection, "morvik-test", 0, 0, *size)
-        window.SetVirtual(True)
-        view.SetWindow(window)
-        view.MustBeResized()
-    return types.SimpleNamespace(viewer=viewer, context=context, view=view, window=window)
+        return create_scene(graphic_driver, size, "morvik-test")
+    # OCCT crashes when it removes a view without a window while a view
+    # with one lives on the same driver: keep the two kinds apart.
+    if not hasattr(graphic_driver, "windowless"):
+        graphic_driver.windowless = open_graphics(graphic_driver.connection)
+    return create_scene(graphic_driver.windowless)
 
 
 def interactive_list():
@@ -103,6 +87,17 @@ def service(scene):
     from morvik.services.scenard import Scenard
 
     return Scenard(scene.view, scene.viewer, scene.context)
+
+
+@pytest.fixture
+def recorded(scene):
+    """A service whose context records every call and forwards it to the real one."""
+    from doubles import Recorder
+    from morvik.services.scenard import Scenard
+
+    context = Recorder(target=scene.context)
+    return types.SimpleNamespace(
+        context=context, real=scene.context, service=Scenard(scene.view, scene.viewer, context))
 
 
 @pytest.fixture
@@ -133,6 +128,23 @@ TOOLBAR_SIGNALS = (
     "transparency_changed",
     "fit_all_requested",
 )
+
+
+def groups(toolbar):
+    """The toolbar's group boxes by title."""
+    from PySide6.QtWidgets import QGroupBox
+
+    return {box.title(): box for box in toolbar.findChildren(QGroupBox)}
+
+
+def controls(group):
+    """A group's widgets in layout order."""
+    return [group.layout().itemAt(i).widget() for i in range(group.layout().count())]
+
+
+def control(toolbar, title):
+    """The last widget of the group named `title`: its selector or its slider, as a user finds it."""
+    return controls(groups(toolbar)[title])[-1]
 
 
 @pytest.fixture

@@ -1,4 +1,4 @@
-"""Reading rendered pictures in tests: pixels, background and expected colours."""
+"""Reading colours in tests: rendered pictures, presentations and views, and expected pixels."""
 
 from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB, Quantity_TOC_sRGB
 from PySide6.QtGui import QImage
@@ -30,6 +30,14 @@ class Picture:
     def shape_share(self):
         hits = sum(self.is_shape(x, y) for x, y, _ in self.pixels())
         return hits / (self.size[0] * self.size[1])
+
+
+def rgb(color):
+    """(red, green, blue) of a Quantity_Color, or of the colour a presentation is drawn in."""
+    if not isinstance(color, Quantity_Color):
+        presentation, color = color, Quantity_Color()
+        presentation.Color(color)
+    return (color.Red(), color.Green(), color.Blue())
 
 
 def dark(rgb):

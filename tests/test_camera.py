@@ -8,6 +8,7 @@ import pytest
 from OCP.Graphic3d import Graphic3d_Camera
 
 from doubles import Recorder
+from logs import one_error, one_record
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
 from morvik.services.scenard import Scenard
 
@@ -37,12 +38,6 @@ def dot(a, b):
 
 def over(view):
     return Scenard(view, None, None)
-
-
-def assert_one_error(errors, message):
-    [record] = errors.records
-    assert (record.levelname, record.msg) == ("ERROR", message)
-    assert record.exc_info and record.exc_info[0] is not None
 
 
 # --- standard views -----------------------------------------------------------
@@ -106,16 +101,15 @@ def test_failed_integer_retry_is_one_debug_note(mismatch, errors):
     camera = Recorder(raises={"SetProjectionType": mismatch("no such projection")})
     over(Recorder(returns={"Camera": camera})).set_projection_type(ProjectionType.PERSPECTIVE)
     assert camera.count("SetProjectionType") == 2
-    [record] = errors.records
-    assert (record.levelname, record.msg, record.exc_info) == ("DEBUG", "Could not set projection type: %s", None)
-    assert str(record.args[0]) == "no such projection"
+    error = one_record(errors, "DEBUG", "Could not set projection type: %s", traceback=False)
+    assert str(error) == "no such projection"
 
 
 def test_other_camera_failure_is_an_error_without_retry(errors):
     view = Recorder(raises={"Camera": RuntimeError("no camera")})
     over(view).set_projection_type(ProjectionType.ORTHOGRAPHIC)
     assert view.names() == ["Camera"]
-    assert_one_error(errors, "Error setting projection type: %s")
+    one_error(errors, "Error setting projection type: %s")
 
 
 # --- fit ----------------------------------------------------------------------
@@ -139,7 +133,7 @@ def test_failed_fit_skips_the_depth_fit(errors):
     view = Recorder(raises={"FitAll": RuntimeError("empty")})
     over(view).fit_all()
     assert view.names() == ["FitAll"]
-    assert_one_error(errors, "Error fitting view: %s")
+    one_error(errors, "Error fitting view: %s")
 
 
 # --- redraw -----------------------------------------------------------------------
@@ -185,7 +179,7 @@ def test_failed_redraw_clears_the_flag_before_reporting(errors):
         logger.removeHandler(watch)
 
     assert flag_when_logged == [False]
-    assert_one_error(errors, "Error in redraw: %s")
+    one_error(errors, "Error in redraw: %s")
     service.redraw()
     assert view.count("Redraw") == 2
 
@@ -239,7 +233,7 @@ def test_zoom_scales_the_camera(service, scene, errors):
 def test_zoom_by_nothing_or_less_is_one_error(service, scene, factor, errors):
     before = scene.view.Camera().Scale()
     assert service.zoom(factor) is None
-    assert_one_error(errors, "Error zooming: %s")
+    one_error(errors, "Error zooming: %s")
     assert scene.view.Camera().Scale() == before
 
 
@@ -281,7 +275,7 @@ class Unequal:
 ])
 def test_bad_arguments_are_reported_not_raised(service, operation, args, message, errors):
     assert getattr(service, operation)(*args) is None
-    assert_one_error(errors, message)
+    one_error(errors, message)
 
 
 @pytest.mark.parametrize("operation, args, message", [
@@ -291,4 +285,4 @@ def test_bad_arguments_are_reported_not_raised(service, operation, args, message
 ])
 def test_service_without_a_view_reports_each_operation(operation, args, message, errors):
     assert getattr(over(None), operation)(*args) is None
-    assert_one_error(errors, message)
+    one_error(errors, message)

@@ -4,33 +4,21 @@ import pytest
 
 from conftest import interactive_list
 from doubles import Recorder
+from logs import one_error
 from morvik.enums import DisplayMode
 from morvik.services.scenard import Scenard, ShapeInfo
 from OCP.AIS import AIS_Shape
-from OCP.Quantity import Quantity_Color
 from OCP.TopoDS import TopoDS_Shape
+from pictures import rgb
 
 DISPLAY_ERROR = "Error displaying shape: %s"
 
 
-def rgb_of(ais):
-    color = Quantity_Color()
-    ais.Color(color)
-    return (color.Red(), color.Green(), color.Blue())
-
-
 def assert_consistent(service):
     """Every record is keyed by its own identifier and its presentation maps back to it."""
-    for shape_id, info in service._shapes.items():
+    for shape_id, info in service.get_all_shapes().items():
         assert info.shape_id == shape_id
         assert service._ais_to_id[info.ais_shape] == shape_id
-
-
-@pytest.fixture
-def recorded(scene):
-    """A service whose context records every call and forwards it to a real context."""
-    context = Recorder(scene.context)
-    return Scenard(scene.view, scene.viewer, context), context
 
 
 class TestFreshService:
@@ -89,7 +77,7 @@ class TestDisplay:
         info = service.get_shape_info("box")
         assert type(info.color) is tuple and info.color == tuple(float(c) for c in color)
         assert info.ais_shape.HasColor()
-        assert rgb_of(info.ais_shape) == pytest.approx(tuple(float(c) for c in color))
+        assert rgb(info.ais_shape) == pytest.approx(tuple(float(c) for c in color))
 
     def test_global_transparency_reaches_new_shapes(self, service, make_box):
         service.display_shape(make_box(), "opaque")
@@ -99,7 +87,7 @@ class TestDisplay:
         assert service.get_shape_info("glass").ais_shape.Transparency() == pytest.approx(0.5)
 
     def test_both_mode_draws_black_face_boundaries(self, recorded, scene, make_box):
-        service, context = recorded
+        service, context = recorded.service, recorded.context
         service._current_display_mode = DisplayMode.BOTH
         service.display_shape(make_box(), "box", update=False)
         ais = service.get_shape_info("box").ais_shape
@@ -112,7 +100,7 @@ class TestDisplay:
 
     @pytest.mark.parametrize("mode", [DisplayMode.SHADED, DisplayMode.WIREFRAME])
     def test_other_modes_leave_boundaries_alone(self, recorded, make_box, mode):
-        service, context = recorded
+        service, context = recorded.service, recorded.context
         service._current_display_mode = mode
         service.display_shape(make_box(), "box")
         ais = service.get_shape_info("box").ais_shape
@@ -147,7 +135,7 @@ class TestDisplayAgain:
         assert service._ais_to_id == {}
 
     def test_new_presentation_is_ready_before_the_old_one_goes(self, recorded, make_box):
-        service, context = recorded
+        service, context = recorded.service, recorded.context
         service.display_shape(make_box(), "part")
         earlier = service.get_shape_info("part").ais_shape
         context.calls.clear()
@@ -190,17 +178,17 @@ class TestDisplayAgain:
 
 class TestErase:
     def test_erase_shape_removes_from_screen_and_maps(self, recorded, scene, make_box):
-        service, context = recorded
+        service, context = recorded.service, recorded.context
         service.display_shape(make_box(), "a")
         service.display_shape(make_box(), "b")
         ais = service.get_shape_info("a").ais_shape
         service.erase_shape("a", update=False)
         assert ("Remove", (ais, False)) in context.calls
         assert not scene.context.IsDisplayed(ais)
-        assert list(service._shapes) == ["b"] and ais not in service._ais_to_id
+        assert list(service.get_all_shapes()) == ["b"] and ais not in service._ais_to_id
 
     def test_erase_all_clears_everything_including_host_objects(self, recorded, scene, make_box):
-        service, context = recorded
+        service, context = recorded.service, recorded.context
         shapes = service._shapes
         service.display_shape(make_box(), "a")
         host_own = AIS_Shape(make_box())
@@ -211,7 +199,7 @@ class TestErase:
         assert service._shapes is shapes and shapes == {} and service._ais_to_id == {}
 
     def test_erase_all_on_empty_registry_still_clears_the_context(self, recorded):
-        service, context = recorded
+        service, context = recorded.service, recorded.context
         service.erase_all()
         assert context.calls == [("RemoveAll", (True,))]
 
@@ -223,7 +211,7 @@ class TestErase:
         context.raises["RemoveAll"] = RuntimeError("busy")
         service.erase_shape("a")
         service.erase_all()
-        assert list(service._shapes) == ["a"] and len(service._ais_to_id) == 1
+        assert list(service.get_all_shapes()) == ["a"] and len(service._ais_to_id) == 1
         assert [r.msg for r in errors.records] == ["Error erasing shape: %s", "Error erasing all shapes: %s"]
 
 
@@ -237,7 +225,7 @@ class TestQueries:
         assert service.get_shape_info("a").visible is False
 
     def test_update_shape_redisplays_any_presentation(self, recorded, make_box):
-        service, context = recorded
+        service, context = recorded.service, recorded.context
         stranger = AIS_Shape(make_box())
         service.update_shape(stranger, False)
         assert context.calls == [("Redisplay", (stranger, False))]
@@ -274,15 +262,13 @@ class TestBadInput:
     )
     def test_display_logs_and_changes_nothing(self, service, scene, make_box, errors, shape, color):
         service.display_shape(make_box(), "kept")
-        before = dict(service._shapes), dict(service._ais_to_id)
+        before = service.get_all_shapes(), dict(service._ais_to_id)
         objects_before = scene.context.NbCurrents(), len(list_displayed(scene))
         actual = {"box": make_box(), "null": TopoDS_Shape()}.get(shape, shape)
         assert service.display_shape(actual, "new", color) is None
-        assert (dict(service._shapes), dict(service._ais_to_id)) == before
+        assert (service.get_all_shapes(), dict(service._ais_to_id)) == before
         assert (scene.context.NbCurrents(), len(list_displayed(scene))) == objects_before
-        (record,) = errors.records
-        assert record.levelname == "ERROR" and record.msg == DISPLAY_ERROR
-        assert record.exc_info is not None and record.exc_info[1] is record.args[0]
+        one_error(errors, DISPLAY_ERROR)
 
     def test_unhashable_identifier_is_refused_before_display(self, service, scene, make_box, errors):
         assert service.display_shape(make_box(), ["not", "hashable"]) is None
@@ -299,12 +285,13 @@ def list_displayed(scene):
 def assert_registry_matches_screen(service, scene):
     """Every record's presentation is in the context, maps back to it, and nothing else is there."""
     assert_consistent(service)
-    assert len(service._ais_to_id) == len(service._shapes)
-    presentations = [info.ais_shape for info in service._shapes.values()]
+    records = service.get_all_shapes().values()
+    assert len(service._ais_to_id) == len(records)
+    presentations = [info.ais_shape for info in records]
     found = interactive_list()
     scene.context.ObjectsInside(found)
     assert {id(ais) for ais in found} == {id(ais) for ais in presentations}
-    for info in service._shapes.values():
+    for info in records:
         assert scene.context.IsDisplayed(info.ais_shape) == info.visible
 
 
@@ -334,8 +321,7 @@ def test_unusable_record_is_an_error_record_never_a_crash(service, make_box, err
     for name, operation, template in RECORD_READERS:
         errors.clear()
         operation(service, make_box())
-        (record,) = errors.records
-        assert record.msg == template and isinstance(record.args[0], TypeError), name
+        assert isinstance(one_error(errors, template), TypeError), name
     with pytest.raises(TypeError):
         service.is_shape_visible("a")
 
@@ -369,7 +355,7 @@ class TestRegistryAndScreenAgree:
         assert service.display_shape(make_box(), Fickle("x", uses=1)) is None
         assert len(errors.records) == 1
         # The identifier could not be dropped: its presentation came back, hidden as before.
-        assert service._shapes[key].ais_shape is earlier and not service.is_shape_visible(key)
+        assert service.get_shape_info(key).ais_shape is earlier and not service.is_shape_visible(key)
         assert_registry_matches_screen(service, scene)
 
     def test_erase_whose_identifier_fails_on_second_use(self, service, scene, make_box, errors):
@@ -391,6 +377,6 @@ class TestRegistryAndScreenAgree:
         service.erase_shape("x")
         service.display_shape(make_box(), "x")
         assert [r.msg for r in errors.records] == ["Error erasing shape: %s", DISPLAY_ERROR]
-        assert "x" in service._shapes and scene.context.IsDisplayed(shown)
+        assert service.get_shape_info("x") is not None and scene.context.IsDisplayed(shown)
         service.erase_all()
         assert service._ais_to_id == {} and len(list_displayed(scene)) == 0

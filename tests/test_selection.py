@@ -1,21 +1,10 @@
 """Selection by identifier and the reverse lookup, on a real context."""
 
-import types
-
 import pytest
 
 from doubles import Recorder, viewer_updates
 from logs import one_error, service_records
 from morvik.services.scenard import Scenard
-
-
-@pytest.fixture
-def recorded(scene):
-    """A service whose context records every call and forwards it to the real one."""
-    context = Recorder(target=scene.context)
-    return types.SimpleNamespace(
-        context=context, real=scene.context, service=Scenard(scene.view, scene.viewer, context)
-    )
 
 
 def show(service, make_box, *shape_ids):

@@ -69,7 +69,7 @@ def erase_everything(service):
 
 
 def display_again(service):
-    service.display_shape(service._shapes["box"].ais_shape.Shape(), "box")
+    service.display_shape(service.get_shape_info("box").ais_shape.Shape(), "box")
 
 
 @pytest.mark.parametrize("erase", [erase_one, erase_everything, display_again])

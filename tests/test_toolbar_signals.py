@@ -4,6 +4,7 @@ import pytest
 from PySide6.QtCore import Qt
 from PySide6.QtWidgets import QPushButton
 
+from conftest import control, controls, groups
 from morvik.enums import ViewDirection
 from morvik.widgets.panelor import Panelor
 
@@ -41,14 +42,14 @@ def test_each_button_click_emits_once(toolbar, emitted, qtbot, caption, expected
     assert [type(arg) for arg in log[0]] == [str] * len(expected)
 
 
-@pytest.mark.parametrize("field, key, expected", [
-    ("_proj_type_combo", Key.Key_Up, ("projection_type_changed", "perspective")),
-    ("_display_mode_combo", Key.Key_Up, ("display_mode_changed", "wireframe")),
-    ("_display_mode_combo", Key.Key_Down, ("display_mode_changed", "both")),
+@pytest.mark.parametrize("group, key, expected", [
+    ("Projection Type", Key.Key_Up, ("projection_type_changed", "perspective")),
+    ("Display Mode", Key.Key_Up, ("display_mode_changed", "wireframe")),
+    ("Display Mode", Key.Key_Down, ("display_mode_changed", "both")),
 ])
-def test_choosing_a_combo_item_emits_its_value_string(toolbar, emitted, qtbot, field, key, expected):
+def test_choosing_a_combo_item_emits_its_value_string(toolbar, emitted, qtbot, group, key, expected):
     log = emitted(toolbar)
-    qtbot.keyClick(getattr(toolbar, field), key)
+    qtbot.keyClick(control(toolbar, group), key)
     assert log == [expected]
     assert type(log[0][1]) is str
 
@@ -60,10 +61,11 @@ def test_choosing_a_combo_item_emits_its_value_string(toolbar, emitted, qtbot, f
 ])
 def test_moving_the_slider_emits_a_fraction_and_labels_the_percent(toolbar, emitted, move, percent):
     log = emitted(toolbar)
-    move(toolbar._transparency_slider)
+    label, slider = controls(groups(toolbar)["Transparency"])
+    move(slider)
     assert log == [("transparency_changed", percent / 100)]
     assert type(log[0][1]) is float
-    assert toolbar._transparency_label.text() == f"{percent}%"
+    assert label.text() == f"{percent}%"
 
 
 @pytest.mark.parametrize("call, expected", [

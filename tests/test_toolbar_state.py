@@ -2,6 +2,7 @@
 
 import pytest
 
+from conftest import control, controls, groups
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
 
 INF = float("inf")
@@ -51,8 +52,8 @@ def test_set_transparency_takes_the_nearest_percent_bounded_by_the_slider(
         toolbar, emitted, transparency, percent):
     log = emitted(toolbar)
     toolbar.set_transparency(transparency=transparency)
-    assert toolbar._transparency_slider.value() == percent
-    assert toolbar._transparency_label.text() == f"{percent}%"
+    label, slider = controls(groups(toolbar)["Transparency"])
+    assert (slider.value(), label.text()) == (percent, f"{percent}%")
     assert toolbar.get_transparency() == percent / 100
     assert log == ([("transparency_changed", percent / 100)] if percent else [])
 
@@ -61,7 +62,7 @@ def test_feeding_transparency_back_never_moves_the_slider(toolbar, emitted):
     log = emitted(toolbar)
     # The host answers every change by setting the value it was told.
     toolbar.transparency_changed.connect(lambda value: toolbar.set_transparency(value))
-    slider = toolbar._transparency_slider
+    slider = control(toolbar, "Transparency")
     for percent in range(101):
         slider.setValue(percent)
         toolbar.set_transparency(toolbar.get_transparency())
@@ -76,4 +77,4 @@ def test_set_transparency_refuses_what_has_no_percent(toolbar, emitted, bad, err
     log = emitted(toolbar)
     with pytest.raises(error):
         toolbar.set_transparency(bad)
-    assert toolbar._transparency_slider.value() == 30 and log == []
+    assert control(toolbar, "Transparency").value() == 30 and log == []

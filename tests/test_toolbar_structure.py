@@ -7,6 +7,7 @@ import pytest
 from PySide6.QtCore import Qt
 from PySide6.QtWidgets import QFrame, QGroupBox, QHBoxLayout, QSlider, QVBoxLayout, QWidget
 
+from conftest import control, controls, groups
 from morvik.enums import DisplayMode
 from morvik.widgets.panelor import Panelor
 
@@ -25,14 +26,6 @@ def arrangement(layout):
         else:
             items.append("stretch" if layout.itemAt(i).spacerItem() else widget)
     return items
-
-
-def groups(toolbar):
-    return {box.title(): box for box in toolbar.findChildren(QGroupBox)}
-
-
-def controls(group):
-    return [group.layout().itemAt(i).widget() for i in range(group.layout().count())]
 
 
 def combo_items(combo):
@@ -92,9 +85,9 @@ def test_constructor_takes_keywords_and_keeps_its_arguments_as_given(qtbot):
 
 
 def test_selectors_hold_value_strings_behind_readable_texts(toolbar):
-    assert combo_items(toolbar._proj_type_combo) == (
+    assert combo_items(control(toolbar, "Projection Type")) == (
         [("Perspective", "perspective"), ("Orthographic", "orthographic")], 1)
-    assert combo_items(toolbar._display_mode_combo) == (
+    assert combo_items(control(toolbar, "Display Mode")) == (
         [("Wireframe", "wireframe"), ("Shaded", "shaded"),
          ("Shaded + Wireframe", DisplayMode.BOTH.value)], 1)
 

@@ -11,17 +11,15 @@ from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB, Quantity_TOC_sRGB
 from OCP.V3d import V3d_TypeOfVisualization
 
 from doubles import Recorder
+from logs import one_error, one_record
 from morvik.services.scenard import Scenard
+from pictures import rgb
 
 VERTICAL = Aspect_GradientFillMethod.Aspect_GradientFillMethod_Vertical
 NO_GRADIENT = Aspect_GradientFillMethod.Aspect_GradientFillMethod_None
 ORTHOGRAPHIC = Graphic3d_Camera.Projection_e.Projection_Orthographic
 PERSPECTIVE = Graphic3d_Camera.Projection_e.Projection_Perspective
 WHITE = (1.0, 1.0, 1.0)
-
-
-def rgb(color):
-    return (color.Red(), color.Green(), color.Blue())
 
 
 def gradient_colors(view):
@@ -45,12 +43,6 @@ def as_displayed(color):
 def trihedron_shown(view):
     # A bare view displays one structure of its own once it has a trihedron.
     return view.View().NumberOfDisplayedStructures() == 1
-
-
-def assert_one(errors, level, message, traceback=True):
-    [record] = errors.records
-    assert (record.levelname, record.msg) == (level, message)
-    assert bool(record.exc_info) is traceback
 
 
 def recording_service():
@@ -105,7 +97,7 @@ def test_unpaintable_remembered_gradient_stops_the_set_up(errors):
     service._background_gradient = ((0.1, 0.2, 0.3), (0.9, 0.9, 0.9))  # no fill method
     service.setup_initial_view()
     assert view.calls == []
-    assert_one(errors, "ERROR", "Error setting up initial view: %s")
+    one_error(errors, "Error setting up initial view: %s")
 
 
 # --- trihedron failures -------------------------------------------------------------
@@ -133,7 +125,7 @@ def test_trihedron_failures_never_stop_the_set_up(trihedron, attempts, record, e
     if record is None:
         assert not errors.records
     else:
-        assert_one(errors, *record)
+        one_record(errors, *record)
 
 
 # --- solid and gradient backgrounds -------------------------------------------------
@@ -211,7 +203,7 @@ def test_malformed_colour_changes_nothing(operation, args, message, bad, errors)
 
     assert getattr(service, operation)(*args(bad)) is None
 
-    assert_one(errors, "ERROR", message)
+    one_error(errors, message)
     assert service._background_color is color and service._background_gradient is gradient
     assert view.calls == []
 

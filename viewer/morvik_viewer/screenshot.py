@@ -4,7 +4,6 @@ from pathlib import Path
 
 from OCP.Image import Image_AlienPixMap
 from OCP.TCollection import TCollection_AsciiString
-from OCP.Xw import Xw_Window
 
 from morvik_viewer.paths import occt_name, shown
 from morvik_viewer.scene import show_parts
@@ -20,14 +19,7 @@ def render_screenshot(path, parts, size=(1024, 768), mode=DisplayMode.SHADED,
                       direction=ViewDirection.ISO, projection=ProjectionType.ORTHOGRAPHIC):
     """Renders parts into a PNG at path; needs an X server but no window manager."""
     width, height = size
-    stack = create_viewer()
-    # A virtual window is never mapped on screen but gives OpenGL its drawable:
-    # ToPixMap crashes the process on a view without any window.
-    window = Xw_Window(stack.connection, "morvik-viewer", 0, 0, width, height)
-    window.SetVirtual(True)
-    stack.view.SetWindow(window)
-    stack.view.MustBeResized()
-
+    stack = create_viewer(size=size)
     service = stack.service
     start_view(service)
     service.set_projection_type(projection)

@@ -6,6 +6,7 @@ from OCP.AIS import AIS_InteractiveContext
 from OCP.Aspect import Aspect_DisplayConnection
 from OCP.OpenGl import OpenGl_GraphicDriver
 from OCP.V3d import V3d_View, V3d_Viewer
+from OCP.Xw import Xw_Window
 
 from morvik.services.scenard import Scenard
 
@@ -19,14 +20,29 @@ class DisplayUnavailable(RuntimeError):
 
 
 @dataclass
-class Viewer3d:
-    """One OCCT viewer with one view, its interactive context and the service over them."""
+class Graphics:
+    """An X connection and one OpenGL driver on it; views of one driver share its GL context."""
+
+    connection: Aspect_DisplayConnection
+    driver: OpenGl_GraphicDriver
+
+
+@dataclass
+class Scene3d:
+    """One OCCT viewer with one view and its interactive context, and the view's window if it has one."""
 
     connection: Aspect_DisplayConnection
     driver: OpenGl_GraphicDriver
     viewer: V3d_Viewer
     context: AIS_InteractiveContext
     view: V3d_View
+    window: Xw_Window | None
+
+
+@dataclass
+class Viewer3d(Scene3d):
+    """A scene and the service over it."""
+
     service: Scenard
 
 
@@ -38,21 +54,51 @@ def open_display():
         raise DisplayUnavailable(f"cannot open the X display: {error}") from error
 
 
-def create_viewer(connection=None):
-    """Builds driver, viewer, context and view; the service is constructed but not set up.
-
-    The view has no window yet: the caller gives it one (a widget's native window
-    or a virtual offscreen window) and then calls start_view.
-    """
+def open_graphics(connection=None):
+    """A graphic driver on the given X connection, or on a newly opened one."""
     connection = connection or open_display()
-    driver = OpenGl_GraphicDriver(connection)
-    viewer = V3d_Viewer(driver)
+    return Graphics(connection, OpenGl_GraphicDriver(connection))
+
+
+def create_scene(graphics=None, size=None, title="morvik-viewer"):
+    """Viewer with default lights, context and view on `graphics` (a new driver when None).
+
+    With a size (width, height) the view gets a virtual window of that size;
+    without one it has no window yet, and the caller gives it one (a widget's
+    native window, say) before anything is drawn.
+    """
+    graphics = graphics or open_graphics()
+    viewer = V3d_Viewer(graphics.driver)
     viewer.SetDefaultLights()
     viewer.SetLightOn()
     context = AIS_InteractiveContext(viewer)
     view = viewer.CreateView()
-    service = Scenard(view, viewer, context)
-    return Viewer3d(connection, driver, viewer, context, view, service)
+    window = None if size is None else offscreen_window(graphics.connection, view, size, title)
+    return Scene3d(graphics.connection, graphics.driver, viewer, context, view, window)
+
+
+def offscreen_window(connection, view, size, title):
+    """Gives the view a virtual window of size (width, height) and returns it.
+
+    A virtual window is never mapped on screen but gives OpenGL its drawable:
+    ToPixMap and Dump crash the process on a view without any window. The
+    caller keeps the window as long as the view draws into it.
+    """
+    window = Xw_Window(connection, title, 0, 0, *size)
+    window.SetVirtual(True)
+    view.SetWindow(window)
+    view.MustBeResized()
+    return window
+
+
+def create_viewer(connection=None, size=None):
+    """A scene (see create_scene) and a service over it, constructed but not set up.
+
+    Once the view has its window, start_view gives it its working look.
+    """
+    scene = create_scene(open_graphics(connection), size)
+    service = Scenard(scene.view, scene.viewer, scene.context)
+    return Viewer3d(**vars(scene), service=service)
 
 
 def start_view(service):
