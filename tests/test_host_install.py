@@ -23,37 +23,14 @@ import pytest
 
 ROOT = Path(__file__).resolve().parent.parent
 
+# The host's enums: ours with one member and one class more.
+HOST_ENUMS = (ROOT / "standin/morvik/enums.py").read_text().replace(
+    '    BOTH = "both"\n', '    BOTH = "both"\n    HIDDEN_LINE = "hidden_line"\n'
+) + '\n\nclass Units(Enum):\n    MM = "mm"\n'
+
 HOST_FILES = {
     "morvik/__init__.py": '"""The host application."""\nHOST = "real"\n',
-    "morvik/enums.py": '''"""The host's view enumerations."""
-from enum import Enum
-
-
-class ViewDirection(Enum):
-    TOP = "top"
-    BOTTOM = "bottom"
-    FRONT = "front"
-    BACK = "back"
-    LEFT = "left"
-    RIGHT = "right"
-    ISO = "iso"
-
-
-class ProjectionType(Enum):
-    PERSPECTIVE = "perspective"
-    ORTHOGRAPHIC = "orthographic"
-
-
-class DisplayMode(Enum):
-    WIREFRAME = "wireframe"
-    SHADED = "shaded"
-    BOTH = "both"
-    HIDDEN_LINE = "hidden_line"
-
-
-class Units(Enum):
-    MM = "mm"
-''',
+    "morvik/enums.py": HOST_ENUMS,
     "morvik/services/__init__.py": '"""The host\'s services."""\n',
     "morvik/services/documents.py": "def open_document():\n    return 'document'\n",
     "morvik/widgets/__init__.py": '"""The host\'s widgets."""\n',
@@ -64,7 +41,7 @@ class Units(Enum):
 # and drive a real viewer and a real toolbar.
 USE = r"""
 import json
-from morvik.enums import DisplayMode, ViewDirection
+from morvik.enums import DisplayMode, Units, ViewDirection
 from morvik.services import documents
 from morvik.services.scenard import Scenard
 from morvik.widgets.panelor import Panelor
@@ -91,6 +68,7 @@ print(json.dumps({
     "mode": service._current_display_mode.value, "host_mode": type(service._current_display_mode) is DisplayMode,
     "context_mode": context.DisplayMode(), "emitted": modes,
     "toolbar_mode": toolbar.get_display_mode(), "documents": documents.open_document(),
+    "host_only": [DisplayMode.HIDDEN_LINE.value, Units.MM.value],
 }))
 """
 
@@ -217,7 +195,8 @@ def test_installing_the_components_replaces_no_distribution_and_adds_only_theirs
 def test_components_bind_the_hosts_enums_and_work(host):
     assert host.used == {
         "shown": "box", "count": 1, "mode": "both", "host_mode": True, "context_mode": 1,
-        "emitted": ["wireframe"], "toolbar_mode": "wireframe", "documents": "document"}
+        "emitted": ["wireframe"], "toolbar_mode": "wireframe", "documents": "document",
+        "host_only": ["hidden_line", "mm"]}
 
 
 def test_the_hosts_type_checker_reads_the_component_stubs(host):
