@@ -1,8 +1,8 @@
-// Calls into the host's bindings (OCP, PySide6) through the Python C API.
+// The few helpers nanobind lacks, shared by both modules' calls into the host's bindings.
 //
-// Shared, header only, by both extension modules: every OCCT or Qt operation
-// reaches the host's own objects as one vectorcall on a name interned once,
-// so neither module links OCCT or Qt.
+// Header only. Everything else goes through nanobind's own object API:
+// `obj.attr("Name"_id)(...)` is one vectorcall on a name interned once, so
+// neither module links OCCT or Qt.
 #pragma once
 
 #include <nanobind/nanobind.h>

@@ -47,11 +47,13 @@ void deliver(const SlotRelay &relay, PyObject *signal_args) {
         return;
     if (!relay.forwards) {
         if (relay.argument)
-            toolbar.attr(relay.slot)(relay.argument);
+            toolbar.attr(relay.slot)(nb::handle(relay.argument));
         else
             toolbar.attr(relay.slot)();
         return;
     }
+    // Kept raw: Qt's arguments go on as they came, one vectorcall with no
+    // tuple unpacked into C++ and cast back.
     Py_ssize_t count = PyTuple_Size(signal_args);
     if (count < 0)
         throw nb::python_error();
