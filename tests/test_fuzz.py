@@ -219,12 +219,13 @@ RECORDS_BEYOND_ONE_ERROR = {
 
 
 def service_operations():
-    """Every operation of Scenard, read from the class itself: its parameters
-    from the bound signature, its log template (None for a query, which logs
-    nothing and lets its errors through) from the module's own list."""
+    """Every operation of Scenard, read from the module's own lists: its
+    parameters from its typed signature, its log template (None for a query,
+    which logs nothing and lets its errors through)."""
     operations = []
     for name, template in scenard._operations.items():
-        signature = getattr(Scenard, name).__nb_signature__[0][0]
+        assert callable(getattr(Scenard, name))
+        signature = scenard._signatures[name]
         function = ast.parse(signature + ": ...").body[0]
         params = function.args.args[1:]
         required = len(params) - len(function.args.defaults)

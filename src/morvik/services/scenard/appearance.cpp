@@ -44,20 +44,20 @@ void set_shape_color(Scenard &s, nb::handle ais_shape, nb::handle color, nb::han
 void set_shape_visibility(Scenard &s, nb::handle shape_id, nb::handle visible,
                           nb::handle update) {
     // Flags are read once, before anything is looked up or called.
-    bool show(nb::bool_{visible});
-    nb::bool_ update_flag(update);
+    bool show = truth(visible);
+    nb::handle update_flag = py_bool(truth(update));
     nb::object info = find_entry(s.shapes, shape_id);
     if (!info.is_valid())
         return;
     ShapeInfo &record = as_record(info);
     nb::object shown = record.visible;
     nb::object ais = record.ais_shape;
-    if (show == bool(nb::bool_(shown)))
+    if (show == truth(shown))
         return; // already as asked: no call, no viewer update
-    s.context.attr(show ? "Display"_id : "Erase"_id)(ais, update_flag);
+    call_method(s.context, show ? "Display"_id : "Erase"_id, ais, update_flag);
     // Written only once the context has done it, so the flag never claims
     // a state the screen does not show.
-    record.visible = nb::bool_(show);
+    record.visible = nb::borrow(py_bool(show));
 }
 
 nb::object is_shape_visible(Scenard &s, nb::handle shape_id) {

@@ -23,4 +23,5 @@ NB_MODULE(scenard, m) {
     morvik::bind_appearance(cls);
     morvik::bind_selection(cls);
     m.attr("_operations") = morvik::operation_templates;
+    m.attr("_signatures") = morvik::operation_signatures;
 }

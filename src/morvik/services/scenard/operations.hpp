@@ -10,13 +10,17 @@
 // turns into methods of the class. A guarded row runs its function under the
 // guard (a failure becomes one log record and the result None); a
 // self-reporting row leaves its failures to the function itself, which finds
-// its Operation as operation_of<function>(); a query row has no template and
-// lets its errors through. The module lists every row's template in
-// `_operations`, where the tests read them.
+// its Operation as operation_of<function>(); a query row has no template,
+// lets its errors through and is bound as a plain method descriptor
+// (query_methods.hpp). The module lists every row's template in `_operations`
+// and its typed signature in `_signatures`, where the tests and the stub
+// patterns read them.
 #pragma once
 
 #include "guard.hpp"
 #include "host_names.hpp"
+#include "operation_row.hpp"
+#include "query_methods.hpp"
 #include "scenard.hpp"
 
 #include <array>
@@ -27,34 +31,13 @@
 
 namespace morvik {
 
-// A parameter, and its default: a name bound at load, or none when required.
-struct Param {
-    const char *name;
-    const HostName *fallback = nullptr;
-};
-
 inline HostName py_none{[] { return nb::object(nb::none()); }},
     py_true{[] { return nb::object(nb::bool_(true)); }};
 
-enum class Failure {
-    logged,      // the guard logs it under the row's template; the result is None
-    reports_own, // the function logs it itself, through the row's Operation
-    raised,      // a query: the caller sees it
-};
-
-inline constexpr std::size_t most_params = 4;
-
-struct OperationRow {
-    Operation op; // the name and template records and tracebacks show
-    const char *signature;
-    const char *doc;
-    std::array<Param, most_params> params;
-    std::size_t param_count;
-    void (*bind)(ScenardClass &cls, const OperationRow &row);
-};
-
-// Name -> log template (None for a query), filled as the rows are bound.
-inline HostName operation_templates{[] { return nb::object(nb::dict()); }};
+// Name -> log template (None for a query), and name -> typed signature,
+// filled as the rows are bound.
+inline HostName operation_templates{[] { return nb::object(nb::dict()); }},
+    operation_signatures{[] { return nb::object(nb::dict()); }};
 
 // The row of `fn`, set when the row is bound (at load, before any call).
 template <auto fn> inline const Operation *operation_slot = nullptr;
@@ -70,8 +53,8 @@ template <auto fn, Failure failure, typename Fn = decltype(fn)> struct Method;
 // function (and, for a guarded row, its guard) instead of nanobind's refusal.
 template <auto fn, Failure failure, typename R, typename... A>
 struct Method<fn, failure, R (*)(Scenard &, A...)> {
-    static auto call(Scenard &s, as_object<A>... args) {
-        if constexpr (failure != Failure::logged) {
+    static auto call(Scenard &s, A... args) {
+        if constexpr (failure == Failure::reports_own) {
             return fn(s, args...);
         } else if constexpr (std::is_void_v<R>) {
             guarded(operation_of<fn>(), [&] { fn(s, args...); });
@@ -90,7 +73,11 @@ struct Method<fn, failure, R (*)(Scenard &, A...)> {
             return nb::arg_v(nb::arg(p.name).none(),
                              p.fallback ? nb::borrow(*p.fallback) : nb::object());
         };
-        cls.def(row.op.name, &call, arg(row.params[I])..., nb::sig(row.signature), row.doc);
+        // A lambda rather than &call: nanobind inlines it into its dispatcher
+        // instead of calling through a stored pointer.
+        cls.def(
+            row.op.name, [](Scenard &s, as_object<A>... args) { return call(s, args...); },
+            arg(row.params[I])..., nb::sig(row.signature), row.doc);
     }
 
     static void bind_row(ScenardClass &cls, const OperationRow &row) {
@@ -103,12 +90,26 @@ struct Method<fn, failure, R (*)(Scenard &, A...)> {
     static constexpr std::size_t arity = sizeof...(A);
 };
 
+// A query's row checks its parameter count as any other, then becomes a
+// method descriptor.
+template <auto fn> void bind_query_row(ScenardClass &cls, const OperationRow &row) {
+    if (row.param_count != QueryMethod<fn>::arity)
+        raise(PyExc_ImportError, "%s: its row names %zu parameters, its function takes %zu",
+              row.op.name, row.param_count, QueryMethod<fn>::arity);
+    operation_slot<fn> = &row.op;
+    QueryMethod<fn>::bind(cls, row);
+}
+
 template <auto fn, Failure failure>
 OperationRow make_row(const char *name, const char *message, std::initializer_list<Param> params,
                       const char *signature, const char *doc, const char *file, int line) {
     static_assert(Method<fn, failure>::arity <= most_params, "raise most_params");
-    OperationRow row{Operation{name, message, file, line}, signature, doc, {}, params.size(),
-                     &Method<fn, failure>::bind_row};
+    void (*bind)(ScenardClass &, const OperationRow &);
+    if constexpr (failure == Failure::raised)
+        bind = &bind_query_row<fn>;
+    else
+        bind = &Method<fn, failure>::bind_row;
+    OperationRow row{Operation{name, message, file, line}, signature, doc, {}, params.size(), bind};
     std::size_t i = 0;
     for (const Param &p : params)
         if (i < most_params)
@@ -144,10 +145,11 @@ OperationRow query_row(const char *name, std::initializer_list<Param> params,
 
 // Makes each row a method of the class, in the table's order (the stub's order).
 template <std::size_t n> void bind_rows(ScenardClass &cls, const OperationRow (&rows)[n]) {
-    nb::handle templates = operation_templates;
+    nb::handle templates = operation_templates, signatures = operation_signatures;
     for (const OperationRow &row : rows) {
         row.bind(cls, row);
         templates[row.op.name] = row.op.message ? nb::object(nb::str(row.op.message)) : nb::none();
+        signatures[row.op.name] = nb::str(row.signature);
     }
 }
 

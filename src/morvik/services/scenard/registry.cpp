@@ -51,13 +51,13 @@ nb::object owned_presentation(Scenard &s, nb::handle info) {
 // neither the context nor the registry.
 nb::object build_presentation(Scenard &s, nb::handle shape, nb::handle occt_color) {
     nb::object ais = AIS_Shape(shape);
-    if (nb::bool_(shape.attr("IsNull"_id)()))
+    if (nb::bool_(call_method(shape, "IsNull"_id)))
         raise(PyExc_ValueError, "cannot display a null shape");
     if (occt_color.is_valid())
-        ais.attr("SetColor"_id)(occt_color);
+        call_method(ais, "SetColor"_id, occt_color);
     nb::object transparency = s.global_transparency;
     if (transparency > zero)
-        ais.attr("SetTransparency"_id)(transparency);
+        call_method(ais, "SetTransparency"_id, transparency);
     return ais;
 }
 
@@ -116,7 +116,7 @@ nb::object display_shape(Scenard &s, nb::handle shape, nb::handle shape_id, nb::
     // Every flag, colour and the identifier are read before the context is
     // called: what they answer cannot change halfway through. A failure up to
     // the first call into the context changes nothing.
-    nb::bool_ update_flag(update);
+    nb::handle update_flag = py_bool(truth(update));
     nb::object mode = s.current_display_mode;
     bool boundaries = mode.equal(mode_both);
     Rgb rgb;
@@ -135,7 +135,7 @@ nb::object display_shape(Scenard &s, nb::handle shape, nb::handle shape_id, nb::
     // presentation on screen; the identifier keeps its place. Should the
     // context refuse to remove it, still nothing has changed.
     if (earlier.is_valid())
-        s.context.attr("Remove"_id)(earlier_ais, false);
+        call_method(s.context, "Remove"_id, earlier_ais, Py_False);
 
     // The new presentation goes on screen, then into both maps. Should any
     // step fail, it is taken back, and an identifier whose earlier
@@ -143,11 +143,11 @@ nb::object display_shape(Scenard &s, nb::handle shape, nb::handle shape_id, nb::
     // screen agree either way.
     bool on_screen = false;
     try {
-        s.context.attr("Display"_id)(ais, update_flag);
+        call_method(s.context, "Display"_id, ais, update_flag);
         on_screen = true;
         if (boundaries) {
             configure_shape_edges(ais, true);
-            s.context.attr("Redisplay"_id)(ais, update_flag);
+            call_method(s.context, "Redisplay"_id, ais, update_flag);
         }
         s.ais_to_id[ais] = shape_id;
         s.shapes[shape_id] = record;
@@ -163,13 +163,13 @@ nb::object display_shape(Scenard &s, nb::handle shape, nb::handle shape_id, nb::
 }
 
 void erase_shape(Scenard &s, nb::handle shape_id, nb::handle update) {
-    nb::bool_ update_flag(update);
+    nb::handle update_flag = py_bool(truth(update));
     RegistryChange change(s);
     nb::object info = registered(s, shape_id);
     if (!info.is_valid())
         return;
     nb::object ais = owned_presentation(s, info);
-    s.context.attr("Remove"_id)(ais, update_flag);
+    call_method(s.context, "Remove"_id, ais, update_flag);
     // Kept raw for the same reason as in drop_or_show_again.
     if (PyDict_DelItem(s.shapes.ptr(), shape_id.ptr()) < 0) {
         // The identifier refuses to be used as a key again: it stays, and
