@@ -1,8 +1,9 @@
 # Developer tasks, from a prepared .venv (scripts/setup --test).
 #
 #   make test         the everyday test run (incremental build first)
-#   make bench        the service against raw OCP calls; bench-quick is shorter,
-#                     bench-instructions counts instructions under callgrind
+#   make bench        the service against raw OCP calls, and each query against a plain
+#                     Python method; bench-quick is shorter, bench-instructions counts
+#                     instructions under callgrind
 #   make lifetime     long display/erase and toolbar create/destroy runs with leak checks
 #   make fuzz-long    the property tests, searching far wider than the fixed set
 #   make sanitize     the whole suite against an ASan + UBSan build of both modules
@@ -25,9 +26,11 @@ build:
 test: build
 	$(PYTEST) -q
 
-# Writes bench/results/service-<date>.json.
+# Writes bench/results/service-<date>.json, then times each query against a
+# plain Python method (bench/results/queries.json).
 bench: build
 	$(PYTHON) bench/bench_service.py
+	$(PYTHON) bench/query_cost.py --no-instructions
 
 bench-quick: build
 	$(PYTHON) bench/bench_service.py --quick
@@ -36,6 +39,7 @@ bench-quick: build
 # three minutes): exact where the timings above are noisy.
 bench-instructions: build
 	$(PYTHON) bench/instructions.py
+	$(PYTHON) bench/query_cost.py
 
 lifetime: build
 	$(PYTEST) -q tests/test_service_lifetime.py tests/test_toolbar_lifetime.py
@@ -74,8 +78,12 @@ typecheck: build
 	$(PYTEST) -q tests/test_typing.py
 	$(PYTHON) -m mypy
 
+# The service's queries are plain method descriptors: their typed signatures
+# reach the stub generator through patterns written from their rows.
 stubs: build
-	$(PYTHON) -m nanobind.stubgen -q -m morvik.services.scenard -o src/morvik/services/scenard.pyi
+	$(PYTHON) tools/query_stub_patterns.py > src/morvik/services/scenard/stub_patterns.txt
+	$(PYTHON) -m nanobind.stubgen -q -m morvik.services.scenard -o src/morvik/services/scenard.pyi \
+	    -p src/morvik/services/scenard/stub_patterns.txt
 	$(PYTHON) -m nanobind.stubgen -q -m morvik.widgets.panelor -o src/morvik/widgets/panelor.pyi \
 	    -p src/morvik/widgets/panelor/stub_patterns.txt
 

@@ -14,7 +14,7 @@ import statistics
 import subprocess
 import sys
 
-# The names the two modules bind when they load (their bound_names.cpp).
+# The names the two modules bind when they load (their names.hpp).
 HOST_IMPORTS = """
 import logging
 from OCP.AIS import AIS_InteractiveContext, AIS_Shape

@@ -9,6 +9,7 @@ MORVIK_FUZZ_PROFILE=long (see conftest.py, and `make fuzz-long`) runs these
 far longer than the fixed default set.
 """
 
+import ast
 import enum
 import gc
 import logging
@@ -37,6 +38,7 @@ from PySide6.QtWidgets import QApplication, QComboBox, QPushButton, QVBoxLayout,
 
 from conftest import TOOLBAR_SIGNALS, interactive_list, make_scene
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
+from morvik.services import scenard
 from morvik.services.scenard import Scenard, ShapeInfo
 from morvik.widgets.panelor import Panelor
 
@@ -200,50 +202,42 @@ class Op(NamedTuple):
         return self.name
 
 
-def _op(name, template=None, required=(), optional=()):
-    return Op(name, required, optional, ({error(template)},) if template else (), template is not None)
+# Values for each parameter type the service's signatures name.
+VALUES_OF_TYPE = {
+    "OCP.TopoDS.TopoDS_Shape": SHAPES, "str": IDS, "bool": FLAGS, "int": NUMBERS, "float": NUMBERS,
+    "tuple[float, float, float]": COLORS, "tuple[float, float, float] | None": COLORS,
+    "OCP.AIS.AIS_Shape": PRESENTATIONS, "collections.abc.Iterable[str]": ID_LISTS,
+    "morvik.enums.ViewDirection": MEMBERS, "morvik.enums.ProjectionType": MEMBERS,
+    "morvik.enums.DisplayMode": MEMBERS, "OCP.Aspect.Aspect_GradientFillMethod": ANYTHING,
+}
+# Operations that may write more than their one error record.
+RECORDS_BEYOND_ONE_ERROR = {
+    "setup_initial_view": ({error("Error setting up initial view: %s"), *TRIHEDRON}, PROJECTION_TYPE),
+    "_setup_trihedron": (TRIHEDRON,),
+    "set_projection_type": (PROJECTION_TYPE,),
+}
 
 
-DISPLAY_SHAPE = _op("display_shape", "Error displaying shape: %s", [("shape", SHAPES), ("shape_id", IDS)],
-                    [("color", COLORS), ("update", FLAGS)])
+def service_operations():
+    """Every operation of Scenard, read from the module's own lists: its
+    parameters from its typed signature, its log template (None for a query,
+    which logs nothing and lets its errors through)."""
+    operations = []
+    for name, template in scenard._operations.items():
+        assert callable(getattr(Scenard, name))
+        signature = scenard._signatures[name]
+        function = ast.parse(signature + ": ...").body[0]
+        params = function.args.args[1:]
+        required = len(params) - len(function.args.defaults)
+        values = [(p.arg, VALUES_OF_TYPE[ast.unparse(p.annotation)]) for p in params]
+        records = RECORDS_BEYOND_ONE_ERROR.get(name, ({error(template)},) if template else ())
+        operations.append(Op(name, tuple(values[:required]), tuple(values[required:]), records,
+                             template is not None))
+    return operations
 
-SERVICE_OPERATIONS = [
-    DISPLAY_SHAPE,
-    Op("setup_initial_view", records=({error("Error setting up initial view: %s"), *TRIHEDRON},
-                                      PROJECTION_TYPE)),
-    Op("_setup_trihedron", records=(TRIHEDRON,)),
-    _op("set_background_color", "Error setting background color: %s", [("color", COLORS)]),
-    _op("set_background_gradient", "Error setting background gradient: %s",
-        [("color1", COLORS), ("color2", COLORS)], [("method", ANYTHING)]),
-    _op("set_projection", "Error setting projection: %s", [("direction", MEMBERS)]),
-    Op("set_projection_type", (("projection_type", MEMBERS),), records=(PROJECTION_TYPE,)),
-    _op("fit_all", "Error fitting view: %s"),
-    _op("redraw", "Error in redraw: %s"),
-    _op("must_be_resized", "Error resizing view: %s"),
-    _op("start_rotation", "Error starting rotation: %s", [("x", NUMBERS), ("y", NUMBERS)]),
-    _op("rotate", "Error rotating: %s", [("x", NUMBERS), ("y", NUMBERS)]),
-    _op("pan", "Error panning: %s", [("dx", NUMBERS), ("dy", NUMBERS)]),
-    _op("zoom", "Error zooming: %s", [("factor", NUMBERS)]),
-    _op("set_display_mode", "Error setting display mode: %s", [("mode", MEMBERS)]),
-    _op("erase_all", "Error erasing all shapes: %s"),
-    _op("erase_shape", "Error erasing shape: %s", [("shape_id", IDS)], [("update", FLAGS)]),
-    _op("update_shape", "Error updating shape: %s", [("ais_shape", PRESENTATIONS)], [("update", FLAGS)]),
-    _op("set_shape_color", "Error setting shape color: %s",
-        [("ais_shape", PRESENTATIONS), ("color", COLORS)], [("update", FLAGS)]),
-    _op("set_global_transparency", "Error setting global transparency: %s",
-        [("transparency", NUMBERS)], [("update", FLAGS)]),
-    _op("set_shape_visibility", "Error setting shape visibility: %s",
-        [("shape_id", IDS), ("visible", FLAGS)], [("update", FLAGS)]),
-    _op("select_shapes", "Error selecting shapes: %s", [("shape_ids", ID_LISTS)]),
-    _op("select_shape", "Error selecting shapes: %s", [("shape_id", IDS)]),
-    # Queries and the unguarded helper: they never log; their errors reach the caller.
-    *(_op(name) for name in ("get_view", "get_viewer", "get_context", "get_all_shapes",
-                             "get_shape_count")),
-    _op("get_shape_info", required=[("shape_id", IDS)]),
-    _op("is_shape_visible", required=[("shape_id", IDS)]),
-    _op("get_shape_id_for_ais_shape", required=[("ais_shape", PRESENTATIONS)]),
-    _op("_configure_shape_edges", required=[("ais_shape", PRESENTATIONS), ("enable", FLAGS)]),
-]
+
+SERVICE_OPERATIONS = service_operations()
+DISPLAY_SHAPE = next(op for op in SERVICE_OPERATIONS if op.name == "display_shape")
 
 
 @st.composite

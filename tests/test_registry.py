@@ -60,6 +60,29 @@ class TestFreshService:
         with pytest.raises(TypeError):
             Scenard(None, None)
 
+    def test_queries_take_arguments_as_python_methods_do(self, service, make_box):
+        service.display_shape(make_box(), "box")
+        info = service.get_shape_info("box")
+        assert service.get_shape_info(shape_id="box") is info
+        assert service.is_shape_visible(shape_id="box") is True
+        assert service.get_shape_id_for_ais_shape(ais_shape=info.ais_shape) == "box"
+        assert Scenard.get_shape_info(service, "box") is info
+        for call in (lambda: service.get_shape_info(), lambda: service.get_shape_info("a", "b"),
+                     lambda: service.get_shape_info("box", shape_id="box"),
+                     lambda: service.get_shape_info(name="box"), lambda: service.get_view(None),
+                     lambda: service.get_shape_count(update=True),
+                     lambda: Scenard.get_view(object())):
+            with pytest.raises(TypeError):
+                call()
+        # An instance whose __init__ never ran refuses every query.
+        blank = Scenard.__new__(Scenard)
+        for name in ("get_view", "get_viewer", "get_context", "get_all_shapes", "get_shape_count"):
+            with pytest.raises(TypeError, match="never initialised"):
+                getattr(blank, name)()
+        for name in ("get_shape_info", "is_shape_visible", "get_shape_id_for_ais_shape"):
+            with pytest.raises(TypeError, match="never initialised"):
+                getattr(blank, name)("box")
+
 
 class TestDisplay:
     def test_displays_and_registers(self, service, scene, make_box):

@@ -1,7 +1,7 @@
 // RGB triples and OCCT colours.
 #include "colors.hpp"
 
-#include "bound_names.hpp"
+#include "names.hpp"
 
 namespace morvik {
 
@@ -32,6 +32,9 @@ bool is_real_number(PyObject *value) {
 
 } // namespace
 
+// Both readers below stay on the C API: they must raise Python's own
+// unpacking errors and tell an exhausted iterator from a failing one, which
+// nanobind's iterator and sequence helpers do not let them do.
 std::array<nb::object, 3> unpack_three(nb::handle triple) {
     PyObject *iterator = PyObject_GetIter(triple.ptr());
     if (!iterator) {
@@ -102,8 +105,7 @@ Rgb to_occt_color(nb::handle rgb) {
         values[i] = value;
     }
     nb::object kept = nb::make_tuple(values[0], values[1], values[2]);
-    nb::object occt = call(bound.Quantity_Color, nb::float_(values[0]), nb::float_(values[1]),
-                           nb::float_(values[2]), bound.Quantity_TOC_RGB);
+    nb::object occt = Quantity_Color(values[0], values[1], values[2], Quantity_TOC_RGB);
     return Rgb{std::move(occt), std::move(kept)};
 }
 

@@ -1,5 +1,6 @@
 // The Scenard class object: constructor, the ten fields and the accessors.
-#include "bound_names.hpp"
+#include "names.hpp"
+#include "operations.hpp"
 #include "scenard.hpp"
 
 namespace morvik {
@@ -67,8 +68,8 @@ ScenardClass bind_core_class(nb::module_ &m) {
                                   false,
                                   nb::dict(),
                                   nb::dict(),
-                                  nb::borrow(bound.zero_f),
-                                  nb::borrow(bound.mode_shaded),
+                                  nb::borrow(zero_f),
+                                  nb::borrow(mode_shaded),
                                   std::move(white),
                                   nb::none()};
            },
@@ -88,19 +89,23 @@ ScenardClass bind_core_class(nb::module_ &m) {
     return cls;
 }
 
-void bind_core(ScenardClass &cls) {
-    cls.def(
-           "get_view", [](Scenard &s) { return s.view; },
-           nb::sig("def get_view(self) -> OCP.V3d.V3d_View"),
-           "Get the V3d view.")
-        .def(
-            "get_viewer", [](Scenard &s) { return s.viewer; },
-            nb::sig("def get_viewer(self) -> OCP.V3d.V3d_Viewer"),
-            "Get the V3d viewer.")
-        .def(
-            "get_context", [](Scenard &s) { return s.context; },
-            nb::sig("def get_context(self) -> OCP.AIS.AIS_InteractiveContext"),
-            "Get the AIS interactive context.");
-}
+namespace {
+
+nb::object get_view(Scenard &s) { return s.view; }
+nb::object get_viewer(Scenard &s) { return s.viewer; }
+nb::object get_context(Scenard &s) { return s.context; }
+
+const OperationRow accessors[] = {
+    query_row<get_view>("get_view", {}, "def get_view(self) -> OCP.V3d.V3d_View", "Get the V3d view."),
+    query_row<get_viewer>("get_viewer", {}, "def get_viewer(self) -> OCP.V3d.V3d_Viewer",
+                          "Get the V3d viewer."),
+    query_row<get_context>("get_context", {},
+                           "def get_context(self) -> OCP.AIS.AIS_InteractiveContext",
+                           "Get the AIS interactive context."),
+};
+
+} // namespace
+
+void bind_core(ScenardClass &cls) { bind_rows(cls, accessors); }
 
 } // namespace morvik

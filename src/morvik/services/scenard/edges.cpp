@@ -1,37 +1,39 @@
 // Face-boundary edges: how the shaded-with-boundaries mode reaches one shape.
-#include "bound_names.hpp"
-#include "colors.hpp"
+#include "names.hpp"
+#include "operations.hpp"
 #include "scenard.hpp"
 
 namespace morvik {
 
 void configure_shape_edges(nb::handle ais_shape, bool enable) {
-    nb::object drawer = call_method(ais_shape, method.Attributes);
-    call_method(drawer, method.SetFaceBoundaryDraw, py_bool(enable));
+    nb::object drawer = ais_shape.attr("Attributes"_id)();
+    drawer.attr("SetFaceBoundaryDraw"_id)(enable);
     if (enable) {
-        nb::object black = call(bound.Quantity_Color, bound.zero_f, bound.zero_f, bound.zero_f,
-                                bound.Quantity_TOC_RGB);
-        nb::object edge_aspect = call(bound.Prs3d_LineAspect, black, bound.Aspect_TOL_SOLID, bound.one_f);
-        call_method(drawer, method.SetFaceBoundaryAspect, edge_aspect);
+        nb::object black = Quantity_Color(zero_f, zero_f, zero_f, Quantity_TOC_RGB);
+        drawer.attr("SetFaceBoundaryAspect"_id)(Prs3d_LineAspect(black, Aspect_TOL_SOLID, one_f));
     }
-    call_method(ais_shape, method.SetAttributes, drawer);
+    ais_shape.attr("SetAttributes"_id)(drawer);
 }
 
-void bind_edges(ScenardClass &cls) {
-    using namespace nb::literals;
-    cls.def(
-        "_configure_shape_edges",
-        [](Scenard &, nb::object ais_shape, nb::object enable) {
-            // Read once, before OCCT is called.
-            configure_shape_edges(ais_shape, truthy(enable));
-        },
-        "ais_shape"_a.none(), "enable"_a.none(),
-        nb::sig("def _configure_shape_edges(self, ais_shape: OCP.AIS.AIS_Shape, enable: bool) "
-                "-> None"),
+namespace {
+
+void configure_edges(Scenard &, nb::handle ais_shape, nb::handle enable) {
+    // Read once, before OCCT is called.
+    configure_shape_edges(ais_shape, bool(nb::bool_(enable)));
+}
+
+const OperationRow edge_operations[] = {
+    query_row<configure_edges>(
+        "_configure_shape_edges", {{"ais_shape"}, {"enable"}},
+        "def _configure_shape_edges(self, ais_shape: OCP.AIS.AIS_Shape, enable: bool) -> None",
         "Configure edge display for a shape.\n\n"
         "Args:\n"
         "    ais_shape: AIS_Shape to configure\n"
-        "    enable: True to draw face boundaries, False to stop");
-}
+        "    enable: True to draw face boundaries, False to stop"),
+};
+
+} // namespace
+
+void bind_edges(ScenardClass &cls) { bind_rows(cls, edge_operations); }
 
 } // namespace morvik

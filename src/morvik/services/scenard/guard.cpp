@@ -1,7 +1,7 @@
 // The failure guard: turns a caught error into one log record with a traceback entry naming the operation.
 #include "guard.hpp"
 
-#include "bound_names.hpp"
+#include "names.hpp"
 
 #include <nanobind/stl/string.h>
 
@@ -34,7 +34,9 @@ def log_handled(log, message, err, with_traceback):
 )PY";
 
 nb::handle log_handled;
-nb::handle frame_error_name; // the global the operation's frame raises
+// The module's namespace, where a host may replace `logger`: looked up again
+// on each failure.
+nb::handle module_namespace;
 
 // "raise <error>" on the operation's own line, in a code object named after
 // the operation, with its file shown relative to the source tree
@@ -64,7 +66,7 @@ void add_operation_frame(const Operation &op) {
     try {
         PyObject *code = operation_code(op);
         nb::dict globals;
-        globals[frame_error_name] = pending;
+        globals["__morvik_error__"_id] = pending;
         PyObject *result = PyEval_EvalCode(code, globals.ptr(), globals.ptr());
         Py_XDECREF(result);
         nb::object raised = nb::steal(PyErr_GetRaisedException());
@@ -97,15 +99,20 @@ PyObject *builtin_type(nb::exception_type type) {
 }
 
 nb::object current_logger() {
-    PyObject *logger = PyDict_GetItemWithError(bound.module_dict.ptr(), method.logger.ptr());
-    if (!logger && PyErr_Occurred())
+    // Kept raw: nanobind's dict.get would swallow a failing key comparison,
+    // an interrupt included.
+    PyObject *found = PyDict_GetItemWithError(module_namespace.ptr(), "logger"_id.ptr());
+    if (!found && PyErr_Occurred())
         throw nb::python_error();
-    return nb::borrow(logger ? logger : bound.logger.ptr());
+    return nb::borrow(found ? found : logger.ptr());
 }
 
 } // namespace
 
-void bind_guard_helpers() {
+void bind_guard_helpers(nb::module_ &m) {
+    m.attr("logger") = logger;
+    module_namespace = keep(nb::borrow(PyModule_GetDict(m.ptr())));
+
     // Compiled under the logging module's own file name: the logger takes the
     // frames of that file for its own and skips them, so a record names the
     // host's line that called the service, as it would without this helper.
@@ -121,7 +128,6 @@ void bind_guard_helpers() {
     if (!done.is_valid())
         throw nb::python_error();
     log_handled = keep(globals["log_handled"]);
-    frame_error_name = intern("__morvik_error__");
 }
 
 void restore_cpp_error(const std::exception &error, const Operation &op) {
@@ -143,14 +149,15 @@ nb::object take_failure(const Operation &op) {
 }
 
 void log_failure(nb::handle level, const char *message, nb::handle err, bool with_traceback) {
-    nb::object log = get(current_logger(), level);
-    nb::str text(message);
-    call(log_handled, log, text, err, py_bool(with_traceback));
+    nb::object log = current_logger().attr(level);
+    log_handled(log, nb::str(message), err, nb::bool_(with_traceback));
 }
 
 void log_failure_error(const Operation &op, nb::handle err) {
-    log_failure(method.error, op.message, err, true);
+    log_failure("error"_id, op.message, err, true);
 }
+
+nb::handle debug_level() { return "debug"_id; }
 
 bool is_binding_mismatch(nb::handle err) {
     return PyErr_GivenExceptionMatches(err.ptr(), PyExc_AttributeError) ||

@@ -1,6 +1,7 @@
-// Module set-up: bound names, the logger, ShapeInfo and Scenard.
-#include "bound_names.hpp"
+// Module set-up: bound names, the logger, ShapeInfo and Scenard with its operations.
 #include "guard.hpp"
+#include "names.hpp"
+#include "operations.hpp"
 #include "scenard.hpp"
 #include "shape_info.hpp"
 
@@ -8,10 +9,11 @@ NB_MODULE(scenard, m) {
     m.doc() = "View service for the OCP viewer.\n\n"
               "Handles all view-related operations and geometry display for OCP viewer";
 
-    morvik::bind_names(m);
-    morvik::bind_guard_helpers();
+    morvik::bind_host_names();
+    morvik::bind_guard_helpers(m);
     morvik::bind_shape_info(m);
 
+    // The operations are added in this order, which is also the stub's.
     morvik::ScenardClass cls = morvik::bind_core_class(m);
     morvik::bind_view_setup(cls);
     morvik::bind_camera(cls);
@@ -20,4 +22,6 @@ NB_MODULE(scenard, m) {
     morvik::bind_registry(cls);
     morvik::bind_appearance(cls);
     morvik::bind_selection(cls);
+    m.attr("_operations") = morvik::operation_templates;
+    m.attr("_signatures") = morvik::operation_signatures;
 }

@@ -1,7 +1,9 @@
 // The shape registry: display, erase, update and the registry queries.
-#include "bound_names.hpp"
 #include "colors.hpp"
 #include "guard.hpp"
+#include "lookup.hpp"
+#include "names.hpp"
+#include "operations.hpp"
 #include "scenard.hpp"
 #include "shape_info.hpp"
 
@@ -10,19 +12,12 @@
 
 namespace morvik {
 
-MORVIK_OPERATION(op_display_shape, "display_shape", "Error displaying shape: %s");
-MORVIK_OPERATION(op_erase_shape, "erase_shape", "Error erasing shape: %s");
-MORVIK_OPERATION(op_erase_all, "erase_all", "Error erasing all shapes: %s");
-MORVIK_OPERATION(op_update_shape, "update_shape", "Error updating shape: %s");
-
 namespace {
 
-// The record registered under `shape_id`, or an empty object.
+// The record registered under `shape_id`, or an empty object; an identifier
+// that cannot be a key raises.
 nb::object registered(Scenard &s, nb::handle shape_id) {
-    PyObject *info = PyDict_GetItemWithError(s.shapes.ptr(), shape_id.ptr());
-    if (!info && PyErr_Occurred())
-        throw nb::python_error();
-    return nb::borrow(info);
+    return find_entry(s.shapes, shape_id, Unhashable::raises);
 }
 
 // Services whose registry a display or erase is changing right now. An
@@ -46,10 +41,7 @@ struct RegistryChange {
 // would let its real presentation stay on screen with no identifier owning it.
 nb::object owned_presentation(Scenard &s, nb::handle info) {
     nb::object ais = as_record(info).ais_shape;
-    int known = PyDict_Contains(s.ais_to_id.ptr(), ais.ptr());
-    if (known < 0)
-        throw nb::python_error();
-    if (!known)
+    if (!s.ais_to_id.contains(ais))
         raise(PyExc_LookupError, "the record holds %R, a presentation the service never displayed",
               ais.ptr());
     return ais;
@@ -58,14 +50,14 @@ nb::object owned_presentation(Scenard &s, nb::handle info) {
 // Builds the presentation with its colour and transparency applied; touches
 // neither the context nor the registry.
 nb::object build_presentation(Scenard &s, nb::handle shape, nb::handle occt_color) {
-    nb::object ais = call(bound.AIS_Shape, shape);
-    if (truthy(call_method(shape, method.IsNull)))
+    nb::object ais = AIS_Shape(shape);
+    if (nb::bool_(call_method(shape, "IsNull"_id)))
         raise(PyExc_ValueError, "cannot display a null shape");
     if (occt_color.is_valid())
-        call_method(ais, method.SetColor, occt_color);
+        call_method(ais, "SetColor"_id, occt_color);
     nb::object transparency = s.global_transparency;
-    if (greater(transparency, bound.zero))
-        call_method(ais, method.SetTransparency, transparency);
+    if (transparency > zero)
+        call_method(ais, "SetTransparency"_id, transparency);
     return ais;
 }
 
@@ -83,23 +75,32 @@ template <typename F> bool quietly(F &&step) {
 }
 
 void pop_reverse_entry(Scenard &s, nb::handle ais) {
-    int present = PyDict_Contains(s.ais_to_id.ptr(), ais.ptr());
-    if (present < 0 || (present && PyDict_DelItem(s.ais_to_id.ptr(), ais.ptr()) < 0))
-        throw nb::python_error();
+    if (s.ais_to_id.contains(ais))
+        nb::del(s.ais_to_id[ais]);
 }
 
 // Puts a registered presentation back in the context as its record says.
 void show_again(Scenard &s, nb::handle info, nb::handle ais) {
-    call_method(s.context, method.Display, ais, py_bool(false));
-    if (!truthy(nb::object(as_record(info).visible)))
-        call_method(s.context, method.Erase, ais, py_bool(false));
-    call_method(s.context, method.UpdateCurrentViewer);
+    s.context.attr("Display"_id)(ais, false);
+    if (!nb::bool_(nb::object(as_record(info).visible)))
+        s.context.attr("Erase"_id)(ais, false);
+    s.context.attr("UpdateCurrentViewer"_id)();
+}
+
+// Takes a new presentation back off the screen (when it got there) and out of
+// the reverse map, quietly: the error reported is the one that made it go.
+void take_back(Scenard &s, nb::handle ais, bool on_screen, nb::handle update_flag) {
+    if (on_screen)
+        quietly([&] { s.context.attr("Remove"_id)(ais, update_flag); });
+    quietly([&] { pop_reverse_entry(s, ais); });
 }
 
 // After a presentation left the screen and the registry could not follow,
 // the identifier goes; should the identifier refuse to be used as a key
 // again, its presentation comes back instead. Either way record and screen agree.
 void drop_or_show_again(Scenard &s, nb::handle shape_id, nb::handle info, nb::handle ais) {
+    // Kept raw: the identifier's own refusal is told apart from success
+    // without a C++ exception in between.
     if (PyDict_DelItem(s.shapes.ptr(), shape_id.ptr()) == 0) {
         quietly([&] { pop_reverse_entry(s, ais); });
         return;
@@ -112,166 +113,154 @@ void drop_or_show_again(Scenard &s, nb::handle shape_id, nb::handle info, nb::ha
 
 nb::object display_shape(Scenard &s, nb::handle shape, nb::handle shape_id, nb::handle color,
                          nb::handle update) {
-    nb::object result = nb::none();
-    guarded(op_display_shape, [&] {
-        // Every flag, colour and the identifier are read before the context is
-        // called: what they answer cannot change halfway through.
-        nb::handle update_flag = py_bool(truthy(update));
-        nb::object mode = s.current_display_mode;
-        bool boundaries = equals(mode, bound.mode_both);
-        Rgb rgb;
-        if (!color.is_none())
-            rgb = to_occt_color(color);
-        RegistryChange change(s);
-        nb::object earlier = registered(s, shape_id);
-        nb::object earlier_ais;
-        if (earlier.is_valid())
-            earlier_ais = owned_presentation(s, earlier);
+    // Every flag, colour and the identifier are read before the context is
+    // called: what they answer cannot change halfway through. A failure up to
+    // the first call into the context changes nothing.
+    nb::handle update_flag = py_bool(truth(update));
+    nb::object mode = s.current_display_mode;
+    bool boundaries = mode.equal(mode_both);
+    Rgb rgb;
+    if (!color.is_none())
+        rgb = to_occt_color(color);
+    RegistryChange change(s);
+    nb::object earlier = registered(s, shape_id);
+    nb::object earlier_ais;
+    if (earlier.is_valid())
+        earlier_ais = owned_presentation(s, earlier);
+    nb::object ais = build_presentation(s, shape, rgb.occt);
+    nb::object record =
+        make_record(shape_id, ais, rgb.kept.is_valid() ? rgb.kept : nb::none(), nb::bool_(true));
 
-        nb::object ais = build_presentation(s, shape, rgb.occt);
-        nb::object record =
-            make_record(shape_id, ais, rgb.kept.is_valid() ? rgb.kept : nb::none(), py_bool(true));
+    // A shape displayed again under its identifier replaces the earlier
+    // presentation on screen; the identifier keeps its place. Should the
+    // context refuse to remove it, still nothing has changed.
+    if (earlier.is_valid())
+        call_method(s.context, "Remove"_id, earlier_ais, Py_False);
 
-        // A shape displayed again under its identifier replaces the earlier
-        // presentation on screen; the identifier keeps its place.
-        if (earlier.is_valid())
-            call_method(s.context, method.Remove, earlier_ais, py_bool(false));
-        bool on_screen = false;
-        try {
-            call_method(s.context, method.Display, ais, update_flag);
-            on_screen = true;
-            if (boundaries) {
-                configure_shape_edges(ais, true);
-                call_method(s.context, method.Redisplay, ais, update_flag);
-            }
-            if (PyDict_SetItem(s.ais_to_id.ptr(), ais.ptr(), shape_id.ptr()) < 0 ||
-                PyDict_SetItem(s.shapes.ptr(), shape_id.ptr(), record.ptr()) < 0)
-                throw nb::python_error();
-            if (earlier.is_valid())
-                pop_reverse_entry(s, earlier_ais);
-        } catch (...) {
-            // Registry and screen agree after a failure: the new presentation
-            // is not left behind, and an identifier whose earlier presentation
-            // is gone loses its record with it.
-            if (on_screen)
-                quietly([&] { call_method(s.context, method.Remove, ais, update_flag); });
-            quietly([&] { pop_reverse_entry(s, ais); });
-            if (earlier.is_valid())
-                drop_or_show_again(s, shape_id, earlier, earlier_ais);
-            throw;
+    // The new presentation goes on screen, then into both maps. Should any
+    // step fail, it is taken back, and an identifier whose earlier
+    // presentation is already gone loses its record with it: registry and
+    // screen agree either way.
+    bool on_screen = false;
+    try {
+        call_method(s.context, "Display"_id, ais, update_flag);
+        on_screen = true;
+        if (boundaries) {
+            configure_shape_edges(ais, true);
+            call_method(s.context, "Redisplay"_id, ais, update_flag);
         }
-        result = nb::borrow(shape_id);
-    });
-    return result;
+        s.ais_to_id[ais] = shape_id;
+        s.shapes[shape_id] = record;
+        if (earlier.is_valid())
+            pop_reverse_entry(s, earlier_ais);
+    } catch (...) {
+        take_back(s, ais, on_screen, update_flag);
+        if (earlier.is_valid())
+            drop_or_show_again(s, shape_id, earlier, earlier_ais);
+        throw;
+    }
+    return nb::borrow(shape_id);
 }
 
 void erase_shape(Scenard &s, nb::handle shape_id, nb::handle update) {
-    guarded(op_erase_shape, [&] {
-        nb::handle update_flag = py_bool(truthy(update));
-        RegistryChange change(s);
-        nb::object info = registered(s, shape_id);
-        if (!info.is_valid())
-            return;
-        nb::object ais = owned_presentation(s, info);
-        call_method(s.context, method.Remove, ais, update_flag);
-        if (PyDict_DelItem(s.shapes.ptr(), shape_id.ptr()) < 0) {
-            // The identifier refuses to be used as a key again: it stays, and
-            // so does its presentation on screen.
-            nb::python_error refused;
-            if (!refused.matches(PyExc_Exception))
-                throw refused;
-            quietly([&] { show_again(s, info, ais); });
+    nb::handle update_flag = py_bool(truth(update));
+    RegistryChange change(s);
+    nb::object info = registered(s, shape_id);
+    if (!info.is_valid())
+        return;
+    nb::object ais = owned_presentation(s, info);
+    call_method(s.context, "Remove"_id, ais, update_flag);
+    // Kept raw for the same reason as in drop_or_show_again.
+    if (PyDict_DelItem(s.shapes.ptr(), shape_id.ptr()) < 0) {
+        // The identifier refuses to be used as a key again: it stays, and
+        // so does its presentation on screen.
+        nb::python_error refused;
+        if (!refused.matches(PyExc_Exception))
             throw refused;
-        }
-        pop_reverse_entry(s, ais);
-    });
+        quietly([&] { show_again(s, info, ais); });
+        throw refused;
+    }
+    pop_reverse_entry(s, ais);
 }
 
 void erase_all(Scenard &s) {
-    guarded(op_erase_all, [&] {
-        RegistryChange change(s);
-        call_method(s.context, method.RemoveAll, py_bool(true));
-        s.shapes.clear();
-        s.ais_to_id.clear();
-    });
+    RegistryChange change(s);
+    s.context.attr("RemoveAll"_id)(true);
+    s.shapes.clear();
+    s.ais_to_id.clear();
 }
 
 void update_shape(Scenard &s, nb::handle ais_shape, nb::handle update) {
-    guarded(op_update_shape, [&] {
-        nb::handle update_flag = py_bool(truthy(update));
-        call_method(s.context, method.Redisplay, ais_shape, update_flag);
-    });
+    nb::bool_ update_flag(update);
+    s.context.attr("Redisplay"_id)(ais_shape, update_flag);
 }
+
+// A copy: the caller may change it without touching the registry. Kept raw:
+// nanobind offers no copy but a call of the `copy` method by name.
+nb::object get_all_shapes(Scenard &s) {
+    PyObject *copy = PyDict_Copy(s.shapes.ptr());
+    if (!copy)
+        throw nb::python_error();
+    return nb::steal(copy);
+}
+
+nb::object get_shape_info(Scenard &s, nb::handle shape_id) {
+    nb::object info = registered(s, shape_id);
+    return info.is_valid() ? info : nb::none();
+}
+
+Py_ssize_t get_shape_count(Scenard &s) { return (Py_ssize_t) s.shapes.size(); }
+
+const OperationRow registry_operations[] = {
+    guarded_row<display_shape>(
+        "display_shape", "Error displaying shape: %s",
+        {{"shape"}, {"shape_id"}, {"color", &py_none}, {"update", &py_true}},
+        "def display_shape(self, shape: OCP.TopoDS.TopoDS_Shape, shape_id: str, "
+        "color: tuple[float, float, float] | None = None, update: bool = True) -> str | None",
+        "Display an OCP shape in the viewer.\n\n"
+        "Args:\n"
+        "    shape: OCP TopoDS_Shape object\n"
+        "    shape_id: Specific ID for the shape\n"
+        "    color: Tuple of RGB values (0-1) or None for default\n"
+        "    update: Whether to update the display\n\n"
+        "Returns:\n"
+        "    str: Shape ID or None if error"),
+    guarded_row<erase_all>("erase_all", "Error erasing all shapes: %s", {},
+                           "def erase_all(self) -> None", "Remove all shapes from the display."),
+    guarded_row<erase_shape>("erase_shape", "Error erasing shape: %s",
+                             {{"shape_id"}, {"update", &py_true}},
+                             "def erase_shape(self, shape_id: str, update: bool = True) -> None",
+                             "Remove a specific shape from the display.\n\n"
+                             "Args:\n"
+                             "    shape_id: ID of the shape to remove\n"
+                             "    update: Whether to update display"),
+    guarded_row<update_shape>(
+        "update_shape", "Error updating shape: %s", {{"ais_shape"}, {"update", &py_true}},
+        "def update_shape(self, ais_shape: OCP.AIS.AIS_Shape, update: bool = True) -> None",
+        "Update a displayed shape.\n\n"
+        "Args:\n"
+        "    ais_shape: AIS_Shape to update\n"
+        "    update: Whether to update the display"),
+    query_row<get_all_shapes>("get_all_shapes", {},
+                              "def get_all_shapes(self) -> dict[str, ShapeInfo]",
+                              "Get all registered shapes.\n\n"
+                              "Returns:\n"
+                              "    Dictionary mapping shape IDs to ShapeInfo objects"),
+    query_row<get_shape_info>("get_shape_info", {{"shape_id"}},
+                              "def get_shape_info(self, shape_id: str) -> ShapeInfo | None",
+                              "Get information about a specific shape.\n\n"
+                              "Args:\n"
+                              "    shape_id: ID of the shape\n\n"
+                              "Returns:\n"
+                              "    ShapeInfo object or None if not found"),
+    query_row<get_shape_count>("get_shape_count", {}, "def get_shape_count(self) -> int",
+                               "Get the number of shapes currently managed.\n\n"
+                               "Returns:\n"
+                               "    Number of shapes"),
+};
 
 } // namespace
 
-void bind_registry(ScenardClass &cls) {
-    using namespace nb::literals;
-    cls.def(
-           "display_shape",
-           [](Scenard &s, nb::object shape, nb::object shape_id, nb::object color,
-              nb::object update) { return display_shape(s, shape, shape_id, color, update); },
-           "shape"_a.none(), "shape_id"_a.none(), "color"_a.none() = nb::none(), "update"_a.none() = true,
-           nb::sig("def display_shape(self, shape: OCP.TopoDS.TopoDS_Shape, shape_id: str, "
-                   "color: tuple[float, float, float] | None = None, update: bool = True) "
-                   "-> str | None"),
-           "Display an OCP shape in the viewer.\n\n"
-           "Args:\n"
-           "    shape: OCP TopoDS_Shape object\n"
-           "    shape_id: Specific ID for the shape\n"
-           "    color: Tuple of RGB values (0-1) or None for default\n"
-           "    update: Whether to update the display\n\n"
-           "Returns:\n"
-           "    str: Shape ID or None if error")
-        .def(
-            "erase_all", [](Scenard &s) { erase_all(s); }, nb::sig("def erase_all(self) -> None"),
-            "Remove all shapes from the display.")
-        .def(
-            "erase_shape",
-            [](Scenard &s, nb::object shape_id, nb::object update) {
-                erase_shape(s, shape_id, update);
-            },
-            "shape_id"_a.none(), "update"_a.none() = true,
-            nb::sig("def erase_shape(self, shape_id: str, update: bool = True) -> None"),
-            "Remove a specific shape from the display.\n\n"
-            "Args:\n"
-            "    shape_id: ID of the shape to remove\n"
-            "    update: Whether to update display")
-        .def(
-            "update_shape",
-            [](Scenard &s, nb::object ais_shape, nb::object update) {
-                update_shape(s, ais_shape, update);
-            },
-            "ais_shape"_a.none(), "update"_a.none() = true,
-            nb::sig("def update_shape(self, ais_shape: OCP.AIS.AIS_Shape, update: bool = True) -> None"),
-            "Update a displayed shape.\n\n"
-            "Args:\n"
-            "    ais_shape: AIS_Shape to update\n"
-            "    update: Whether to update the display")
-        .def(
-            "get_all_shapes", [](Scenard &s) { return nb::steal<nb::dict>(PyDict_Copy(s.shapes.ptr())); },
-            nb::sig("def get_all_shapes(self) -> dict[str, ShapeInfo]"),
-            "Get all registered shapes.\n\n"
-            "Returns:\n"
-            "    Dictionary mapping shape IDs to ShapeInfo objects")
-        .def(
-            "get_shape_info",
-            [](Scenard &s, nb::object shape_id) -> nb::object {
-                nb::object info = registered(s, shape_id);
-                return info.is_valid() ? info : nb::none();
-            },
-            "shape_id"_a.none(), nb::sig("def get_shape_info(self, shape_id: str) -> ShapeInfo | None"),
-            "Get information about a specific shape.\n\n"
-            "Args:\n"
-            "    shape_id: ID of the shape\n\n"
-            "Returns:\n"
-            "    ShapeInfo object or None if not found")
-        .def(
-            "get_shape_count", [](Scenard &s) { return PyDict_Size(s.shapes.ptr()); },
-            nb::sig("def get_shape_count(self) -> int"),
-            "Get the number of shapes currently managed.\n\n"
-            "Returns:\n"
-            "    Number of shapes");
-}
+void bind_registry(ScenardClass &cls) { bind_rows(cls, registry_operations); }
 
 } // namespace morvik

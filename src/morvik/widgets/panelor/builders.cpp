@@ -14,20 +14,20 @@ struct Group {
     nb::object box, layout;
 
     Group(const char *title, nb::handle layout_type)
-        : box(call(QGroupBox, nb::str(title))), layout(call(layout_type, box)) {
-        call_method(layout, "setSpacing"_id, nb::int_(5));
+        : box(QGroupBox(nb::str(title))), layout(layout_type(box)) {
+        layout.attr("setSpacing"_id)(nb::int_(5));
     }
 
-    void add(nb::handle control) { call_method(layout, "addWidget"_id, control); }
+    void add(nb::handle control) { layout.attr("addWidget"_id)(control); }
 };
 
-nb::object value_of(nb::handle member) { return get(member, "value"_id); }
+nb::object value_of(nb::handle member) { return nb::object(member.attr("value"_id)); }
 
 nb::object capitalised(nb::handle member) {
-    return call_method(value_of(member), "capitalize"_id);
+    return value_of(member).attr("capitalize"_id)();
 }
 
-nb::object upper_cased(nb::handle member) { return call_method(value_of(member), "upper"_id); }
+nb::object upper_cased(nb::handle member) { return value_of(member).attr("upper"_id)(); }
 
 struct ComboItem {
     nb::object text;
@@ -39,11 +39,11 @@ struct ComboItem {
 nb::object combo_group(nb::handle self, const char *title, nb::handle field,
                        std::initializer_list<ComboItem> items, int selected, nb::handle slot) {
     Group group(title, QVBoxLayout);
-    nb::object combo = call(QComboBox);
-    set(self, field, combo);
+    nb::object combo = QComboBox();
+    nb::setattr(self, field, combo);
     for (const ComboItem &item : items)
-        call_method(combo, "addItem"_id, item.text, value_of(item.member));
-    call_method(combo, "setCurrentIndex"_id, nb::int_(selected));
+        combo.attr("addItem"_id)(item.text, value_of(item.member));
+    combo.attr("setCurrentIndex"_id)(nb::int_(selected));
     connect(combo, "currentIndexChanged"_id, relay_forwarding(self, slot));
     group.add(combo);
     return group.box;
@@ -66,18 +66,18 @@ nb::object create_display_mode_group(nb::handle self) {
 
 nb::object create_transparency_group(nb::handle self) {
     Group group("Transparency", QVBoxLayout);
-    nb::object label = call(QLabel, nb::str("0%"));
-    set(self, "_transparency_label"_id, label);
-    call_method(label, "setAlignment"_id, align_center);
+    nb::object label = QLabel(nb::str("0%"));
+    nb::setattr(self, "_transparency_label"_id, label);
+    label.attr("setAlignment"_id)(align_center);
     group.add(label);
 
-    nb::object slider = call(QSlider, horizontal);
-    set(self, "_transparency_slider"_id, slider);
-    call_method(slider, "setMinimum"_id, nb::int_(0));
-    call_method(slider, "setMaximum"_id, nb::int_(100));
-    call_method(slider, "setValue"_id, nb::int_(0));
-    call_method(slider, "setTickPosition"_id, ticks_below);
-    call_method(slider, "setTickInterval"_id, nb::int_(10));
+    nb::object slider = QSlider(horizontal);
+    nb::setattr(self, "_transparency_slider"_id, slider);
+    slider.attr("setMinimum"_id)(nb::int_(0));
+    slider.attr("setMaximum"_id)(nb::int_(100));
+    slider.attr("setValue"_id)(nb::int_(0));
+    slider.attr("setTickPosition"_id)(ticks_below);
+    slider.attr("setTickInterval"_id)(nb::int_(10));
     connect(slider, "valueChanged"_id,
             relay_forwarding(self, "_on_transparency_changed"_id));
     group.add(slider);
@@ -99,8 +99,8 @@ nb::object create_standard_views_group(nb::handle self) {
     };
     for (const View &view : views) {
         nb::object caption = view.upper ? upper_cased(view.direction) : capitalised(view.direction);
-        nb::object button = call(QPushButton, caption);
-        call_method(button, "setToolTip"_id, nb::str(view.tooltip));
+        nb::object button = QPushButton(caption);
+        button.attr("setToolTip"_id)(nb::str(view.tooltip));
         // The button hands over the member itself; the slot emits its value.
         connect(button, "clicked"_id,
                 relay_calling_with(self, "_on_projection_changed"_id, view.direction));
@@ -112,8 +112,8 @@ nb::object create_standard_views_group(nb::handle self) {
 nb::object create_actions_group(nb::handle self) {
     // Stacked in both orientations.
     Group group("Actions", QVBoxLayout);
-    nb::object fit = call(QPushButton, nb::str("Fit All"));
-    call_method(fit, "setToolTip"_id, nb::str("Fit all objects in view"));
+    nb::object fit = QPushButton(nb::str("Fit All"));
+    fit.attr("setToolTip"_id)(nb::str("Fit all objects in view"));
     connect(fit, "clicked"_id, relay_calling(self, "_on_fit_all_requested"_id));
     group.add(fit);
     return group.box;

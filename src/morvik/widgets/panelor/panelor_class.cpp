@@ -8,7 +8,7 @@
 namespace morvik::panelor {
 
 bool is_vertical(nb::handle self) {
-    return equals(get(self, "_orientation"_id), "vertical"_id);
+    return self.attr("_orientation"_id).equal("vertical"_id);
 }
 
 namespace {
@@ -36,7 +36,7 @@ nb::str declare_signals(nb::dict &ns) {
     std::string doc = "Toolbar component for controlling 3D view settings.\n\nSignals:\n";
     for (const SignalDecl &signal : toolbar_signals) {
         nb::handle type = (PyObject *) signal.carries;
-        ns[signal.name] = type ? call(Signal, type) : call(Signal);
+        ns[signal.name] = type ? Signal(type) : Signal();
         std::string carried = type ? nb::str(type.attr("__name__")).c_str() : "";
         doc += std::string("    ") + signal.name + "(" + carried + "): " + signal.meaning + "\n";
     }
@@ -45,37 +45,37 @@ nb::str declare_signals(nb::dict &ns) {
 
 // A sunken line across the toolbar's direction of flow.
 nb::object make_separator(nb::handle self) {
-    nb::object separator = call(QFrame);
-    call_method(separator, "setFrameShape"_id, is_vertical(self) ? hline : vline);
-    call_method(separator, "setFrameShadow"_id, sunken);
+    nb::object separator = QFrame();
+    separator.attr("setFrameShape"_id)(is_vertical(self) ? hline : vline);
+    separator.attr("setFrameShadow"_id)(sunken);
     return separator;
 }
 
 void init(nb::handle self, nb::handle parent, nb::handle orientation,
           nb::handle show_projection_type) {
-    call(QWidget_init, self, parent);
-    set(self, "_orientation"_id, orientation);
-    set(self, "_show_projection_type"_id, show_projection_type);
-    call_method(self, "_setup_ui"_id);
+    QWidget_init(self, parent);
+    nb::setattr(self, "_orientation"_id, orientation);
+    nb::setattr(self, "_show_projection_type"_id, show_projection_type);
+    self.attr("_setup_ui"_id)();
 }
 
 void setup_ui(nb::handle self) {
     // Constructed on the toolbar, the main layout becomes its layout.
-    nb::object main_layout = call(is_vertical(self) ? QVBoxLayout : QHBoxLayout, self);
+    nb::object main_layout = nb::handle(is_vertical(self) ? QVBoxLayout : QHBoxLayout)(self);
     nb::int_ margin(5);
-    call_method(main_layout, "setContentsMargins"_id, margin, margin, margin, margin);
+    main_layout.attr("setContentsMargins"_id)(margin, margin, margin, margin);
 
-    auto add = [&](nb::handle widget) { call_method(main_layout, "addWidget"_id, widget); };
-    if (truthy(get(self, "_show_projection_type"_id)))
-        add(call_method(self, "_create_projection_type_group"_id));
-    add(call_method(self, "_create_display_mode_group"_id));
-    add(call_method(self, "_create_transparency_group"_id));
+    auto add = [&](nb::handle widget) { main_layout.attr("addWidget"_id)(widget); };
+    if (nb::bool_(self.attr("_show_projection_type"_id)))
+        add(self.attr("_create_projection_type_group"_id)());
+    add(self.attr("_create_display_mode_group"_id)());
+    add(self.attr("_create_transparency_group"_id)());
     add(make_separator(self));
-    add(call_method(self, "_create_standard_views_group"_id));
+    add(self.attr("_create_standard_views_group"_id)());
     add(make_separator(self));
-    add(call_method(self, "_create_actions_group"_id));
+    add(self.attr("_create_actions_group"_id)());
     // The groups pack toward the start; free space collects at the end.
-    call_method(main_layout, "addStretch"_id);
+    main_layout.attr("addStretch"_id)();
 }
 
 } // namespace
@@ -99,7 +99,7 @@ void bind_panelor(nb::module_ &m) {
     add_state(ns);
 
     nb::handle metaclass = (PyObject *) Py_TYPE(QWidget.ptr());
-    nb::object cls = call(metaclass, nb::str("Panelor"), nb::make_tuple(QWidget), ns);
+    nb::object cls = metaclass(nb::str("Panelor"), nb::make_tuple(QWidget), ns);
     m.attr("Panelor") = cls;
 }
 

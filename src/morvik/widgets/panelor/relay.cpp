@@ -32,11 +32,11 @@ PyTypeObject *relay_type = nullptr; // kept for the life of the process
 // The live toolbar, or an empty object once it is gone.
 nb::object live_toolbar(const SlotRelay &relay) {
     // Calling a weak reference gives its target, or None once it is gone.
-    nb::object toolbar = call(relay.toolbar);
+    nb::object toolbar = nb::handle(relay.toolbar)();
     if (toolbar.is_none())
         return nb::object();
     // A toolbar that Qt has deleted is as gone as a collected one.
-    if (!truthy(call(is_valid, toolbar)))
+    if (!nb::bool_(is_valid(toolbar)))
         return nb::object();
     return toolbar;
 }
@@ -47,11 +47,13 @@ void deliver(const SlotRelay &relay, PyObject *signal_args) {
         return;
     if (!relay.forwards) {
         if (relay.argument)
-            call_method(toolbar, relay.slot, relay.argument);
+            toolbar.attr(relay.slot)(nb::handle(relay.argument));
         else
-            call_method(toolbar, relay.slot);
+            toolbar.attr(relay.slot)();
         return;
     }
+    // Kept raw: Qt's arguments go on as they came, one vectorcall with no
+    // tuple unpacked into C++ and cast back.
     Py_ssize_t count = PyTuple_Size(signal_args);
     if (count < 0)
         throw nb::python_error();
@@ -133,7 +135,7 @@ nb::object relay_calling_with(nb::handle toolbar, nb::handle slot, nb::handle ar
 }
 
 void connect(nb::handle control, nb::handle signal, nb::handle receiver) {
-    call_method(get(control, signal), "connect"_id, receiver);
+    control.attr(signal).attr("connect"_id)(receiver);
 }
 
 } // namespace morvik::panelor

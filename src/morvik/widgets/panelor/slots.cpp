@@ -8,23 +8,23 @@ namespace morvik::panelor {
 namespace {
 
 template <typename... Args> void emit(nb::handle self, nb::handle signal, Args... args) {
-    call_method(get(self, signal), "emit"_id, args...);
+    self.attr(signal).attr("emit"_id)(args...);
 }
 
 // The member itself arrives; its value string leaves.
 void on_projection_changed(nb::handle self, nb::handle projection) {
-    emit(self, "projection_changed"_id, get(projection, "value"_id));
+    emit(self, "projection_changed"_id, nb::object(projection.attr("value"_id)));
 }
 
 // The data of the item at the delivered index, passed on as it is.
 void on_projection_type_combo_changed(nb::handle self, nb::handle index) {
-    nb::object combo = get(self, "_proj_type_combo"_id);
-    emit(self, "projection_type_changed"_id, call_method(combo, "itemData"_id, index));
+    nb::object combo = self.attr("_proj_type_combo"_id);
+    emit(self, "projection_type_changed"_id, combo.attr("itemData"_id)(index));
 }
 
 void on_display_mode_combo_changed(nb::handle self, nb::handle index) {
-    nb::object combo = get(self, "_display_mode_combo"_id);
-    emit(self, "display_mode_changed"_id, call_method(combo, "itemData"_id, index));
+    nb::object combo = self.attr("_display_mode_combo"_id);
+    emit(self, "display_mode_changed"_id, combo.attr("itemData"_id)(index));
 }
 
 // Slider percent to a 0.0..1.0 fraction; the label shows the percent.
@@ -35,7 +35,7 @@ void on_transparency_changed(nb::handle self, nb::handle value) {
     nb::object text = nb::steal(PyUnicode_FromFormat("%S%%", value.ptr()));
     if (!text.is_valid())
         throw nb::python_error();
-    call_method(get(self, "_transparency_label"_id), "setText"_id, text);
+    self.attr("_transparency_label"_id).attr("setText"_id)(text);
     emit(self, "transparency_changed"_id, transparency);
 }
 

@@ -14,14 +14,14 @@ namespace {
 // Selects the first item whose data is the member's value string; no match
 // leaves the selection as it is.
 void select_item(nb::handle combo, nb::handle member) {
-    nb::object wanted = get(member, "value"_id);
-    Py_ssize_t count = PyLong_AsSsize_t(call_method(combo, "count"_id).ptr());
+    nb::object wanted = member.attr("value"_id);
+    Py_ssize_t count = PyLong_AsSsize_t(combo.attr("count"_id)().ptr());
     if (count == -1 && PyErr_Occurred())
         throw nb::python_error();
     for (Py_ssize_t i = 0; i < count; ++i) {
         nb::int_ index(i);
-        if (equals(call_method(combo, "itemData"_id, index), wanted)) {
-            call_method(combo, "setCurrentIndex"_id, index);
+        if (combo.attr("itemData"_id)(index).equal(wanted)) {
+            combo.attr("setCurrentIndex"_id)(index);
             return;
         }
     }
@@ -47,33 +47,32 @@ nb::int_ whole_percent(nb::handle transparency) {
 
 void set_projection_type(nb::handle self, nb::handle proj_type) {
     // Without its group the toolbar has no projection selector.
-    if (!truthy(get(self, "_show_projection_type"_id)))
+    if (!nb::bool_(self.attr("_show_projection_type"_id)))
         return;
-    select_item(get(self, "_proj_type_combo"_id), proj_type);
+    select_item(nb::object(self.attr("_proj_type_combo"_id)), proj_type);
 }
 
 void set_display_mode(nb::handle self, nb::handle mode) {
-    select_item(get(self, "_display_mode_combo"_id), mode);
+    select_item(nb::object(self.attr("_display_mode_combo"_id)), mode);
 }
 
 nb::object get_projection_type(nb::handle self) {
-    if (!truthy(get(self, "_show_projection_type"_id)))
-        return get(projection_orthographic, "value"_id);
-    return call_method(get(self, "_proj_type_combo"_id), "currentData"_id);
+    if (!nb::bool_(self.attr("_show_projection_type"_id)))
+        return nb::object(projection_orthographic.attr("value"_id));
+    return self.attr("_proj_type_combo"_id).attr("currentData"_id)();
 }
 
 nb::object get_display_mode(nb::handle self) {
-    return call_method(get(self, "_display_mode_combo"_id), "currentData"_id);
+    return self.attr("_display_mode_combo"_id).attr("currentData"_id)();
 }
 
 void set_transparency(nb::handle self, nb::handle transparency) {
     // The slider bounds the percent to its range 0..100.
-    call_method(get(self, "_transparency_slider"_id), "setValue"_id,
-                whole_percent(transparency));
+    self.attr("_transparency_slider"_id).attr("setValue"_id)(whole_percent(transparency));
 }
 
 nb::object get_transparency(nb::handle self) {
-    nb::object value = call_method(get(self, "_transparency_slider"_id), "value"_id);
+    nb::object value = self.attr("_transparency_slider"_id).attr("value"_id)();
     nb::object result = nb::steal(PyNumber_TrueDivide(value.ptr(), hundred.ptr()));
     if (!result.is_valid())
         throw nb::python_error();

@@ -1,0 +1,71 @@
+// The OCP classes and enumerators, host enumerations and constants the service uses, bound at load.
+// Method and attribute names are interned where they are used ("Display"_id).
+#pragma once
+
+#include "host_names.hpp"
+
+namespace morvik {
+
+inline constexpr const char *v3d = "OCP.V3d", *aspect = "OCP.Aspect", *quantity = "OCP.Quantity",
+                            *enums = "morvik.enums";
+
+// No operation calls these three; they are bound so that the module refuses to
+// load beside a binding that lacks the objects a host hands to Scenard.
+inline HostName V3d_View{v3d, "V3d_View"}, V3d_Viewer{v3d, "V3d_Viewer"},
+    AIS_InteractiveContext{"OCP.AIS", "AIS_InteractiveContext"};
+
+inline HostName AIS_Shape{"OCP.AIS", "AIS_Shape"},
+    Prs3d_LineAspect{"OCP.Prs3d", "Prs3d_LineAspect"},
+    Quantity_Color{quantity, "Quantity_Color"}, Quantity_NOC_WHITE{quantity, "Quantity_NOC_WHITE"},
+    Quantity_TOC_RGB{quantity, "Quantity_TOC_RGB"},
+    Aspect_GradientFillMethod{aspect, "Aspect_GradientFillMethod"},
+    Aspect_TOL_SOLID{aspect, "Aspect_TOL_SOLID"},
+    gradient_vertical{aspect, "Aspect_GradientFillMethod.Aspect_GradientFillMethod_Vertical"},
+    gradient_none{aspect, "Aspect_GradientFillMethod.Aspect_GradientFillMethod_None"},
+    triedron_left_lower{aspect, "Aspect_TypeOfTriedronPosition.Aspect_TOTP_LEFT_LOWER"},
+    visualization_wireframe{v3d, "V3d_TypeOfVisualization.V3d_WIREFRAME"},
+    Graphic3d_Camera{"OCP.Graphic3d", "Graphic3d_Camera"};
+
+namespace detail {
+// The camera's projection enumerators sit on the class in older bindings and
+// only on its nested Projection_e in newer ones. Graphic3d_Camera is declared
+// above, so it is bound by the time these are made.
+inline nb::object projection_enumerator(const char *name) {
+    if (nb::hasattr(Graphic3d_Camera, name))
+        return Graphic3d_Camera.attr(name);
+    if (nb::hasattr(Graphic3d_Camera, "Projection_e")) {
+        nb::object nested = Graphic3d_Camera.attr("Projection_e");
+        if (nb::hasattr(nested, name))
+            return nested.attr(name);
+    }
+    raise(PyExc_ImportError, "Graphic3d_Camera offers no enumerator '%s'", name);
+}
+} // namespace detail
+
+inline HostName projection_orthographic{
+    [] { return detail::projection_enumerator("Projection_Orthographic"); }},
+    projection_perspective{[] { return detail::projection_enumerator("Projection_Perspective"); }};
+
+// The host's own enumerations, each member by its dotted path.
+inline HostName view_top{enums, "ViewDirection.TOP"}, view_bottom{enums, "ViewDirection.BOTTOM"},
+    view_front{enums, "ViewDirection.FRONT"}, view_back{enums, "ViewDirection.BACK"},
+    view_left{enums, "ViewDirection.LEFT"}, view_right{enums, "ViewDirection.RIGHT"},
+    view_iso{enums, "ViewDirection.ISO"},
+    projection_type_orthographic{enums, "ProjectionType.ORTHOGRAPHIC"},
+    mode_shaded{enums, "DisplayMode.SHADED"}, mode_wireframe{enums, "DisplayMode.WIREFRAME"},
+    mode_both{enums, "DisplayMode.BOTH"};
+
+// Numbers handed to OCCT, made once.
+inline HostName zero{[] { return nb::object(nb::int_(0)); }},
+    one{[] { return nb::object(nb::int_(1)); }}, minus_one{[] { return nb::object(nb::int_(-1)); }},
+    zero_f{[] { return nb::object(nb::float_(0.0)); }},
+    one_f{[] { return nb::object(nb::float_(1.0)); }},
+    trihedron_scale{[] { return nb::object(nb::float_(0.08)); }}; // of the view's size
+
+// The module's logger; the module also offers it as `logger`, where a host may
+// replace it.
+inline HostName logger{[] {
+    return nb::module_::import_("logging").attr("getLogger")("morvik.services.scenard");
+}};
+
+} // namespace morvik
