@@ -68,10 +68,13 @@ struct Method<fn, failure, R (*)(Scenard &, A...)> {
     template <std::size_t... I>
     static void bind(ScenardClass &cls, const OperationRow &row, std::index_sequence<I...>) {
         operation_slot<fn> = &row.op;
-        // nb::arg_v without a value is a required parameter.
+        // A default without a value is a required parameter. The type is that
+        // of an argument taking None with a default: a plain nb::arg_v would
+        // drop the .none() it is built from (nanobind 3).
+        using NoneArg = decltype(nb::arg("").none() = nb::none());
         auto arg = [](const Param &p) {
-            return nb::arg_v(nb::arg(p.name).none(),
-                             p.fallback ? nb::borrow(*p.fallback) : nb::object());
+            return NoneArg(nb::arg(p.name).none(),
+                           p.fallback ? nb::borrow(*p.fallback) : nb::object());
         };
         // A lambda rather than &call: nanobind inlines it into its dispatcher
         // instead of calling through a stored pointer.
