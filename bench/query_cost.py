@@ -10,14 +10,13 @@ meets its floor when it costs no more than the plain method.
 
 import argparse
 import json
-import re
 import subprocess
 import sys
 import tempfile
 import timeit
 from pathlib import Path
 
-from instructions import build_shim
+from instructions import build_shim, read_dumps
 
 RESULTS = Path(__file__).resolve().parent / "results"
 
@@ -129,14 +128,8 @@ def count_instructions(n):
             print(run.stderr[-3000:], file=sys.stderr)
             raise SystemExit(run.returncode)
         counts = {}
-        for path in folder.glob("callgrind.out.*"):
-            text = path.read_text(errors="replace")
-            label = re.search(r"^desc: Trigger: Client Request: (.*)$", text, re.M)
-            total = re.search(r"^(?:summary|totals): (\d+)", text, re.M)
-            if label and total:
-                _, kind, name = label.group(1).split("|")
-                key = (kind, name)
-                counts[key] = min(counts.get(key, int(total.group(1))), int(total.group(1)))
+        for (_, kind, name), total in read_dumps(folder).items():
+            counts[(kind, name)] = min(counts.get((kind, name), total), total)
         return counts
 
 
