@@ -125,6 +125,12 @@ def host_bindings():
     return wanted
 
 
+# The host's environment sees only its own site-packages: a PYTHONPATH of
+# this run (the sanitizer build puts ours there) would shadow the host's package.
+HOST_ENVIRONMENT = {key: value for key, value in os.environ.items()
+                    if key not in ("PYTHONPATH", "PYTHONHOME")}
+
+
 class Host:
     def __init__(self, root):
         venv.create(root, with_pip=True)
@@ -132,13 +138,14 @@ class Host:
         self.site = Path(self.run("import sysconfig; print(sysconfig.get_path('purelib'))"))
 
     def run(self, code):
-        result = subprocess.run([self.python, "-c", code], capture_output=True, text=True, timeout=300)
+        result = subprocess.run([self.python, "-c", code], capture_output=True, text=True, timeout=300,
+                                env=HOST_ENVIRONMENT)
         assert result.returncode == 0, result.stderr
         return result.stdout.strip()
 
     def pip(self, *args):
         result = subprocess.run([self.python, "-m", "pip", "--disable-pip-version-check", "-q", *args],
-                                capture_output=True, text=True, timeout=900)
+                                capture_output=True, text=True, timeout=900, env=HOST_ENVIRONMENT)
         assert result.returncode == 0, result.stdout + result.stderr
 
     def distributions(self):
@@ -171,7 +178,8 @@ def host(tmp_path_factory):
     host.mypy = subprocess.run(
         [sys.executable, "-m", "mypy", "--python-executable", host.python, "--no-incremental",
          "--cache-dir", os.devnull, "-c", MISUSE],
-        capture_output=True, text=True, timeout=300, cwd=work)  # no configuration of ours
+        capture_output=True, text=True, timeout=300, cwd=work,  # no configuration of ours
+        env=HOST_ENVIRONMENT)
 
     host.pip("uninstall", "-y", "morvik-view-controls")
     host.after = (host.files(), host.distributions())
