@@ -1,6 +1,7 @@
 // The failure guard: turns a caught error into one log record with a traceback entry naming the operation.
 #include "guard.hpp"
 
+#include "lookup.hpp"
 #include "names.hpp"
 
 #include <nanobind/stl/string.h>
@@ -98,13 +99,10 @@ PyObject *builtin_type(nb::exception_type type) {
     }
 }
 
+// The module's `logger`, looked up on each failure so a replaced one is honoured.
 nb::object current_logger() {
-    // Kept raw: nanobind's dict.get would swallow a failing key comparison,
-    // an interrupt included.
-    PyObject *found = PyDict_GetItemWithError(module_namespace.ptr(), "logger"_id.ptr());
-    if (!found && PyErr_Occurred())
-        throw nb::python_error();
-    return nb::borrow(found ? found : logger.ptr());
+    nb::object found = find_entry(module_namespace, "logger"_id, Unhashable::raises);
+    return found.is_valid() ? found : nb::borrow(logger);
 }
 
 } // namespace
