@@ -14,6 +14,8 @@ namespace {
 // for every shape and must not walk the live dict while doing so.
 nb::list registered_records(Scenard &s) { return s.shapes.values(); }
 
+} // namespace
+
 // A transparency display_shape can apply to every later shape. OCCT refuses
 // anything outside 0..1, so storing such a value would make every later
 // display fail; NaN and infinities are refused along with it. A bool is a
@@ -32,6 +34,43 @@ nb::object to_transparency(nb::handle value) {
               value.ptr());
     return nb::float_(amount);
 }
+
+void apply_transparency(Scenard &s, nb::handle amount, bool redisplay) {
+    s.global_transparency = nb::borrow(amount);
+    // Unordered blending draws overlapping transparent parts differently in
+    // each display order; weighted blended transparency gives one image.
+    // A method the host chose for itself (depth peeling) is left alone, and
+    // an opaque scene draws alike under either, so it stays once chosen.
+    if (truth(amount)) {
+        nb::object params = s.view.attr("ChangeRenderingParams"_id)();
+        if (params.attr("TransparencyMethod"_id).equal(transparency_blend_unordered))
+            params.attr("TransparencyMethod"_id) = transparency_blend_oit;
+    }
+    for (nb::handle info : registered_records(s)) {
+        nb::object ais = as_record(info).ais_shape;
+        ais.attr("SetTransparency"_id)(amount);
+        if (redisplay)
+            s.context.attr("Redisplay"_id)(ais, false);
+    }
+}
+
+void apply_display_mode(Scenard &s, nb::handle mode) {
+    // Remembered whatever happens next, so shapes displayed later follow it.
+    s.current_display_mode = nb::borrow(mode);
+    // The context's mode carries only wireframe (0) or shaded (1); face
+    // boundaries are set on each shape.
+    bool wireframe = mode.equal(mode_wireframe);
+    bool boundaries = !wireframe && mode.equal(mode_both);
+    s.context.attr("SetDisplayMode"_id)(wireframe ? zero : one, false);
+    // Hidden shapes too, so a shape shown again matches the mode in force.
+    for (nb::handle info : registered_records(s)) {
+        nb::object ais = as_record(info).ais_shape;
+        configure_shape_edges(ais, boundaries);
+        s.context.attr("Redisplay"_id)(ais, false);
+    }
+}
+
+namespace {
 
 void set_shape_color(Scenard &s, nb::handle ais_shape, nb::handle color, nb::handle update) {
     nb::object occt_color = to_occt_color(color).occt;
@@ -68,31 +107,13 @@ nb::object is_shape_visible(Scenard &s, nb::handle shape_id) {
 void set_global_transparency(Scenard &s, nb::handle transparency, nb::handle update) {
     nb::object amount = to_transparency(transparency);
     bool redisplay(nb::bool_{update});
-    s.global_transparency = amount;
-    for (nb::handle info : registered_records(s)) {
-        nb::object ais = as_record(info).ais_shape;
-        ais.attr("SetTransparency"_id)(amount);
-        if (redisplay)
-            s.context.attr("Redisplay"_id)(ais, false);
-    }
+    apply_transparency(s, amount, redisplay);
     if (redisplay)
         s.context.attr("UpdateCurrentViewer"_id)();
 }
 
 void set_display_mode(Scenard &s, nb::handle mode) {
-    // Remembered whatever happens next, so shapes displayed later follow it.
-    s.current_display_mode = nb::borrow(mode);
-    // The context's mode carries only wireframe (0) or shaded (1); face
-    // boundaries are set on each shape.
-    bool wireframe = mode.equal(mode_wireframe);
-    bool boundaries = !wireframe && mode.equal(mode_both);
-    s.context.attr("SetDisplayMode"_id)(wireframe ? zero : one, false);
-    // Hidden shapes too, so a shape shown again matches the mode in force.
-    for (nb::handle info : registered_records(s)) {
-        nb::object ais = as_record(info).ais_shape;
-        configure_shape_edges(ais, boundaries);
-        s.context.attr("Redisplay"_id)(ais, false);
-    }
+    apply_display_mode(s, mode);
     s.context.attr("UpdateCurrentViewer"_id)();
 }
 

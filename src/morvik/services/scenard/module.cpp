@@ -22,6 +22,7 @@ NB_MODULE(scenard, m) {
     morvik::bind_registry(cls);
     morvik::bind_appearance(cls);
     morvik::bind_selection(cls);
+    morvik::bind_view_state(cls);
     m.attr("_operations") = morvik::operation_templates;
     m.attr("_signatures") = morvik::operation_signatures;
 }

@@ -24,7 +24,12 @@ inline HostName AIS_Shape{"OCP.AIS", "AIS_Shape"},
     gradient_none{aspect, "Aspect_GradientFillMethod.Aspect_GradientFillMethod_None"},
     triedron_left_lower{aspect, "Aspect_TypeOfTriedronPosition.Aspect_TOTP_LEFT_LOWER"},
     visualization_wireframe{v3d, "V3d_TypeOfVisualization.V3d_WIREFRAME"},
-    Graphic3d_Camera{"OCP.Graphic3d", "Graphic3d_Camera"};
+    Graphic3d_Camera{"OCP.Graphic3d", "Graphic3d_Camera"}, gp_Pnt{"OCP.gp", "gp_Pnt"},
+    gp_Dir{"OCP.gp", "gp_Dir"},
+    transparency_blend_oit{"OCP.Graphic3d",
+                           "Graphic3d_RenderTransparentMethod.Graphic3d_RTM_BLEND_OIT"},
+    transparency_blend_unordered{"OCP.Graphic3d",
+                                 "Graphic3d_RenderTransparentMethod.Graphic3d_RTM_BLEND_UNORDERED"};
 
 namespace detail {
 // The camera's projection enumerators sit on the class in older bindings and
@@ -52,6 +57,8 @@ inline HostName view_top{enums, "ViewDirection.TOP"}, view_bottom{enums, "ViewDi
     view_left{enums, "ViewDirection.LEFT"}, view_right{enums, "ViewDirection.RIGHT"},
     view_iso{enums, "ViewDirection.ISO"},
     projection_type_orthographic{enums, "ProjectionType.ORTHOGRAPHIC"},
+    projection_type_perspective{enums, "ProjectionType.PERSPECTIVE"},
+    DisplayMode{enums, "DisplayMode"}, ProjectionType{enums, "ProjectionType"},
     mode_shaded{enums, "DisplayMode.SHADED"}, mode_wireframe{enums, "DisplayMode.WIREFRAME"},
     mode_both{enums, "DisplayMode.BOTH"};
 

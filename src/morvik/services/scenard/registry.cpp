@@ -8,6 +8,7 @@
 #include "shape_info.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <vector>
 
 namespace morvik {
@@ -167,6 +168,84 @@ nb::object display_shape(Scenard &s, nb::handle shape, nb::handle shape_id, nb::
     return nb::borrow(shape_id);
 }
 
+// How often display_shapes reports its progress, at most.
+constexpr std::chrono::milliseconds progress_interval{100};
+
+// len(items), or None for an iterable that has no length.
+nb::object length_or_none(nb::handle items) {
+    Py_ssize_t n = PyObject_Size(items.ptr());
+    if (n >= 0)
+        return nb::int_(n);
+    if (!PyErr_ExceptionMatches(PyExc_Exception))
+        throw nb::python_error();
+    PyErr_Clear();
+    return nb::none();
+}
+
+// One item of display_shapes, displayed by display_shape's rules without a
+// viewer update.
+nb::object display_item(Scenard &s, nb::handle item) {
+    nb::object fields = nb::steal(PySequence_Tuple(item.ptr()));
+    if (!fields.is_valid()) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError))
+            throw nb::python_error();
+        PyErr_Clear();
+        fields = nb::tuple(); // answered below, as for a tuple of the wrong size
+    }
+    Py_ssize_t n = PyTuple_Size(fields.ptr());
+    if (n != 2 && n != 3)
+        raise(PyExc_TypeError, "an item must be (shape, shape_id) or (shape, shape_id, color), not %R",
+              item.ptr());
+    nb::handle color = n == 3 ? PyTuple_GetItem(fields.ptr(), 2) : Py_None;
+    return display_shape(s, PyTuple_GetItem(fields.ptr(), 0), PyTuple_GetItem(fields.ptr(), 1),
+                         color, Py_False);
+}
+
+// Each item is one display_shape, with its own record when it fails; the
+// batch's own failures (items that cannot be walked, a progress callback that
+// raises) end the walk under this operation's template. The viewer is
+// updated once, whichever way the walk ends, so the screen shows what the
+// registry holds.
+nb::object display_shapes(Scenard &s, nb::handle items, nb::handle update, nb::handle progress) {
+    const Operation &op = operation_of<display_shapes>();
+    nb::list shown;
+    bool update_viewer = false;
+    nb::object total, iterator;
+    bool ready = guarded(op, [&] {
+        update_viewer = truth(update);
+        if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
+            raise(PyExc_TypeError, "progress must be callable or None, not %R", progress.ptr());
+        total = length_or_none(items);
+        iterator = nb::steal(PyObject_GetIter(items.ptr()));
+        if (!iterator.is_valid())
+            throw nb::python_error();
+    });
+    if (!ready)
+        return shown;
+
+    const Operation &item_op = operation_of<display_shape>();
+    using clock = std::chrono::steady_clock;
+    clock::time_point reported = clock::now();
+    Py_ssize_t done = 0;
+    guarded(op, [&] {
+        while (nb::object item = nb::steal(PyIter_Next(iterator.ptr()))) {
+            guarded(item_op, [&] { shown.append(display_item(s, item)); });
+            ++done;
+            if (progress.is_none() || clock::now() - reported < progress_interval)
+                continue;
+            nb::object answer = progress(done, total);
+            reported = clock::now(); // a slow callback is not called again at once
+            if (answer.is(Py_False))
+                return; // the caller stopped it: what is shown stays
+        }
+        if (PyErr_Occurred())
+            throw nb::python_error();
+    });
+    if (update_viewer)
+        guarded(op, [&] { s.context.attr("UpdateCurrentViewer"_id)(); });
+    return shown;
+}
+
 void erase_shape(Scenard &s, nb::handle shape_id, nb::handle update) {
     nb::handle update_flag = py_bool(truth(update));
     RegistryChange change(s);
@@ -230,6 +309,24 @@ const OperationRow registry_operations[] = {
         "    update: Whether to update the display\n\n"
         "Returns:\n"
         "    str: Shape ID or None if error"),
+    self_reporting_row<display_shapes>(
+        "display_shapes", "Error displaying shapes: %s",
+        {{"items"}, {"update", &py_true}, {"progress", &py_none}},
+        "def display_shapes(self, items: collections.abc.Iterable[tuple[OCP.TopoDS.TopoDS_Shape, "
+        "str] | tuple[OCP.TopoDS.TopoDS_Shape, str, tuple[float, float, float] | None]], "
+        "update: bool = True, progress: collections.abc.Callable[[int, int | None], object] | "
+        "None = None) -> list[str]",
+        "Display many shapes with one viewer update: the way to show an assembly.\n\n"
+        "Each item is displayed as display_shape displays it, and an item that fails\n"
+        "is logged as display_shape logs it; the others are displayed all the same.\n\n"
+        "Args:\n"
+        "    items: Iterable of (shape, shape_id) or (shape, shape_id, color) tuples\n"
+        "    update: Whether to update the display once, at the end\n"
+        "    progress: Called as progress(done, total) at most every 100 ms, total being\n"
+        "        None when items has no length; returning False stops the display,\n"
+        "        and the shapes displayed so far stay\n\n"
+        "Returns:\n"
+        "    list[str]: IDs of the shapes displayed, in order"),
     guarded_row<erase_all>("erase_all", "Error erasing all shapes: %s", {},
                            "def erase_all(self) -> None", "Remove all shapes from the display."),
     guarded_row<erase_shape>("erase_shape", "Error erasing shape: %s",

@@ -4,6 +4,7 @@
 // operations to the class object through its bind_* function.
 #pragma once
 
+#include "colors.hpp"
 #include "hostcall.hpp"
 
 namespace morvik {
@@ -30,6 +31,16 @@ void configure_shape_edges(nb::handle ais_shape, bool enable);
 // failure handling; setup_initial_view calls it too.
 void set_projection_type(Scenard &s, nb::handle projection_type);
 
+// The parts of the appearance and background operations that set_view_state
+// shares. Each takes values already checked, and none updates the viewer.
+nb::object to_transparency(nb::handle value); // the checked amount, as a float
+void apply_transparency(Scenard &s, nb::handle amount, bool redisplay);
+void apply_display_mode(Scenard &s, nb::handle mode);
+void require_fill_method(nb::handle fill_method);
+void apply_background_color(Scenard &s, const Rgb &rgb);
+void apply_background_gradient(Scenard &s, const Rgb &first, const Rgb &second,
+                               nb::handle fill_method);
+
 ScenardClass bind_core_class(nb::module_ &m); // class, constructor, fields
 void bind_core(ScenardClass &cls);       // accessors
 void bind_registry(ScenardClass &cls);   // display, erase, update, registry queries
@@ -37,6 +48,7 @@ void bind_edges(ScenardClass &cls);      // _configure_shape_edges
 void bind_view_setup(ScenardClass &cls); // initial view, trihedron, background
 void bind_camera(ScenardClass &cls);     // projection, fit, redraw, navigation
 void bind_appearance(ScenardClass &cls); // colour, visibility, transparency, display mode
-void bind_selection(ScenardClass &cls);  // selection and reverse lookup
+void bind_selection(ScenardClass &cls);  // selection, picking and reverse lookup
+void bind_view_state(ScenardClass &cls); // saved views
 
 } // namespace morvik

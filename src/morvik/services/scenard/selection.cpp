@@ -35,6 +35,25 @@ void select_shape(Scenard &s, nb::handle shape_id) {
     guarded(operation_of<select_shapes>(), [&] { select_shapes(s, single); });
 }
 
+// Asks the context's selector, not the context: the context's own detection
+// drives hover highlighting and SelectDetected, and a pick must leave both as
+// they are. The selector sorts what it finds nearest first; presentations the
+// service does not own (a host's own) are passed over.
+nb::object pick(Scenard &s, nb::handle x, nb::handle y) {
+    nb::object selector = s.context.attr("MainSelector"_id)();
+    selector.attr("Pick"_id)(x, y, s.view);
+    Py_ssize_t found = nb::cast<Py_ssize_t>(selector.attr("NbPicked"_id)());
+    for (Py_ssize_t rank = 1; rank <= found; ++rank) {
+        nb::object owner = selector.attr("Picked"_id)(rank);
+        if (owner.is_none())
+            continue;
+        nb::object shape_id = find_entry(s.ais_to_id, owner.attr("Selectable"_id)());
+        if (shape_id.is_valid())
+            return shape_id;
+    }
+    return nb::none();
+}
+
 nb::object get_shape_id_for_ais_shape(Scenard &s, nb::handle ais_shape) {
     nb::object shape_id = find_entry(s.ais_to_id, ais_shape);
     return shape_id.is_valid() ? shape_id : nb::none();
@@ -52,6 +71,14 @@ const OperationRow selection_operations[] = {
                                      "Programmatically select a shape in the viewer by its ID.\n\n"
                                      "Args:\n"
                                      "    shape_id: ID of the shape to select"),
+    guarded_row<pick>("pick", "Error picking: %s", {{"x"}, {"y"}},
+                      "def pick(self, x: int, y: int) -> str | None",
+                      "Find the shape under a point of the view, leaving the selection as it is.\n\n"
+                      "Args:\n"
+                      "    x: X coordinate in device pixels\n"
+                      "    y: Y coordinate in device pixels\n\n"
+                      "Returns:\n"
+                      "    ID of the nearest displayed shape under the point, or None"),
     query_row<get_shape_id_for_ais_shape>(
         "get_shape_id_for_ais_shape", {{"ais_shape"}},
         "def get_shape_id_for_ais_shape(self, ais_shape: OCP.AIS.AIS_Shape) -> str | None",

@@ -28,6 +28,8 @@ void paint_gradient_background(nb::handle view, nb::handle first, nb::handle sec
     view.attr("SetBgGradientColors"_id)(first, second, fill_method, true);
 }
 
+} // namespace
+
 // Only a member of OCCT's own enumeration is kept: anything else would be
 // refused by every later setup_initial_view instead of by this call.
 void require_fill_method(nb::handle fill_method) {
@@ -35,6 +37,20 @@ void require_fill_method(nb::handle fill_method) {
         raise(PyExc_TypeError, "a gradient fill method must be an Aspect_GradientFillMethod, not %R",
               fill_method.ptr());
 }
+
+void apply_background_color(Scenard &s, const Rgb &rgb) {
+    s.background_color = rgb.kept;
+    s.background_gradient = nb::none();
+    paint_solid_background(s.view, rgb.occt);
+}
+
+void apply_background_gradient(Scenard &s, const Rgb &first, const Rgb &second,
+                               nb::handle fill_method) {
+    s.background_gradient = nb::make_tuple(first.kept, second.kept, fill_method);
+    paint_gradient_background(s.view, first.occt, second.occt, fill_method);
+}
+
+namespace {
 
 nb::object white() { return Quantity_Color(Quantity_NOC_WHITE); }
 
@@ -71,10 +87,7 @@ void set_background_color(Scenard &s, nb::handle color) {
     // Only a colour OCCT has accepted is remembered, as the service's own
     // tuple of floats: nothing refused, and nothing the caller changes
     // later, can spoil every later setup_initial_view.
-    Rgb rgb = to_occt_color(color);
-    s.background_color = rgb.kept;
-    s.background_gradient = nb::none();
-    paint_solid_background(s.view, rgb.occt);
+    apply_background_color(s, to_occt_color(color));
     s.view.attr("Redraw"_id)();
 }
 
@@ -82,8 +95,7 @@ void set_background_gradient(Scenard &s, nb::handle color1, nb::handle color2,
                              nb::handle fill_method) {
     Rgb first = to_occt_color(color1), second = to_occt_color(color2);
     require_fill_method(fill_method);
-    s.background_gradient = nb::make_tuple(first.kept, second.kept, fill_method);
-    paint_gradient_background(s.view, first.occt, second.occt, fill_method);
+    apply_background_gradient(s, first, second, fill_method);
     s.view.attr("Redraw"_id)();
 }
 
