@@ -51,3 +51,23 @@ def srgb8(linear_rgb):
 
 def near(rgb, expected, tolerance):
     return all(abs(a - b) <= tolerance for a, b in zip(rgb, expected))
+
+
+def view_pixels(view, size=(400, 300)):
+    """What the view shows at `size`, as an array of 8-bit (r, g, b), rows from the top."""
+    import tempfile
+
+    import numpy
+    from OCP.Image import Image_AlienPixMap
+    from OCP.TCollection import TCollection_AsciiString
+    from PySide6.QtGui import QImage
+
+    pixmap = Image_AlienPixMap()
+    assert view.ToPixMap(pixmap, *size)
+    with tempfile.TemporaryDirectory() as folder:
+        path = f"{folder}/view.png"
+        assert pixmap.Save(TCollection_AsciiString(path))
+        image = QImage(path).convertToFormat(QImage.Format_RGB888)
+    width, height = image.width(), image.height()
+    rows = numpy.frombuffer(image.constBits(), numpy.uint8).reshape(height, image.bytesPerLine())
+    return rows[:, :width * 3].reshape(height, width, 3).astype(int)

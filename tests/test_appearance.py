@@ -184,6 +184,39 @@ def test_transparency_reaches_hidden_shapes_and_later_ones(service, make_box, er
     assert service_records(errors) == []
 
 
+@pytest.mark.parametrize("unordered", [False, True], ids=["service's blending", "unordered blending"])
+def test_overlapping_transparent_parts_look_alike_in_either_display_order(
+        graphic_driver, make_box, unordered):
+    from OCP.Graphic3d import Graphic3d_RenderTransparentMethod
+
+    from conftest import make_scene
+    from morvik.enums import ViewDirection
+    from pictures import view_pixels
+
+    parts = {"red": (make_box(2.0, 2.0, 1.0), "red", (1.0, 0.0, 0.0)),
+             "blue": (make_box(2.0, 2.0, 1.0, at=(1.0, 1.0, 2.0)), "blue", (0.0, 0.0, 1.0))}
+
+    def picture(order):
+        scene = make_scene(graphic_driver)
+        service = Scenard(scene.view, scene.viewer, scene.context)
+        service.set_background_color((0.0, 0.0, 0.0))
+        service.set_display_mode(DisplayMode.SHADED)
+        service.set_global_transparency(0.5)
+        if unordered:
+            scene.view.ChangeRenderingParams().TransparencyMethod = (
+                Graphic3d_RenderTransparentMethod.Graphic3d_RTM_BLEND_UNORDERED)
+        service.display_shapes([parts[name] for name in order])
+        service.set_projection(ViewDirection.ISO)
+        service.fit_all()
+        return view_pixels(scene.view)
+
+    difference = abs(picture(["red", "blue"]) - picture(["blue", "red"]))
+
+    # Unordered blending draws the overlap red-over-blue or blue-over-red.
+    assert (difference.max() > 50) == unordered
+    assert difference.max() <= 2 or unordered
+
+
 def test_transparency_updates_the_viewer_once_for_many_shapes(recorded, make_box):
     shapes = show(recorded.service, make_box, "a", "b", "c")
     recorded.context.calls.clear()

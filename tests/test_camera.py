@@ -286,3 +286,115 @@ def test_bad_arguments_are_reported_not_raised(service, operation, args, message
 def test_service_without_a_view_reports_each_operation(operation, args, message, errors):
     assert getattr(over(None), operation)(*args) is None
     one_error(errors, message)
+
+
+# --- saved views ----------------------------------------------------------------
+
+def changed_view(service, make_box):
+    """A scene with a camera, mode, transparency and background all away from the defaults."""
+    from OCP.Aspect import Aspect_GradientFillMethod
+
+    service.setup_initial_view()
+    service.display_shapes([(make_box(), "a", (0.8, 0.2, 0.1)),
+                            (make_box(2.0, 1.0, 0.5, at=(1.5, 0.0, 0.0)), "b", (0.1, 0.4, 0.9))])
+    service.set_background_gradient((0.9, 0.9, 1.0), (0.2, 0.2, 0.3),
+                                    Aspect_GradientFillMethod.Aspect_GradientFillMethod_Horizontal)
+    service.set_projection_type(ProjectionType.PERSPECTIVE)
+    service.fit_all()
+    service.start_rotation(100, 100)
+    service.rotate(160, 130)
+    service.zoom(1.3)
+    service.set_display_mode(DisplayMode.BOTH)
+    service.set_global_transparency(0.3)
+
+
+def test_saved_view_restores_the_same_picture_after_everything_changed(service, scene, make_box, errors):
+    import json
+
+    from pictures import view_pixels
+
+    changed_view(service, make_box)
+    state = json.loads(json.dumps(service.get_view_state()))
+    before = view_pixels(scene.view)
+
+    service.set_projection(ViewDirection.TOP)
+    service.set_projection_type(ProjectionType.ORTHOGRAPHIC)
+    service.fit_all()
+    service.set_display_mode(DisplayMode.WIREFRAME)
+    service.set_global_transparency(0.0)
+    service.set_background_color((0.0, 0.0, 0.0))
+    assert abs(view_pixels(scene.view) - before).max() > 100
+
+    service.set_view_state(state)
+
+    assert rounded(service.get_view_state()) == rounded(state)
+    assert abs(view_pixels(scene.view) - before).max() <= 2
+    assert errors.records == []
+
+
+def rounded(state):
+    if isinstance(state, dict):
+        return {key: rounded(value) for key, value in state.items()}
+    if isinstance(state, list):
+        return [rounded(value) for value in state]
+    return round(state, 9) if isinstance(state, float) else state
+
+
+def without(mapping, *path):
+    import copy
+
+    state = copy.deepcopy(mapping)
+    *parents, last = path
+    inner = state
+    for key in parents:
+        inner = inner[key]
+    del inner[last]
+    return state
+
+
+def replaced(mapping, value, *path):
+    state = without(mapping, *path)
+    inner = state
+    for key in path[:-1]:
+        inner = inner[key]
+    inner[path[-1]] = value
+    return state
+
+
+@pytest.mark.parametrize("spoil", [
+    lambda s: [s],
+    lambda s: replaced(s, "other.format", "format"),
+    lambda s: replaced(s, 2, "version"),
+    lambda s: replaced(s, True, "version"),
+    lambda s: without(s, "camera"),
+    lambda s: without(s, "camera", "up"),
+    lambda s: replaced(s, [1.0, 2.0], "camera", "eye"),
+    lambda s: replaced(s, "1, 2, 3", "camera", "eye"),
+    lambda s: replaced(s, [float("nan"), 0.0, 0.0], "camera", "target"),
+    lambda s: replaced(s, s["camera"]["eye"], "camera", "target"),
+    lambda s: replaced(s, [0.0, 0.0, 0.0], "camera", "up"),
+    lambda s: replaced(s, 0.0, "camera", "scale"),
+    lambda s: replaced(s, True, "camera", "scale"),
+    lambda s: replaced(s, "fisheye", "camera", "projection"),
+    lambda s: replaced(s, "hidden", "display_mode"),
+    lambda s: replaced(s, 1.5, "transparency"),
+    lambda s: replaced(s, {}, "background"),
+    lambda s: replaced(s, {"color": [2.0, 0.0, 0.0]}, "background"),
+    lambda s: replaced(s, {"gradient": [[0.0, 0.0, 0.0]], "method": "Aspect_GradientFillMethod_Vertical"},
+                       "background"),
+    lambda s: replaced(s, {"gradient": [[0.0] * 3] * 2, "method": "__class__"}, "background"),
+], ids=lambda spoil: "")
+def test_malformed_or_foreign_state_is_one_error_and_changes_nothing(
+        service, scene, make_box, errors, spoil):
+    from pictures import view_pixels
+
+    changed_view(service, make_box)
+    good = service.get_view_state()
+    other = dict(good, display_mode="wireframe", transparency=0.0)
+    before = view_pixels(scene.view)
+
+    service.set_view_state(spoil(other))
+
+    one_error(errors, "Error setting view state: %s")
+    assert service.get_view_state() == good
+    assert abs(view_pixels(scene.view) - before).max() <= 2

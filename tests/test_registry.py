@@ -3,7 +3,7 @@
 import pytest
 
 from conftest import interactive_list
-from doubles import Recorder
+from doubles import Recorder, viewer_updates
 from logs import one_error
 from morvik.enums import DisplayMode
 from morvik.services.scenard import Scenard, ShapeInfo
@@ -403,3 +403,85 @@ class TestRegistryAndScreenAgree:
         assert service.get_shape_info("x") is not None and scene.context.IsDisplayed(shown)
         service.erase_all()
         assert service._ais_to_id == {} and len(list_displayed(scene)) == 0
+
+
+# --- many shapes at once -------------------------------------------------------
+
+def slowly(make_box, count, pause=0.04):
+    """Items that take `pause` seconds each to arrive, with a length when asked."""
+    import time
+
+    class Items:
+        def __len__(self):
+            return count
+
+        def __iter__(self):
+            for n in range(count):
+                time.sleep(pause)
+                yield make_box(at=(2.0 * n, 0.0, 0.0)), f"b{n}"
+
+    return Items()
+
+
+@pytest.mark.parametrize("update, updates", [(True, 1), (False, 0)])
+def test_display_shapes_goes_past_failed_items_and_updates_at_most_once(
+        recorded, make_box, errors, update, updates):
+    first, second = make_box(), make_box(at=(2.0, 0.0, 0.0))
+    items = iter([(first, "a"), ("no shape", "x"), (second, "b", (1.0, 0.0, 0.0)), (first,),
+                  [make_box(at=(4.0, 0.0, 0.0)), "c", None]])
+
+    shown = recorded.service.display_shapes(items, update)
+
+    assert shown == ["a", "b", "c"] == list(recorded.service.get_all_shapes())
+    assert [record.msg for record in errors.records] == [DISPLAY_ERROR] * 2
+    assert rgb(recorded.service.get_shape_info("b").ais_shape) == pytest.approx((1.0, 0.0, 0.0))
+    assert_consistent(recorded.service)
+    assert viewer_updates(recorded.context) == updates
+
+
+def test_display_shapes_reports_progress_sparingly_and_stops_on_false(service, scene, make_box):
+    import time
+
+    calls = []
+
+    def progress(done, total):
+        calls.append((time.monotonic(), done, total))
+        return False if len(calls) == 2 else None
+
+    shown = service.display_shapes(slowly(make_box, 20), progress=progress)
+
+    assert len(calls) == 2 and calls[1][0] - calls[0][0] >= 0.1
+    assert [total for _, _, total in calls] == [20, 20]
+    assert shown == list(service.get_all_shapes()) and len(shown) == calls[1][1] < 20
+    on_screen = interactive_list()
+    scene.context.DisplayedObjects(on_screen)
+    assert on_screen.Size() == len(shown)
+    assert_consistent(service)
+
+
+def broken_items(make_box):
+    yield make_box(), "a"
+    raise RuntimeError("the reader gave up")
+
+
+def refusing_progress(done, total):
+    raise RuntimeError("no progress wanted")
+
+
+@pytest.mark.parametrize("items, progress, shown", [
+    (5, None, []),
+    ("not callable", "not callable", []),
+    (broken_items, None, ["a"]),
+    ("slow", refusing_progress, ["b0", "b1"]),
+], ids=["items no iterable", "progress no callable", "items raise", "progress raises"])
+def test_a_failing_batch_is_one_record_and_keeps_what_it_showed(
+        service, make_box, errors, items, progress, shown):
+    if items == "slow":
+        items = slowly(make_box, 3, pause=0.06)
+    elif callable(items):
+        items = items(make_box)
+
+    result = service.display_shapes(items, progress=progress)
+
+    one_error(errors, "Error displaying shapes: %s")
+    assert result == shown == list(service.get_all_shapes())

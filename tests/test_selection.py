@@ -4,6 +4,7 @@ import pytest
 
 from doubles import Recorder, viewer_updates
 from logs import one_error, service_records
+from morvik.enums import ViewDirection
 from morvik.services.scenard import Scenard
 
 
@@ -148,3 +149,37 @@ def test_reverse_lookup_of_a_presentation_never_displayed_through_the_service(se
     scene.context.Display(ais, False)
 
     assert service.get_shape_id_for_ais_shape(ais) is None
+
+
+# --- picking ------------------------------------------------------------------
+
+def test_pick_names_the_shape_under_the_pixel_and_leaves_selection_and_hover(
+        service, scene, make_box, errors):
+    from OCP.AIS import AIS_Shape
+
+    service.display_shapes([(make_box(), "a"), (make_box(at=(3.0, 0.0, 0.0)), "b"),
+                            (make_box(at=(6.0, 0.0, 0.0)), "hidden")])
+    own = AIS_Shape(make_box(at=(9.0, 0.0, 0.0)))  # the host's, not the service's
+    scene.context.Display(own, False)
+    service.set_shape_visibility("hidden", False)
+    service.set_projection(ViewDirection.FRONT)
+    service.fit_all()
+    service.select_shape("b")
+    centre = {name: scene.view.Convert(x + 0.5, 0.5, 1.0)
+              for name, x in (("a", 0.0), ("b", 3.0), ("hidden", 6.0), ("own", 9.0))}
+
+    assert [service.pick(*centre[name]) for name in ("a", "b", "hidden", "own")] == ["a", "b", None, None]
+    assert service.pick(200, 5) is None
+    shapes = {shape_id: info.ais_shape for shape_id, info in service.get_all_shapes().items()}
+    assert selected(scene.context, shapes) == {"b"}
+    assert not scene.context.HasDetected()
+    assert errors.records == []
+
+
+@pytest.mark.parametrize("x, y", [(1.5, 2), ("1", 2), (None, None), (2 ** 40, 0)], ids=repr)
+def test_pick_at_no_pixel_is_one_error(service, make_box, errors, x, y):
+    service.display_shape(make_box(), "a")
+
+    assert service.pick(x, y) is None
+
+    one_error(errors, "Error picking: %s")

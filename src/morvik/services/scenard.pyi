@@ -4,8 +4,9 @@ View service for the OCP viewer.
 Handles all view-related operations and geometry display for OCP viewer
 """
 
-from collections.abc import Iterable
+from collections.abc import Callable, Iterable, Mapping
 import logging
+from typing import Any
 
 import OCP.AIS
 import OCP.Aspect
@@ -159,6 +160,24 @@ class Scenard:
             str: Shape ID or None if error
         """
 
+    def display_shapes(self, items: Iterable[tuple[OCP.TopoDS.TopoDS_Shape, str] | tuple[OCP.TopoDS.TopoDS_Shape, str, tuple[float, float, float] | None]], update: bool = True, progress: Callable[[int, int | None], object] | None = None) -> list[str]:
+        """
+        Display many shapes with one viewer update: the way to show an assembly.
+
+        Each item is displayed as display_shape displays it, and an item that fails
+        is logged as display_shape logs it; the others are displayed all the same.
+
+        Args:
+            items: Iterable of (shape, shape_id) or (shape, shape_id, color) tuples
+            update: Whether to update the display once, at the end
+            progress: Called as progress(done, total) at most every 100 ms, total being
+                None when items has no length; returning False stops the display,
+                and the shapes displayed so far stay
+
+        Returns:
+            list[str]: IDs of the shapes displayed, in order
+        """
+
     def erase_all(self) -> None:
         """Remove all shapes from the display."""
 
@@ -271,6 +290,18 @@ class Scenard:
             shape_id: ID of the shape to select
         """
 
+    def pick(self, x: int, y: int) -> str | None:
+        """
+        Find the shape under a point of the view, leaving the selection as it is.
+
+        Args:
+            x: X coordinate in device pixels
+            y: Y coordinate in device pixels
+
+        Returns:
+            ID of the nearest displayed shape under the point, or None
+        """
+
     def get_shape_id_for_ais_shape(self, ais_shape: OCP.AIS.AIS_Shape) -> str | None:
         """
         Reverse-lookup: find the shape_id for a given AIS_Shape object.
@@ -280,4 +311,26 @@ class Scenard:
 
         Returns:
             Shape ID or None if not found
+        """
+
+    def get_view_state(self) -> dict[str, Any] | None:
+        """
+        Get the view's state as plain data, ready for json.
+
+        The state holds the camera (eye, target, up, scale and projection), the
+        display mode, the global transparency and the background, with a format
+        name and version.
+
+        Returns:
+            dict: The view state, or None if error
+        """
+
+    def set_view_state(self, state: Mapping[str, Any]) -> None:
+        """
+        Restore a view state that get_view_state returned.
+
+        A state that is malformed, or of another format, is logged and changes nothing.
+
+        Args:
+            state: The view state
         """
