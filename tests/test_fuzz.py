@@ -161,6 +161,25 @@ PRESENTATIONS = st.one_of(
     st.builds(Ref, st.sampled_from(["ais", "stale", "elsewhere"]), st.integers(0, 9)), JUNK)
 ID_LISTS = st.one_of(st.lists(IDS, max_size=4), JUNK)
 MEMBERS = st.one_of(_MEMBERS, JUNK)
+_SPHERES = st.builds(lambda r: BRepPrimAPI_MakeSphere(r).Shape(), st.floats(0.1, 10.0))
+_ITEM_IDS = st.one_of(st.sampled_from(["a", "b", "c", "d"]), JUNK)
+ITEMS = st.one_of(
+    st.lists(st.one_of(st.tuples(_SPHERES, _ITEM_IDS), st.tuples(_SPHERES, _ITEM_IDS, COLORS), JUNK),
+             max_size=4),
+    JUNK,
+)
+PROGRESS = st.one_of(st.none(), st.just(lambda done, total: False), JUNK)
+_STATE = {
+    "format": "morvik.view-state", "version": 1,
+    "camera": {"eye": [1.0, 1.0, 1.0], "target": [0.0, 0.0, 0.0], "up": [0.0, 1.0, 0.0],
+               "scale": 2.0, "projection": "perspective"},
+    "display_mode": "both", "transparency": 0.25, "background": {"color": [0.1, 0.2, 0.3]},
+}
+STATES = st.one_of(
+    st.just(_STATE),
+    st.builds(lambda key, value: {**_STATE, key: value}, st.sampled_from(sorted(_STATE)), JUNK),
+    JUNK,
+)
 NUMBERS = st.one_of(_NUMBERS, JUNK)
 ANYTHING = st.one_of(JUNK, st.builds(Ref, st.sampled_from(["id", "ais", "stale", "shape"]), st.integers(0, 9)))
 
@@ -209,12 +228,18 @@ VALUES_OF_TYPE = {
     "OCP.AIS.AIS_Shape": PRESENTATIONS, "collections.abc.Iterable[str]": ID_LISTS,
     "morvik.enums.ViewDirection": MEMBERS, "morvik.enums.ProjectionType": MEMBERS,
     "morvik.enums.DisplayMode": MEMBERS, "OCP.Aspect.Aspect_GradientFillMethod": ANYTHING,
+    "collections.abc.Iterable[tuple[OCP.TopoDS.TopoDS_Shape, str] | "
+    "tuple[OCP.TopoDS.TopoDS_Shape, str, tuple[float, float, float] | None]]": ITEMS,
+    "collections.abc.Callable[[int, int | None], object] | None": PROGRESS,
+    "collections.abc.Mapping[str, typing.Any]": STATES,
 }
 # Operations that may write more than their one error record.
 RECORDS_BEYOND_ONE_ERROR = {
     "setup_initial_view": ({error("Error setting up initial view: %s"), *TRIHEDRON}, PROJECTION_TYPE),
     "_setup_trihedron": (TRIHEDRON,),
     "set_projection_type": (PROJECTION_TYPE,),
+    # One record per item that fails, and one for the batch itself.
+    "display_shapes": ({error("Error displaying shape: %s"), error("Error displaying shapes: %s")},) * 5,
 }
 
 
@@ -444,6 +469,12 @@ class ServiceMachine(RuleBasedStateMachine):
             assert after == [k for k in before if not same(k, key)]
         elif op.name == "erase_all":
             assert after == (before if records else [])
+        elif op.name == "display_shapes":
+            assert isinstance(result, list) and len(result) <= 4
+        elif op.name == "get_view_state":
+            assert (result is None or isinstance(result, dict)) and after == before
+        elif op.name == "pick":
+            assert (result is None or result in after) and after == before
         elif op.name in QUERIES:
             assert QUERIES[op.name](self, result, *args, *kwargs.values()) and after == before
         else:

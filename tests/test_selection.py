@@ -183,3 +183,25 @@ def test_pick_at_no_pixel_is_one_error(service, make_box, errors, x, y):
     assert service.pick(x, y) is None
 
     one_error(errors, "Error picking: %s")
+
+
+class ViewLookalike:
+    """Forwards everything to a real view, without being one."""
+
+    def __init__(self, view):
+        self._view = view
+
+    def __getattr__(self, name):
+        return getattr(self._view, name)
+
+
+@pytest.mark.parametrize("view", ["none", "lookalike", "windowless"])
+def test_pick_in_anything_but_a_windowed_view_is_one_error(graphic_driver, scene, errors, view):
+    from conftest import make_scene
+
+    view = {"none": lambda: None, "lookalike": lambda: ViewLookalike(scene.view),
+            "windowless": lambda: make_scene(graphic_driver, windowed=False).view}[view]()
+
+    assert Scenard(view, scene.viewer, scene.context).pick(5, 5) is None
+
+    one_error(errors, "Error picking: %s")

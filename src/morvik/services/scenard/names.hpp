@@ -9,8 +9,8 @@ namespace morvik {
 inline constexpr const char *v3d = "OCP.V3d", *aspect = "OCP.Aspect", *quantity = "OCP.Quantity",
                             *enums = "morvik.enums";
 
-// No operation calls these three; they are bound so that the module refuses to
-// load beside a binding that lacks the objects a host hands to Scenard.
+// The objects a host hands to Scenard: bound so that the module refuses to
+// load beside a binding that lacks them (pick checks its view against V3d_View).
 inline HostName V3d_View{v3d, "V3d_View"}, V3d_Viewer{v3d, "V3d_Viewer"},
     AIS_InteractiveContext{"OCP.AIS", "AIS_InteractiveContext"};
 

@@ -40,8 +40,16 @@ void select_shape(Scenard &s, nb::handle shape_id) {
 // they are. The selector sorts what it finds nearest first; presentations the
 // service does not own (a host's own) are passed over.
 nb::object pick(Scenard &s, nb::handle x, nb::handle y) {
+    // The selector takes the view as a handle it does not check: anything
+    // but a real view, or a view without a window to read the size of,
+    // crashes OCCT.
+    nb::object view = s.view;
+    if (!nb::isinstance(view, V3d_View))
+        raise(PyExc_TypeError, "cannot pick in %R, which is no V3d_View", view.ptr());
+    if (view.attr("Window"_id)().is_none())
+        raise(PyExc_RuntimeError, "cannot pick in a view that has no window");
     nb::object selector = s.context.attr("MainSelector"_id)();
-    selector.attr("Pick"_id)(x, y, s.view);
+    selector.attr("Pick"_id)(x, y, view);
     Py_ssize_t found = nb::cast<Py_ssize_t>(selector.attr("NbPicked"_id)());
     for (Py_ssize_t rank = 1; rank <= found; ++rank) {
         nb::object owner = selector.attr("Picked"_id)(rank);
