@@ -485,3 +485,21 @@ def test_a_failing_batch_is_one_record_and_keeps_what_it_showed(
 
     one_error(errors, "Error displaying shapes: %s")
     assert result == shown == list(service.get_all_shapes())
+
+
+def test_ctrl_c_stops_a_long_batch_between_items(service, make_box):
+    import signal
+
+    box = make_box()
+    items = [(box, f"b{n}") for n in range(20000)]
+    previous = signal.signal(signal.SIGALRM, signal.default_int_handler)
+    try:
+        signal.setitimer(signal.ITIMER_REAL, 0.05)
+        with pytest.raises(KeyboardInterrupt):
+            service.display_shapes(items)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+
+    assert 0 < service.get_shape_count() < len(items)
+    assert_consistent(service)

@@ -231,6 +231,10 @@ nb::object display_shapes(Scenard &s, nb::handle items, nb::handle update, nb::h
         while (nb::object item = nb::steal(PyIter_Next(iterator.ptr()))) {
             guarded(item_op, [&] { shown.append(display_item(s, item)); });
             ++done;
+            // A long walk over a list runs no Python code of the host's, where
+            // Ctrl+C would otherwise be noticed: it is looked for here.
+            if (PyErr_CheckSignals() < 0)
+                throw nb::python_error();
             if (progress.is_none() || clock::now() - reported < progress_interval)
                 continue;
             nb::object answer = progress(done, total);
