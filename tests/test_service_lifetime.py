@@ -9,7 +9,7 @@ import weakref
 
 import pytest
 
-from census import baseline_objects, grown, live, live_objects, resident_bytes
+from census import MEMORY_SLACK, baseline_objects, grown, live, live_objects, memory_in_use
 from morvik.services.scenard import Scenard, ShapeInfo
 
 CYCLES = 20_000
@@ -45,7 +45,7 @@ def display_twice_hide_then_erase(service, shapes, i):
 def test_display_erase_cycles_come_back_to_baseline(service, boxes, cycle):
     for i in range(WARM_UP):
         cycle(service, boxes, i)
-    objects, rss = baseline_objects(), resident_bytes()
+    objects, memory = baseline_objects(), memory_in_use()
     shape_refs = [sys.getrefcount(shape) for shape in boxes]
 
     for i in range(CYCLES):
@@ -55,7 +55,7 @@ def test_display_erase_cycles_come_back_to_baseline(service, boxes, cycle):
     assert len(service._ais_to_id) == 0
     assert grown(objects, live_objects()) == {}
     assert [sys.getrefcount(shape) for shape in boxes] == shape_refs
-    assert resident_bytes() < rss * 1.02, f"resident memory grew from {rss} to {resident_bytes()}"
+    assert memory_in_use() < memory * MEMORY_SLACK, f"memory in use grew from {memory} to {memory_in_use()}"
 
 
 # --- an erased presentation is let go ---------------------------------------
