@@ -5,7 +5,10 @@ display is given, one Xvfb server is started for the whole run. Nothing here
 skips: a test that needs the real viewer and cannot get it fails.
 """
 
+import atexit
 import os
+import shutil
+import tempfile
 import types
 
 import pytest
@@ -31,6 +34,10 @@ if not os.environ.get("DISPLAY"):
     start_virtual_display()
 os.environ.setdefault("LIBGL_ALWAYS_SOFTWARE", "1")
 os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
+# The viewer keeps its settings through QSettings, under XDG_CONFIG_HOME on
+# Linux: the tests, and the windows they start, get a folder of their own.
+os.environ["XDG_CONFIG_HOME"] = tempfile.mkdtemp(prefix="morvik-test-config-")
+atexit.register(shutil.rmtree, os.environ["XDG_CONFIG_HOME"], True)
 
 
 @pytest.hookimpl(hookwrapper=True)

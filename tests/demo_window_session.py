@@ -6,14 +6,18 @@ the rest of the suite uses cannot give.
 """
 
 import json
+import os
+import signal
 import sys
 
-from PySide6.QtCore import QPoint, QPointF, Qt
-from PySide6.QtGui import QWheelEvent
+from PySide6.QtCore import QPoint, QPointF, Qt, QTimer
+from PySide6.QtGui import QImage, QWheelEvent
 from PySide6.QtTest import QTest
-from PySide6.QtWidgets import QApplication, QComboBox, QPushButton, QSlider
+from PySide6.QtWidgets import QApplication, QComboBox, QDockWidget, QPushButton, QSlider
 
+from morvik_viewer.interrupt import quit_on_interrupt
 from morvik_viewer.scene import sample_parts
+from morvik_viewer.settings import GEOMETRY_KEY, open_settings
 from morvik_viewer.viewer import create_viewer
 from morvik_viewer.window import ViewerWindow
 
@@ -30,11 +34,23 @@ def camera(view):
             "orthographic": cam.IsOrthographic(), "scale": view.Scale()}
 
 
-def view_corners(app, widget):
-    """Colours on screen just inside the four corners of the view widget."""
+def on_screen(app, widget):
+    """What the screen shows of the widget, in device pixels."""
     top_left = widget.mapToGlobal(QPoint(0, 0))
     shot = app.primaryScreen().grabWindow(0, top_left.x(), top_left.y(), widget.width(), widget.height())
-    image = shot.toImage()
+    return shot.toImage()
+
+
+def colours_at(app, window, points):
+    """Colours on screen where the model points show, by name."""
+    image = on_screen(app, window.view_widget)
+    return {name: list(image.pixelColor(*window.stack.view.Convert(*xyz)).getRgb()[:3])
+            for name, xyz in points.items()}
+
+
+def view_corners(app, widget):
+    """Colours on screen just inside the four corners of the view widget."""
+    image = on_screen(app, widget)
     w, h = image.width(), image.height()
     return {name: list(image.pixelColor(x, y).getRgb()[:3])
             for name, (x, y) in {"top_left": (4, 4), "top_right": (w - 5, 4),
@@ -49,12 +65,12 @@ def combo_with(toolbar, data):
     return next(c for c in toolbar.findChildren(QComboBox) if c.findData(data) >= 0)
 
 
-def click_at_model_point(window, xyz):
+def click_at_model_point(window, xyz, modifiers=Qt.NoModifier):
     """Clicks the view where the model point xyz shows; returns the status text."""
     widget = window.view_widget
     px, py = window.stack.view.Convert(*xyz)
     ratio = widget.devicePixelRatioF()
-    QTest.mouseClick(widget, Qt.LeftButton, Qt.NoModifier, QPoint(int(px / ratio), int(py / ratio)))
+    QTest.mouseClick(widget, Qt.LeftButton, modifiers, QPoint(int(px / ratio), int(py / ratio)))
     return window.selection_label.text()
 
 
@@ -65,11 +81,53 @@ def drag(widget, button, start, end, steps=5):
     QTest.mouseRelease(widget, button, Qt.NoModifier, end)
 
 
-def wheel(widget, notches):
-    centre = QPointF(widget.width() / 2, widget.height() / 2)
-    event = QWheelEvent(centre, widget.mapToGlobal(centre), QPoint(0, 0), QPoint(0, 120 * notches),
+def wheel(widget, notches, at=None):
+    at = QPointF(widget.width() / 2, widget.height() / 2) if at is None else QPointF(*at)
+    event = QWheelEvent(at, widget.mapToGlobal(at), QPoint(0, 0), QPoint(0, 120 * notches),
                         Qt.NoButton, Qt.NoModifier, Qt.NoScrollPhase, False)
     QApplication.sendEvent(widget, event)
+
+
+def on_view(view, xyz):
+    """Where model point xyz shows, in device pixels."""
+    return list(view.Convert(*xyz))
+
+
+def scene_on_view(view, widget):
+    """The scene's bounding box on screen: its width and height in device pixels, and
+    whether it lies inside the view."""
+    box = view.View().MinMaxValues(False)
+    low, high = box.CornerMin(), box.CornerMax()
+    points = [view.Convert(x, y, z) for x in (low.X(), high.X()) for y in (low.Y(), high.Y())
+              for z in (low.Z(), high.Z())]
+    xs, ys = [p[0] for p in points], [p[1] for p in points]
+    ratio = widget.devicePixelRatioF()
+    inside = (min(xs) >= 0 and min(ys) >= 0 and max(xs) < widget.width() * ratio
+              and max(ys) < widget.height() * ratio)
+    return {"size": [max(xs) - min(xs), max(ys) - min(ys)], "inside": inside}
+
+
+def zoom_about(app, widget, view, xyz):
+    """Wheels with the cursor over model point xyz and follows where the model point first
+    under the cursor shows; then 160 notches out and in."""
+    ratio = widget.devicePixelRatioF()
+    start = on_view(view, xyz)
+    cursor = (start[0] / ratio, start[1] / ratio)
+    xyz = view.ConvertWithProj(*start)[:3]  # on the cursor's ray: it shows at the cursor
+    start = on_view(view, xyz)
+    seen = []
+    for notches in (3, -5, 2):
+        wheel(widget, notches, cursor)
+        settle(app, 20)
+        seen.append(on_view(view, xyz))
+    for _ in range(20):
+        wheel(widget, -8, cursor)
+    settle(app)
+    far = scene_on_view(view, widget)
+    for _ in range(20):
+        wheel(widget, 8, cursor)
+    settle(app)
+    return {"start": start, "seen": seen, "far": far, "back": on_view(view, xyz)}
 
 
 def main():
@@ -87,11 +145,16 @@ def main():
     toolbar.display_mode_changed.connect(emitted["display_mode_changed"].append)
     out = {"platform": app.platformName(), "start": camera(view),
            "corners_at_start": view_corners(app, window.view_widget),
-           "start_display_mode": context.DisplayMode(), "start_toolbar": toolbar.get_display_mode()}
+           "start_display_mode": context.DisplayMode(), "start_toolbar": toolbar.get_display_mode(),
+           "title": window.windowTitle()}
+    window.fit()
+    out["fitted_again"] = camera(view)
 
     QTest.mouseClick(button(toolbar, "Top"), Qt.LeftButton)
     settle(app)
     out["after_top"] = camera(view)
+    out["top_faces"] = colours_at(app, window, {"box": (-45.0, 30.0, 0.0),
+                                                "cylinder": (0.0, 40.0, 0.0)})
 
     display = combo_with(toolbar, "wireframe")
     QTest.keyClick(display, Qt.Key_Up)  # shaded -> wireframe, as a user would
@@ -133,12 +196,20 @@ def main():
     settle(app)
     out["after_hide"] = {"sphere_visible": service.is_shape_visible("sphere"),
                          "sphere_displayed": context.IsDisplayed(service.get_shape_info("sphere").ais_shape),
-                         "selection": window.selection_label.text()}
+                         "selection": window.selection_label.text(),
+                         "count": window.count_label.text()}
     QTest.keyClick(window.view_widget, Qt.Key_H, Qt.ShiftModifier)
     settle(app)
     out["after_show_all"] = {"sphere_visible": service.is_shape_visible("sphere"),
-                             "sphere_displayed": context.IsDisplayed(service.get_shape_info("sphere").ais_shape)}
-    out["pick_torus"] = click_at_model_point(window, (30.0 + 16.0, 0.0, 50.0))
+                             "sphere_displayed": context.IsDisplayed(service.get_shape_info("sphere").ais_shape),
+                             "count": window.count_label.text()}
+    torus, sphere = (30.0 + 16.0, 0.0, 50.0), (45.0, 18.0, 0.0)
+    out["pick_torus"] = click_at_model_point(window, torus)
+    out["pick_shift_sphere"] = click_at_model_point(window, sphere, Qt.ShiftModifier)
+    out["pick_ctrl_torus"] = click_at_model_point(window, torus, Qt.ControlModifier)
+    QTest.keyClick(window.view_widget, Qt.Key_Escape)
+    settle(app)
+    out["after_escape"] = window.selection_label.text()
     corner = QPoint(3, window.view_widget.height() // 2)
     QTest.mouseClick(window.view_widget, Qt.LeftButton, Qt.NoModifier, corner)
     out["pick_background"] = window.selection_label.text()
@@ -163,6 +234,7 @@ def main():
     wheel(widget, -2)
     settle(app)
     out["zoom"] = {"before": before, "in": zoomed_in, "out": view.Scale()}
+    out["zoom_about_sphere"] = zoom_about(app, widget, view, (45.0, 18.0, 0.0))
 
     QTest.keyClick(widget, Qt.Key_F)
     settle(app)
@@ -170,10 +242,49 @@ def main():
     settle(app, 300)
     out["corners_after_resize"] = view_corners(app, window.view_widget)
     out["shape_count_label"] = window.count_label.text()
-    window.close()
+
+    # Ctrl+C while the event loop runs closes the window, which keeps its geometry.
+    quit_on_interrupt(app)
+    QTimer.singleShot(50, lambda: os.kill(os.getpid(), signal.SIGINT))
+    QTimer.singleShot(5000, lambda: app.exit(1))  # the signal went unnoticed
+    status = app.exec()
+    out["interrupted"] = {"status": status, "window_open": window.isVisible(),
+                          "geometry_kept": open_settings().contains(GEOMETRY_KEY)}
     print(json.dumps(out))
     return 0
 
 
+def trihedron_extent():
+    """Shows the window with every shape hidden; prints the size of what remains drawn
+    (the trihedron with its labels) in device pixels."""
+    app = QApplication.instance() or QApplication(["demo-window-session"])
+    stack = create_viewer()
+    window = ViewerWindow(stack)
+    window.findChild(QDockWidget).hide()  # a small window fits the screen at twice the scale
+    window.resize(420, 320)
+    window.show()
+    window.start(sample_parts())
+    QTest.qWaitForWindowExposed(window)
+    for shape_id in stack.service.get_all_shapes():
+        stack.service.set_shape_visibility(shape_id, False)
+    settle(app, 300)
+    image = on_screen(app, window.view_widget).convertToFormat(QImage.Format_RGB888)
+    w, h = image.width(), image.height()
+    pixels, stride = bytes(image.constBits()), image.bytesPerLine()
+    xs, ys = [], []
+    for y in range(h // 2, h):  # the trihedron's corner: lower left
+        row = pixels[y * stride:y * stride + 3 * w]
+        background = row[-9:-6]  # the gradient is even across
+        for x in range(w // 2):
+            if max(abs(a - b) for a, b in zip(row[3 * x:3 * x + 3], background)) > 24:
+                xs.append(x)
+                ys.append(y)
+    extent = [max(xs) - min(xs) + 1, max(ys) - min(ys) + 1] if xs else [0, 0]
+    print(json.dumps({"ratio": window.view_widget.devicePixelRatioF(), "image": [w, h],
+                      "extent": extent}))
+    window.close()
+    return 0
+
+
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(trihedron_extent() if sys.argv[1:] == ["trihedron"] else main())

@@ -1,5 +1,7 @@
 """Reading colours in tests: rendered pictures, presentations and views, and expected pixels."""
 
+import math
+
 from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB, Quantity_TOC_sRGB
 from PySide6.QtGui import QImage
 
@@ -51,6 +53,17 @@ def srgb8(linear_rgb):
 
 def near(rgb, expected, tolerance):
     return all(abs(a - b) <= tolerance for a, b in zip(rgb, expected))
+
+
+def hue_and_level(pixel, linear_rgb):
+    """How an 8-bit pixel compares with a colour given as linear RGB: the angle in degrees
+    between the two as RGB vectors (0 for the same hue and saturation), and its brightness
+    as a share of the colour's."""
+    seen = Quantity_Color(*(v / 255 for v in pixel), Quantity_TOC_sRGB).Values(Quantity_TOC_RGB)
+    length = lambda v: math.sqrt(sum(c * c for c in v))
+    product = sum(a * b for a, b in zip(seen, linear_rgb))
+    cosine = product / max(length(seen) * length(linear_rgb), 1e-12)
+    return math.degrees(math.acos(min(1.0, cosine))), length(seen) / length(linear_rgb)
 
 
 def view_pixels(view, size=(400, 300)):

@@ -5,7 +5,10 @@ import subprocess
 import sys
 
 import pytest
+from assemblies import PITCH, write_assembly
+from OCP.Bnd import Bnd_Box
 from OCP.BRep import BRep_Builder
+from OCP.BRepBndLib import BRepBndLib
 from OCP.BRepBuilderAPI import BRepBuilderAPI_MakeFace
 from OCP.BRepGProp import BRepGProp
 from OCP.BRepPrimAPI import BRepPrimAPI_MakeBox, BRepPrimAPI_MakeSphere
@@ -17,7 +20,7 @@ from OCP.TopAbs import TopAbs_COMPOUND, TopAbs_SOLID
 from OCP.TopoDS import TopoDS_Compound
 
 from morvik_viewer.cli import main
-from morvik_viewer.scene import LoadError, load_all, load_parts, top_level_solids
+from morvik_viewer.scene import PALETTE, LoadError, load_all, load_parts, top_level_solids
 
 
 def compound(*shapes):
@@ -61,6 +64,31 @@ def test_step_gives_one_part_per_solid(assembly_step):
     assert all(p.shape.ShapeType() == TopAbs_SOLID for p in parts)
     assert sorted(round(volume(p.shape)) for p in parts) == sorted([6000, round(4 / 3 * 3.14159265 * 125)])
     assert parts[0].color != parts[1].color
+
+
+def lowest_corner(shape):
+    box = Bnd_Box()
+    BRepBndLib.Add_s(shape, box)
+    corner = box.CornerMin()
+    return corner.X(), corner.Y(), corner.Z()
+
+
+def test_assembly_parts_keep_their_names_colours_and_places(tmp_path):
+    # Two rows of six: repeated names, instance and product colours, a row's
+    # colour for its uncoloured parts, none at all for others.
+    path = tmp_path / "rig.step"
+    expected = write_assembly(path, parts=12, row=6)
+    parts = load_parts(path)
+    assert [p.shape_id for p in parts] == [shape_id for shape_id, _ in expected]
+    assert {"bolt#2", "spacer#2"} <= {p.shape_id for p in parts}
+    for i, (part, (shape_id, rgb)) in enumerate(zip(parts, expected)):
+        assert part.color == (PALETTE[i % len(PALETTE)] if rgb is None
+                              else pytest.approx(rgb, abs=1e-3)), shape_id
+        # Locations compose down the tree: the row's, then the part's in its row.
+        row, column = divmod(i, 6)
+        x, _, z = lowest_corner(part.shape)
+        assert z == pytest.approx(row * PITCH, abs=1e-3), shape_id
+        assert column * PITCH - 1.5 - 1e-3 <= x <= column * PITCH + 1e-3, shape_id
 
 
 def test_single_solid_takes_the_file_name(tmp_path):

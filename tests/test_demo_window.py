@@ -10,23 +10,31 @@ import math
 import os
 import subprocess
 import sys
+import tempfile
 from pathlib import Path
 
 import pytest
-from pictures import near, srgb8
+from pictures import hue_and_level, near, srgb8
 
+from morvik_viewer.scene import PALETTE
 from morvik_viewer.viewer import GRADIENT_BOTTOM, GRADIENT_TOP
 
 SESSION = Path(__file__).with_name("demo_window_session.py")
 
 
-@pytest.fixture(scope="module")
-def session():
-    env = dict(os.environ, QT_QPA_PLATFORM="xcb")
-    run = subprocess.run([sys.executable, str(SESSION)], env=env, capture_output=True,
+def run_session(*args, **env):
+    # Each window keeps its settings apart: one with its dock hidden must not hide the next one's.
+    config = tempfile.mkdtemp(dir=os.environ["XDG_CONFIG_HOME"])
+    env = dict(os.environ, QT_QPA_PLATFORM="xcb", XDG_CONFIG_HOME=config, **env)
+    run = subprocess.run([sys.executable, str(SESSION), *args], env=env, capture_output=True,
                          text=True, timeout=120)
     assert run.returncode == 0, run.stderr[-3000:]
     return json.loads(run.stdout.strip().splitlines()[-1])
+
+
+@pytest.fixture(scope="module")
+def session():
+    return run_session()
 
 
 def unit(v):
@@ -48,6 +56,11 @@ def test_starts_isometric_and_shaded_as_the_toolbar_shows(session):
     assert session["start"]["orthographic"]
     assert session["start_toolbar"] == "shaded"
     assert session["start_display_mode"] == 1  # the context shades, matching the toolbar
+    # The start-up fit waited for the window's final size: fitting again changes nothing.
+    again = session["fitted_again"]
+    assert close(again["center"], session["start"]["center"], 1e-6)
+    assert again["scale"] == pytest.approx(session["start"]["scale"], rel=1e-6)
+    assert session["title"] == "Sample scene — morvik viewer"
 
 
 @pytest.mark.parametrize("when", ["corners_at_start", "corners_after_resize"])
@@ -62,6 +75,13 @@ def test_view_fills_the_whole_widget(session, when):
 def test_standard_view_button_turns_the_camera(session):
     assert close(session["after_top"]["direction"], [0, -1, 0])  # looking down from +Y
     assert close(session["after_iso"]["direction"], unit([-1, -1, -1]))
+
+
+@pytest.mark.parametrize("part, colour", [("box", PALETTE[0]), ("cylinder", PALETTE[1])])
+def test_faces_seen_face_on_keep_their_colour(session, part, colour):
+    # From the top the box's and cylinder's flat tops face the camera and its headlight.
+    hue, level = hue_and_level(session["top_faces"][part], colour)
+    assert hue < 6 and 0.7 < level < 1.1, (session["top_faces"][part], hue, level)
 
 
 def test_display_mode_selector_reaches_the_context(session):
@@ -89,6 +109,9 @@ def test_host_key_moves_the_toolbar_and_emits_once(session):
 @pytest.mark.parametrize("pick, expected", [
     ("pick_sphere", "Selected: sphere"),
     ("pick_torus", "Selected: torus"),
+    ("pick_shift_sphere", "2 selected"),  # Shift adds to the selection...
+    ("pick_ctrl_torus", "Selected: sphere"),  # ...and Ctrl takes out again
+    ("after_escape", ""),
     ("pick_background", ""),
 ])
 def test_click_reports_the_shape_under_the_cursor(session, pick, expected):
@@ -97,8 +120,9 @@ def test_click_reports_the_shape_under_the_cursor(session, pick, expected):
 
 def test_hide_selected_and_show_all(session):
     assert session["after_hide"] == {"sphere_visible": False, "sphere_displayed": False,
-                                     "selection": ""}
-    assert session["after_show_all"] == {"sphere_visible": True, "sphere_displayed": True}
+                                     "selection": "", "count": "5 shapes, 1 hidden"}
+    assert session["after_show_all"] == {"sphere_visible": True, "sphere_displayed": True,
+                                         "count": "5 shapes"}
 
 
 def test_left_drag_rotates_without_selecting(session):
@@ -113,14 +137,33 @@ def test_middle_drag_pans_without_turning(session):
     assert not close(pan["before"]["center"], pan["after"]["center"], 1e-3)
 
 
-def test_wheel_zooms_by_one_step_per_notch(session):
+def test_wheel_zooms_by_one_step_per_notch_about_the_cursor(session):
     zoom = session["zoom"]
     assert zoom["in"] == pytest.approx(zoom["before"] * 1.1, rel=1e-6)
     assert zoom["out"] == pytest.approx(zoom["in"] / 1.1 ** 2, rel=1e-6)
+    # The model point under the cursor stays there, however far the wheel turns.
+    about = session["zoom_about_sphere"]
+    for point in about["seen"] + [about["back"]]:
+        assert close(point, about["start"], 1.5), about
+    # 160 notches out stop while the scene still shows, whole.
+    assert about["far"]["inside"] and min(about["far"]["size"]) >= 10, about
 
 
 def test_status_bar_counts_the_shapes(session):
     assert session["shape_count_label"] == "5 shapes"
+
+
+def test_ctrl_c_closes_the_window_keeping_its_geometry(session):
+    assert session["interrupted"] == {"status": 130, "window_open": False, "geometry_kept": True}
+
+
+def test_trihedron_keeps_its_size_at_twice_the_pixel_ratio():
+    # Its size, labels included, in device pixels: twice as many at QT_SCALE_FACTOR=2.
+    single, double = (run_session("trihedron", QT_SCALE_FACTOR=str(f)) for f in (1, 2))
+    assert (single["ratio"], double["ratio"]) == (1.0, 2.0)
+    assert double["image"] == [2 * n for n in single["image"]]
+    for one, two in zip(single["extent"], double["extent"]):
+        assert 1.8 < two / one < 2.2, (single, double)
 
 
 def test_embedding_example_of_the_docs_runs(tmp_path):

@@ -1,7 +1,16 @@
 """The command line: open the viewer window, or render a screenshot and exit.
 
-Exit status: 0 on success, 1 when no display or image could be had, 2 for bad
-arguments and for files that are missing or unreadable.
+Exit status: 0 on success, 1 when no display or image could be had (or the
+view state could not be saved), 2 for bad arguments, for files that are
+missing or unreadable, and for a view state file that is not one. (The window
+opens its files itself, behind a progress dialog: a file that turns out
+unreadable only then is reported in the window.)
+
+--view-state FILE keeps the view between runs. The state in FILE (camera,
+display mode, transparency, background) is restored once the scene is shown,
+taking the place of --view, --mode and --projection; a missing FILE is fine.
+The window writes the state back at exit. A screenshot only writes FILE when
+it did not exist, so a script renders the same view run after run.
 """
 
 import argparse
@@ -53,6 +62,9 @@ def build_parser():
     parser.add_argument("--projection", choices=_values(ProjectionType),
                         default=ProjectionType.ORTHOGRAPHIC.value,
                         help="camera projection (default: %(default)s)")
+    parser.add_argument("--view-state", metavar="FILE.json",
+                        help="restore the view saved in this file at start, and save it there "
+                             "at exit (a screenshot saves it only when the file is new)")
     return parser
 
 
@@ -63,13 +75,18 @@ def main(argv=None):
     # Late imports: OCP and Qt load only once the arguments are known to be sound.
     from morvik_viewer import display
     from morvik_viewer.paths import PathError, check_output
-    from morvik_viewer.scene import LoadError, load_all, sample_parts
+    from morvik_viewer.scene import LoadError, check_file, load_all, sample_parts
+    from morvik_viewer.view_state import ViewStateError, read_state
 
     try:
         if args.screenshot is not None:
             check_output(args.screenshot)  # before any file is read or any view rendered
-        parts = load_all(args.files) if args.files else sample_parts()
-    except (LoadError, PathError) as error:
+        view_state = read_state(args.view_state) if args.view_state else None
+        if args.view_state and view_state is None:
+            check_output(args.view_state)  # to be written: its folder must take it
+        for path in args.files:
+            check_file(path)
+    except (LoadError, PathError, ViewStateError) as error:
         return _fail(error, EXIT_BAD_INPUT)
 
     screenshot = args.screenshot
@@ -85,29 +102,41 @@ def main(argv=None):
 
     mode, direction = DisplayMode(args.mode), ViewDirection(args.view)
     projection = ProjectionType(args.projection)
-    if screenshot is not None:
-        return _screenshot(screenshot, parts, args.size, mode, projection, direction)
-    return _window(parts, mode, projection, direction)
+    if screenshot is None:
+        return _window(args.files, mode, projection, direction, view_state, args.view_state)
+    try:
+        parts = load_all(args.files) if args.files else sample_parts()
+    except LoadError as error:
+        return _fail(error, EXIT_BAD_INPUT)
+    # A screenshot writes the state file only when there was none to read.
+    state_out = args.view_state if args.view_state and view_state is None else None
+    return _screenshot(screenshot, parts, args.size, mode, projection, direction, view_state,
+                       state_out)
 
 
-def _screenshot(path, parts, size, mode, projection, direction):
+def _screenshot(path, parts, size, mode, projection, direction, view_state, state_out):
     from morvik_viewer.paths import shown
     from morvik_viewer.screenshot import ScreenshotError, render_screenshot
+    from morvik_viewer.view_state import ViewStateError
     from morvik_viewer.viewer import DisplayUnavailable
 
     try:
-        written = render_screenshot(path, parts, size, mode, direction, projection)
-    except (DisplayUnavailable, ScreenshotError) as error:
+        written = render_screenshot(path, parts, size, mode, direction, projection, view_state,
+                                    state_out)
+    except (DisplayUnavailable, ScreenshotError, ViewStateError) as error:
         return _fail(error, EXIT_FAILURE)
     print(f"{PROG}: wrote {shown(written)} ({size[0]}x{size[1]})")
     return EXIT_OK
 
 
-def _window(parts, mode, projection, direction):
+def _window(files, mode, projection, direction, view_state, state_path):
     # OCCT renders into the widget's X window, which only Qt's xcb platform provides.
     os.environ["QT_QPA_PLATFORM"] = "xcb"
     from PySide6.QtWidgets import QApplication
 
+    from morvik_viewer.interrupt import quit_on_interrupt
+    from morvik_viewer.scene import sample_parts
+    from morvik_viewer.view_state import ViewStateError, write_state
     from morvik_viewer.viewer import DisplayUnavailable, create_viewer
     from morvik_viewer.window import ViewerWindow
 
@@ -117,10 +146,18 @@ def _window(parts, mode, projection, direction):
     except DisplayUnavailable as error:
         return _fail(error, EXIT_FAILURE)
     app = QApplication.instance() or QApplication([PROG])
+    quit_on_interrupt(app)  # Ctrl+C in the terminal closes the window and ends the run
     window = ViewerWindow(stack)
     window.show()
-    window.start(parts, mode, projection, direction)
-    return app.exec()
+    window.start(sample_parts() if not files else (), mode, projection, direction, files,
+                 view_state)
+    status = app.exec()
+    if state_path:
+        try:
+            write_state(state_path, stack.service.get_view_state())
+        except ViewStateError as error:
+            return _fail(error, EXIT_FAILURE)
+    return status
 
 
 def _fail(error, status):

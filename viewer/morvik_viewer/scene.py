@@ -14,13 +14,12 @@ from OCP.BRepPrimAPI import (
 )
 from OCP.BRepBuilderAPI import BRepBuilderAPI_Transform
 from OCP.BRepTools import BRepTools
-from OCP.IFSelect import IFSelect_RetDone
-from OCP.STEPControl import STEPControl_Reader
 from OCP.TopAbs import TopAbs_COMPOUND, TopAbs_COMPSOLID, TopAbs_SOLID
 from OCP.TopoDS import TopoDS_Compound, TopoDS_Iterator, TopoDS_Shape
 from OCP.gp import gp_Ax1, gp_Ax2, gp_Dir, gp_Pnt, gp_Trsf
 
 from morvik_viewer.paths import PathError, check_input, one_line, shown
+from morvik_viewer.step_reader import StepError, read_step
 
 # Colours handed out in turn to loaded parts; the sample scene uses them too.
 PALETTE = (
@@ -77,45 +76,73 @@ def sample_parts():
 
 
 def load_parts(path):
-    """The solids of a STEP or BREP file, one Part per top-level solid.
+    """The parts of a STEP or BREP file, each under an identifier of its own.
+
+    A STEP file gives its parts with their names and colours (see
+    step_reader); a BREP file, and a STEP part without a name, one part per
+    top-level solid. Parts without a name are called after the file (its
+    stem, numbered when there are several), names met again take "#2",
+    "#3"..., and parts without a colour take the palette's.
 
     Raises LoadError with a message for the user when the file is missing,
     of an unknown kind, unreadable, or holds no shape.
     """
     path = Path(path)
+    check_file(path)
+    if path.suffix.lower() in STEP_SUFFIXES:
+        found = _read_step(path)
+    else:
+        found = [(None, solid, None) for solid in _solids(_read_brep(path))]
+    if not found:
+        raise LoadError(f"{shown(path)}: the file holds no shape")
+    unnamed = sum(name is None for name, _, _ in found)
+    parts, taken, n = [], set(), 0
+    for i, (name, shape, color) in enumerate(found):
+        if name is None:
+            n += 1
+            name = path.stem if unnamed == 1 else f"{path.stem}-{n}"
+        parts.append(Part(unique(name, taken), shape, color or PALETTE[i % len(PALETTE)]))
+    return parts
+
+
+def check_file(path):
+    """Raises LoadError unless path names a file of a kind load_parts reads (without reading it)."""
+    path = Path(path)
     try:
         check_input(path)
     except PathError as error:
         raise LoadError(str(error)) from None
-    suffix = path.suffix.lower()
-    if suffix in STEP_SUFFIXES:
-        shape = _read_step(path)
-    elif suffix in BREP_SUFFIXES:
-        shape = _read_brep(path)
-    else:
+    if path.suffix.lower() not in STEP_SUFFIXES + BREP_SUFFIXES:
         raise LoadError(f"{shown(path)}: unknown file type (expected .step, .stp, .brep or .brp)")
-    if shape is None or shape.IsNull():
-        raise LoadError(f"{shown(path)}: the file holds no shape")
-    shapes = top_level_solids(shape)
-    if not shapes:
-        raise LoadError(f"{shown(path)}: the file holds no shape")
-    stem = path.stem
-    if len(shapes) == 1:
-        return [Part(stem, shapes[0], PALETTE[0])]
-    return [Part(f"{stem}-{i + 1}", s, PALETTE[i % len(PALETTE)]) for i, s in enumerate(shapes)]
+
+
+def unique(shape_id, taken):
+    """shape_id, or shape_id#2, #3... when taken holds it; the result joins taken."""
+    candidate, n = shape_id, 1
+    while candidate in taken:
+        n += 1
+        candidate = f"{shape_id}#{n}"
+    taken.add(candidate)
+    return candidate
+
+
+def _solids(shape):
+    return top_level_solids(shape) if shape is not None and not shape.IsNull() else []
 
 
 def _read_step(path):
-    reader = STEPControl_Reader()
+    """(name, shape, colour) of each part; an unnamed part opens into its solids."""
     try:
-        status = reader.ReadFile(str(path))
-    except Exception as error:  # OCCT errors derive from Exception only
-        raise LoadError(f"{shown(path)}: cannot read STEP data ({one_line(error)})") from error
-    if status != IFSelect_RetDone:
-        raise LoadError(f"{shown(path)}: not a readable STEP file")
-    if reader.TransferRoots() == 0:
-        raise LoadError(f"{shown(path)}: the STEP file holds no shape")
-    return reader.OneShape()
+        parts = read_step(str(path))
+    except StepError as error:
+        raise LoadError(f"{shown(path)}: {error}") from error
+    found = []
+    for part in parts:
+        if part.name is None:
+            found.extend((None, solid, part.color) for solid in _solids(part.shape))
+        else:
+            found.append((part.name, part.shape, part.color))
+    return found
 
 
 def _read_brep(path):
@@ -154,23 +181,21 @@ def top_level_solids(shape):
     return solids
 
 
-def show_parts(service, parts):
-    """Books every part with the service; one viewer update for the lot."""
-    for part in parts:
-        service.display_shape(part.shape, part.shape_id, part.color, False)
-    service.get_context().UpdateCurrentViewer()
+def show_parts(service, parts, update=True):
+    """Books every part with the service; one viewer update for the lot, or none."""
+    service.display_shapes([(p.shape, p.shape_id, p.color) for p in parts], update)
 
 
-def load_all(paths):
-    """The parts of several files; an identifier met twice gets a numbered suffix."""
+def load_all(paths, before_each=None):
+    """The parts of several files; an identifier met twice gets a numbered suffix.
+
+    before_each, when given, is called with each path before it is read.
+    """
     parts, taken = [], set()
     for path in paths:
+        if before_each is not None:
+            before_each(path)
         for part in load_parts(path):
-            shape_id, n = part.shape_id, 1
-            while shape_id in taken:
-                n += 1
-                shape_id = f"{part.shape_id}#{n}"
-            taken.add(shape_id)
-            part.shape_id = shape_id
+            part.shape_id = unique(part.shape_id, taken)
             parts.append(part)
     return parts

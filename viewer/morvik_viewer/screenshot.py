@@ -7,7 +7,8 @@ from OCP.TCollection import TCollection_AsciiString
 
 from morvik_viewer.paths import occt_name, shown
 from morvik_viewer.scene import show_parts
-from morvik_viewer.viewer import create_viewer, start_view
+from morvik_viewer.view_state import restore, write_state
+from morvik_viewer.viewer import create_viewer, fit_view, start_view, style_shapes
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
 
 
@@ -16,17 +17,27 @@ class ScreenshotError(RuntimeError):
 
 
 def render_screenshot(path, parts, size=(1024, 768), mode=DisplayMode.SHADED,
-                      direction=ViewDirection.ISO, projection=ProjectionType.ORTHOGRAPHIC):
-    """Renders parts into a PNG at path; needs an X server but no window manager."""
+                      direction=ViewDirection.ISO, projection=ProjectionType.ORTHOGRAPHIC,
+                      view_state=None, state_out=None):
+    """Renders parts into a PNG at path; needs an X server but no window manager.
+
+    view_state, a state that service.get_view_state() gave, replaces the
+    fitted view (camera, display mode, transparency, background) before the
+    picture is taken; state_out, when given, receives the state of the view
+    rendered (see view_state.write_state).
+    """
     width, height = size
     stack = create_viewer(size=size)
     service = stack.service
     start_view(service)
     service.set_projection_type(projection)
     service.set_display_mode(mode)
-    show_parts(service, parts)
+    show_parts(service, parts, update=False)
+    style_shapes(service)
     service.set_projection(direction)
-    service.fit_all()
+    fit_view(service)
+    if view_state is not None:
+        restore(service, view_state)
 
     pixmap = Image_AlienPixMap()
     if not stack.view.ToPixMap(pixmap, width, height):
@@ -36,4 +47,6 @@ def render_screenshot(path, parts, size=(1024, 768), mode=DisplayMode.SHADED,
     if not pixmap.Save(TCollection_AsciiString(occt_name(target))):
         raise ScreenshotError(f"{shown(target)}: cannot write the image (does its folder exist, "
                               "and does the name end in an image type such as .png?)")
+    if state_out is not None:
+        write_state(state_out, service.get_view_state())
     return target

@@ -5,9 +5,15 @@ the widget nor clear its background. Navigation and picking go through the
 viewer service; positions reach OCCT in device pixels, as ints.
 """
 
+import math
+
 from OCP.Xw import Xw_Window
-from PySide6.QtCore import QPoint, Qt, QTimer, Signal
+from OCP.gp import gp_Trsf, gp_Vec
+from PySide6.QtCore import QEvent, QPoint, Qt, QTimer, Signal
 from PySide6.QtWidgets import QWidget
+
+from morvik_viewer.hover import HoverHighlight
+from morvik_viewer.viewer import set_pixel_ratio
 
 # A press and release closer than this (device pixels) is a click, not a drag.
 CLICK_SLOP = 4
@@ -16,6 +22,15 @@ RESIZE_RETRY_MS = 15
 RESIZE_RETRIES = 20
 # One wheel notch (120 eighths of a degree) zooms by this factor.
 ZOOM_STEP = 1.1
+# How far the wheel may zoom: the height the view shows, against the size of
+# the scene (the diagonal of what is displayed).
+ZOOM_IN_LIMIT = 1e-3
+ZOOM_OUT_LIMIT = 20.0
+# A click with one of these adds the shape under the cursor to the selection,
+# or takes it out.
+TOGGLE_MODIFIERS = Qt.ShiftModifier | Qt.ControlModifier
+# Qt 6.6 and later say so when the window moves to a screen of another pixel ratio.
+PIXEL_RATIO_CHANGE = getattr(QEvent, "DevicePixelRatioChange", None)
 
 
 class Gesture:
@@ -29,7 +44,10 @@ class Gesture:
 class OcctViewWidget(QWidget):
     """A native widget showing one OCCT view that the given service drives."""
 
-    selection_changed = Signal(object)  # the picked shape's identifier, or None
+    # The selected shape's identifier (the one picked last when several are), or None.
+    selection_changed = Signal(object)
+    # OCCT has taken a new size of the widget.
+    view_resized = Signal()
 
     def __init__(self, service, connection, parent=None):
         QWidget.__init__(self, parent)
@@ -40,6 +58,7 @@ class OcctViewWidget(QWidget):
             self.setAttribute(attribute)
         self.setAutoFillBackground(False)
         self.setMouseTracking(True)  # hover highlighting
+        self.hover = HoverHighlight(service, self)
         self.setFocusPolicy(Qt.StrongFocus)
         self.setMinimumSize(200, 150)
 
@@ -56,6 +75,9 @@ class OcctViewWidget(QWidget):
         self._window = Xw_Window(connection, int(self.winId()))
         self._occt_size = None  # the widget size OCCT last resized to, in device pixels
         self._resize_retries = 0
+        # The pixel ratio OCCT's screen-space sizes are set for.
+        self._pixel_ratio = self._view.RenderingParams().ResolutionRatio()
+        self._primary = None  # the identifier picked last, while it stays selected
         self._view.SetWindow(self._window)
         if not self._window.IsMapped():
             self._window.Map()
@@ -72,13 +94,22 @@ class OcctViewWidget(QWidget):
     def resizeEvent(self, event):
         self._follow_size()
 
+    def event(self, event):
+        if PIXEL_RATIO_CHANGE is not None and event.type() == PIXEL_RATIO_CHANGE:
+            self.update()  # the paint sets the new ratio and size
+        return QWidget.event(self, event)
+
     def _follow_size(self):
-        """Tells OCCT about a new widget size once the X server has it too.
+        """Tells OCCT about a new widget size, or pixel ratio, once the X server has it too.
 
         OCCT reads the size from the X server over its own connection, while Qt
         may not have sent its resize request yet: resizing then would keep the
         old size, and the view would fill only part of the widget.
         """
+        ratio = self.devicePixelRatioF()
+        if ratio != self._pixel_ratio:
+            self._pixel_ratio = ratio
+            set_pixel_ratio(self._view, ratio)
         wanted = self.device_size()
         if wanted == self._occt_size:
             return
@@ -91,6 +122,11 @@ class OcctViewWidget(QWidget):
         self._resize_retries = 0
         self._occt_size = wanted
         self._service.must_be_resized()
+        self.view_resized.emit()
+
+    def has_final_size(self):
+        """Whether OCCT draws at the widget's present size (a fit now frames what the user sees)."""
+        return self._occt_size == self.device_size()
 
     def device_size(self):
         ratio = self.devicePixelRatioF()
@@ -104,6 +140,7 @@ class OcctViewWidget(QWidget):
         return QPoint(int(round(position.x() * ratio)), int(round(position.y() * ratio)))
 
     def mousePressEvent(self, event):
+        self.hover.cancel()  # no highlight follows a drag
         if self._press is None:
             self._press = (event.button(), self.device_point(event.position()))
             self._gesture = None
@@ -111,7 +148,7 @@ class OcctViewWidget(QWidget):
     def mouseMoveEvent(self, event):
         point = self.device_point(event.position())
         if self._press is None:
-            self._context.MoveTo(point.x(), point.y(), self._view, True)
+            self.hover.move(point.x(), point.y())
             return
         button, start = self._press
         if self._gesture is None:
@@ -129,13 +166,74 @@ class OcctViewWidget(QWidget):
         clicked = self._gesture is None
         self._press = self._gesture = None
         if clicked and button == Qt.LeftButton:
-            self.pick(start.x(), start.y())
+            self.pick(start.x(), start.y(), bool(event.modifiers() & TOGGLE_MODIFIERS))
 
     def wheelEvent(self, event):
         notches = event.angleDelta().y() / 120.0
         if notches:
-            # SetZoom scales the current view by its factor: above 1 zooms in.
-            self._service.zoom(ZOOM_STEP ** notches)
+            point = self.device_point(event.position())
+            self.zoom_at(point.x(), point.y(), ZOOM_STEP ** notches)
+
+    def keyPressEvent(self, event):
+        if event.key() == Qt.Key_Escape:
+            self.clear_selection()
+        else:
+            QWidget.keyPressEvent(self, event)
+
+    # --- zoom -----------------------------------------------------------------
+
+    def zoom_at(self, x, y, factor):
+        """Zooms by factor (above 1 zooms in) about device point (x, y), which stays put.
+
+        The point held is where the cursor's ray meets the plane through the
+        camera's centre, square to the view. The zoom stops at limits set by
+        the size of the scene, so the scene is never lost.
+        """
+        view = self._view
+        factor = self._limited(factor)
+        if factor is None:
+            return
+        before = self._focus_point(x, y)
+        immediate = view.SetImmediateUpdate(False)  # one repaint, after the shift
+        try:
+            self._service.zoom(factor)
+            after = self._focus_point(x, y)
+            if before is not None and after is not None:
+                shift = gp_Trsf()
+                shift.SetTranslation(gp_Vec(*(b - a for b, a in zip(before, after))))
+                view.Camera().Transform(shift)
+        finally:
+            view.SetImmediateUpdate(immediate)
+        self._service.redraw()
+
+    def _limited(self, factor):
+        """factor, or less of it where it would pass a zoom limit; None when there is no room."""
+        box = self._view.View().MinMaxValues(False)
+        if box.IsVoid():
+            return factor
+        size = math.sqrt(box.SquareExtent())
+        height = self._view.Camera().Scale()  # the height the view shows, in model units
+        if not size > 0 or not height > 0:
+            return factor
+        # A view already past a limit (zoomed by other means) may come back, not go on.
+        lowest = min(size * ZOOM_IN_LIMIT, height)
+        highest = max(size * ZOOM_OUT_LIMIT, height)
+        wanted = min(max(height / factor, lowest), highest)
+        if math.isclose(wanted, height, rel_tol=1e-9):
+            return None
+        return height / wanted
+
+    def _focus_point(self, x, y):
+        """The model point under device point (x, y) on the plane through the camera's centre."""
+        px, py, pz, dx, dy, dz = self._view.ConvertWithProj(x, y)
+        camera = self._view.Camera()
+        centre, axis = camera.Center(), camera.Direction()
+        along = dx * axis.X() + dy * axis.Y() + dz * axis.Z()
+        if abs(along) < 1e-12:
+            return None
+        t = ((centre.X() - px) * axis.X() + (centre.Y() - py) * axis.Y()
+             + (centre.Z() - pz) * axis.Z()) / along
+        return (px + t * dx, py + t * dy, pz + t * dz)
 
     def _begin_rotation(self, point):
         self._service.start_rotation(point.x(), point.y())
@@ -153,21 +251,44 @@ class OcctViewWidget(QWidget):
 
     # --- picking ------------------------------------------------------------
 
-    def pick(self, x, y):
-        """Selects the shape under device point (x, y), or clears the selection."""
-        context = self._context
-        context.MoveTo(x, y, self._view, False)
-        context.SelectDetected()  # replaces the selection; an empty spot clears it
-        context.UpdateCurrentViewer()
+    def pick(self, x, y, toggle=False):
+        """Selects the shape under device point (x, y).
+
+        The shape replaces the selection, and an empty spot clears it; with
+        toggle, the shape joins the selection or leaves it, and an empty spot
+        changes nothing.
+        """
+        shape_id = self._service.pick(x, y)
+        selected = self.selected_shape_ids() if toggle else []
+        if shape_id in selected:
+            selected.remove(shape_id)
+        elif shape_id is not None:
+            selected.append(shape_id)
+        if shape_id is not None or not toggle:
+            self._service.select_shapes(selected)
+        if shape_id is not None:
+            self._primary = shape_id
         self.selection_changed.emit(self.selected_shape_id())
 
-    def selected_shape_id(self):
-        context = self._context
+    def selected_shape_ids(self):
+        """The identifiers of the selected shapes, in the context's order."""
+        context, ids = self._context, []
         context.InitSelected()
-        if not context.MoreSelected():
-            return None
-        return self._service.get_shape_id_for_ais_shape(context.SelectedInteractive())
+        while context.MoreSelected():
+            shape_id = self._service.get_shape_id_for_ais_shape(context.SelectedInteractive())
+            if shape_id is not None:
+                ids.append(shape_id)
+            context.NextSelected()
+        return ids
+
+    def selected_shape_id(self):
+        """The selected shape's identifier (the one picked last when several are), or None."""
+        ids = self.selected_shape_ids()
+        if self._primary in ids:
+            return self._primary
+        return ids[-1] if ids else None
 
     def clear_selection(self):
         self._context.ClearSelected(True)
+        self._primary = None
         self.selection_changed.emit(None)

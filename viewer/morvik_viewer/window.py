@@ -1,18 +1,39 @@
 """The main window: the OCCT view, the view toolbar docked beside it, a status bar."""
 
-from PySide6.QtCore import Qt
-from PySide6.QtGui import QAction, QKeySequence
-from PySide6.QtWidgets import QDockWidget, QFileDialog, QLabel, QMainWindow, QMessageBox
+import os
+from pathlib import Path
 
-from morvik_viewer.scene import LoadError, load_parts, show_parts
+from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB, Quantity_TOC_sRGB
+from PySide6.QtCore import Qt, QTimer
+from PySide6.QtGui import QAction, QActionGroup, QKeySequence
+from PySide6.QtWidgets import (QDockWidget, QFileDialog, QLabel, QMainWindow, QMessageBox,
+                               QStackedWidget)
+
+from morvik_viewer.loading import SceneLoad
+from morvik_viewer.scene import BREP_SUFFIXES, STEP_SUFFIXES, show_parts
+from morvik_viewer.settings import (GEOMETRY_KEY, STATE_KEY, RecentFiles, last_folder,
+                                    open_settings, remember_folder)
+from morvik_viewer.view_state import restore, show_in_toolbar
 from morvik_viewer.view_widget import OcctViewWidget
-from morvik_viewer.viewer import start_view
-from morvik_viewer.wiring import connect_toolbar, push_toolbar_state
+from morvik_viewer.viewer import (GRADIENT_BOTTOM, GRADIENT_TOP, fit_view, highlight_faces,
+                                  start_view, style_shapes)
+from morvik_viewer.wiring import caption, connect_toolbar, push_toolbar_state
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
 from morvik.widgets.panelor import Panelor
 
 TITLE = "morvik viewer"
+SAMPLE_TITLE = "Sample scene"
 MESSAGE_MS = 4000
+OPENABLE = STEP_SUFFIXES + BREP_SUFFIXES
+FILE_FILTER = f"CAD files ({' '.join('*' + suffix for suffix in OPENABLE)});;All files (*)"
+# The title names at most this many files, then says how many more there are.
+TITLE_FILES = 3
+
+
+def _css(rgb):
+    # Qt style sheets take sRGB; the view's colours are linear.
+    srgb = Quantity_Color(*rgb, Quantity_TOC_RGB).Values(Quantity_TOC_sRGB)
+    return "rgb({})".format(", ".join(str(round(255 * c)) for c in srgb))
 
 
 class ViewerWindow(QMainWindow):
@@ -25,7 +46,22 @@ class ViewerWindow(QMainWindow):
         self.service = stack.service
 
         self.view_widget = OcctViewWidget(stack.service, stack.connection, self)
-        self.setCentralWidget(self.view_widget)
+        # An empty scene shows how to open a file in place of the view. The
+        # view is a native window that Qt does not paint, so the hint is a page
+        # of its own rather than a label over it.
+        open_keys = QKeySequence(QKeySequence.Open).toString(QKeySequence.NativeText)
+        self.empty_hint = QLabel(f"Open a STEP or BREP file:\nFile ▸ Open ({open_keys}) "
+                                 "or drop it here")
+        self.empty_hint.setAlignment(Qt.AlignCenter)
+        self.empty_hint.setStyleSheet(
+            "QLabel { color: white; font-size: 13pt; background: qlineargradient("
+            f"x1: 0, y1: 0, x2: 0, y2: 1, stop: 0 {_css(GRADIENT_TOP)}, "
+            f"stop: 1 {_css(GRADIENT_BOTTOM)}); }}")
+        self.central = QStackedWidget()
+        self.central.addWidget(self.view_widget)
+        self.central.addWidget(self.empty_hint)
+        self.setCentralWidget(self.central)
+        self.setAcceptDrops(True)
 
         self.toolbar = Panelor(None, "vertical")
         dock = QDockWidget("View", self)
@@ -34,78 +70,300 @@ class ViewerWindow(QMainWindow):
         dock.setFeatures(QDockWidget.DockWidgetMovable)
         dock.setWidget(self.toolbar)
         self.addDockWidget(Qt.RightDockWidgetArea, dock)
-        self.slots = connect_toolbar(self.toolbar, self.service, self.show_message)
+        self.slots = connect_toolbar(self.toolbar, self.service, self.show_message, self.fit)
+        self.direction = ViewDirection.ISO  # the standard view a new scene is fitted from
+        self.toolbar.projection_changed.connect(self._on_direction_chosen)
+        self._fit_when_sized = False
+        self.view_widget.view_resized.connect(self._on_view_resized)
 
         self.selection_label = QLabel()
         self.count_label = QLabel()
         self.statusBar().addPermanentWidget(self.selection_label)
         self.statusBar().addPermanentWidget(self.count_label)
         self.view_widget.selection_changed.connect(self._on_selection_changed)
+        self.view_widget.hover.switched.connect(self._on_hover_switched)
 
+        self.paths = []  # the files shown; none for parts given to start()
+        self._start_parts = []
+        self._load = None  # the SceneLoad running, if any
+
+        self.settings = open_settings()
+        self.recent = RecentFiles(self.settings)
         self._create_actions()
         self.resize(1100, 720)
+        self.restoreGeometry(self.settings.value(GEOMETRY_KEY, b""))
+        self.restoreState(self.settings.value(STATE_KEY, b""))
 
     # --- start-up -----------------------------------------------------------
 
-    def start(self, parts, mode=DisplayMode.SHADED, projection=ProjectionType.ORTHOGRAPHIC,
-              direction=ViewDirection.ISO):
-        """Paints the initial view, shows parts and applies the start-up options."""
+    def start(self, parts=(), mode=DisplayMode.SHADED, projection=ProjectionType.ORTHOGRAPHIC,
+              direction=ViewDirection.ISO, files=(), view_state=None):
+        """Paints the initial view, applies the start-up options, then shows parts or opens files.
+
+        view_state, a state that service.get_view_state() gave, is restored
+        once the scene is shown, in place of fitting the view to it.
+        """
         start_view(self.service)
         push_toolbar_state(self.toolbar, self.service)
-        show_parts(self.service, parts)
         # Host-side changes go through the toolbar, which then drives the service:
         # the controls stay in step and each change reaches the service once.
         self.toolbar.set_display_mode(mode)
         self.toolbar.set_projection_type(projection)
         self.service.set_projection(direction)
-        self.service.fit_all()
+        self.direction = direction
+        self._start_parts = list(parts)
+        if files:
+            self.open_files(files, view_state)
+        else:
+            self.show_scene(self._start_parts, view_state)
+
+    def show_scene(self, parts, view_state=None):
+        """Replaces the scene with parts at hand (a few: they are shown at once)."""
+        self.view_widget.clear_selection()
+        self.service.erase_all()
+        show_parts(self.service, parts, update=False)
+        style_shapes(self.service, [part.shape_id for part in parts])
+        # One viewer update: the restored view's, or the fit's.
+        if view_state is None or not restore(self.service, view_state):
+            self.frame_scene()
+        self._scene_changed([], view_state)
+
+    def open_files(self, paths, view_state=None):
+        """Replaces the scene with the solids of STEP or BREP files, behind a progress dialog.
+
+        Reading, then clearing and showing, keep the window answering; Cancel
+        while reading keeps the scene as it was. Returns False when another
+        load is still running.
+        """
+        if self._still_loading():
+            return False
+        # The load frames the scene itself, and styles the shapes as it shows them.
+        self._load = SceneLoad(self.service, paths, view_state, fit=self.frame_scene,
+                               shown=lambda ids: style_shapes(self.service, ids), parent=self)
+        self._load.finished.connect(lambda outcome: self._on_load_finished(outcome, view_state))
+        self._load.start(self)
+        return True
+
+    def load_file(self, path):
+        """Replaces the scene with the solids of a STEP or BREP file (see open_files)."""
+        return self.open_files([path])
+
+    def reload(self):
+        """Reads the open files again, or shows the parts given at start again; the camera stays."""
+        if self._still_loading():
+            return
+        state = self.service.get_view_state()
+        if self.paths:
+            self.open_files(self.paths, state)
+        else:
+            self.show_scene(self._start_parts, state)
+
+    def _still_loading(self):
+        if self._load is not None:
+            self.show_message("Still opening the last files")
+        return self._load is not None
+
+    def _on_load_finished(self, outcome, view_state):
+        load, self._load = self._load, None
+        if load is not None:
+            load.deleteLater()
+        if outcome.state == "failed":
+            QMessageBox.warning(self, TITLE, outcome.message)
+            return
+        if outcome.state == "cancelled":
+            self.show_message("Opening cancelled: the scene is as it was")
+            return
+        self.view_widget.clear_selection()
+        if outcome.shown:  # else stopped while the old scene went: what is left is of the old files
+            self.paths = outcome.paths
+        self._scene_changed(self.paths, view_state)
+        if outcome.state == "stopped":
+            self.show_message(f"Opening stopped: {len(outcome.shown)} shapes shown")
+
+    def _scene_changed(self, paths, view_state):
+        # The scene is styled and framed by now.
+        if view_state is not None:
+            show_in_toolbar(self.toolbar, self.service.get_view_state())
         self._update_count()
+        self.view_widget.hover.scene_changed()
+        self.loaded(paths)
+
+    def loaded(self, paths):
+        """Called once a new scene is on screen: paths are its files (none for given parts).
+
+        The one place to follow what the window shows (status, title, recent files).
+        """
+        if paths:
+            self.show_message(f"Loaded {', '.join(os.fspath(p) for p in paths)}")
+            self.recent.add(paths)
+        self._show_title(paths)
+        self._show_toolbar_state()  # a restored view state reaches the toolbar silently
 
     # --- actions --------------------------------------------------------------
 
     def _create_actions(self):
         file_menu = self.menuBar().addMenu("&File")
         self._add_action(file_menu, "&Open…", QKeySequence.Open, self.open_file_dialog)
+        self.recent_menu = file_menu.addMenu("Open &Recent")
+        self.recent_menu.aboutToShow.connect(self._fill_recent_menu)
+        self._fill_recent_menu()
+        self._add_action(file_menu, "&Reload", "F5", self.reload)
+        file_menu.addSeparator()
         self._add_action(file_menu, "&Quit", QKeySequence.Quit, self.close)
 
         view_menu = self.menuBar().addMenu("&View")
         self._add_action(view_menu, "&Fit All", "F", self.fit_all)
         self._add_action(view_menu, "&Hide Selected", "H", self.hide_selected)
         self._add_action(view_menu, "&Show All", "Shift+H", self.show_all)
+        # Esc belongs to the window that has focus: a dialog's Esc closes the dialog.
+        self._add_action(view_menu, "&Clear Selection", "Esc", self.view_widget.clear_selection,
+                         Qt.WindowShortcut)
         view_menu.addSeparator()
-        for text, key, mode in (("&Wireframe", "W", DisplayMode.WIREFRAME),
-                                ("S&haded", "S", DisplayMode.SHADED),
-                                ("Shaded + &Edges", "B", DisplayMode.BOTH)):
-            self._add_action(view_menu, text, key, lambda mode=mode: self.toolbar.set_display_mode(mode))
+        # Checked items that follow the toolbar, named as the toolbar names them.
+        self.display_mode_actions = self._add_choices(
+            view_menu, self.toolbar.set_display_mode,
+            ((DisplayMode.WIREFRAME, "W"), (DisplayMode.SHADED, "S"), (DisplayMode.BOTH, "B")))
+        view_menu.addSeparator()
+        self.projection_actions = self._add_choices(
+            view_menu, self.toolbar.set_projection_type,
+            ((ProjectionType.ORTHOGRAPHIC, None), (ProjectionType.PERSPECTIVE, None)))
         self._add_action(view_menu, "Toggle &Perspective", "P", self.toggle_projection_type)
+        self.toolbar.display_mode_changed.connect(self._show_toolbar_state)
+        self.toolbar.projection_type_changed.connect(self._show_toolbar_state)
+        self._show_toolbar_state()
 
-    def _add_action(self, menu, text, shortcut, slot):
+    def _add_action(self, menu, text, shortcut, slot, context=Qt.ApplicationShortcut):
         action = QAction(text, self)
-        action.setShortcut(QKeySequence(shortcut))
-        action.setShortcutContext(Qt.ApplicationShortcut)
+        if shortcut is not None:
+            action.setShortcut(QKeySequence(shortcut))
+            action.setShortcutContext(context)
         action.triggered.connect(lambda checked=False: slot())
         menu.addAction(action)
         self.addAction(action)
         return action
 
+    def _add_choices(self, menu, choose, members):
+        """One checkable item per member, exclusive, each calling choose(member); by value."""
+        group = QActionGroup(self)
+        actions = {}
+        for member, key in members:
+            text = caption(self.toolbar, member.value).replace("&", "&&")
+            action = self._add_action(menu, text, key, lambda member=member: choose(member))
+            action.setCheckable(True)
+            group.addAction(action)
+            actions[member.value] = action
+        return actions
+
+    def _show_toolbar_state(self, *_):
+        mode = self.toolbar.get_display_mode()
+        for actions, value in ((self.display_mode_actions, mode),
+                               (self.projection_actions, self.toolbar.get_projection_type())):
+            if value in actions:
+                actions[value].setChecked(True)
+        highlight_faces(self.service.get_context(), mode != DisplayMode.WIREFRAME.value)
+
+    # --- files --------------------------------------------------------------------
+
+    def open_file_dialog(self):
+        paths, _ = QFileDialog.getOpenFileNames(
+            self, "Open CAD files", last_folder(self.settings), FILE_FILTER)
+        if paths:
+            remember_folder(self.settings, paths[0])
+            self.open_files(paths)
+
+    def _fill_recent_menu(self):
+        menu = self.recent_menu
+        menu.clear()
+        paths = self.recent.paths()
+        for number, path in enumerate(paths, 1):
+            name = Path(path).name.replace("&", "&&")
+            action = menu.addAction(f"&{number} {name}")
+            action.setStatusTip(path)
+            action.setToolTip(path)
+            action.setEnabled(os.path.isfile(path))  # a file gone since stays listed, greyed
+            action.triggered.connect(lambda checked=False, path=path: self.open_files([path]))
+        if not paths:
+            menu.addAction("No recent files").setEnabled(False)
+        menu.addSeparator()
+        clear = menu.addAction("&Clear Recent Files")
+        clear.setEnabled(bool(paths))
+        clear.triggered.connect(lambda checked=False: self.recent.clear())
+
+    def _show_title(self, paths):
+        names = [Path(path).name for path in paths]
+        if len(names) > TITLE_FILES:
+            names = names[:TITLE_FILES - 1] + [f"{len(names) - TITLE_FILES + 1} more"]
+        self.setWindowTitle(f"{', '.join(names) if names else SAMPLE_TITLE} — {TITLE}")
+
+    def _dropped_files(self, mime):
+        return [url.toLocalFile() for url in mime.urls()
+                if url.isLocalFile() and Path(url.toLocalFile()).suffix.lower() in OPENABLE]
+
+    def dragEnterEvent(self, event):
+        if self._dropped_files(event.mimeData()):
+            event.acceptProposedAction()
+
+    def dragMoveEvent(self, event):
+        if self._dropped_files(event.mimeData()):
+            event.acceptProposedAction()
+
+    def dropEvent(self, event):
+        paths = self._dropped_files(event.mimeData())
+        if paths:
+            event.acceptProposedAction()
+            # Opened once the drop is over: the source waits for its answer.
+            QTimer.singleShot(0, lambda: self.open_files(paths))
+
+    def closeEvent(self, event):
+        self.settings.setValue(GEOMETRY_KEY, self.saveGeometry())
+        self.settings.setValue(STATE_KEY, self.saveState())
+        self.settings.sync()
+        QMainWindow.closeEvent(self, event)
+
+    # --- view ---------------------------------------------------------------------
+
+    def fit(self):
+        """Fits the view to the scene, with a margin."""
+        fit_view(self.service)
+
+    def frame_scene(self):
+        """Fits a new scene as seen from the standard view in force, and again once the
+        view has its final size (a window just shown may not have it yet)."""
+        self.service.set_projection(self.direction)
+        self.fit()
+        self._fit_when_sized = not self.view_widget.has_final_size()
+
+    def _on_view_resized(self):
+        if self._fit_when_sized:
+            self._fit_when_sized = False
+            self.fit()
+
+    def _on_direction_chosen(self, value):
+        self.direction = ViewDirection(value)
+
     def fit_all(self):
-        self.service.fit_all()
+        self.fit()
         self.show_message("Fit all")
 
     def hide_selected(self):
-        shape_id = self.view_widget.selected_shape_id()
-        if shape_id is None:
+        shape_ids = self.view_widget.selected_shape_ids()
+        if not shape_ids:
             self.show_message("Nothing selected to hide")
             return
         self.view_widget.clear_selection()
-        self.service.set_shape_visibility(shape_id, False)
-        self.show_message(f"Hidden: {shape_id}")
+        for shape_id in shape_ids:
+            self.service.set_shape_visibility(shape_id, False, False)
+        self.service.get_context().UpdateCurrentViewer()
+        self._update_count()
+        self.show_message(f"Hidden: {shape_ids[0]}" if len(shape_ids) == 1
+                          else f"Hidden: {len(shape_ids)} shapes")
 
     def show_all(self):
         # One viewer update for the lot rather than one per shape.
         for shape_id in list(self.service.get_all_shapes()):
             self.service.set_shape_visibility(shape_id, True, False)
         self.service.get_context().UpdateCurrentViewer()
+        self._update_count()
         self.show_message("All shapes shown")
 
     def toggle_projection_type(self):
@@ -114,35 +372,29 @@ class ViewerWindow(QMainWindow):
                   else ProjectionType.ORTHOGRAPHIC)
         self.toolbar.set_projection_type(wanted)
 
-    def open_file_dialog(self):
-        path, _ = QFileDialog.getOpenFileName(
-            self, "Open CAD file", "", "CAD files (*.step *.stp *.brep *.brp);;All files (*)")
-        if path:
-            self.load_file(path)
-
-    def load_file(self, path):
-        """Replaces the scene with the solids of a STEP or BREP file."""
-        try:
-            parts = load_parts(path)
-        except LoadError as error:
-            QMessageBox.warning(self, TITLE, str(error))
-            return False
-        self.view_widget.clear_selection()
-        self.service.erase_all()
-        show_parts(self.service, parts)
-        self.service.fit_all()
-        self._update_count()
-        self.show_message(f"Loaded {path}")
-        return True
-
     # --- status bar -------------------------------------------------------------
 
     def show_message(self, text):
         self.statusBar().showMessage(text, MESSAGE_MS)
 
     def _on_selection_changed(self, shape_id):
-        self.selection_label.setText(f"Selected: {shape_id}" if shape_id else "")
+        count = len(self.view_widget.selected_shape_ids())
+        if count > 1:
+            self.selection_label.setText(f"{count} selected")
+        else:
+            self.selection_label.setText(f"Selected: {shape_id}" if shape_id else "")
+
+    def _on_hover_switched(self, on):
+        self.show_message("Hover highlighting back on" if on
+                          else "Hover highlighting off: the scene is too large")
 
     def _update_count(self):
-        count = self.service.get_shape_count()
-        self.count_label.setText(f"{count} shape{'s' if count != 1 else ''}")
+        """Shape count (and hidden ones) in the status bar; the hint in place of an empty view."""
+        shapes = self.service.get_all_shapes()
+        count, hidden = len(shapes), sum(not info.visible for info in shapes.values())
+        text = f"{count} shape{'s' if count != 1 else ''}"
+        self.count_label.setText(f"{text}, {hidden} hidden" if hidden else text)
+        # Before the window is shown the view stays: Qt hides only a native
+        # window it has shown, and OCCT maps the view's own at once.
+        empty = count == 0 and self.isVisible()
+        self.central.setCurrentWidget(self.empty_hint if empty else self.view_widget)

@@ -4,37 +4,65 @@ The toolbar speaks in value strings, the service takes enumeration members;
 turning the one into the other happens here and nowhere else.
 """
 
+import weakref
+
+from PySide6.QtWidgets import QComboBox, QPushButton
+
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
 
 
-def connect_toolbar(toolbar, service, report=None):
+def caption(toolbar, value):
+    """The text the toolbar shows for a value string: a display mode, projection type or view.
+
+    Menus and messages use it, so each choice has one name everywhere.
+    """
+    for combo in toolbar.findChildren(QComboBox):
+        index = combo.findData(value)
+        if index >= 0:
+            return combo.itemText(index)
+    for button in toolbar.findChildren(QPushButton):
+        if button.text().lower() == value:
+            return button.text()
+    return value
+
+
+def connect_toolbar(toolbar, service, report=None, fit=None):
     """Connects the toolbar's five signals to the service.
 
     report, when given, receives a short text for each change (for a status bar).
+    fit, when given, takes the place of service.fit_all for Fit All and the standard views.
     Returns the (signal, slot) pairs, which the caller may keep to disconnect them.
     """
     report = report or (lambda text: None)
+    fit = fit or (lambda: service.fit_all())
+    # The slots live as long as the connections, which the toolbar holds: a
+    # strong reference back would keep a parentless toolbar alive for good.
+    toolbar_ref = weakref.ref(toolbar)
+
+    def named(value):
+        shown = toolbar_ref()
+        return value if shown is None else caption(shown, value)
 
     def projection_changed(value):
         service.set_projection(ViewDirection(value))
-        service.fit_all()  # a standard view shows the whole scene
-        report(f"View: {value}")
+        fit()  # a standard view shows the whole scene
+        report(f"View: {named(value)}")
 
     def projection_type_changed(value):
         service.set_projection_type(ProjectionType(value))
-        service.redraw()  # the camera change alone does not repaint
-        report(f"Projection: {value}")
+        fit()  # the other projection frames the scene differently; the fit repaints
+        report(f"Projection: {named(value)}")
 
     def display_mode_changed(value):
         service.set_display_mode(DisplayMode(value))
-        report(f"Display mode: {value}")
+        report(f"Display mode: {named(value)}")
 
     def transparency_changed(value):
         service.set_global_transparency(value)
         report(f"Transparency: {round(value * 100)}%")
 
     def fit_all_requested():
-        service.fit_all()
+        fit()
         report("Fit all")
 
     slots = [

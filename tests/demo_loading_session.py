@@ -1,0 +1,148 @@
+"""Opens a large assembly in the real viewer window under X, the way a user does, and
+prints what it saw as JSON: a complete open with the longest stall of the event
+loop, Cancel while reading and while showing, F5 keeping the camera, and the
+command line's --view-state saved at exit and restored at start.
+
+    python demo_loading_session.py ASSEMBLY.step FOLDER
+"""
+
+import json
+import sys
+from pathlib import Path
+
+from PySide6.QtCore import QPoint, Qt, QTimer
+from PySide6.QtTest import QTest
+from PySide6.QtWidgets import QApplication, QProgressDialog, QPushButton
+from stalls import StallMeter
+
+from morvik_viewer import cli
+from morvik_viewer.scene import sample_parts
+from morvik_viewer.viewer import create_viewer
+from morvik_viewer.window import ViewerWindow
+
+TIMEOUT_MS = 60000
+
+
+def camera(view):
+    cam = view.Camera()
+    eye, centre, up = cam.Eye(), cam.Center(), cam.Up()
+    return [round(v, 9) for p in (eye, centre, up) for v in (p.X(), p.Y(), p.Z())] + [cam.Scale()]
+
+
+def wait_until(condition, step_ms=5):
+    waited = 0
+    while not condition():
+        QTest.qWait(step_ms)
+        waited += step_ms
+        if waited > TIMEOUT_MS:
+            raise TimeoutError("the window did not get there")
+
+
+def scene(window):
+    """What the registry holds and the window says of it."""
+    service, context = window.service, window.stack.context
+    shapes = service.get_all_shapes()
+    return {"ids": list(shapes), "label": window.count_label.text(),
+            "all_displayed": all(context.IsDisplayed(info.ais_shape) for info in shapes.values())}
+
+
+def open_file(window, path, cancel_when=None):
+    """Opens path as File > Open would; with cancel_when, clicks the dialog's Cancel once
+    cancel_when() holds. Returns the load's outcome state."""
+    outcome = []
+    window.open_files([path])
+    window._load.finished.connect(lambda result: outcome.append(result.state))
+    if cancel_when is not None:
+        wait_until(lambda: outcome or (dialog(window) is not None and cancel_when()))
+        if not outcome:
+            cancel = next(b for b in dialog(window).findChildren(QPushButton) if b.text() == "Cancel")
+            QTest.mouseClick(cancel, Qt.LeftButton)
+    wait_until(lambda: outcome)
+    QTest.qWait(50)
+    return outcome[0]
+
+
+def dialog(window):
+    found = [d for d in window.findChildren(QProgressDialog) if d.isVisible()]
+    return found[0] if found else None
+
+
+def command_line_run(app, session_window, state_file, act):
+    """Runs the viewer's command line with --view-state, calls act(window) once its
+    window is up, then quits. Returns the exit status and what act returned."""
+    seen = []
+
+    def when_up():
+        windows = [w for w in app.topLevelWidgets()
+                   if isinstance(w, ViewerWindow) and w is not session_window and w.isVisible()]
+        if not windows:
+            QTimer.singleShot(50, when_up)
+            return
+        seen.append(act(windows[0]))
+        windows[0].close()
+        app.quit()
+
+    QTimer.singleShot(200, when_up)
+    status = cli.main(["--view-state", str(state_file)])
+    return status, seen[0] if seen else None
+
+
+def main(path, folder):
+    app = QApplication.instance() or QApplication(["demo-loading-session"])
+    window = ViewerWindow(create_viewer())
+    window.resize(900, 600)
+    window.show()
+    window.start(sample_parts())
+    QTest.qWaitForWindowExposed(window)
+    QTest.qWait(200)
+    view, out = window.stack.view, {}
+
+    meter = StallMeter()
+    meter.start()
+    out["complete"] = {"state": open_file(window, path)}
+    meter.stop()
+    out["complete"].update(scene(window), longest_stall=meter.longest)
+
+    widget = window.view_widget
+    middle = QPoint(widget.width() // 2, widget.height() // 2)
+    QTest.mousePress(widget, Qt.LeftButton, Qt.NoModifier, middle)
+    for i in range(1, 6):
+        QTest.mouseMove(widget, middle + QPoint(12 * i, 5 * i))
+    QTest.mouseRelease(widget, Qt.LeftButton, Qt.NoModifier, middle + QPoint(60, 25))
+    QTest.qWait(50)
+    before = {"camera": camera(view), "bolt": window.service.get_shape_info("bolt").ais_shape}
+    window.activateWindow()  # from the progress dialog, gone now
+    widget.setFocus()
+    QTest.qWaitForWindowActive(window)
+    QTest.keyClick(widget, Qt.Key_F5)
+    wait_until(lambda: window._load is None)
+    QTest.qWait(50)
+    out["reload"] = {"camera_before": before["camera"], "camera_after": camera(view),
+                     "new_presentations": window.service.get_shape_info("bolt").ais_shape
+                     is not before["bolt"], **scene(window)}
+
+    window.show_scene(sample_parts())
+    before = scene(window)
+    state = open_file(window, path, cancel_when=lambda: True)  # while reading
+    out["cancel_reading"] = {"state": state, "before": before, "after": scene(window)}
+
+    showing = lambda: "Showing" in dialog(window).labelText() and window.service.get_shape_count() > 0
+    state = open_file(window, path, cancel_when=showing)
+    out["cancel_showing"] = {"state": state, **scene(window)}
+
+    state_file = Path(folder) / "view.json"
+    top = lambda w: (QTest.mouseClick(next(b for b in w.toolbar.findChildren(QPushButton)
+                                           if b.text() == "Top"), Qt.LeftButton),
+                     camera(w.stack.view))[1]
+    first = command_line_run(app, window, state_file, top)
+    saved = json.loads(state_file.read_text())
+    second = command_line_run(app, window, state_file, lambda w: camera(w.stack.view))
+    out["view_state"] = {"statuses": [first[0], second[0]], "set": first[1], "restored": second[1],
+                         "saved_up": saved["camera"]["up"]}
+    window.close()
+    print(json.dumps(out))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(*sys.argv[1:]))
