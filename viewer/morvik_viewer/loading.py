@@ -39,10 +39,17 @@ from morvik_viewer.view_state import restore
 # The work of one slice, in seconds: well under the 100 ms after which a
 # window feels stuck, with room left for the repaint that follows.
 SLICE_S = 0.03
-# How often the growing scene is drawn while it is shown: after this many new
-# shapes, or this many seconds.
+# How often the growing scene is drawn while it is shown: after at most this
+# many new shapes, or this many seconds.
 FRAME_EVERY_NEW = 500
 FRAME_EVERY_S = 1.0
+# A frame draws the whole scene shown so far, and each shape new since the
+# last frame adds about NEW_SHAPE_S (its buffers go to the graphics card). As
+# the scene grows, frames come after fewer new shapes (never fewer than
+# FRAME_LEAST_NEW), so that each stays near FRAME_BUDGET_S.
+FRAME_BUDGET_S = 0.09
+NEW_SHAPE_S = 80e-6
+FRAME_LEAST_NEW = 150
 # Files smaller than this in all are read in this process.
 IN_PROCESS_BYTES = 256 * 1024
 # A load that ends sooner shows no progress dialog.
@@ -111,6 +118,7 @@ class SceneLoad(QObject):
         self._on_shown = shown or (lambda ids: None)
         self._last_frame = None
         self._new = 0  # shapes displayed since the last frame
+        self._frame_every = FRAME_EVERY_NEW  # new shapes that make the next frame due
         self._parts = None  # read, not shown yet
         self._frames = FrameReader()
         self._batches = []  # frames of parts not decoded yet
@@ -122,6 +130,7 @@ class SceneLoad(QObject):
         self._shown = []
         self._phase = "reading"
         self._stepping = False
+        self._stepped = None  # when the last slice ended
         self._cancelled = False
         self._ended = False
         self._erase_pace, self._show_pace = Pace(first=50), Pace()
@@ -241,12 +250,19 @@ class SceneLoad(QObject):
     def _step(self):
         if self._stepping or self._ended:
             return  # the dialog's setValue runs the event loop, and this timer with it
+        now = time.perf_counter()
+        if self._stepped is not None and now - self._stepped > SLICE_S:
+            # Something else held the event loop since the last slice (a paint
+            # of the whole scene, most often): a slice now would join it into
+            # one stall, so this tick gives way to whatever waits behind it.
+            self._stepped = None
+            return
         self._stepping = True
         try:
             if self._phase == "clearing" and not self._cancelled:
                 self._clear_slice()
             elif self._phase == "showing" and not self._cancelled:
-                if (self._new >= FRAME_EVERY_NEW
+                if (self._new >= self._frame_every
                         or self._new and time.perf_counter() - self._last_frame >= FRAME_EVERY_S):
                     self._frame()
                 else:
@@ -256,6 +272,7 @@ class SceneLoad(QObject):
                 self._end("stopped" if self._cancelled else "done")
         finally:
             self._stepping = False
+            self._stepped = time.perf_counter()
 
     def _clear_slice(self):
         count = min(self._erase_pace.size(), len(self._old_ids))
@@ -287,6 +304,7 @@ class SceneLoad(QObject):
         self._progress()
 
     def _frame(self):
+        began = time.perf_counter()
         if not self._fitting:
             self._service.redraw()
         else:
@@ -298,7 +316,11 @@ class SceneLoad(QObject):
                 self._fit()
             finally:
                 view.SetImmediateUpdate(immediate)
-        self._last_frame, self._new = time.perf_counter(), 0
+        now = time.perf_counter()
+        scene_alone = (now - began) - self._new * NEW_SHAPE_S
+        room = (FRAME_BUDGET_S - scene_alone) / NEW_SHAPE_S
+        self._frame_every = int(min(FRAME_EVERY_NEW, max(FRAME_LEAST_NEW, room)))
+        self._last_frame, self._new = now, 0
 
     def _take(self, count):
         """The next count parts, decoding the reader's batches as they are needed."""
