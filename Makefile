@@ -1,9 +1,11 @@
 # Developer tasks, from a prepared .venv (scripts/setup --test).
 #
 #   make test         the everyday test run (incremental build first)
-#   make bench        the service against raw OCP calls, and each query against a plain
-#                     Python method; bench-quick is shorter, bench-instructions counts
-#                     instructions under callgrind
+#   make bench        the service against raw OCP calls, each query against a plain
+#                     Python method, display_shapes of 20,000 shapes against the plain
+#                     loop, and the viewer's longest stall opening 300 and 5,000 parts;
+#                     bench-quick is shorter, bench-instructions counts instructions
+#                     under callgrind
 #   make lifetime     long display/erase and toolbar create/destroy runs with leak checks
 #   make fuzz-long    the property tests, searching far wider than the fixed set
 #   make sanitize     the whole suite against an ASan + UBSan build of both modules
@@ -32,10 +34,13 @@ test: build
 	$(PYTEST) -q
 
 # Writes bench/results/service-<date>.json, then times each query against a
-# plain Python method (bench/results/queries.json).
+# plain Python method (bench/results/queries.json), then writes
+# bulk-display-<date>.json and viewer-stall-<date>.json.
 bench: build
 	$(PYTHON) bench/bench_service.py
 	$(PYTHON) bench/query_cost.py --no-instructions
+	$(PYTHON) bench/bulk_display.py
+	$(PYTHON) bench/viewer_stall.py
 
 bench-quick: build
 	$(PYTHON) bench/bench_service.py --quick

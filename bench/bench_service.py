@@ -21,14 +21,13 @@ import datetime
 import gc
 import json
 import os
-import platform
 import statistics
 import sys
 import time
 from collections import Counter
 from pathlib import Path
 
-from scene import Counting, ensure_display, graphic_driver, make_boxes, make_scene
+from scene import Counting, ensure_display, graphic_driver, machine_facts, make_boxes, make_scene
 
 RESULTS = Path(__file__).resolve().parent / "results"
 
@@ -390,13 +389,7 @@ def main(argv=None):
     missed = [r for r in rows if r["target"] and not met(r)]
     report = {
         "date": today,
-        "machine": {
-            "cpus": os.cpu_count(),
-            "platform": platform.platform(),
-            "python": platform.python_version(),
-            "load_average_before": load_before,
-            "load_average_after": os.getloadavg(),
-        },
+        "machine": machine_facts(load_before),
         "settings": {"sizes": sizes, "repeats": repeats, "rounds": rounds, "updated": updated,
                      "clock": "process CPU time; ratio = geometric mean over both orders of the median back-to-back pair ratio",
                      "target_ratio": TARGET_RATIO, "target_sizes": list(TARGET_SIZES)},

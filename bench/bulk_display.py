@@ -14,34 +14,22 @@ time (the machine is shared; wall-clock time is recorded alongside).
 import argparse
 import datetime
 import json
-import platform
+import os
 import sys
 from pathlib import Path
 
 from bench_service import RESULTS, TARGET_RATIO, _compare, colour, timed
-from scene import ensure_display, graphic_driver, make_boxes, make_scene
+from scene import ensure_display, graphic_driver, machine_facts, make_boxes, make_scene
 
 
 def direct_display(scene, items):
-    """What a host writes without the service: one presentation per shape, its
-    own registry and reverse map, and one viewer update."""
-    from OCP.AIS import AIS_Shape
-    from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB
+    """What a host writes without the service (bench/direct.py), then one viewer update."""
+    from direct import DirectScene
 
-    from direct import Record
-
-    ctx, shapes, reverse = scene.context, {}, {}
-    for shape, shape_id, color in items:
-        ais = AIS_Shape(shape)
-        if shape.IsNull():
-            raise ValueError("cannot display a null shape")
-        r, g, b = color
-        ais.SetColor(Quantity_Color(r, g, b, Quantity_TOC_RGB))
-        ctx.Display(ais, False)
-        shapes[shape_id] = Record(shape_id, ais, color, True)
-        reverse[ais] = shape_id
-    ctx.UpdateCurrentViewer()
-    return shapes, reverse
+    side = DirectScene(scene)
+    side.display(items, False)
+    scene.context.UpdateCurrentViewer()
+    return side
 
 
 def main(argv=None):
@@ -61,9 +49,9 @@ def main(argv=None):
     service = Scenard(scenes["service"].view, scenes["service"].viewer, scenes["service"].context)
     service.set_display_mode(DisplayMode.SHADED)
     scenes["direct"].context.SetDisplayMode(1, False)
-    # Each side its own boxes, alike but not shared.
-    items = {kind: [(box, f"shape-{i}", colour(i)) for i, box in enumerate(make_boxes(args.n))]
-             for kind in scenes}
+    # Each side its own boxes, alike but not shared, in the order each takes them.
+    items = {"service": [(box, f"shape-{i}", colour(i)) for i, box in enumerate(make_boxes(args.n))],
+             "direct": [(f"shape-{i}", box, colour(i)) for i, box in enumerate(make_boxes(args.n))]}
     for scene in scenes.values():  # the same framing for every drawn frame
         direct_display(scene, items["direct"][:1])
         scene.view.FitAll()
@@ -75,6 +63,7 @@ def main(argv=None):
             return lambda: service.display_shapes(items["service"])
         return lambda: kept.update(direct=direct_display(scenes["direct"], items["direct"]))
 
+    load_before = os.getloadavg()
     pairs = []
     for repeat in range(args.repeats):
         first = repeat % 2 == 0
@@ -88,9 +77,6 @@ def main(argv=None):
         print(f"repeat {repeat + 1}/{args.repeats}: display_shapes {sample['service'][1]:.2f} s, "
               f"direct {sample['direct'][1]:.2f} s (CPU)", file=sys.stderr)
 
-    import OCP
-    import PySide6
-
     cpu = _compare([(s[1], d[1], f) for s, d, f in pairs])
     report = {
         "benchmark": "display_shapes against direct OCP calls, one viewer update each",
@@ -101,12 +87,7 @@ def main(argv=None):
         "met": cpu["ratio"] <= TARGET_RATIO,
         "cpu": cpu,
         "wall": _compare([(s[0], d[0], f) for s, d, f in pairs]),
-        "machine": {
-            "platform": platform.platform(),
-            "python": platform.python_version(),
-            "ocp": getattr(OCP, "__version__", "unknown"),
-            "pyside6": PySide6.__version__,
-        },
+        "machine": machine_facts(load_before),
     }
     output = args.output or RESULTS / f"bulk-display-{report['date']}.json"
     output.write_text(json.dumps(report, indent=2) + "\n")

@@ -3,6 +3,7 @@ into an offscreen window, box solids, and a context that counts viewer updates.
 """
 
 import os
+import platform
 import types
 
 from morvik_viewer.display import NoDisplay, start_virtual_display
@@ -86,3 +87,20 @@ class Counting:
             return target(*args)
 
         return counted
+
+
+def machine_facts(load_before, **more):
+    """What a result was measured on: the machine, the Python, the host's bindings."""
+    import OCP
+    import PySide6
+
+    return {
+        "cpus": os.cpu_count(),
+        "platform": platform.platform(),
+        "python": platform.python_version(),
+        "ocp": getattr(OCP, "__version__", "unknown"),
+        "pyside6": PySide6.__version__,
+        **more,
+        "load_average_before": load_before,
+        "load_average_after": os.getloadavg(),
+    }

@@ -16,7 +16,6 @@ import argparse
 import datetime
 import json
 import os
-import platform
 import statistics
 import sys
 import tempfile
@@ -158,9 +157,8 @@ def main(argv=None):
         print(f"[{time.perf_counter() - began:6.1f} s] {message}", file=sys.stderr, flush=True)
 
     start_display()
-    import OCP
-    import PySide6
     from assemblies import write_assembly
+    from scene import machine_facts
     from PySide6.QtTest import QTest
     from PySide6.QtWidgets import QApplication
 
@@ -188,17 +186,10 @@ def main(argv=None):
     target = [r for r in rows if r["solids"] == TARGET_SIZE]
     report = {
         "date": today,
-        "machine": {
-            "cpus": os.cpu_count(),
-            "platform": platform.platform(),
-            "python": platform.python_version(),
-            "ocp": getattr(OCP, "__version__", "unknown"),
-            "pyside6": PySide6.__version__,
-            "opengl": "Mesa software (LIBGL_ALWAYS_SOFTWARE=1)" if os.environ.get(
-                "LIBGL_ALWAYS_SOFTWARE") == "1" else "as the display gives it",
-            "load_average_before": load_before,
-            "load_average_after": os.getloadavg(),
-        },
+        "machine": machine_facts(
+            load_before,
+            opengl="Mesa software (LIBGL_ALWAYS_SOFTWARE=1)"
+            if os.environ.get("LIBGL_ALWAYS_SOFTWARE") == "1" else "as the display gives it"),
         "settings": {"sizes": args.sizes, "repeats": args.repeats, "tick_ms": 5,
                      "window": [window.width(), window.height()],
                      "target_stall_ms": TARGET_STALL_S * 1000, "target_size": TARGET_SIZE},
