@@ -19,7 +19,7 @@ import os
 import struct
 import sys
 
-from OCP.BinTools import BinTools
+from OCP.BinTools import BinTools, BinTools_FormatVersion
 from OCP.BRep import BRep_Builder
 from OCP.TopoDS import TopoDS_Compound, TopoDS_Iterator, TopoDS_Shape
 
@@ -64,7 +64,12 @@ def pack_parts(parts):
     for part in parts:
         builder.Add(compound, part.shape)
     body = io.BytesIO()
-    BinTools.Write_s(compound, body)
+    # The first binary format, named: OCCT 7.8 cannot read back what its own
+    # current format writes for parts placed in an assembly (it fails with
+    # NCollection_IndexedMap::FindKey), while the first reads the same on
+    # every version and as fast.
+    first_format = BinTools_FormatVersion.BinTools_FormatVersion_VERSION_1
+    BinTools.Write_s(compound, body, False, False, first_format)
     head = {"kind": "parts", "ids": [p.shape_id for p in parts],
             "colors": [list(p.color) for p in parts]}
     return encode(head, body.getvalue())
