@@ -167,6 +167,8 @@ class ViewerWindow(QMainWindow):
         load, self._load = self._load, None
         if load is not None:
             load.deleteLater()
+        if outcome.state in ("failed", "cancelled"):
+            self._update_count()  # the scene is as it was: empty at start, the hint shows
         if outcome.state == "failed":
             QMessageBox.warning(self, TITLE, outcome.message)
             return
