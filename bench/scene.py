@@ -9,14 +9,20 @@ import types
 from morvik_viewer.display import NoDisplay, start_virtual_display
 
 
-def ensure_display():
-    """Starts an Xvfb server when there is no display; software OpenGL either way,
-    rasterising on the calling thread so that the process's CPU time counts
-    the drawing and no idle worker threads.
+def ensure_display(qt_platform=None, cpu_time=True):
+    """Starts an Xvfb server when there is no display; software OpenGL either way.
+
+    With cpu_time, Mesa rasterises on the calling thread, so that the process's
+    CPU time counts the drawing and no idle worker threads. Qt gets
+    qt_platform, or offscreen unless the environment names one.
     """
     os.environ.setdefault("LIBGL_ALWAYS_SOFTWARE", "1")
-    os.environ.setdefault("LP_NUM_THREADS", "0")
-    os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
+    if cpu_time:
+        os.environ.setdefault("LP_NUM_THREADS", "0")
+    if qt_platform:
+        os.environ["QT_QPA_PLATFORM"] = qt_platform
+    else:
+        os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
     if not os.environ.get("DISPLAY"):
         try:
             start_virtual_display()

@@ -186,13 +186,13 @@ nb::object length_or_none(nb::handle items) {
 // viewer update.
 nb::object display_item(Scenard &s, nb::handle item) {
     nb::object fields = nb::steal(PySequence_Tuple(item.ptr()));
-    if (!fields.is_valid()) {
-        if (!PyErr_ExceptionMatches(PyExc_TypeError))
-            throw nb::python_error();
+    Py_ssize_t n = -1; // no sequence at all is refused as one of the wrong size
+    if (fields.is_valid())
+        n = PyTuple_Size(fields.ptr());
+    else if (PyErr_ExceptionMatches(PyExc_TypeError))
         PyErr_Clear();
-        fields = nb::tuple(); // answered below, as for a tuple of the wrong size
-    }
-    Py_ssize_t n = PyTuple_Size(fields.ptr());
+    else
+        throw nb::python_error();
     if (n != 2 && n != 3)
         raise(PyExc_TypeError, "an item must be (shape, shape_id) or (shape, shape_id, color), not %R",
               item.ptr());

@@ -113,15 +113,6 @@ Vector cross(const Vector &a, const Vector &b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
 
-Rgb color(nb::handle value, const char *what) {
-    if (!PyList_Check(value.ptr()) && !PyTuple_Check(value.ptr()))
-        raise(PyExc_TypeError, "%s must be a list of three numbers, not %R", what, value.ptr());
-    return to_occt_color(value);
-}
-
-// A member of the host's enumeration, from the value a state holds.
-nb::object member(nb::handle enumeration, nb::handle value) { return enumeration(value); }
-
 // Everything a state sets, read and checked, as the values OCCT will take.
 struct ViewState {
     nb::object eye, target, up; // gp_Pnt, gp_Pnt, gp_Dir
@@ -162,10 +153,11 @@ ViewState read_state(nb::handle state) {
     read.target = gp_Pnt(target.x, target.y, target.z);
     read.up = gp_Dir(up.x, up.y, up.z);
     read.scale = nb::float_(scale);
-    nb::object projection = member(ProjectionType, entry(lens, "projection", "the camera"));
+    // The host's own enumerations turn the values a state holds back into members.
+    nb::object projection = ProjectionType(entry(lens, "projection", "the camera"));
     read.orthographic = projection.equal(projection_type_orthographic);
 
-    read.display_mode = member(DisplayMode, entry(state, "display_mode", "a view state"));
+    read.display_mode = DisplayMode(entry(state, "display_mode", "a view state"));
     read.transparency = to_transparency(entry(state, "transparency", "a view state"));
 
     nb::object background = entry(state, "background", "a view state");
@@ -181,8 +173,8 @@ ViewState read_state(nb::handle state) {
         if (PyTuple_Size(pair.ptr()) != 2)
             raise(PyExc_ValueError, "the background's gradient must be a list of two colours");
         read.gradient = true;
-        read.first = color(PyTuple_GetItem(pair.ptr(), 0), "a gradient colour");
-        read.second = color(PyTuple_GetItem(pair.ptr(), 1), "a gradient colour");
+        read.first = to_occt_color(PyTuple_GetItem(pair.ptr(), 0));
+        read.second = to_occt_color(PyTuple_GetItem(pair.ptr(), 1));
         nb::object name = entry(background, "method", "the background");
         if (!PyUnicode_Check(name.ptr()))
             raise(PyExc_TypeError, "the gradient's method must be a name, not %R", name.ptr());
@@ -191,7 +183,7 @@ ViewState read_state(nb::handle state) {
             raise(PyExc_ValueError, "%R is no Aspect_GradientFillMethod", name.ptr());
         require_fill_method(read.method);
     } else {
-        read.first = color(entry(background, "color", "the background"), "the background colour");
+        read.first = to_occt_color(entry(background, "color", "the background"));
     }
     return read;
 }
