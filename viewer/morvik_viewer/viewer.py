@@ -213,9 +213,8 @@ def style_shapes(service, shape_ids=None):
     """
     context = service.get_context()
     wireframe_shown = context.DisplayMode() == 0
-    shapes = service.get_all_shapes()
-    for shape_id in shapes if shape_ids is None else shape_ids:
-        info = shapes.get(shape_id)
+    for shape_id in service.get_all_shapes() if shape_ids is None else shape_ids:
+        info = service.get_shape_info(shape_id)
         if info is None:
             continue
         ais = info.ais_shape
