@@ -456,7 +456,7 @@ def test_every_colour_operation_accepts_any_three_real_numbers(service, make_box
 
 
 @pytest.mark.parametrize("color", [
-    (), (0.1, 0.2), (0.1, 0.2, 0.3, 0.4), "abc", b"abc", iter((0.1, 0.2, 0.3)), 0.5,
+    (0.1, 0.2), (0.1, 0.2, 0.3, 0.4), "abc", b"abc", iter((0.1, 0.2, 0.3)), 0.5,
     (NAN, 0.0, 0.0), ("a", 0.0, 0.0), (1.5, 0.0, 0.0), Triple(0.1, None, 0.3),
 ], ids=repr)
 def test_every_colour_operation_refuses_the_same_values_alike(service, make_box, errors, color):

@@ -249,7 +249,8 @@ def test_navigation_passes_arguments_by_name_unchanged_and_never_repaints(scene,
     service.zoom(factor=1.5)
     assert view.calls == [
         ("SetProj", (1, 1, 1)), ("SetUp", (0, 1, 0)), ("Camera", ()), ("MustBeResized", ()), ("Rotation", (130, 110)),
-        ("StartRotation", (100, 120)), ("Pan", (4, -6)), ("SetZoom", (1.5,)),
+        # the zoom reads the scale it would change, to keep it drawable
+        ("StartRotation", (100, 120)), ("Pan", (4, -6)), ("Camera", ()), ("SetZoom", (1.5,)),
     ]
     assert not errors.records
 
@@ -330,6 +331,47 @@ def test_saved_view_restores_the_same_picture_after_everything_changed(service, 
     assert rounded(service.get_view_state()) == rounded(state)
     assert abs(view_pixels(scene.view) - before).max() <= 2
     assert errors.records == []
+
+
+def test_the_view_takes_every_state_it_gives_and_none_it_cannot_draw(service, scene, make_box, errors, qtbot):
+    from types import MappingProxyType
+
+    from morvik_viewer.hover import HoverHighlight
+
+    service.display_shape(make_box(), "a")
+    service.fit_all()
+    good = service.get_view_state()
+    centre = scene.view.Convert(0.5, 0.5, 0.5)
+    # Any mapping will do, and the answer says whether it was applied.
+    assert service.set_view_state(MappingProxyType({**good, "camera": MappingProxyType(good["camera"])})) is True
+    for projection in ("orthographic", "perspective"):
+        for scale in (1e-9, 1e15):
+            lens = dict(good["camera"], scale=scale, projection=projection)
+            assert service.set_view_state(dict(good, camera=lens)) is True
+            given = service.get_view_state()
+            assert given is not None and service.set_view_state(given) is True
+    assert errors.records == []
+
+    service.set_view_state(good)
+    for projection in ("orthographic", "perspective"):
+        for scale in (1e40, 1e-160, 2e15, 5e-10):
+            errors.clear()
+            lens = dict(good["camera"], scale=scale, projection=projection)
+            assert service.set_view_state(dict(good, camera=lens)) is False
+            one_error(errors, "Error setting view state: %s")
+    errors.clear()
+    service.zoom(1e30)  # nor can a zoom take the camera there
+    one_error(errors, "Error zooming: %s")
+    assert rounded(service.get_view_state()) == rounded(good) and service.pick(*centre) == "a"
+
+    # A camera sent beyond by other means is not handed out, and hover survives it.
+    scene.view.Camera().SetScale(1e-160)
+    errors.clear()
+    assert service.get_view_state() is None
+    one_error(errors, "Error getting view state: %s")
+    highlight = HoverHighlight(service)
+    highlight.move(*centre)
+    assert not scene.context.HasDetected()
 
 
 def rounded(state):

@@ -473,6 +473,8 @@ class ServiceMachine(RuleBasedStateMachine):
             assert isinstance(result, list) and len(result) <= 4
         elif op.name == "get_view_state":
             assert (result is None or isinstance(result, dict)) and after == before
+        elif op.name == "set_view_state":
+            assert result is (not records) and after == before
         elif op.name == "pick":
             assert (result is None or result in after) and after == before
         elif op.name in QUERIES:
@@ -546,6 +548,10 @@ class ServiceMachine(RuleBasedStateMachine):
             for point in (camera.Eye(), camera.Center(), camera.Up()):
                 numbers += [point.X(), point.Y(), point.Z()]
             assert all(math.isfinite(number) for number in numbers), numbers
+            # Every state the service gives, it takes back (no armed failure in the way).
+            if not (self.view.armed or self.context.armed):
+                state = self.service.get_view_state()
+                assert state is None or self.service.set_view_state(state) is True
 
 
 def _elsewhere(graphic_driver):

@@ -1,5 +1,7 @@
 """The shape registry: display, erase, update and the registry queries."""
 
+import itertools
+
 import pytest
 
 from conftest import interactive_list
@@ -101,6 +103,17 @@ class TestDisplay:
         assert type(info.color) is tuple and info.color == tuple(float(c) for c in color)
         assert info.ais_shape.HasColor()
         assert rgb(info.ais_shape) == pytest.approx(tuple(float(c) for c in color))
+
+    @pytest.mark.parametrize("empty", [(), [], "numpy"])
+    def test_an_empty_colour_is_no_colour(self, service, make_box, errors, empty):
+        import numpy
+
+        empty = numpy.array([]) if empty == "numpy" else empty
+        assert service.display_shapes([(make_box(), "listed", empty)]) == ["listed"]
+        assert service.display_shape(make_box(), "box", empty) == "box"
+        for info in service.get_all_shapes().values():
+            assert info.color == () and not info.ais_shape.HasColor()
+        assert errors.records == []
 
     def test_global_transparency_reaches_new_shapes(self, service, make_box):
         service.display_shape(make_box(), "opaque")
@@ -271,7 +284,6 @@ class TestBadInput:
         "shape, color",
         [
             ("box", (1.0, 0.0)),
-            ("box", ()),
             ("box", (1.0, 0.0, 0.0, 1.0)),
             ("box", "red"),
             ("box", 5),
@@ -393,6 +405,24 @@ class TestRegistryAndScreenAgree:
         assert_registry_matches_screen(service, scene)
         service.erase_all()  # the key holds a bound method of the service, which no collector frees
 
+    @pytest.mark.parametrize("change, template", [
+        (lambda service: service.set_display_mode(DisplayMode.BOTH), "Error setting display mode: %s"),
+        (lambda service: service.set_global_transparency(0.6), "Error setting global transparency: %s"),
+        (lambda service: service.set_view_state(dict(service.get_view_state(), transparency=0.6)),
+         "Error setting view state: %s"),
+    ], ids=["mode", "transparency", "view state"])
+    def test_identifier_changing_the_look_while_displayed(self, service, scene, make_box, errors,
+                                                          change, template):
+        service.display_shape(make_box(), "x")
+        key = Fickle("y", uses=10, on_hash=lambda: change(service))
+        assert service.display_shape(make_box(), key) == key
+        # Refused like a second registry change: the look in force is the one every shape has.
+        one_error(errors, template)
+        assert (service._current_display_mode, service._global_transparency) == (DisplayMode.SHADED, 0.0)
+        assert all(info.ais_shape.Transparency() == 0.0 for info in service.get_all_shapes().values())
+        assert_registry_matches_screen(service, scene)
+        service.erase_all()
+
     def test_record_whose_presentation_the_host_replaced_is_not_forgotten(self, service, scene, make_box, errors):
         service.display_shape(make_box(), "x")
         shown = service.get_shape_info("x").ais_shape
@@ -427,13 +457,15 @@ def slowly(make_box, count, pause=0.04):
 def test_display_shapes_goes_past_failed_items_and_updates_at_most_once(
         recorded, make_box, errors, update, updates):
     first, second = make_box(), make_box(at=(2.0, 0.0, 0.0))
+    # Items that are endless or huge are refused without being walked.
     items = iter([(first, "a"), ("no shape", "x"), (second, "b", (1.0, 0.0, 0.0)), (first,),
+                  itertools.repeat(first), range(10 ** 9), iter([first, "y", None, None]),
                   [make_box(at=(4.0, 0.0, 0.0)), "c", None]])
 
     shown = recorded.service.display_shapes(items, update)
 
     assert shown == ["a", "b", "c"] == list(recorded.service.get_all_shapes())
-    assert [record.msg for record in errors.records] == [DISPLAY_ERROR] * 2
+    assert [record.msg for record in errors.records] == [DISPLAY_ERROR] * 5
     assert rgb(recorded.service.get_shape_info("b").ais_shape) == pytest.approx((1.0, 0.0, 0.0))
     assert_consistent(recorded.service)
     assert viewer_updates(recorded.context) == updates
@@ -487,19 +519,25 @@ def test_a_failing_batch_is_one_record_and_keeps_what_it_showed(
     assert result == shown == list(service.get_all_shapes())
 
 
-def test_ctrl_c_stops_a_long_batch_between_items(service, make_box):
+def interrupting_progress(done, total):
+    raise KeyboardInterrupt
+
+
+@pytest.mark.parametrize("progress", [None, interrupting_progress], ids=["list walk", "progress"])
+def test_ctrl_c_stops_a_long_batch_with_its_one_viewer_update(recorded, make_box, progress):
     import signal
 
-    box = make_box()
+    service, box = recorded.service, make_box()
     items = [(box, f"b{n}") for n in range(20000)]
     previous = signal.signal(signal.SIGALRM, signal.default_int_handler)
     try:
         signal.setitimer(signal.ITIMER_REAL, 0.05)
         with pytest.raises(KeyboardInterrupt):
-            service.display_shapes(items)
+            service.display_shapes(items, progress=progress)
     finally:
         signal.setitimer(signal.ITIMER_REAL, 0)
         signal.signal(signal.SIGALRM, previous)
 
     assert 0 < service.get_shape_count() < len(items)
+    assert viewer_updates(recorded.context) == 1
     assert_consistent(service)

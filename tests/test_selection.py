@@ -167,12 +167,28 @@ def test_pick_names_the_shape_under_the_pixel_and_leaves_selection_and_hover(
     service.select_shape("b")
     centre = {name: scene.view.Convert(x + 0.5, 0.5, 1.0)
               for name, x in (("a", 0.0), ("b", 3.0), ("hidden", 6.0), ("own", 9.0))}
+    shapes = {shape_id: info.ais_shape for shape_id, info in service.get_all_shapes().items()}
+
+    def detected():
+        """What the context's detected list holds, in its order."""
+        found, context = [], scene.context
+        context.InitDetected()
+        while context.MoreDetected():
+            found.append(service.get_shape_id_for_ais_shape(context.DetectedInteractive()))
+            context.NextDetected()
+        return found
 
     assert [service.pick(*centre[name]) for name in ("a", "b", "hidden", "own")] == ["a", "b", None, None]
     assert service.pick(200, 5) is None
-    shapes = {shape_id: info.ais_shape for shape_id, info in service.get_all_shapes().items()}
     assert selected(scene.context, shapes) == {"b"}
     assert not scene.context.HasDetected()
+
+    scene.context.MoveTo(*centre["a"], scene.view, False)  # the host hovers over a
+    assert [service.pick(*centre[name]) for name in ("b", "own")] == ["b", None]
+    assert detected() == ["a"] and scene.context.HasDetected()
+    assert service.get_shape_id_for_ais_shape(scene.context.DetectedInteractive()) == "a"
+    scene.context.HilightNextDetected(scene.view)
+    assert detected() == ["a"] and selected(scene.context, shapes) == {"b"}
     assert errors.records == []
 
 

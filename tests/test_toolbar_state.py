@@ -36,11 +36,27 @@ def test_setters_select_the_member_and_emit_only_on_change(
     assert (getattr(toolbar, getter)(), log) == (members[-1].value, expected)
 
 
-def test_without_the_projection_selector_its_state_is_orthographic(make_toolbar, emitted):
-    toolbar = make_toolbar(show_projection_type=False)
+@pytest.mark.parametrize("flag", [False, 0, "", None, "np.False_"])
+def test_without_the_projection_selector_its_state_is_orthographic(make_toolbar, emitted, flag):
+    import numpy
+
+    toolbar = make_toolbar(show_projection_type=numpy.False_ if flag == "np.False_" else flag)
     log = emitted(toolbar)
     toolbar.set_projection_type(ProjectionType.PERSPECTIVE)
     assert toolbar.get_projection_type() == "orthographic" and log == []
+    assert "Projection Type" not in groups(toolbar)
+
+
+@pytest.mark.parametrize("flag", [1, "true", "false", "np.True_"])  # what settings files give back
+def test_any_true_flag_shows_the_projection_selector(make_toolbar, emitted, flag):
+    import numpy
+
+    toolbar = make_toolbar(show_projection_type=numpy.True_ if flag == "np.True_" else flag)
+    log = emitted(toolbar)
+    toolbar.set_projection_type(ProjectionType.PERSPECTIVE)
+    assert toolbar.get_projection_type() == "perspective"
+    assert log == [("projection_type_changed", "perspective")]
+    assert "Projection Type" in groups(toolbar)
 
 
 @pytest.mark.parametrize("transparency, percent", [

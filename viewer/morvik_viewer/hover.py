@@ -11,6 +11,7 @@ itself off: it would hold up every move of the mouse. A scene with fewer
 shapes than the one that was too large brings it back, to be measured again.
 """
 
+import logging
 import statistics
 import time
 
@@ -22,6 +23,8 @@ FRAME_MS = 16
 # seconds, turns hover highlighting off.
 DETECTION_BUDGET_S = 0.020
 SAMPLES = 3
+
+logger = logging.getLogger(__name__)
 
 
 class HoverHighlight(QObject):
@@ -40,6 +43,7 @@ class HoverHighlight(QObject):
         self._costs = []
         self._off_count = None  # shapes in the scene that turned it off
         self._pending = None  # the latest position not detected yet
+        self._failing = False  # the last detection raised
         self._last = float("-inf")  # when the last detection ran
         self._timer = QTimer(self)
         self._timer.setSingleShot(True)
@@ -77,10 +81,21 @@ class HoverHighlight(QObject):
         (x, y), self._pending = self._pending, None
         context = self._context
         began = time.perf_counter()
-        context.MoveTo(x, y, self._view, False)
+        try:
+            context.MoveTo(x, y, self._view, False)
+            # OCP hands back the same wrapper for the same owner while one is kept.
+            owner = context.DetectedOwner() if context.HasDetected() else None
+        except Exception as error:  # noqa: BLE001 - OCCT errors derive from Exception only
+            # A camera OCCT cannot pick with (one set beyond what it draws, by
+            # other means than the service) fails every detection until it
+            # moves back: one line for the lot, and nothing highlighted.
+            if not self._failing:
+                logger.warning("Hover highlighting failed: %s", error)
+            self._failing = True
+            self._owner, self._last = None, time.perf_counter()
+            return
+        self._failing = False
         cost = time.perf_counter() - began
-        # OCP hands back the same wrapper for the same owner while one is kept.
-        owner = context.DetectedOwner() if context.HasDetected() else None
         if owner is not self._owner:
             self._owner = owner
             self._viewer.RedrawImmediate()  # the highlight moved

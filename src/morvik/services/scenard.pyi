@@ -319,18 +319,23 @@ class Scenard:
 
         The state holds the camera (eye, target, up, scale and projection), the
         display mode, the global transparency and the background, with a format
-        name and version.
+        name and version. set_view_state takes back every state returned here;
+        a camera outside what the view can draw gives None.
 
         Returns:
             dict: The view state, or None if error
         """
 
-    def set_view_state(self, state: Mapping[str, Any]) -> None:
+    def set_view_state(self, state: Mapping[str, Any]) -> bool:
         """
         Restore a view state that get_view_state returned.
 
-        A state that is malformed, or of another format, is logged and changes nothing.
+        A state that is malformed, of another format, or with a camera the view
+        cannot draw, is logged and changes nothing.
 
         Args:
             state: The view state
+
+        Returns:
+            bool: True if the state was applied, False if it was refused
         """

@@ -105,6 +105,7 @@ nb::object is_shape_visible(Scenard &s, nb::handle shape_id) {
 }
 
 void set_global_transparency(Scenard &s, nb::handle transparency, nb::handle update) {
+    refuse_during_registry_change(s);
     nb::object amount = to_transparency(transparency);
     bool redisplay(nb::bool_{update});
     apply_transparency(s, amount, redisplay);
@@ -113,6 +114,7 @@ void set_global_transparency(Scenard &s, nb::handle transparency, nb::handle upd
 }
 
 void set_display_mode(Scenard &s, nb::handle mode) {
+    refuse_during_registry_change(s);
     apply_display_mode(s, mode);
     s.context.attr("UpdateCurrentViewer"_id)();
 }

@@ -90,6 +90,18 @@ void zoom(Scenard &s, nb::handle factor) {
     // leaves the camera without a scale: nothing shows until the next fit.
     if (is_nan(factor))
         raise(PyExc_ValueError, "zoom factor is not a number: %R", factor.ptr());
+    // Nor may zooming take the camera where OCCT no longer draws or picks
+    // (picks fail, and the camera soon holds NaN). What is no number at all
+    // is left to OCCT to refuse.
+    double amount = PyFloat_AsDouble(factor.ptr());
+    if (amount == -1.0 && PyErr_Occurred()) {
+        if (!PyErr_ExceptionMatches(PyExc_Exception))
+            throw nb::python_error();
+        PyErr_Clear();
+    } else if (amount > 0.0) {
+        double scale = nb::cast<double>(s.view.attr("Camera"_id)().attr("Scale"_id)());
+        require_drawable_scale(scale / amount, "zooming the view");
+    }
     s.view.attr("SetZoom"_id)(factor);
 }
 

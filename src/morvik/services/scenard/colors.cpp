@@ -30,6 +30,13 @@ bool is_real_number(PyObject *value) {
     raise(PyExc_ValueError, "too many values to unpack (expected 3)");
 }
 
+// A sequence, not any iterable: an iterator would be used up by a first
+// look. Text and bytes are sequences too, but never colours.
+bool is_color_like(PyObject *obj) {
+    return PySequence_Check(obj) && !PyUnicode_Check(obj) && !PyBytes_Check(obj) &&
+           !PyByteArray_Check(obj);
+}
+
 } // namespace
 
 // Both readers below stay on the C API: they must raise Python's own
@@ -66,12 +73,21 @@ std::array<nb::object, 3> unpack_three(nb::handle triple) {
     return values;
 }
 
+bool is_empty_color(nb::handle rgb) {
+    if (!is_color_like(rgb.ptr()))
+        return false;
+    Py_ssize_t size = PySequence_Size(rgb.ptr());
+    if (size < 0) { // to_occt_color reports it
+        if (!PyErr_ExceptionMatches(PyExc_Exception))
+            throw nb::python_error();
+        PyErr_Clear();
+    }
+    return size == 0;
+}
+
 Rgb to_occt_color(nb::handle rgb) {
-    // A sequence, not any iterable: an iterator would be used up by a first
-    // look. Text and bytes are sequences too, but never colours.
     PyObject *obj = rgb.ptr();
-    if (!PySequence_Check(obj) || PyUnicode_Check(obj) || PyBytes_Check(obj) ||
-        PyByteArray_Check(obj)) {
+    if (!is_color_like(obj)) {
         nb::object name = type_name_of(rgb);
         raise(PyExc_TypeError, "an RGB colour must be a sequence of three numbers, not %U",
               name.ptr());

@@ -24,4 +24,8 @@ struct Rgb {
 // with the same messages.
 Rgb to_occt_color(nb::handle rgb);
 
+// An empty sequence by the same rule (length zero), which display_shape takes
+// as no colour at all, as it takes None.
+bool is_empty_color(nb::handle rgb);
+
 } // namespace morvik

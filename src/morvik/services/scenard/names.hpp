@@ -51,6 +51,12 @@ inline HostName projection_orthographic{
     [] { return detail::projection_enumerator("Projection_Orthographic"); }},
     projection_perspective{[] { return detail::projection_enumerator("Projection_Perspective"); }};
 
+// What set_view_state takes: any mapping, not only a dict.
+inline HostName Mapping{"collections.abc", "Mapping"};
+
+// The context's last detection, which pick puts back (see selection.cpp).
+inline HostName point_selection{"OCP.SelectMgr", "SelectMgr_SelectionType_Point"};
+
 // The host's own enumerations, each member by its dotted path.
 inline HostName view_top{enums, "ViewDirection.TOP"}, view_bottom{enums, "ViewDirection.BOTTOM"},
     view_front{enums, "ViewDirection.FRONT"}, view_back{enums, "ViewDirection.BACK"},

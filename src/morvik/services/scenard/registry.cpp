@@ -37,6 +37,18 @@ struct RegistryChange {
     ~RegistryChange() { changing.erase(std::find(changing.begin(), changing.end(), &s)); }
 };
 
+} // namespace
+
+// A look set in the middle of a display would miss the shape being added: it
+// was built with the look in force before, and is not yet in the registry
+// that the new look walks. Such a change is refused like a second registry change.
+void refuse_during_registry_change(const Scenard &s) {
+    if (std::find(changing.begin(), changing.end(), &s) != changing.end())
+        raise(PyExc_RuntimeError, "the shape registry is being changed by a call in progress");
+}
+
+namespace {
+
 // The presentation of a registered record, which must be one the service put
 // on screen: a record whose presentation the host replaced (with None, say)
 // would let its real presentation stay on screen with no identifier owning it.
@@ -126,16 +138,18 @@ nb::object display_shape(Scenard &s, nb::handle shape, nb::handle shape_id, nb::
     nb::object mode = s.current_display_mode;
     bool boundaries = mode.equal(mode_both);
     Rgb rgb;
-    if (!color.is_none())
-        rgb = to_occt_color(color);
+    nb::object kept_color = nb::none();
+    if (is_empty_color(color))
+        kept_color = nb::tuple(); // no colour, as None is
+    else if (!color.is_none())
+        kept_color = (rgb = to_occt_color(color)).kept;
     RegistryChange change(s);
     nb::object earlier = registered(s, shape_id);
     nb::object earlier_ais;
     if (earlier.is_valid())
         earlier_ais = owned_presentation(s, earlier);
     nb::object ais = build_presentation(s, shape, rgb.occt);
-    nb::object record =
-        make_record(shape_id, ais, rgb.kept.is_valid() ? rgb.kept : nb::none(), nb::bool_(true));
+    nb::object record = make_record(shape_id, ais, kept_color, nb::bool_(true));
 
     // A shape displayed again under its identifier replaces the earlier
     // presentation on screen; the identifier keeps its place. Should the
@@ -182,23 +196,68 @@ nb::object length_or_none(nb::handle items) {
     return nb::none();
 }
 
+// The fields of one item of display_shapes: at most three are ever read, so
+// an endless or huge iterable is refused without being walked.
+constexpr Py_ssize_t most_item_fields = 3;
+
+[[noreturn]] void refuse_item(nb::handle item) {
+    raise(PyExc_TypeError, "an item must be (shape, shape_id) or (shape, shape_id, color), not %R",
+          item.ptr());
+}
+
+// Kept raw: PyIter_Next tells an exhausted iterator from a failing one.
+Py_ssize_t item_fields(nb::handle item, nb::object (&fields)[most_item_fields]) {
+    if (PyTuple_CheckExact(item.ptr())) { // the usual item, read in place
+        Py_ssize_t n = PyTuple_Size(item.ptr());
+        if (n < 2 || n > most_item_fields)
+            refuse_item(item);
+        for (Py_ssize_t i = 0; i < n; ++i)
+            fields[i] = nb::borrow(PyTuple_GetItem(item.ptr(), i));
+        return n;
+    }
+    // A length, where there is one, settles the count before anything is
+    // read; one that cannot be had (too large for an index, say) leaves the
+    // count to the fields themselves.
+    Py_ssize_t length = PyObject_Size(item.ptr());
+    if (length < 0) {
+        if (!PyErr_ExceptionMatches(PyExc_Exception))
+            throw nb::python_error();
+        PyErr_Clear();
+    } else if (length < 2 || length > most_item_fields) {
+        refuse_item(item);
+    }
+    nb::object iterator = nb::steal(PyObject_GetIter(item.ptr()));
+    if (!iterator.is_valid()) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError))
+            throw nb::python_error();
+        PyErr_Clear();
+        refuse_item(item); // no sequence at all is one of the wrong size
+    }
+    Py_ssize_t n = 0;
+    for (; n <= most_item_fields; ++n) {
+        PyObject *field = PyIter_Next(iterator.ptr());
+        if (!field)
+            break;
+        if (n == most_item_fields) { // one too many: it is dropped unlooked-at
+            Py_DECREF(field);
+            refuse_item(item);
+        }
+        fields[n] = nb::steal(field);
+    }
+    if (PyErr_Occurred())
+        throw nb::python_error();
+    if (n < 2)
+        refuse_item(item);
+    return n;
+}
+
 // One item of display_shapes, displayed by display_shape's rules without a
 // viewer update.
 nb::object display_item(Scenard &s, nb::handle item) {
-    nb::object fields = nb::steal(PySequence_Tuple(item.ptr()));
-    Py_ssize_t n = -1; // no sequence at all is refused as one of the wrong size
-    if (fields.is_valid())
-        n = PyTuple_Size(fields.ptr());
-    else if (PyErr_ExceptionMatches(PyExc_TypeError))
-        PyErr_Clear();
-    else
-        throw nb::python_error();
-    if (n != 2 && n != 3)
-        raise(PyExc_TypeError, "an item must be (shape, shape_id) or (shape, shape_id, color), not %R",
-              item.ptr());
-    nb::handle color = n == 3 ? PyTuple_GetItem(fields.ptr(), 2) : Py_None;
-    return display_shape(s, PyTuple_GetItem(fields.ptr(), 0), PyTuple_GetItem(fields.ptr(), 1),
-                         color, Py_False);
+    nb::object fields[most_item_fields];
+    Py_ssize_t n = item_fields(item, fields);
+    return display_shape(s, fields[0], fields[1], n == 3 ? nb::handle(fields[2]) : Py_None,
+                         Py_False);
 }
 
 // Each item is one display_shape, with its own record when it fails; the
@@ -227,7 +286,7 @@ nb::object display_shapes(Scenard &s, nb::handle items, nb::handle update, nb::h
     using clock = std::chrono::steady_clock;
     clock::time_point reported = clock::now();
     Py_ssize_t done = 0;
-    guarded(op, [&] {
+    auto walk = [&] {
         while (nb::object item = nb::steal(PyIter_Next(iterator.ptr()))) {
             guarded(item_op, [&] { shown.append(display_item(s, item)); });
             ++done;
@@ -244,9 +303,21 @@ nb::object display_shapes(Scenard &s, nb::handle items, nb::handle update, nb::h
         }
         if (PyErr_Occurred())
             throw nb::python_error();
-    });
-    if (update_viewer)
-        guarded(op, [&] { s.context.attr("UpdateCurrentViewer"_id)(); });
+    };
+    auto update_once = [&] {
+        if (update_viewer)
+            guarded(op, [&] { s.context.attr("UpdateCurrentViewer"_id)(); });
+    };
+    try {
+        guarded(op, walk);
+    } catch (nb::python_error &) {
+        // Ctrl+C or an exit request: the shapes displayed so far reach the
+        // screen before it goes on. The error is held by the C++ exception,
+        // so the update runs with no Python error pending.
+        update_once();
+        throw;
+    }
+    update_once();
     return shown;
 }
 

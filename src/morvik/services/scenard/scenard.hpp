@@ -41,6 +41,21 @@ void apply_background_color(Scenard &s, const Rgb &rgb);
 void apply_background_gradient(Scenard &s, const Rgb &first, const Rgb &second,
                                nb::handle fill_method);
 
+// The view heights, in model units, that OCCT draws and picks reliably, and
+// the largest coordinate of a camera. OCCT's picking fails from about 1e26
+// up and 1e-150 down, and the graphics card takes single-precision floats;
+// the bounds leave a wide margin on either side of any real model.
+inline constexpr double smallest_view_scale = 1e-9, largest_view_extent = 1e15;
+inline constexpr const char *smallest_view_scale_text = "1e-9", *largest_view_extent_text = "1e15";
+
+// Raises ValueError unless `scale` lies within those bounds; `whose` names
+// the camera in the message.
+void require_drawable_scale(double scale, const char *whose);
+
+// Raises while a display or erase of `s` is changing its registry: the
+// operations that change the look of every shape call it first.
+void refuse_during_registry_change(const Scenard &s);
+
 ScenardClass bind_core_class(nb::module_ &m); // class, constructor, fields
 void bind_core(ScenardClass &cls);       // accessors
 void bind_registry(ScenardClass &cls);   // display, erase, update, registry queries

@@ -6,6 +6,8 @@
 #include "scenard.hpp"
 #include "shape_info.hpp"
 
+#include <cmath>
+
 namespace morvik {
 
 namespace {
@@ -35,21 +37,10 @@ void select_shape(Scenard &s, nb::handle shape_id) {
     guarded(operation_of<select_shapes>(), [&] { select_shapes(s, single); });
 }
 
-// Asks the context's selector, not the context: the context's own detection
-// drives hover highlighting and SelectDetected, and a pick must leave both as
-// they are. The selector sorts what it finds nearest first; presentations the
-// service does not own (a host's own) are passed over.
-nb::object pick(Scenard &s, nb::handle x, nb::handle y) {
-    // The selector takes the view as a handle it does not check: anything
-    // but a real view, or a view without a window to read the size of,
-    // crashes OCCT.
-    nb::object view = s.view;
-    if (!nb::isinstance(view, V3d_View))
-        raise(PyExc_TypeError, "cannot pick in %R, which is no V3d_View", view.ptr());
-    if (view.attr("Window"_id)().is_none())
-        raise(PyExc_RuntimeError, "cannot pick in a view that has no window");
-    nb::object selector = s.context.attr("MainSelector"_id)();
-    selector.attr("Pick"_id)(x, y, view);
+// The presentation the service owns nearest under the point the selector
+// last picked; the selector sorts what it finds nearest first, and
+// presentations the service does not own (a host's own) are passed over.
+nb::object nearest_registered(Scenard &s, nb::handle selector) {
     Py_ssize_t found = nb::cast<Py_ssize_t>(selector.attr("NbPicked"_id)());
     for (Py_ssize_t rank = 1; rank <= found; ++rank) {
         nb::object owner = selector.attr("Picked"_id)(rank);
@@ -60,6 +51,61 @@ nb::object pick(Scenard &s, nb::handle x, nb::handle y) {
             return shape_id;
     }
     return nb::none();
+}
+
+// The context's last detection (its MoveTo), as the point and view it picked
+// at; empty when the selector's last pick was no such detection.
+struct Detection {
+    nb::object view, x, y;
+};
+
+Detection last_detection(Scenard &s, nb::handle selector) {
+    nb::object view = s.context.attr("LastActiveView"_id)();
+    nb::object volume = selector.attr("GetManager"_id)();
+    if (view.is_none() || !volume.attr("GetActiveSelectionType"_id)().equal(point_selection))
+        return {};
+    nb::object point = volume.attr("GetMousePosition"_id)();
+    auto pixel = [](nb::handle coordinate) {
+        return nb::int_(std::lround(nb::cast<double>(coordinate)));
+    };
+    return {view, pixel(point.attr("X"_id)()), pixel(point.attr("Y"_id)())};
+}
+
+// Picks with the context's own selector, then has it pick again where the
+// context last detected: the context's detected list (InitDetected,
+// HilightNextDetected, SelectDetected) indexes the selector's results, so
+// hover and selection stay as they were.
+nb::object pick(Scenard &s, nb::handle x, nb::handle y) {
+    // The selector takes the view as a handle it does not check: anything
+    // but a real view, or a view without a window to read the size of,
+    // crashes OCCT.
+    nb::object view = s.view;
+    if (!nb::isinstance(view, V3d_View))
+        raise(PyExc_TypeError, "cannot pick in %R, which is no V3d_View", view.ptr());
+    if (view.attr("Window"_id)().is_none())
+        raise(PyExc_RuntimeError, "cannot pick in a view that has no window");
+    nb::object selector = s.context.attr("MainSelector"_id)();
+    Detection detection = last_detection(s, selector);
+    auto detect_again = [&] {
+        if (detection.view.is_valid())
+            selector.attr("Pick"_id)(detection.x, detection.y, detection.view);
+    };
+    nb::object shape_id;
+    try {
+        selector.attr("Pick"_id)(x, y, view);
+        shape_id = nearest_registered(s, selector);
+    } catch (nb::python_error &) {
+        try {
+            detect_again();
+        } catch (nb::python_error &again) {
+            if (!again.matches(PyExc_Exception))
+                throw;
+            // the pick's own error is the one reported
+        }
+        throw;
+    }
+    detect_again();
+    return shape_id;
 }
 
 nb::object get_shape_id_for_ais_shape(Scenard &s, nb::handle ais_shape) {

@@ -11,28 +11,91 @@
 //
 // Restoring reads and checks the whole state before it changes anything, so
 // a state that is malformed, or not one of ours, leaves the view as it was.
+// Any mapping will do where a dict is shown. The camera is checked as OCCT
+// will hold it (a perspective camera takes its distance from the scale),
+// against the bounds OCCT draws and picks within; a state is handed out only
+// when the same check passes, so every state the service gives it takes back.
 #include "colors.hpp"
 #include "lookup.hpp"
 #include "names.hpp"
 #include "operations.hpp"
 #include "scenard.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace morvik {
+
+void require_drawable_scale(double scale, const char *whose) {
+    if (!(scale >= smallest_view_scale && scale <= largest_view_extent)) // NaN fails too
+        raise(PyExc_ValueError, "%s: a scale of %R lies outside what the view can draw and pick "
+              "(%s to %s)", whose, nb::float_(scale).ptr(), smallest_view_scale_text,
+              largest_view_extent_text);
+}
 
 namespace {
 
 constexpr const char *state_format = "morvik.view-state";
 constexpr long state_version = 1;
 
+struct Vector {
+    double x, y, z;
+    double length() const { return std::sqrt(x * x + y * y + z * z); }
+    double largest() const { return std::max({std::fabs(x), std::fabs(y), std::fabs(z)}); }
+};
+
+Vector cross(const Vector &a, const Vector &b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+// What a camera holds, in model units.
+struct Lens {
+    Vector eye, target, up;
+    double scale;
+};
+
+// A camera OCCT draws and picks as it should: finite, within the view's
+// extent, with a line of sight and an up direction across it.
+void require_drawable(const Lens &lens, const char *whose) {
+    for (const Vector *v : {&lens.eye, &lens.target, &lens.up})
+        if (!(v->largest() <= largest_view_extent)) // NaN fails too
+            raise(PyExc_ValueError, "%s lies outside what the view can draw and pick "
+                  "(coordinates within %s)", whose, largest_view_extent_text);
+    require_drawable_scale(lens.scale, whose);
+    Vector sight{lens.target.x - lens.eye.x, lens.target.y - lens.eye.y,
+                 lens.target.z - lens.eye.z};
+    if (!(sight.length() > 1e-12))
+        raise(PyExc_ValueError, "%s: its eye and target coincide", whose);
+    if (!(cross(sight, lens.up).length() > 1e-9 * sight.length() * lens.up.length()))
+        raise(PyExc_ValueError, "%s: its up must be a direction across the line of sight", whose);
+}
+
+Vector vector_of(nb::handle point) {
+    return {nb::cast<double>(point.attr("X"_id)()), nb::cast<double>(point.attr("Y"_id)()),
+            nb::cast<double>(point.attr("Z"_id)())};
+}
+
+Lens lens_of(nb::handle camera) {
+    return {vector_of(camera.attr("Eye"_id)()), vector_of(camera.attr("Center"_id)()),
+            vector_of(camera.attr("Up"_id)()), nb::cast<double>(camera.attr("Scale"_id)())};
+}
+
+// Everything a state sets, read and checked, as the values OCCT will take.
+struct ViewState {
+    nb::object camera; // a camera of its own, as the view will hold it
+    nb::object display_mode, transparency;
+    bool gradient = false;
+    Rgb first, second;          // the solid colour is `first`
+    nb::object method;
+};
+
 // --- writing -----------------------------------------------------------------
 
-nb::list coordinates(nb::handle point) {
+nb::list coordinates(const Vector &v) {
     nb::list xyz;
-    xyz.append(nb::float_(point.attr("X"_id)()));
-    xyz.append(nb::float_(point.attr("Y"_id)()));
-    xyz.append(nb::float_(point.attr("Z"_id)()));
+    xyz.append(nb::float_(v.x));
+    xyz.append(nb::float_(v.y));
+    xyz.append(nb::float_(v.z));
     return xyz;
 }
 
@@ -52,34 +115,62 @@ nb::object background_state(Scenard &s) {
     return background;
 }
 
+ViewState read_state(Scenard &s, nb::handle state);
+
 nb::object get_view_state(Scenard &s) {
     nb::object camera = s.view.attr("Camera"_id)();
+    Lens lens = lens_of(camera);
+    require_drawable(lens, "the view's camera");
     bool orthographic = camera.attr("ProjectionType"_id)().equal(projection_orthographic);
-    nb::dict lens;
-    lens["eye"] = coordinates(camera.attr("Eye"_id)());
-    lens["target"] = coordinates(camera.attr("Center"_id)());
-    lens["up"] = coordinates(camera.attr("Up"_id)());
-    lens["scale"] = nb::float_(camera.attr("Scale"_id)());
-    lens["projection"] =
+    nb::dict saved;
+    saved["eye"] = coordinates(lens.eye);
+    saved["target"] = coordinates(lens.target);
+    saved["up"] = coordinates(lens.up);
+    saved["scale"] = nb::float_(lens.scale);
+    saved["projection"] =
         (orthographic ? projection_type_orthographic : projection_type_perspective).attr("value"_id);
 
     nb::dict state;
     state["format"] = state_format;
     state["version"] = state_version;
-    state["camera"] = lens;
+    state["camera"] = saved;
     state["display_mode"] = nb::object(s.current_display_mode).attr("value"_id);
     state["transparency"] = nb::float_(nb::object(s.global_transparency));
     state["background"] = background_state(s);
+    // Handed out only when set_view_state would take it back: a display mode
+    // or background the host set beyond what a state holds is caught here.
+    read_state(s, state);
     return state;
 }
 
 // --- reading -----------------------------------------------------------------
 
-// `map[key]`, where `map` must be a dict; `where` names it in messages.
+// `map[key]`, or an empty object when the mapping has no such key.
+nb::object lookup(nb::handle map, const char *key) {
+    nb::str name(key);
+    if (PyDict_CheckExact(map.ptr()))
+        return find_entry(map, name);
+    PyObject *value = PyObject_GetItem(map.ptr(), name.ptr());
+    if (value)
+        return nb::steal(value);
+    if (!PyErr_ExceptionMatches(PyExc_KeyError))
+        throw nb::python_error();
+    PyErr_Clear();
+    return nb::object();
+}
+
+void require_mapping(nb::handle map, const char *where) {
+    int is_mapping = PyObject_IsInstance(map.ptr(), Mapping.ptr());
+    if (is_mapping < 0)
+        throw nb::python_error();
+    if (!is_mapping)
+        raise(PyExc_TypeError, "%s must be a mapping, not %R", where, map.ptr());
+}
+
+// `map[key]`, where `map` must be a mapping; `where` names it in messages.
 nb::object entry(nb::handle map, const char *key, const char *where) {
-    if (!PyDict_Check(map.ptr()))
-        raise(PyExc_TypeError, "%s must be a dict, not %R", where, map.ptr());
-    nb::object value = find_entry(map, nb::str(key));
+    require_mapping(map, where);
+    nb::object value = lookup(map, key);
     if (!value.is_valid())
         raise(PyExc_ValueError, "%s has no '%s'", where, key);
     return value;
@@ -97,11 +188,6 @@ double real(nb::handle value, const char *what) {
     return number;
 }
 
-struct Vector {
-    double x, y, z;
-    double length() const { return std::sqrt(x * x + y * y + z * z); }
-};
-
 Vector vector(nb::handle value, const char *what) {
     if (!PyList_Check(value.ptr()) && !PyTuple_Check(value.ptr()))
         raise(PyExc_TypeError, "%s must be a list of three numbers, not %R", what, value.ptr());
@@ -109,22 +195,33 @@ Vector vector(nb::handle value, const char *what) {
     return {real(x, what), real(y, what), real(z, what)};
 }
 
-Vector cross(const Vector &a, const Vector &b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+// The state's camera, set up on a copy of the view's: OCCT derives part of
+// what it holds (a perspective camera's eye, from the scale), and that is
+// what must be drawable.
+nb::object read_camera(Scenard &s, nb::handle state) {
+    nb::object lens = entry(state, "camera", "a view state");
+    Lens asked{vector(entry(lens, "eye", "the camera"), "the camera's eye"),
+               vector(entry(lens, "target", "the camera"), "the camera's target"),
+               vector(entry(lens, "up", "the camera"), "the camera's up"),
+               real(entry(lens, "scale", "the camera"), "the camera's scale")};
+    require_drawable(asked, "the camera");
+    // The host's own enumerations turn the values a state holds back into members.
+    nb::object projection = ProjectionType(entry(lens, "projection", "the camera"));
+    bool orthographic = projection.equal(projection_type_orthographic);
+
+    nb::object camera = Graphic3d_Camera(s.view.attr("Camera"_id)());
+    camera.attr("SetProjectionType"_id)(orthographic ? projection_orthographic
+                                                     : projection_perspective);
+    camera.attr("SetEyeAndCenter"_id)(gp_Pnt(asked.eye.x, asked.eye.y, asked.eye.z),
+                                      gp_Pnt(asked.target.x, asked.target.y, asked.target.z));
+    camera.attr("SetUp"_id)(gp_Dir(asked.up.x, asked.up.y, asked.up.z));
+    camera.attr("OrthogonalizeUp"_id)();
+    camera.attr("SetScale"_id)(nb::float_(asked.scale));
+    require_drawable(lens_of(camera), "the camera as the view would hold it");
+    return camera;
 }
 
-// Everything a state sets, read and checked, as the values OCCT will take.
-struct ViewState {
-    nb::object eye, target, up; // gp_Pnt, gp_Pnt, gp_Dir
-    nb::object scale;           // a float
-    bool orthographic = true;
-    nb::object display_mode, transparency;
-    bool gradient = false;
-    Rgb first, second;          // the solid colour is `first`
-    nb::object method;
-};
-
-ViewState read_state(nb::handle state) {
+ViewState read_state(Scenard &s, nb::handle state) {
     nb::object format = entry(state, "format", "a view state");
     if (!format.equal(nb::str(state_format)))
         raise(PyExc_ValueError, "not a view state of this service: its format is %R", format.ptr());
@@ -136,35 +233,14 @@ ViewState read_state(nb::handle state) {
               version.ptr(), state_version);
 
     ViewState read;
-    nb::object lens = entry(state, "camera", "a view state");
-    Vector eye = vector(entry(lens, "eye", "the camera"), "the camera's eye");
-    Vector target = vector(entry(lens, "target", "the camera"), "the camera's target");
-    Vector up = vector(entry(lens, "up", "the camera"), "the camera's up");
-    Vector sight{target.x - eye.x, target.y - eye.y, target.z - eye.z};
-    if (!(sight.length() > 1e-12))
-        raise(PyExc_ValueError, "the camera's eye and target coincide");
-    if (!(cross(sight, up).length() > 1e-9 * sight.length() * up.length()))
-        raise(PyExc_ValueError, "the camera's up must be a direction across the line of sight");
-    double scale = real(entry(lens, "scale", "the camera"), "the camera's scale");
-    if (!(scale > 0.0))
-        raise(PyExc_ValueError, "the camera's scale must be above 0, not %R",
-              nb::float_(scale).ptr());
-    read.eye = gp_Pnt(eye.x, eye.y, eye.z);
-    read.target = gp_Pnt(target.x, target.y, target.z);
-    read.up = gp_Dir(up.x, up.y, up.z);
-    read.scale = nb::float_(scale);
-    // The host's own enumerations turn the values a state holds back into members.
-    nb::object projection = ProjectionType(entry(lens, "projection", "the camera"));
-    read.orthographic = projection.equal(projection_type_orthographic);
-
+    read.camera = read_camera(s, state);
     read.display_mode = DisplayMode(entry(state, "display_mode", "a view state"));
     read.transparency = to_transparency(entry(state, "transparency", "a view state"));
 
     nb::object background = entry(state, "background", "a view state");
-    if (!PyDict_Check(background.ptr()))
-        raise(PyExc_TypeError, "the background must be a dict, not %R", background.ptr());
-    if (find_entry(background, nb::str("gradient")).is_valid()) {
-        nb::object colors = entry(background, "gradient", "the background");
+    require_mapping(background, "the background");
+    nb::object colors = lookup(background, "gradient");
+    if (colors.is_valid()) {
         if (!PyList_Check(colors.ptr()) && !PyTuple_Check(colors.ptr()))
             raise(PyExc_TypeError, "the background's gradient must be a list of two colours");
         nb::object pair = nb::steal(PySequence_Tuple(colors.ptr()));
@@ -190,17 +266,11 @@ ViewState read_state(nb::handle state) {
 
 // --- restoring ---------------------------------------------------------------
 
-void set_view_state(Scenard &s, nb::handle state) {
-    ViewState read = read_state(state);
+void restore_view_state(Scenard &s, nb::handle state) {
+    refuse_during_registry_change(s); // it may change the look of every shape
+    ViewState read = read_state(s, state);
 
-    nb::object camera = s.view.attr("Camera"_id)();
-    camera.attr("SetProjectionType"_id)(read.orthographic ? projection_orthographic
-                                                          : projection_perspective);
-    camera.attr("SetEyeAndCenter"_id)(read.eye, read.target);
-    camera.attr("SetUp"_id)(read.up);
-    camera.attr("OrthogonalizeUp"_id)();
-    camera.attr("SetScale"_id)(read.scale);
-
+    s.view.attr("Camera"_id)().attr("Copy"_id)(read.camera);
     if (read.gradient)
         apply_background_gradient(s, read.first, read.second, read.method);
     else
@@ -217,6 +287,11 @@ void set_view_state(Scenard &s, nb::handle state) {
     s.context.attr("UpdateCurrentViewer"_id)();
 }
 
+// True when the state was applied; a refusal is logged, as any failure is.
+nb::object set_view_state(Scenard &s, nb::handle state) {
+    return nb::bool_(guarded(operation_of<set_view_state>(), [&] { restore_view_state(s, state); }));
+}
+
 const OperationRow view_state_operations[] = {
     guarded_row<get_view_state>(
         "get_view_state", "Error getting view state: %s", {},
@@ -224,16 +299,20 @@ const OperationRow view_state_operations[] = {
         "Get the view's state as plain data, ready for json.\n\n"
         "The state holds the camera (eye, target, up, scale and projection), the\n"
         "display mode, the global transparency and the background, with a format\n"
-        "name and version.\n\n"
+        "name and version. set_view_state takes back every state returned here;\n"
+        "a camera outside what the view can draw gives None.\n\n"
         "Returns:\n"
         "    dict: The view state, or None if error"),
-    guarded_row<set_view_state>(
+    self_reporting_row<set_view_state>(
         "set_view_state", "Error setting view state: %s", {{"state"}},
-        "def set_view_state(self, state: collections.abc.Mapping[str, typing.Any]) -> None",
+        "def set_view_state(self, state: collections.abc.Mapping[str, typing.Any]) -> bool",
         "Restore a view state that get_view_state returned.\n\n"
-        "A state that is malformed, or of another format, is logged and changes nothing.\n\n"
+        "A state that is malformed, of another format, or with a camera the view\n"
+        "cannot draw, is logged and changes nothing.\n\n"
         "Args:\n"
-        "    state: The view state"),
+        "    state: The view state\n\n"
+        "Returns:\n"
+        "    bool: True if the state was applied, False if it was refused"),
 };
 
 } // namespace

@@ -21,6 +21,10 @@ void def_method(nb::dict &ns, const char *name, F &&f, const Extra &...extra) {
 // does, any other orientation means horizontal.
 bool is_vertical(nb::handle self);
 
+// Whether the toolbar has its projection-type group: the flag as given,
+// read as Python's bool() reads it (1, numpy's True_ and "true" all count).
+bool shows_projection_type(nb::handle self);
+
 // Creates the class; `m` receives it as `Panelor`.
 void bind_panelor(nb::module_ &m);
 

@@ -11,6 +11,10 @@ bool is_vertical(nb::handle self) {
     return self.attr("_orientation"_id).equal("vertical"_id);
 }
 
+bool shows_projection_type(nb::handle self) {
+    return truth(self.attr("_show_projection_type"_id));
+}
+
 namespace {
 
 // The toolbar's signals, in the order the metaclass registers them with Qt.
@@ -66,7 +70,7 @@ void setup_ui(nb::handle self) {
     main_layout.attr("setContentsMargins"_id)(margin, margin, margin, margin);
 
     auto add = [&](nb::handle widget) { main_layout.attr("addWidget"_id)(widget); };
-    if (nb::bool_(self.attr("_show_projection_type"_id)))
+    if (shows_projection_type(self))
         add(self.attr("_create_projection_type_group"_id)());
     add(self.attr("_create_display_mode_group"_id)());
     add(self.attr("_create_transparency_group"_id)());

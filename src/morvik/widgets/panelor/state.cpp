@@ -47,7 +47,7 @@ nb::int_ whole_percent(nb::handle transparency) {
 
 void set_projection_type(nb::handle self, nb::handle proj_type) {
     // Without its group the toolbar has no projection selector.
-    if (!nb::bool_(self.attr("_show_projection_type"_id)))
+    if (!shows_projection_type(self))
         return;
     select_item(nb::object(self.attr("_proj_type_combo"_id)), proj_type);
 }
@@ -57,7 +57,7 @@ void set_display_mode(nb::handle self, nb::handle mode) {
 }
 
 nb::object get_projection_type(nb::handle self) {
-    if (!nb::bool_(self.attr("_show_projection_type"_id)))
+    if (!shows_projection_type(self))
         return nb::object(projection_orthographic.attr("value"_id));
     return self.attr("_proj_type_combo"_id).attr("currentData"_id)();
 }
