@@ -1,4 +1,5 @@
-"""STEP assemblies with named, coloured parts, written through OCCT's document layer.
+"""STEP assemblies with named, coloured parts, written through OCCT's document layer,
+and files built to trip a reader up: nesting deeper than Python recurses, a loop.
 
 Rows of parts, each row a sub-assembly placed by its own location: every fifth
 part is one more instance of a shared "bolt" (every third of those coloured on
@@ -13,7 +14,9 @@ import argparse
 import colorsys
 import sys
 
+from OCP.BRep import BRep_Builder
 from OCP.BRepPrimAPI import BRepPrimAPI_MakeBox, BRepPrimAPI_MakeCylinder
+from OCP.BRepTools import BRepTools
 from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB
 from OCP.STEPCAFControl import STEPCAFControl_Writer
 from OCP.STEPControl import STEPControl_AsIs
@@ -21,6 +24,7 @@ from OCP.TCollection import TCollection_ExtendedString
 from OCP.TDataStd import TDataStd_Name
 from OCP.TDocStd import TDocStd_Document
 from OCP.TopLoc import TopLoc_Location
+from OCP.TopoDS import TopoDS_Compound
 from OCP.XCAFApp import XCAFApp_Application
 from OCP.XCAFDoc import XCAFDoc_ColorSurf, XCAFDoc_DocumentTool, XCAFDoc_ShapeTool
 from OCP.gp import gp_Trsf, gp_Vec
@@ -84,11 +88,32 @@ def write_assembly(path, parts=300, row=50):
     in reading order; rgb is the colour stored in the file, None where a part
     has none at all (the reader picks one).
     """
+    return _write(path, lambda document: _fill(document, parts, row))
+
+
+def write_nested_assembly(path, depth):
+    """Writes a box named "core" inside depth assemblies, each placing the next one
+    0.01 further along x; returns where the core's lowest corner lies in x."""
+
+    def fill(document):
+        inner = document.product(BRepPrimAPI_MakeBox(1.0, 1.0, 1.0).Shape(), "core")
+        for level in range(depth):
+            outer = document.assembly(f"level-{level}")
+            document.place(outer, inner, _moved(dx=0.01))
+            inner = outer
+        document.shapes.UpdateAssemblies()
+        return 0.01 * depth
+
+    return _write(path, fill)
+
+
+def _write(path, fill):
+    """Writes the document that fill(document) fills; returns what fill returns."""
     auto_naming = XCAFDoc_ShapeTool.AutoNaming_s()
     XCAFDoc_ShapeTool.SetAutoNaming_s(False)  # only the names given here go into the file
     try:
         document = _Document()
-        expected = _fill(document, parts, row)
+        expected = fill(document)
         writer = STEPCAFControl_Writer()
         writer.SetNameMode(True)
         writer.SetColorMode(True)
@@ -98,6 +123,54 @@ def write_assembly(path, parts=300, row=50):
     finally:
         XCAFDoc_ShapeTool.SetAutoNaming_s(auto_naming)
     return expected
+
+
+def write_nested_compounds(path, depth):
+    """Writes a BREP file of a box inside depth compounds, each holding the next."""
+    builder, shape = BRep_Builder(), BRepPrimAPI_MakeBox(1.0, 1.0, 1.0).Shape()
+    for _ in range(depth):
+        outer = TopoDS_Compound()
+        builder.MakeCompound(outer)
+        builder.Add(outer, shape)
+        shape = outer
+    if not BRepTools.Write_s(shape, str(path)):
+        raise RuntimeError("OCCT could not write the compounds")
+
+
+# The one product's shape holds a mapped copy of that same shape (#21 maps #18
+# into #18): OCCT's transfer follows the loop till its stack overflows (SIGSEGV).
+SELF_HOLDING_STEP = """ISO-10303-21;
+HEADER;
+FILE_DESCRIPTION(('an assembly that holds itself'),'2;1');
+FILE_NAME('loop.step','2026-01-01T00:00:00',(''),(''),'','','');
+FILE_SCHEMA(('AUTOMOTIVE_DESIGN { 1 0 10303 214 1 1 1 1 }'));
+ENDSEC;
+DATA;
+#1=APPLICATION_CONTEXT('automotive design');
+#2=APPLICATION_PROTOCOL_DEFINITION('international standard','automotive_design',2000,#1);
+#3=PRODUCT_CONTEXT('',#1,'mechanical');
+#4=PRODUCT('loop','loop','',(#3));
+#5=PRODUCT_DEFINITION_CONTEXT('part definition',#1,'design');
+#6=PRODUCT_DEFINITION_FORMATION('','',#4);
+#7=PRODUCT_DEFINITION('design','',#6,#5);
+#8=PRODUCT_DEFINITION_SHAPE('','',#7);
+#9=(LENGTH_UNIT()NAMED_UNIT(*)SI_UNIT(.MILLI.,.METRE.));
+#10=(NAMED_UNIT(*)PLANE_ANGLE_UNIT()SI_UNIT($,.RADIAN.));
+#11=(NAMED_UNIT(*)SI_UNIT($,.STERADIAN.)SOLID_ANGLE_UNIT());
+#12=UNCERTAINTY_MEASURE_WITH_UNIT(LENGTH_MEASURE(1.E-07),#9,'distance_accuracy_value','');
+#13=(GEOMETRIC_REPRESENTATION_CONTEXT(3)GLOBAL_UNCERTAINTY_ASSIGNED_CONTEXT((#12))
+GLOBAL_UNIT_ASSIGNED_CONTEXT((#9,#10,#11))REPRESENTATION_CONTEXT('',''));
+#14=CARTESIAN_POINT('',(0.,0.,0.));
+#15=DIRECTION('',(0.,0.,1.));
+#16=DIRECTION('',(1.,0.,0.));
+#17=AXIS2_PLACEMENT_3D('',#14,#15,#16);
+#18=SHAPE_REPRESENTATION('',(#17,#21),#13);
+#19=SHAPE_DEFINITION_REPRESENTATION(#8,#18);
+#20=REPRESENTATION_MAP(#17,#18);
+#21=MAPPED_ITEM('',#20,#17);
+ENDSEC;
+END-ISO-10303-21;
+"""
 
 
 def _fill(document, parts, row):

@@ -1,21 +1,29 @@
 """Opens a large assembly in the real viewer window under X, the way a user does, and
 prints what it saw as JSON: a complete open with the longest stall of the event
-loop, Cancel while reading and while showing, F5 keeping the camera, and the
-command line's --view-state saved at exit and restored at start.
+loop, Cancel while reading and while showing, F5 keeping the camera, the
+command line's --view-state saved at exit and restored at start, and files
+that crash or out-nest a reader, or a fault of ours in each kind of slot.
 
     python demo_loading_session.py ASSEMBLY.step FOLDER
+
+FOLDER holds the files to trip the reader up (see test_demo_loading.py).
 """
 
 import json
 import sys
 from pathlib import Path
 
+from OCP.Bnd import Bnd_Box
+from OCP.BRepBndLib import BRepBndLib
+
 from PySide6.QtCore import QPoint, Qt, QTimer
 from PySide6.QtTest import QTest
-from PySide6.QtWidgets import QApplication, QProgressDialog, QPushButton
+from PySide6.QtWidgets import QApplication, QMessageBox, QProgressDialog, QPushButton
 from stalls import StallMeter
 
 from morvik_viewer import cli
+from morvik_viewer.loading import SceneLoad
+from morvik_viewer.reading import Heard
 from morvik_viewer.scene import sample_parts
 from morvik_viewer.viewer import create_viewer
 from morvik_viewer.window import ViewerWindow
@@ -46,20 +54,78 @@ def scene(window):
             "all_displayed": all(context.IsDisplayed(info.ais_shape) for info in shapes.values())}
 
 
+def watch(window):
+    """Keeps the outcome of each load as the window hears it (a load that fails at once
+    ends inside open_files), and answers the window's message boxes, keeping their text."""
+    window.outcomes, window.said = [], []
+    hear = window._on_load_finished
+
+    def heard(outcome, view_state):
+        window.outcomes.append(outcome)
+        hear(outcome, view_state)
+
+    def answer():
+        for box in QApplication.topLevelWidgets():
+            if isinstance(box, QMessageBox) and box.isVisible():
+                window.said.append(box.text())
+                box.done(0)
+
+    window._on_load_finished = heard
+    window.answerer = QTimer(window)
+    window.answerer.timeout.connect(answer)
+    window.answerer.start(50)
+
+
 def open_file(window, path, cancel_when=None):
     """Opens path as File > Open would; with cancel_when, clicks the dialog's Cancel once
-    cancel_when() holds. Returns the load's outcome state."""
-    outcome = []
+    cancel_when() holds. Returns the load's outcome."""
+    count = len(window.outcomes)
+    ended = lambda: len(window.outcomes) > count
     window.open_files([path])
-    window._load.finished.connect(lambda result: outcome.append(result.state))
     if cancel_when is not None:
-        wait_until(lambda: outcome or (dialog(window) is not None and cancel_when()))
-        if not outcome:
+        wait_until(lambda: ended() or (dialog(window) is not None and cancel_when()))
+        if not ended():
             cancel = next(b for b in dialog(window).findChildren(QPushButton) if b.text() == "Cancel")
             QTest.mouseClick(cancel, Qt.LeftButton)
-    wait_until(lambda: outcome)
+    wait_until(ended)
     QTest.qWait(50)
-    return outcome[0]
+    return window.outcomes[count]
+
+
+def trips(window, folder):
+    """Files that crash or out-nest a reader, then a fault of ours in each kind of slot:
+    each open ends with a message and no dialog left up, and the next one works."""
+
+    def ended(path):
+        said = len(window.said)
+        result = open_file(window, folder / path)
+        QTest.qWait(600)  # past the moment the progress dialog would show
+        return {"state": result.state, "message": result.message, "said": window.said[said:],
+                "dialog_up": dialog(window) is not None, **scene(window)}
+
+    out = {"crash": ended("loop.step"), "after_crash": ended("small.step")}
+    out["deep"] = {name: ended(name) for name in ("nested.brep", "nested.step")}
+    core = Bnd_Box()
+    BRepBndLib.Add_s(window.service.get_shape_info("core").ais_shape.Shape(), core)
+    out["deep"]["nested.step"]["core_x"] = core.CornerMin().X()
+
+    def fault(*args):
+        raise RuntimeError("injected fault")
+
+    out["faults"] = {}
+    for where, owner, name in (("start", SceneLoad, "_start_reader"),
+                               ("reader output", Heard, "feed"),
+                               ("slice", SceneLoad, "_take")):
+        kept = getattr(owner, name)
+        setattr(owner, name, fault)
+        try:
+            out["faults"][where] = ended("small.step")
+        finally:
+            setattr(owner, name, kept)
+        out["faults"][where]["next"] = ended("small.step")["state"]
+    # Every file went to a reader: this process never loaded OCCT's STEP reader.
+    out["step_reader_here"] = "OCP.STEPCAFControl" in sys.modules
+    return out
 
 
 def dialog(window):
@@ -67,14 +133,16 @@ def dialog(window):
     return found[0] if found else None
 
 
-def command_line_run(app, session_window, state_file, act):
-    """Runs the viewer's command line with --view-state, calls act(window) once its
-    window is up, then quits. Returns the exit status and what act returned."""
+def command_line_run(app, session_window, state_file, act, files=()):
+    """Runs the viewer's command line with --view-state and files, calls act(window) once
+    its window is up and done loading, then quits. Returns the exit status and what act
+    returned."""
     seen = []
 
     def when_up():
         windows = [w for w in app.topLevelWidgets()
-                   if isinstance(w, ViewerWindow) and w is not session_window and w.isVisible()]
+                   if isinstance(w, ViewerWindow) and w is not session_window and w.isVisible()
+                   and w._load is None and w.service.get_shape_count()]
         if not windows:
             QTimer.singleShot(50, when_up)
             return
@@ -83,7 +151,7 @@ def command_line_run(app, session_window, state_file, act):
         app.quit()
 
     QTimer.singleShot(200, when_up)
-    status = cli.main(["--view-state", str(state_file)])
+    status = cli.main(["--view-state", str(state_file), *map(str, files)])
     return status, seen[0] if seen else None
 
 
@@ -93,13 +161,14 @@ def main(path, folder):
     window.resize(900, 600)
     window.show()
     window.start(sample_parts())
+    watch(window)
     QTest.qWaitForWindowExposed(window)
     QTest.qWait(200)
     view, out = window.stack.view, {}
 
     meter = StallMeter()
     meter.start()
-    out["complete"] = {"state": open_file(window, path)}
+    out["complete"] = {"state": open_file(window, path).state}
     meter.stop()
     out["complete"].update(scene(window), longest_stall=meter.longest)
 
@@ -123,12 +192,16 @@ def main(path, folder):
 
     window.show_scene(sample_parts())
     before = scene(window)
-    state = open_file(window, path, cancel_when=lambda: True)  # while reading
+    state = open_file(window, path, cancel_when=lambda: True).state  # while reading
     out["cancel_reading"] = {"state": state, "before": before, "after": scene(window)}
 
     showing = lambda: "Showing" in dialog(window).labelText() and window.service.get_shape_count() > 0
-    state = open_file(window, path, cancel_when=showing)
+    state = open_file(window, path, cancel_when=showing).state
     out["cancel_showing"] = {"state": state, **scene(window)}
+
+    # Before the command line's runs: once their windows are gone, a later open in this
+    # one corrupts the heap (glibc aborts), with or without these files.
+    out.update(trips(window, Path(folder)))
 
     state_file = Path(folder) / "view.json"
     top = lambda w: (QTest.mouseClick(next(b for b in w.toolbar.findChildren(QPushButton)
@@ -136,8 +209,12 @@ def main(path, folder):
                      camera(w.stack.view))[1]
     first = command_line_run(app, window, state_file, top)
     saved = json.loads(state_file.read_text())
-    second = command_line_run(app, window, state_file, lambda w: camera(w.stack.view))
-    out["view_state"] = {"statuses": [first[0], second[0]], "set": first[1], "restored": second[1],
+    # Its file read by the reader the command line started before it loaded OCP.
+    second = command_line_run(app, window, state_file,
+                              lambda w: (camera(w.stack.view), list(w.service.get_all_shapes())),
+                              files=[Path(folder) / "small.step"])
+    out["view_state"] = {"statuses": [first[0], second[0]], "set": first[1],
+                         "restored": second[1][0], "shown": second[1][1],
                          "saved_up": saved["camera"]["up"]}
     window.close()
     print(json.dumps(out))

@@ -17,7 +17,7 @@ from PySide6.QtWidgets import QApplication, QComboBox, QDockWidget, QPushButton,
 
 from morvik_viewer.interrupt import quit_on_interrupt
 from morvik_viewer.scene import sample_parts
-from morvik_viewer.settings import GEOMETRY_KEY, open_settings
+from morvik_viewer.settings import BYTES, GEOMETRY_KEY, last_folder, open_settings, read
 from morvik_viewer.viewer import create_viewer
 from morvik_viewer.window import ViewerWindow
 
@@ -286,5 +286,27 @@ def trihedron_extent():
     return 0
 
 
+def from_settings():
+    """Starts the window over whatever settings file the test left; prints what it took from it."""
+    app = QApplication.instance() or QApplication(["demo-window-session"])
+    window = ViewerWindow(create_viewer())
+    window.show()
+    window.start(sample_parts())
+    QTest.qWaitForWindowExposed(window)
+    settle(app, 100)
+    out = {"size": [window.width(), window.height()],
+           "dock_visible": window.findChild(QDockWidget).isVisible(),
+           "recent": window.recent.paths(), "folder": last_folder(window.settings),
+           "recent_menu": [action.text() for action in window.recent_menu.actions()
+                           if action.text()],
+           "count": window.count_label.text()}
+    window.close()
+    # What the window saves at exit takes the place of what it could not use.
+    out["geometry_saved"] = read(open_settings(), GEOMETRY_KEY, BYTES, None) is not None
+    print(json.dumps(out))
+    return 0
+
+
 if __name__ == "__main__":
-    sys.exit(trihedron_extent() if sys.argv[1:] == ["trihedron"] else main())
+    sessions = {"trihedron": trihedron_extent, "settings": from_settings}
+    sys.exit(sessions[sys.argv[1]]() if sys.argv[1:] else main())

@@ -1,19 +1,24 @@
 """Large scenes in the viewer: opening without freezing, Cancel, views that last across
-reloads and runs, and hover highlighting within its budget.
+reloads and runs, files that crash or out-nest a reader, and hover highlighting
+within its budget.
 
 The window checks run in a session of their own (see demo_loading_session.py)
-on a generated 300-part assembly; the 5,000-part figures are the benchmark's
-(bench/viewer_stall.py).
+on a generated 300-part assembly and files built to trip a reader up; the
+5,000-part figures are the benchmark's (bench/viewer_stall.py).
 """
 
 import json
 import os
+import signal
 import subprocess
 import sys
+import time
 from pathlib import Path
+from types import SimpleNamespace
 
 import pytest
-from assemblies import write_assembly
+from assemblies import (SELF_HOLDING_STEP, write_assembly, write_nested_assembly,
+                        write_nested_compounds)
 from pictures import Picture
 from PySide6.QtTest import QTest
 
@@ -23,19 +28,32 @@ from morvik_viewer.hover import HoverHighlight
 
 SESSION = Path(__file__).with_name("demo_loading_session.py")
 PARTS = 300
+# Deeper than Python recurses: two frames a level for an assembly, one for a compound.
+STEP_LEVELS, COMPOUND_LEVELS = 600, 1200
 
 
 @pytest.fixture(scope="module")
-def session(tmp_path_factory):
+def files(tmp_path_factory):
+    """The session's files in folder: the assembly, a small one, and files built to trip a
+    reader up; with what reading them must give."""
     folder = tmp_path_factory.mktemp("loading")
-    path = folder / "rig.step"
-    expected = write_assembly(path, PARTS)
+    ids = lambda written: [shape_id for shape_id, _ in written]
+    made = SimpleNamespace(folder=folder, rig_ids=ids(write_assembly(folder / "rig.step", PARTS)),
+                           small_ids=ids(write_assembly(folder / "small.step", 2)),
+                           core_x=write_nested_assembly(folder / "nested.step", STEP_LEVELS))
+    (folder / "loop.step").write_text(SELF_HOLDING_STEP)
+    write_nested_compounds(folder / "nested.brep", COMPOUND_LEVELS)
+    return made
+
+
+@pytest.fixture(scope="module")
+def session(files):
     env = dict(os.environ, QT_QPA_PLATFORM="xcb")
-    run = subprocess.run([sys.executable, str(SESSION), str(path), str(folder)], env=env,
-                         capture_output=True, text=True, timeout=300)
+    run = subprocess.run([sys.executable, str(SESSION), str(files.folder / "rig.step"),
+                          str(files.folder)], env=env, capture_output=True, text=True, timeout=300)
     assert run.returncode == 0, run.stderr[-3000:]
     report = json.loads(run.stdout.strip().splitlines()[-1])
-    report["expected_ids"] = [shape_id for shape_id, _ in expected]
+    report["expected_ids"] = files.rig_ids
     return report
 
 
@@ -69,11 +87,101 @@ def test_reload_reads_again_and_keeps_the_camera(session):
     assert reload["camera_after"] == pytest.approx(reload["camera_before"], rel=1e-9, abs=1e-9)
 
 
-def test_view_state_is_saved_at_exit_and_restored_at_start(session):
+def test_view_state_is_saved_at_exit_and_restored_at_start(session, files):
     state = session["view_state"]
     assert state["statuses"] == [0, 0]
     assert state["saved_up"] == pytest.approx([0.0, 0.0, -1.0])  # the Top view, set in the first run
     assert state["restored"] == pytest.approx(state["set"], rel=1e-9, abs=1e-9)
+    assert state["shown"] == files.small_ids
+
+
+def test_a_file_that_crashes_its_reader_is_told_and_the_viewer_lives_on(session, files,
+                                                                      tmp_path):
+    loop = files.folder / "loop.step"
+    crash = session["crash"]
+    assert crash["state"] == "failed" and not crash["dialog_up"]
+    assert crash["message"] == (f"{loop}: the reader stopped before it was done "
+                                "(it crashed with SIGSEGV)")
+    assert crash["said"] == [crash["message"]]
+    after = session["after_crash"]
+    assert after["state"] == "done" and after["ids"] == files.small_ids
+    # Small files too went to a reader: the window never loaded OCCT's STEP reader.
+    assert session["step_reader_here"] is False
+
+    out = tmp_path / "loop.png"
+    run = subprocess.run([sys.executable, "-m", "morvik_viewer", str(loop), "--screenshot",
+                          str(out)], capture_output=True, text=True, timeout=120)
+    assert run.returncode == 2
+    assert run.stderr.splitlines() == [f"morvik-viewer: error: {crash['message']}"]
+    assert not out.exists()
+
+
+def test_deep_nesting_and_faults_of_ours_end_each_open_with_its_outcome(session, files):
+    nested = session["deep"]
+    assert [(nested[name]["state"], nested[name]["ids"])
+            for name in ("nested.brep", "nested.step")] == [("done", ["nested"]), ("done", ["core"])]
+    # Each of the 600 levels moved the core along: every place was composed.
+    assert nested["nested.step"]["core_x"] == pytest.approx(files.core_x, abs=1e-6)
+    assert set(session["faults"]) == {"start", "reader output", "slice"}
+    for where, fault in session["faults"].items():
+        assert fault["state"] == "failed", where
+        assert fault["message"] == (f"{files.folder / 'small.step'}: could not be opened "
+                                    "(RuntimeError: injected fault)"), where
+        assert fault["said"] == [fault["message"]] and not fault["dialog_up"], where
+        assert fault["next"] == "done", where
+
+
+# Starts a reader as the window does, hands it the files, waits till it reads, says
+# its pid, then stops listening ("deaf") or waits to be killed ("killed").
+STAND_IN = """
+import subprocess, sys, time
+from morvik_viewer.reading import FrameReader, command, request
+reader = subprocess.Popen(command(), stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+reader.stdin.write(request(sys.argv[2:]))
+reader.stdin.close()
+frames = FrameReader()
+while not frames.feed(reader.stdout.read1(1 << 16)):
+    pass
+print(reader.pid, flush=True)
+if sys.argv[1] == "deaf":
+    reader.stdout.close()
+    reader.wait()
+else:
+    time.sleep(600)
+"""
+
+
+def gone(pid):
+    """Whether pid has ended (a zombie nobody reaps has ended too)."""
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            return stat.read().rsplit(")", 1)[1].split()[0] in ("Z", "X")
+    except FileNotFoundError:
+        return True
+
+
+@pytest.mark.parametrize("parent", ["killed", "deaf"])
+def test_a_reader_ends_silently_with_its_parent(files, tmp_path, parent):
+    # The nested assembly takes seconds to read: the parent goes in mid-read.
+    errors = tmp_path / "stderr"
+    with open(errors, "w") as sink:
+        stand_in = subprocess.Popen(
+            [sys.executable, "-c", STAND_IN, parent, str(files.folder / "rig.step"),
+             str(files.folder / "nested.step")], stdout=subprocess.PIPE, stderr=sink, text=True)
+    reader = int(stand_in.stdout.readline())
+    assert not gone(reader)
+    if parent == "killed":
+        stand_in.send_signal(signal.SIGKILL)
+    # Killed with its parent at once; deaf, at its next frame, once the first file is read.
+    deadline = time.monotonic() + (2.0 if parent == "killed" else 60.0)
+    while not gone(reader) and time.monotonic() < deadline:
+        time.sleep(0.02)
+    assert gone(reader)
+    if parent == "deaf":
+        assert stand_in.wait(timeout=10) == 0
+    else:
+        stand_in.wait(timeout=10)
+    assert errors.read_text() == ""
 
 
 def test_screenshot_renders_the_saved_view_and_leaves_the_file(tmp_path):

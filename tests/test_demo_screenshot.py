@@ -1,5 +1,10 @@
 """Offscreen screenshots: what the PNG shows for each display mode and view."""
 
+import json
+import os
+import subprocess
+import sys
+
 import pytest
 from pictures import Picture, dark, near, srgb8
 
@@ -76,3 +81,61 @@ def test_unwritable_target_fails_cleanly(tmp_path, capsys):
     status = main(["--screenshot", str(tmp_path / "x.unknown-image-type"), "--size", "64x48"])
     assert status == 1
     assert "cannot write" in capsys.readouterr().err
+
+
+def run_viewer(*args):
+    """The viewer's command line in a process of its own: a hang fails rather than blocks."""
+    return subprocess.run([sys.executable, "-m", "morvik_viewer", *args], capture_output=True,
+                          text=True, timeout=60, env=dict(os.environ, QT_QPA_PLATFORM="xcb"))
+
+
+GOOD_STATE = {"format": "morvik.view-state", "version": 1, "display_mode": "shaded",
+              "transparency": 0.0, "background": {"color": [0.1, 0.2, 0.3]},
+              "camera": {"eye": [1, 1, 1], "target": [0, 0, 0], "up": [0, 0, 1], "scale": 1.0,
+                         "projection": "orthographic"}}
+HOSTILE_STATES = {
+    "deep": "[" * 200_000 + "]" * 200_000,
+    "camera-text": json.dumps(dict(GOOD_STATE, camera="from the left")),
+    "no-mode": json.dumps({k: v for k, v in GOOD_STATE.items() if k != "display_mode"}),
+    "eye-on-target": json.dumps(dict(GOOD_STATE,
+                                     camera=dict(GOOD_STATE["camera"], eye=[0, 0, 0]))),
+    "far-scale": json.dumps(dict(GOOD_STATE, camera=dict(GOOD_STATE["camera"], scale=1e40))),
+}
+
+
+def _hostile_state(folder, kind):
+    path = folder / f"{kind}.json"
+    if kind == "device":
+        return "/dev/zero"  # endless
+    if kind == "fifo":
+        os.mkfifo(path)  # no writer: a blocking open waits forever
+    elif kind == "huge":
+        path.touch()
+        os.truncate(path, 4 << 20)
+    else:
+        path.write_text(HOSTILE_STATES[kind])
+    return str(path)
+
+
+@pytest.mark.parametrize("window", [False, True], ids=["screenshot", "window"])
+@pytest.mark.parametrize("kind", ["device", "fifo", "huge", "deep", "camera-text", "no-mode",
+                                  "eye-on-target", "far-scale"])
+def test_unusable_view_state_files_are_one_line_and_exit_2(tmp_path, kind, window):
+    path = _hostile_state(tmp_path, kind)
+    before = sorted(os.listdir(tmp_path))
+    picture = tmp_path / "x.png"
+    run = run_viewer(*([] if window else ["--screenshot", str(picture), "--size", "64x48"]),
+                     "--view-state", path)
+    assert run.returncode == 2, run.stderr[-2000:]
+    (line,) = run.stderr.splitlines()
+    assert line.startswith(f"morvik-viewer: error: {path}: "), line
+    assert sorted(os.listdir(tmp_path)) == before  # no picture, no state written over
+
+
+def test_view_state_with_a_name_near_the_limit_is_saved(tmp_path):
+    state = tmp_path / ("v" * 245 + ".json")  # 250 bytes: the limit is 255
+    picture = tmp_path / "x.png"
+    run = run_viewer("--screenshot", str(picture), "--size", "64x48", "--view-state", str(state))
+    assert run.returncode == 0, run.stderr[-2000:]
+    assert json.loads(state.read_text())["format"] == "morvik.view-state"
+    assert sorted(os.listdir(tmp_path)) == sorted([picture.name, state.name])  # nothing left over

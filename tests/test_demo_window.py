@@ -22,9 +22,13 @@ from morvik_viewer.viewer import GRADIENT_BOTTOM, GRADIENT_TOP
 SESSION = Path(__file__).with_name("demo_window_session.py")
 
 
-def run_session(*args, **env):
+def run_session(*args, settings=None, **env):
+    """Runs the session script; settings, when given, is the text of the settings file it finds."""
     # Each window keeps its settings apart: one with its dock hidden must not hide the next one's.
     config = tempfile.mkdtemp(dir=os.environ["XDG_CONFIG_HOME"])
+    if settings is not None:
+        (Path(config) / "morvik").mkdir()
+        (Path(config) / "morvik" / "morvik-viewer.conf").write_text(settings)
     env = dict(os.environ, QT_QPA_PLATFORM="xcb", XDG_CONFIG_HOME=config, **env)
     run = subprocess.run([sys.executable, str(SESSION), *args], env=env, capture_output=True,
                          text=True, timeout=120)
@@ -164,6 +168,45 @@ def test_trihedron_keeps_its_size_at_twice_the_pixel_ratio():
     assert double["image"] == [2 * n for n in single["image"]]
     for one, two in zip(single["extent"], double["extent"]):
         assert 1.8 < two / one < 2.2, (single, double)
+
+
+# Each key the window reads holds a value of some other kind: text or a list where
+# geometry bytes belong, a size or a number where state bytes belong, a number, a
+# size or bytes where the recent files and the folder belong, and values Qt cannot
+# make sense of. (An INI file keeps a plain number as text: @Variant gives a real int.)
+HOSTILE_SETTINGS = [
+    r"""[window]
+geometry=some text
+state=@Size(1 2)
+[open]
+recent=@Variant(\0\0\0\x2\0\0\0\x5)
+folder=@Size(3 4)
+""",
+    r"""[window]
+geometry=first, second
+state=@Variant(\0\0\0\x2\0\0\0\x7)
+[open]
+recent=@ByteArray(\xff\xfe)
+folder=@Variant(\0\0\0\x2\0\0\0\x9)
+""",
+    r"""[window]
+geometry=@ByteArray(not a geometry at all)
+state=@Variant(\0\0\0\x7f\0\0\0\x4junk)
+[open]
+recent=@Size(1 2), @Rect(1 2 3 4)
+folder=@ByteArray(\xff\xfe)
+""",
+]
+
+
+@pytest.mark.parametrize("settings", HOSTILE_SETTINGS, ids=["text", "list", "garbage"])
+def test_unusable_settings_give_way_to_the_defaults(settings):
+    started = run_session("settings", settings=settings)
+    assert started["size"] == [1100, 720] and started["dock_visible"]
+    assert started["count"] == "5 shapes"
+    assert started["recent"] == [] and started["folder"] == ""
+    assert "No recent files" in started["recent_menu"]
+    assert started["geometry_saved"]
 
 
 def test_embedding_example_of_the_docs_runs(tmp_path):

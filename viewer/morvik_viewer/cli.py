@@ -2,9 +2,9 @@
 
 Exit status: 0 on success, 1 when no display or image could be had (or the
 view state could not be saved), 2 for bad arguments, for files that are
-missing or unreadable, and for a view state file that is not one. (The window
-opens its files itself, behind a progress dialog: a file that turns out
-unreadable only then is reported in the window.)
+missing or unreadable, and for a view state file that is not one (or that the
+view refuses). (The window opens its files itself, behind a progress dialog:
+a file that turns out unreadable only then is reported in the window.)
 
 --view-state FILE keeps the view between runs. The state in FILE (camera,
 display mode, transparency, background) is restored once the scene is shown,
@@ -72,18 +72,21 @@ def main(argv=None):
     args = build_parser().parse_args(argv)
     logging.basicConfig(level=logging.WARNING, format="%(name)s: %(levelname)s: %(message)s")
 
+    reader = _early_reader(args)
+
     # Late imports: OCP and Qt load only once the arguments are known to be sound.
     from morvik_viewer import display
     from morvik_viewer.paths import PathError, check_output
-    from morvik_viewer.scene import LoadError, check_file, load_all, sample_parts
+    from morvik_viewer.scene import LoadError, check_file, sample_parts
     from morvik_viewer.view_state import ViewStateError, read_state
 
+    windowless = args.screenshot is not None or not display.has_display()
     try:
         if args.screenshot is not None:
             check_output(args.screenshot)  # before any file is read or any view rendered
         view_state = read_state(args.view_state) if args.view_state else None
-        if args.view_state and view_state is None:
-            check_output(args.view_state)  # to be written: its folder must take it
+        if args.view_state and (view_state is None or not windowless):
+            check_output(args.view_state)  # to be written (a window always writes it back)
         for path in args.files:
             check_file(path)
     except (LoadError, PathError, ViewStateError) as error:
@@ -103,40 +106,54 @@ def main(argv=None):
     mode, direction = DisplayMode(args.mode), ViewDirection(args.view)
     projection = ProjectionType(args.projection)
     if screenshot is None:
-        return _window(args.files, mode, projection, direction, view_state, args.view_state)
+        return _window(args.files, mode, projection, direction, view_state, args.view_state,
+                       reader)
     try:
-        parts = load_all(args.files) if args.files else sample_parts()
+        parts = reader.read(args.files) if args.files else sample_parts()
     except LoadError as error:
         return _fail(error, EXIT_BAD_INPUT)
     # A screenshot writes the state file only when there was none to read.
     state_out = args.view_state if args.view_state and view_state is None else None
     return _screenshot(screenshot, parts, args.size, mode, projection, direction, view_state,
-                       state_out)
+                       state_out, args.view_state)
 
 
-def _screenshot(path, parts, size, mode, projection, direction, view_state, state_out):
+def _early_reader(args):
+    """The reader of the files named, started before this process loads OCP, so that the
+    two imports run side by side; None for the sample scene. Dropped unasked, it is
+    killed."""
+    from morvik_viewer.reading import Reader
+
+    return Reader() if args.files else None
+
+
+def _screenshot(path, parts, size, mode, projection, direction, view_state, state_out,
+                state_path):
     from morvik_viewer.paths import shown
     from morvik_viewer.screenshot import ScreenshotError, render_screenshot
-    from morvik_viewer.view_state import ViewStateError
+    from morvik_viewer.view_state import StateRefused, ViewStateError
     from morvik_viewer.viewer import DisplayUnavailable
 
     try:
         written = render_screenshot(path, parts, size, mode, direction, projection, view_state,
                                     state_out)
+    except StateRefused as error:  # before the picture: the file is at fault, as when read
+        return _fail(f"{shown(state_path)}: not a usable view state ({error})", EXIT_BAD_INPUT)
     except (DisplayUnavailable, ScreenshotError, ViewStateError) as error:
         return _fail(error, EXIT_FAILURE)
     print(f"{PROG}: wrote {shown(written)} ({size[0]}x{size[1]})")
     return EXIT_OK
 
 
-def _window(files, mode, projection, direction, view_state, state_path):
+def _window(files, mode, projection, direction, view_state, state_path, reader=None):
     # OCCT renders into the widget's X window, which only Qt's xcb platform provides.
     os.environ["QT_QPA_PLATFORM"] = "xcb"
     from PySide6.QtWidgets import QApplication
 
     from morvik_viewer.interrupt import quit_on_interrupt
+    from morvik_viewer.paths import shown
     from morvik_viewer.scene import sample_parts
-    from morvik_viewer.view_state import ViewStateError, write_state
+    from morvik_viewer.view_state import ViewStateError, refusal, write_state
     from morvik_viewer.viewer import DisplayUnavailable, create_viewer
     from morvik_viewer.window import ViewerWindow
 
@@ -145,9 +162,18 @@ def _window(files, mode, projection, direction, view_state, state_path):
         stack = create_viewer()
     except DisplayUnavailable as error:
         return _fail(error, EXIT_FAILURE)
+    # The service judges the state before any window shows (the view has none
+    # yet, so taking it draws nothing); the window puts it in place again later.
+    reason = refusal(stack.service, view_state) if view_state is not None else None
+    if reason is not None:
+        return _fail(f"{shown(state_path)}: not a usable view state ({reason})", EXIT_BAD_INPUT)
     app = QApplication.instance() or QApplication([PROG])
     quit_on_interrupt(app)  # Ctrl+C in the terminal closes the window and ends the run
     window = ViewerWindow(stack)
+    if reader is not None:  # the first open's reader, booted beside this process
+        from morvik_viewer.loading import PipedReader
+
+        window.readers.adopt(PipedReader(reader.detach()))
     window.show()
     window.start(sample_parts() if not files else (), mode, projection, direction, files,
                  view_state)

@@ -1,12 +1,17 @@
 """Replacing the scene without freezing the window: read, clear, show, a slice at a time.
 
-Reading a large STEP file is left to a process of its own (see reading.py):
+Every file is read by a reader process (see reading.py), whatever its size:
 OCCT holds Python's lock for the whole read and transfer, so no thread of
 ours could run beside it (measured: the event loop stood still for over a
-second on a 300-part file), and OCP cannot subclass Message_ProgressIndicator
-in Python to process events from inside the read. A child process leaves the
-event loop free and is simply killed on Cancel. Small files are read here at
-once, which costs less than starting that process.
+second on a 300-part file), OCP cannot subclass Message_ProgressIndicator in
+Python to process events from inside the read, and a malformed file can crash
+OCCT, which must not take the window with it. A reader leaves the event loop
+free, is simply killed on Cancel, and gives its memory back when it exits.
+Starting one costs about a second (OCP's import), so the window keeps one
+started ahead of need (ReaderPool) and a small file opens as fast as it
+would be read here; each load uses up its reader. A reader that crashes or
+stops early ends the load as "failed", naming the file; so does any error
+raised on our side while the load runs, which never escapes into Qt.
 
 Clearing the old scene and showing the new one run in slices of about SLICE_S
 seconds, timed as they go, with the event loop running in between: each
@@ -23,17 +28,17 @@ still empty and restoring it costs nothing; otherwise each frame fits the
 view to what is shown.
 """
 
+import functools
 import os
-import sys
+import subprocess
 import time
 from dataclasses import dataclass, field
 
-from PySide6.QtCore import QObject, QProcess, Qt, QTimer, Signal
+from PySide6.QtCore import QCoreApplication, QObject, QProcess, QSocketNotifier, Qt, QTimer, Signal
 from PySide6.QtWidgets import QProgressDialog
 
-from morvik_viewer.paths import shown
-from morvik_viewer.reading import FrameReader, unpack_parts
-from morvik_viewer.scene import LoadError, load_all
+from morvik_viewer.paths import one_line, shown
+from morvik_viewer.reading import Heard, command, request, unpack_parts
 from morvik_viewer.view_state import restore
 
 # The work of one slice, in seconds: well under the 100 ms after which a
@@ -50,8 +55,6 @@ FRAME_EVERY_S = 1.0
 FRAME_BUDGET_S = 0.09
 NEW_SHAPE_S = 80e-6
 FRAME_LEAST_NEW = 150
-# Files smaller than this in all are read in this process.
-IN_PROCESS_BYTES = 256 * 1024
 # A load that ends sooner shows no progress dialog.
 DIALOG_AFTER_MS = 400
 # How long a killed reader may take to be gone.
@@ -64,8 +67,9 @@ class LoadOutcome:
 
     state: "done"; "stopped" (Cancel while clearing or showing: the scene holds
     the shapes shown so far, all registered); "cancelled" (Cancel while
-    reading: the scene is as it was); "failed" (message says why; the scene is
-    as it was).
+    reading: the scene is as it was); "failed" (message says why, on one line;
+    the scene is as it was, unless an error of ours came while clearing or
+    showing: then it holds what was left and what was shown, all registered).
     """
 
     paths: list
@@ -95,20 +99,188 @@ class Pace:
             self._per_item = per_item if self._per_item is None else 0.5 * (self._per_item + per_item)
 
 
+def start_reader(parent=None):
+    """A reader process, started: it boots, then waits for its request (see reading.py)."""
+    process = QProcess(parent)
+    process.setProcessChannelMode(QProcess.ForwardedErrorChannel)
+    program, *arguments = command()
+    process.start(program, arguments)
+    return process
+
+
+class PipedReader(QObject):
+    """A reader process the command line started before Qt ran (reading.Reader), driven
+    over its pipes as start_reader's QProcess is: the same signals and calls."""
+
+    readyReadStandardOutput = Signal()
+    finished = Signal(int, object)  # exit code, or the signal's number for a crash; exit status
+    errorOccurred = Signal(object)
+
+    def __init__(self, process, parent=None):
+        QObject.__init__(self, parent)
+        self._process = process
+        self._output = bytearray()
+        descriptor = process.stdout.fileno()
+        os.set_blocking(descriptor, False)
+        self._notifier = QSocketNotifier(descriptor, QSocketNotifier.Read, self)
+        self._notifier.activated.connect(self._readable)
+
+    def state(self):
+        return QProcess.NotRunning if self._process.poll() is not None else QProcess.Running
+
+    def write(self, data):
+        try:
+            self._process.stdin.write(data)
+            self._process.stdin.flush()
+        except (BrokenPipeError, ValueError):
+            pass  # gone already: its end says how
+
+    def closeWriteChannel(self):
+        try:
+            self._process.stdin.close()
+        except BrokenPipeError:
+            pass
+
+    def readAllStandardOutput(self):
+        data = bytes(self._output)
+        self._output.clear()
+        return data
+
+    def kill(self):
+        if self._process.poll() is None:
+            self._process.kill()
+
+    def waitForFinished(self, milliseconds):
+        try:
+            self._process.wait(milliseconds / 1000.0)
+        except subprocess.TimeoutExpired:
+            return False
+        return True
+
+    def _readable(self, *_):
+        try:
+            chunk = os.read(self._process.stdout.fileno(), 1 << 16)
+        except BlockingIOError:
+            return
+        if chunk:
+            self._output += chunk
+            self.readyReadStandardOutput.emit()
+            return
+        # The end of its output: a reader ends right after its last frame, or was killed.
+        self._notifier.setEnabled(False)
+        self._process.stdout.close()
+        code = self._process.wait()
+        if code < 0:
+            self.finished.emit(-code, QProcess.CrashExit)
+        else:
+            self.finished.emit(code, QProcess.NormalExit)
+
+
+class ReaderPool(QObject):
+    """One reader kept started ahead of need, so that an open pays no process start.
+
+    prepare() starts one when there is none; take() hands it over (or a new
+    one, when it is not there or has died) and leaves the pool empty: the
+    owner prepares the next one once the machine is quiet again, rather than
+    while the last one reads. retire() takes back a reader told to end, till it
+    has: waiting for its exit would cost the window some 20 ms.
+    """
+
+    def __init__(self, parent=None):
+        QObject.__init__(self, parent)
+        self._held = _Held()
+        # Every reader ends before Qt deletes it (a QProcess destroyed while running
+        # warns on stderr): with the pool, or when the application quits.
+        self.destroyed.connect(self._held.end_all)
+        app = QCoreApplication.instance()
+        if app is not None:
+            app.aboutToQuit.connect(self._held.end_all)
+
+    def prepare(self):
+        if self._held.spare is None:
+            self._held.spare = start_reader(self)
+
+    def adopt(self, process):
+        """Keeps process, a reader started elsewhere (a PipedReader), as the spare."""
+        if self._held.spare is not None:
+            self.retire(self._held.spare)
+        process.setParent(self)
+        self._held.spare = process
+
+    def take(self, parent):
+        """A started reader for parent to own, ask, and end."""
+        process, self._held.spare = self._held.spare, None
+        if process is None or process.state() == QProcess.NotRunning:
+            if process is not None:
+                process.deleteLater()
+            return start_reader(parent)
+        process.setParent(parent)
+        return process
+
+    def retire(self, process):
+        """Kills process, and deletes it once it has ended."""
+        process.setParent(self)
+        self._held.ending.append(process)
+        process.finished.connect(functools.partial(self._held.ended, process))
+        process.kill()
+
+
+class _Held:
+    """A pool's processes, kept apart from the pool so that they can be ended while
+    Qt destroys it."""
+
+    def __init__(self):
+        self.spare = None
+        self.ending = []
+
+    def ended(self, process, *_):
+        if process in self.ending:
+            self.ending.remove(process)
+            process.deleteLater()
+
+    def end_all(self, *_):
+        processes = ([self.spare] if self.spare is not None else []) + self.ending
+        self.spare, self.ending = None, []
+        for process in processes:
+            try:
+                if process.state() != QProcess.NotRunning:
+                    process.kill()
+                    process.waitForFinished(KILL_WAIT_MS)  # a killed process ends at once
+            except RuntimeError:
+                pass  # deleted by Qt already
+
+
+def _ends_load_on_error(slot):
+    """A slot of SceneLoad that ends the load as failed on any error, rather than let
+    it escape into Qt, where the load, and its modal dialog, would stay up for good."""
+
+    @functools.wraps(slot)
+    def guarded(self, *args):
+        try:
+            return slot(self, *args)
+        except Exception as error:  # noqa: BLE001 - any fault ends this load, not the window
+            self._fail(error)
+            return None
+
+    return guarded
+
+
 class SceneLoad(QObject):
     """One replacement of the service's scene by the parts of files.
 
     Start it with start(); finished(LoadOutcome) follows once: from the event
-    loop, or before start() returns when a small file cannot be read.
+    loop, or before start() returns when the load cannot even start.
     """
 
     finished = Signal(object)
 
-    def __init__(self, service, paths, view_state=None, fit=None, shown=None, parent=None):
+    def __init__(self, service, paths, view_state=None, fit=None, shown=None, parent=None,
+                 readers=None):
         """view_state is restored before the first part shows; without it (or when the
         service refuses it) each frame calls fit, which moves the camera and paints
         once (service.fit_all by default). shown(ids) follows each batch of shapes
-        displayed, before any of them is drawn."""
+        displayed, before any of them is drawn. readers, a ReaderPool, gives the
+        reader; without one the load starts its own."""
         QObject.__init__(self, parent)
         self._service = service
         self._paths = [os.fspath(p) for p in paths]
@@ -116,15 +288,12 @@ class SceneLoad(QObject):
         self._fit = fit or service.fit_all
         self._fitting = view_state is None
         self._on_shown = shown or (lambda ids: None)
+        self._readers = readers
         self._last_frame = None
         self._new = 0  # shapes displayed since the last frame
         self._frame_every = FRAME_EVERY_NEW  # new shapes that make the next frame due
-        self._parts = None  # read, not shown yet
-        self._frames = FrameReader()
-        self._batches = []  # frames of parts not decoded yet
-        self._count = None  # parts announced by the reader
-        self._done_reading = False
-        self._error = None
+        self._parts = None  # decoded, not shown yet
+        self._heard = Heard(self._paths)  # what the reader said; batches decode a slice at a time
         self._process = None
         self._old_ids = []
         self._shown = []
@@ -143,96 +312,100 @@ class SceneLoad(QObject):
 
     # --- the caller's side -------------------------------------------------
 
+    @_ends_load_on_error
     def start(self, dialog_parent=None):
         """Starts the load; with dialog_parent a progress dialog with Cancel shows when it runs long."""
         if dialog_parent is not None:
             self._dialog = self._make_dialog(dialog_parent)
             QTimer.singleShot(DIALOG_AFTER_MS, self._show_dialog)
-        if not self._read_here():
-            self._start_reader()
-            return
-        try:
-            self._parts = load_all(self._paths)
-        except LoadError as error:
-            self._end("failed", str(error))
-            return
-        self._count = len(self._parts)
-        self._done_reading = True
-        self._start_showing()
+        self._start_reader()
 
+    @_ends_load_on_error
     def cancel(self):
         """What Cancel does: reading stops at once, clearing and showing at the next slice."""
         if self._ended:
             return
         self._cancelled = True
         if self._phase == "reading":
-            self._stop_reader()
             self._end("cancelled")
 
     # --- reading -------------------------------------------------------------
 
-    def _read_here(self):
-        try:
-            size = sum(os.path.getsize(p) for p in self._paths)
-        except OSError:
-            return True  # load_all says what is wrong with the path
-        return size <= IN_PROCESS_BYTES
-
     def _start_reader(self):
-        process = QProcess(self)
-        process.setProcessChannelMode(QProcess.ForwardedErrorChannel)
+        process = self._readers.take(self) if self._readers is not None else start_reader(self)
+        self._process = process
         process.readyReadStandardOutput.connect(self._on_output)
         process.finished.connect(self._on_reader_finished)
         process.errorOccurred.connect(self._on_reader_error)
-        self._process = process
-        process.start(sys.executable, ["-m", "morvik_viewer.reading", *self._paths])
+        if process.state() == QProcess.NotRunning:  # it could not start, and said so already
+            self._on_reader_error(QProcess.FailedToStart)
+            return
+        process.write(request(self._paths))  # a reader still starting gets it once it runs
+        process.closeWriteChannel()
 
     def _stop_reader(self):
         process, self._process = self._process, None
         if process is None:
             return
         for signal in (process.readyReadStandardOutput, process.finished, process.errorOccurred):
-            signal.disconnect()
-        if process.state() != QProcess.NotRunning:
+            try:
+                signal.disconnect()
+            except (RuntimeError, TypeError):
+                pass  # not connected yet: the load failed while it started the reader
+        if process.state() == QProcess.NotRunning:
+            process.deleteLater()
+        elif self._readers is not None:
+            self._readers.retire(process)
+        else:
             process.kill()
             process.waitForFinished(KILL_WAIT_MS)  # a killed process ends at once
-        process.deleteLater()
+            process.deleteLater()
 
+    @_ends_load_on_error
     def _on_output(self):
         if self._process is None:
             return
-        for head, body in self._frames.feed(bytes(self._process.readAllStandardOutput())):
-            kind = head.get("kind")
+        for kind in self._heard.feed(bytes(self._process.readAllStandardOutput())):
             if kind == "stage":
-                self._label(f"Reading {head['file']}…")
+                self._label(f"Reading {self._heard.file}…")
             elif kind == "count":
-                self._count = head["count"]
-                self._label(f"Receiving {self._count} parts…")
-            elif kind == "parts":
-                self._batches.append((head, body))  # decoded a slice at a time
-            elif kind == "error":
-                self._error = head["message"]
-            elif kind == "done":
-                self._done_reading = True
+                self._label(f"Receiving {self._heard.count} parts…")
+        if self._heard.done or self._heard.error is not None:
+            # Its last word: the load goes on without waiting for the process to end.
+            self._reading_over(0)
 
+    @_ends_load_on_error
     def _on_reader_finished(self, code, status):
         self._on_output()
+        if self._process is None:
+            return  # over already
+        # For a crash Qt gives the signal's number.
+        self._reading_over(-code if status == QProcess.CrashExit else code)
+
+    def _reading_over(self, status):
         self._stop_reader()
-        if self._error is not None:
-            self._end("failed", self._error)
-        elif not self._done_reading:
-            self._end("failed", self._reader_died(f"exit status {code}"))
+        failure = self._heard.failure(status)
+        if failure is not None:
+            self._end("failed", failure)
         else:
             self._start_showing()
 
+    @_ends_load_on_error
     def _on_reader_error(self, error):
-        if error == QProcess.FailedToStart:
+        if error == QProcess.FailedToStart and self._process is not None:
             self._stop_reader()
-            self._end("failed", self._reader_died("it could not start"))
+            self._end("failed", self._heard.failure("it could not start"))
 
-    def _reader_died(self, why):
+    def _fail(self, error):
+        """Ends the load as failed after an error of ours, saying which in one line."""
         names = ", ".join(shown(p) for p in self._paths)
-        return f"{names}: the reader stopped before it was done ({why})"
+        message = f"{names}: could not be opened ({type(error).__name__}: {one_line(error)})"
+        self._end("failed", message)
+        if self._phase != "reading":
+            try:
+                self._service.redraw()  # what the scene holds now, rather than a stale frame
+            except Exception:  # noqa: BLE001 - the load has failed and says why already
+                pass
 
     # --- clearing and showing ------------------------------------------------
 
@@ -243,10 +416,11 @@ class SceneLoad(QObject):
         self._old_ids = list(self._service.get_all_shapes())
         self._phase = "clearing"
         if self._dialog is not None:
-            self._dialog.setRange(0, len(self._old_ids) + (self._count or 0))
+            self._dialog.setRange(0, len(self._old_ids) + (self._heard.count or 0))
             self._label("Clearing the scene…" if self._old_ids else "Showing parts…")
         self._timer.start()
 
+    @_ends_load_on_error
     def _step(self):
         if self._stepping or self._ended:
             return  # the dialog's setValue runs the event loop, and this timer with it
@@ -299,7 +473,7 @@ class SceneLoad(QObject):
             self._shown += ids
             self._new += len(ids)
         self._show_pace.record(len(items), time.perf_counter() - began)
-        if not self._parts and not self._batches:
+        if not self._parts and not self._heard.batches:
             self._phase = "finishing"
         self._progress()
 
@@ -324,8 +498,8 @@ class SceneLoad(QObject):
 
     def _take(self, count):
         """The next count parts, decoding the reader's batches as they are needed."""
-        while len(self._parts or ()) < count and self._batches:
-            head, body = self._batches.pop(0)
+        while len(self._parts or ()) < count and self._heard.batches:
+            head, body = self._heard.batches.pop(0)
             self._parts = (self._parts or []) + unpack_parts(head, body)
         parts = self._parts or []
         taken, self._parts = parts[:count], parts[count:]
@@ -344,6 +518,7 @@ class SceneLoad(QObject):
         dialog.canceled.connect(self.cancel)
         return dialog
 
+    @_ends_load_on_error
     def _show_dialog(self):
         if self._dialog is not None:
             self._dialog.show()
@@ -355,7 +530,7 @@ class SceneLoad(QObject):
     def _progress(self):
         if self._dialog is not None:
             done = self._dialog.maximum() - len(self._old_ids) - len(self._parts or ()) \
-                - sum(len(head["ids"]) for head, _ in self._batches)
+                - sum(len(head["ids"]) for head, _ in self._heard.batches)
             self._dialog.setValue(max(0, done))
 
     # --- the end -----------------------------------------------------------------
@@ -364,11 +539,15 @@ class SceneLoad(QObject):
         if self._ended:
             return
         self._ended = True
-        self._timer.stop()
-        if self._dialog is not None:
-            self._dialog.canceled.disconnect(self.cancel)
-            self._dialog.close()
-            self._dialog.deleteLater()
-            self._dialog = None
-        self._parts, self._batches = None, []
-        self.finished.emit(LoadOutcome(self._paths, state, message, self._shown))
+        try:
+            self._timer.stop()
+            self._stop_reader()
+            if self._dialog is not None:
+                dialog, self._dialog = self._dialog, None
+                dialog.canceled.disconnect(self.cancel)
+                dialog.close()
+                dialog.deleteLater()
+        finally:
+            # Whatever went wrong above, the caller hears the end exactly once.
+            self._parts, self._heard.batches = None, []
+            self.finished.emit(LoadOutcome(self._paths, state, message, self._shown))

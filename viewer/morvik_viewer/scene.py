@@ -19,7 +19,6 @@ from OCP.TopoDS import TopoDS_Compound, TopoDS_Iterator, TopoDS_Shape
 from OCP.gp import gp_Ax1, gp_Ax2, gp_Dir, gp_Pnt, gp_Trsf
 
 from morvik_viewer.paths import PathError, check_input, one_line, shown
-from morvik_viewer.step_reader import StepError, read_step
 
 # Colours handed out in turn to loaded parts; the sample scene uses them too.
 PALETTE = (
@@ -132,6 +131,9 @@ def _solids(shape):
 
 def _read_step(path):
     """(name, shape, colour) of each part; an unnamed part opens into its solids."""
+    # Loaded here, not with this module: the window shows parts but reads no files.
+    from morvik_viewer.step_reader import StepError, read_step
+
     try:
         parts = read_step(str(path))
     except StepError as error:
@@ -157,21 +159,25 @@ def _read_brep(path):
 
 
 def top_level_solids(shape):
-    """Solids found by opening compounds; whatever else lies loose is kept as one compound."""
-    solids, loose = [], []
+    """Solids found by opening compounds; whatever else lies loose is kept as one compound.
 
-    def walk(s):
+    Depth first, in the compounds' order, with a stack of our own: a file may
+    nest compounds far deeper than Python's recursion limit.
+    """
+    solids, loose = [], []
+    pending = [shape]
+    while pending:
+        s = pending.pop()
         if s.ShapeType() in (TopAbs_COMPOUND, TopAbs_COMPSOLID):
-            children = TopoDS_Iterator(s)
+            children, inside = TopoDS_Iterator(s), []
             while children.More():
-                walk(children.Value())
+                inside.append(children.Value())
                 children.Next()
+            pending.extend(reversed(inside))  # the first child comes off the stack first
         elif s.ShapeType() == TopAbs_SOLID:
             solids.append(s)
         else:
             loose.append(s)
-
-    walk(shape)
     if loose:
         builder, rest = BRep_Builder(), TopoDS_Compound()
         builder.MakeCompound(rest)

@@ -7,7 +7,7 @@ from OCP.TCollection import TCollection_AsciiString
 
 from morvik_viewer.paths import occt_name, shown
 from morvik_viewer.scene import show_parts
-from morvik_viewer.view_state import restore, write_state
+from morvik_viewer.view_state import StateRefused, refusal, restore, write_state
 from morvik_viewer.viewer import create_viewer, fit_view, start_view, style_shapes
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
 
@@ -24,11 +24,16 @@ def render_screenshot(path, parts, size=(1024, 768), mode=DisplayMode.SHADED,
     view_state, a state that service.get_view_state() gave, replaces the
     fitted view (camera, display mode, transparency, background) before the
     picture is taken; state_out, when given, receives the state of the view
-    rendered (see view_state.write_state).
+    rendered (see view_state.write_state). StateRefused when the service would
+    not take view_state: no picture is written then.
     """
     width, height = size
     stack = create_viewer(size=size)
     service = stack.service
+    # Judged before anything is shown: the service is the one to say what it takes.
+    reason = refusal(service, view_state) if view_state is not None else None
+    if reason is not None:
+        raise StateRefused(reason)
     start_view(service)
     service.set_projection_type(projection)
     service.set_display_mode(mode)
@@ -37,7 +42,7 @@ def render_screenshot(path, parts, size=(1024, 768), mode=DisplayMode.SHADED,
     service.set_projection(direction)
     fit_view(service)
     if view_state is not None:
-        restore(service, view_state)
+        restore(service, view_state)  # in place of the fitted view, taken as before
 
     pixmap = Image_AlienPixMap()
     if not stack.view.ToPixMap(pixmap, width, height):

@@ -8,7 +8,7 @@ moves it).
 import os
 from pathlib import Path
 
-from PySide6.QtCore import QSettings
+from PySide6.QtCore import QByteArray, QSettings
 
 ORGANIZATION = "morvik"
 APPLICATION = "morvik-viewer"
@@ -25,13 +25,33 @@ def open_settings():
     return QSettings(ORGANIZATION, APPLICATION)
 
 
-def _as_list(value):
-    # An INI file gives a one-element list back as a plain string, and nothing as None.
-    if value is None:
-        return []
-    if isinstance(value, str):
-        return [value]
-    return [str(item) for item in value]
+# The kinds of value the viewer keeps; read() gives each back as that kind, or the default.
+BYTES, STRINGS, TEXT = "bytes", "strings", "text"
+
+
+def read(settings, key, kind, default):
+    """The value under key as kind (BYTES: a QByteArray; STRINGS: a list of str; TEXT: a str),
+    or default when there is none or it is of another kind.
+
+    The file is the user's to edit, and another program may have written it:
+    whatever it holds under a key must not stop the viewer, so a value of the
+    wrong kind counts as no value.
+    """
+    try:
+        value = settings.value(key)
+    except Exception:  # a value Qt stored but the binding cannot hand over
+        return default
+    if kind == BYTES and isinstance(value, (QByteArray, bytes, bytearray)):
+        return QByteArray(bytes(value))
+    if kind == STRINGS:
+        # An INI file gives a one-element list back as a plain string.
+        if isinstance(value, str):
+            return [value]
+        if isinstance(value, list) and all(isinstance(item, str) for item in value):
+            return value
+    if kind == TEXT and isinstance(value, str):
+        return value
+    return default
 
 
 class RecentFiles:
@@ -41,7 +61,8 @@ class RecentFiles:
         self._settings = settings
 
     def paths(self):
-        return _as_list(self._settings.value(RECENT_KEY))
+        paths = read(self._settings, RECENT_KEY, STRINGS, [])
+        return [path for path in paths if path][:RECENT_LIMIT]
 
     def add(self, paths):
         """Puts paths (opened together, first one first) at the head of the list."""
@@ -55,8 +76,11 @@ class RecentFiles:
 
 def last_folder(settings):
     """The folder the open dialog showed last, when it still exists; else the empty string."""
-    folder = settings.value(FOLDER_KEY)
-    return folder if isinstance(folder, str) and Path(folder).is_dir() else ""
+    folder = read(settings, FOLDER_KEY, TEXT, "")
+    try:
+        return folder if folder and Path(folder).is_dir() else ""
+    except (OSError, ValueError):  # a name too long, or holding a NUL
+        return ""
 
 
 def remember_folder(settings, path):

@@ -23,6 +23,8 @@ except ImportError:  # OCP 7 under OCCT's own name
 
 # The name OCCT's own writer gives a product that was given none.
 OCCT_PLACEHOLDER = "Open CASCADE STEP translator "
+# Levels of references and assemblies a walk goes down at most.
+MAX_DEPTH = 100_000
 
 
 class StepError(Exception):
@@ -74,7 +76,11 @@ def _labels(fill, label):
 
 
 class _Walk:
-    """Collects the leaves of a document's assembly tree with their accumulated places."""
+    """Collects the leaves of a document's assembly tree with their accumulated places.
+
+    Depth first, in the file's order, with a stack of our own rather than
+    recursion: assemblies may nest far deeper than Python's recursion limit.
+    """
 
     def __init__(self, document):
         self.shapes = XCAFDoc_DocumentTool.ShapeTool_s(document.Main())
@@ -84,28 +90,37 @@ class _Walk:
         free = LabelSequence()
         self.shapes.GetFreeShapes(free)
         for i in range(1, free.Length() + 1):
-            self.visit(free.Value(i), TopLoc_Location(), None, None)
+            self.visit(free.Value(i))
 
-    def visit(self, label, location, inherited, instance_color):
+    def visit(self, root):
         tool = self.shapes
-        if tool.IsReference_s(label):
-            referred = TDF_Label()
-            tool.GetReferredShape_s(label, referred)
-            self.visit(referred, location.Multiplied(tool.GetLocation_s(label)), inherited,
-                       _color(label))
-            return
-        own = instance_color or _color(label)
-        if tool.IsAssembly_s(label):
-            for component in _labels(tool.GetComponents_s, label):
-                self.visit(component, location, own or inherited, None)
-            return
-        shape = tool.GetShape_s(label)
-        if shape.IsNull():
-            return
-        if not location.IsIdentity():
-            shape = shape.Moved(location)
-        color = own or self.sub_shape_color(label) or inherited
-        self.parts.append(StepPart(_name(label), shape, color))
+        # (label, location, inherited colour, instance colour, depth)
+        pending = [(root, TopLoc_Location(), None, None, 0)]
+        while pending:
+            label, location, inherited, instance_color, depth = pending.pop()
+            if depth > MAX_DEPTH:
+                # Only an assembly that holds itself gets here: its walk would never end.
+                raise StepError(f"the assembly nests deeper than {MAX_DEPTH} levels")
+            if tool.IsReference_s(label):
+                referred = TDF_Label()
+                tool.GetReferredShape_s(label, referred)
+                pending.append((referred, location.Multiplied(tool.GetLocation_s(label)),
+                                inherited, _color(label), depth + 1))
+                continue
+            own = instance_color or _color(label)
+            if tool.IsAssembly_s(label):
+                components = _labels(tool.GetComponents_s, label)
+                # The first component comes off the stack first.
+                pending.extend((component, location, own or inherited, None, depth + 1)
+                               for component in reversed(components))
+                continue
+            shape = tool.GetShape_s(label)
+            if shape.IsNull():
+                continue
+            if not location.IsIdentity():
+                shape = shape.Moved(location)
+            color = own or self.sub_shape_color(label) or inherited
+            self.parts.append(StepPart(_name(label), shape, color))
 
     def sub_shape_color(self, label):
         for sub in _labels(self.shapes.GetSubShapes_s, label):

@@ -8,32 +8,49 @@ the target, then renamed over it), so an interrupted save leaves the old one.
 import json
 import logging
 import os
+import secrets
+import stat
 from pathlib import Path
 
 from morvik.enums import DisplayMode, ProjectionType
 
-from morvik_viewer.paths import shown
+from morvik_viewer.paths import one_line, shown
 
 STATE_FORMAT = "morvik.view-state"
 SERVICE_LOGGER = "morvik.services.scenard"
+# A real state takes under 2 KB; anything far larger is no state, and is not read whole.
+SIZE_LIMIT = 1 << 20
 
 
 class ViewStateError(Exception):
     """A state file that cannot be used; the message names it and says why."""
 
 
+class StateRefused(ViewStateError):
+    """The service would not take a state (the message says so, without naming a file)."""
+
+
 def read_state(path):
-    """The state saved at path, or None when there is no such file; ViewStateError if unusable."""
+    """The state saved at path, or None when there is no such file; ViewStateError if unusable.
+
+    Only a regular file of at most SIZE_LIMIT bytes is read. Whether the view
+    can take what it holds is the service's to say (see refusal).
+    """
     path = Path(path)
     try:
-        text = path.read_text(encoding="utf-8")
+        data = _read_file(path)
     except FileNotFoundError:
         return None
-    except (OSError, UnicodeDecodeError) as error:
+    except OSError as error:
         raise ViewStateError(f"{shown(path)}: cannot read the view state "
-                             f"({getattr(error, 'strerror', None) or error})") from None
+                             f"({error.strerror or error})") from None
     try:
-        state = json.loads(text)
+        state = json.loads(data.decode("utf-8"))
+    except UnicodeDecodeError:
+        raise ViewStateError(f"{shown(path)}: not a view state (not UTF-8 text)") from None
+    except RecursionError:  # nested deeper than the parser goes
+        raise ViewStateError(f"{shown(path)}: not a view state (bad JSON: nested too deep)") \
+            from None
     except ValueError as error:
         raise ViewStateError(f"{shown(path)}: not a view state (bad JSON: {error})") from None
     if not isinstance(state, dict) or state.get("format") != STATE_FORMAT:
@@ -41,14 +58,42 @@ def read_state(path):
     return state
 
 
+def _read_file(path):
+    # Non-blocking, so a FIFO cannot hold the viewer; the descriptor's own fstat
+    # decides, so the file cannot be swapped between the look and the read.
+    descriptor = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOCTTY | os.O_CLOEXEC)
+    with os.fdopen(descriptor, "rb", buffering=0) as file:
+        info = os.fstat(descriptor)
+        if not stat.S_ISREG(info.st_mode):
+            raise OSError(0, "not a regular file")
+        if info.st_size > SIZE_LIMIT:
+            raise OSError(0, f"larger than a view state can be ({SIZE_LIMIT} bytes)")
+        chunks, size = [], 0
+        while size <= SIZE_LIMIT:  # the size seen may change while reading: stop past the limit
+            chunk = file.read(SIZE_LIMIT + 1 - size)
+            if not chunk:
+                break
+            chunks.append(chunk)
+            size += len(chunk)
+        if size > SIZE_LIMIT:
+            raise OSError(0, f"larger than a view state can be ({SIZE_LIMIT} bytes)")
+        return b"".join(chunks)
+
+
 def write_state(path, state):
-    """Writes state to path, atomically; ViewStateError when the folder refuses it."""
+    """Writes state to path, atomically; ViewStateError when the folder refuses it, or when
+    there is no state (the service gives None for a view it cannot describe): the file
+    keeps what it held."""
     path = Path(path)
-    # Beside the target, so the rename stays on one file system; created as any
-    # new file is (the umask decides who may read it).
-    temporary = path.with_name(f".{path.name}.{os.getpid()}.tmp")
+    if not isinstance(state, dict):
+        raise ViewStateError(f"{shown(path)}: cannot save the view state (the view gave none)")
+    # Beside the target, so the rename stays on one file system; a short name of
+    # its own, so a target whose name is near the length limit still has one; and
+    # created as any new file is (the umask decides who may read it).
+    temporary = path.with_name(f".vs-{os.getpid()}-{secrets.token_hex(4)}.tmp")
     try:
-        descriptor = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o666)
+        descriptor = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC,
+                             0o666)
         try:
             with os.fdopen(descriptor, "w", encoding="utf-8") as out:
                 json.dump(state, out, indent=2)
@@ -62,27 +107,38 @@ def write_state(path, state):
                              f"({error.strerror or error})") from None
 
 
-class _Refusals(logging.Handler):
+class _LastRecord(logging.Handler):
     def __init__(self):
         logging.Handler.__init__(self, logging.ERROR)
-        self.count = 0
+        self.error = None
 
     def emit(self, record):
-        self.count += 1
+        error = record.args[0] if isinstance(record.args, tuple) and record.args else None
+        self.error = error if error is not None else record.getMessage()
+
+
+def refusal(service, state):
+    """Applies state to the service, as restore does; None when it took the state, else
+    why not, in one line. The service's own record of a refusal stays off the terminal:
+    the caller says it once, naming the file."""
+    last, logger = _LastRecord(), logging.getLogger(SERVICE_LOGGER)
+    logger.addHandler(last)
+    propagate, logger.propagate = logger.propagate, False
+    try:
+        taken = restore(service, state)
+    finally:
+        logger.propagate = propagate
+        logger.removeHandler(last)
+    return None if taken else one_line(last.error or "the view did not take it")
 
 
 def restore(service, state):
     """Applies state to the service (one viewer update); False when the service refused it.
 
-    The service tells a refusal by its own error record, and then changes nothing.
+    The service answers True when it applied the state; anything else (a
+    refusal, which it logs, and which changes nothing) counts as refused.
     """
-    refusals, logger = _Refusals(), logging.getLogger(SERVICE_LOGGER)
-    logger.addHandler(refusals)
-    try:
-        service.set_view_state(state)
-    finally:
-        logger.removeHandler(refusals)
-    return refusals.count == 0
+    return service.set_view_state(state) is True
 
 
 def show_in_toolbar(toolbar, state):

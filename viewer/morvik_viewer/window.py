@@ -4,15 +4,16 @@ import os
 from pathlib import Path
 
 from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB, Quantity_TOC_sRGB
-from PySide6.QtCore import Qt, QTimer
+from PySide6.QtCore import QByteArray, Qt, QTimer
 from PySide6.QtGui import QAction, QActionGroup, QKeySequence
 from PySide6.QtWidgets import (QDockWidget, QFileDialog, QLabel, QMainWindow, QMessageBox,
                                QStackedWidget)
 
-from morvik_viewer.loading import SceneLoad
+from morvik_viewer.loading import ReaderPool, SceneLoad
 from morvik_viewer.scene import BREP_SUFFIXES, STEP_SUFFIXES, show_parts
-from morvik_viewer.settings import (GEOMETRY_KEY, STATE_KEY, RecentFiles, last_folder,
+from morvik_viewer.settings import (BYTES, GEOMETRY_KEY, STATE_KEY, RecentFiles, last_folder,
                                     open_settings, remember_folder)
+from morvik_viewer.settings import read as read_setting
 from morvik_viewer.view_state import restore, show_in_toolbar
 from morvik_viewer.view_widget import OcctViewWidget
 from morvik_viewer.viewer import (GRADIENT_BOTTOM, GRADIENT_TOP, fit_view, highlight_faces,
@@ -28,6 +29,9 @@ OPENABLE = STEP_SUFFIXES + BREP_SUFFIXES
 FILE_FILTER = f"CAD files ({' '.join('*' + suffix for suffix in OPENABLE)});;All files (*)"
 # The title names at most this many files, then says how many more there are.
 TITLE_FILES = 3
+# The reader for the next open starts this long after the window shows, once
+# the first frame is drawn.
+SPARE_READER_AFTER_MS = 300
 
 
 def _css(rgb):
@@ -86,13 +90,15 @@ class ViewerWindow(QMainWindow):
         self.paths = []  # the files shown; none for parts given to start()
         self._start_parts = []
         self._load = None  # the SceneLoad running, if any
+        self.readers = ReaderPool(self)  # the next open's reader, started ahead
 
         self.settings = open_settings()
         self.recent = RecentFiles(self.settings)
         self._create_actions()
         self.resize(1100, 720)
-        self.restoreGeometry(self.settings.value(GEOMETRY_KEY, b""))
-        self.restoreState(self.settings.value(STATE_KEY, b""))
+        # Bytes another Qt or a hand edit spoilt are turned down here, and the default stays.
+        self.restoreGeometry(read_setting(self.settings, GEOMETRY_KEY, BYTES, QByteArray()))
+        self.restoreState(read_setting(self.settings, STATE_KEY, BYTES, QByteArray()))
 
     # --- start-up -----------------------------------------------------------
 
@@ -139,7 +145,8 @@ class ViewerWindow(QMainWindow):
             return False
         # The load frames the scene itself, and styles the shapes as it shows them.
         self._load = SceneLoad(self.service, paths, view_state, fit=self.frame_scene,
-                               shown=lambda ids: style_shapes(self.service, ids), parent=self)
+                               shown=lambda ids: style_shapes(self.service, ids), parent=self,
+                               readers=self.readers)
         self._load.finished.connect(lambda outcome: self._on_load_finished(outcome, view_state))
         self._load.start(self)
         return True
@@ -167,6 +174,7 @@ class ViewerWindow(QMainWindow):
         load, self._load = self._load, None
         if load is not None:
             load.deleteLater()
+        self.readers.prepare()  # that load used its reader up
         if outcome.state in ("failed", "cancelled"):
             self._update_count()  # the scene is as it was: empty at start, the hint shows
         if outcome.state == "failed":
@@ -300,6 +308,14 @@ class ViewerWindow(QMainWindow):
     def _dropped_files(self, mime):
         return [url.toLocalFile() for url in mime.urls()
                 if url.isLocalFile() and Path(url.toLocalFile()).suffix.lower() in OPENABLE]
+
+    def showEvent(self, event):
+        QMainWindow.showEvent(self, event)
+        QTimer.singleShot(SPARE_READER_AFTER_MS, self._prepare_reader)
+
+    def _prepare_reader(self):
+        if self._load is None:  # else the load's end prepares it, without slowing the load
+            self.readers.prepare()
 
     def dragEnterEvent(self, event):
         if self._dropped_files(event.mimeData()):
