@@ -53,16 +53,19 @@ nb::object nearest_registered(Scenard &s, nb::handle selector) {
     return nb::none();
 }
 
-// The context's last detection (its MoveTo), as the point and view it picked
-// at; empty when the selector's last pick was no such detection.
+// The context's last detection (its MoveTo) in the service's view, as the
+// point it picked at; empty when the selector's last pick was no such
+// detection. A detection in another view is left alone: that view may have
+// lost its window since, and picking there would crash OCCT.
 struct Detection {
     nb::object view, x, y;
 };
 
 Detection last_detection(Scenard &s, nb::handle selector) {
+    // OCP hands back the wrapper the service holds for the same view.
     nb::object view = s.context.attr("LastActiveView"_id)();
     nb::object volume = selector.attr("GetManager"_id)();
-    if (view.is_none() || !volume.attr("GetActiveSelectionType"_id)().equal(point_selection))
+    if (!view.is(s.view) || !volume.attr("GetActiveSelectionType"_id)().equal(point_selection))
         return {};
     nb::object point = volume.attr("GetMousePosition"_id)();
     auto pixel = [](nb::handle coordinate) {
