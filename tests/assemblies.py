@@ -13,6 +13,7 @@ of its own, which its uncoloured spacers take.
 import argparse
 import colorsys
 import sys
+from pathlib import Path
 
 from OCP.BRep import BRep_Builder
 from OCP.BRepPrimAPI import BRepPrimAPI_MakeBox, BRepPrimAPI_MakeCylinder
@@ -137,40 +138,10 @@ def write_nested_compounds(path, depth):
         raise RuntimeError("OCCT could not write the compounds")
 
 
-# The one product's shape holds a mapped copy of that same shape (#21 maps #18
-# into #18): OCCT's transfer follows the loop till its stack overflows (SIGSEGV).
-SELF_HOLDING_STEP = """ISO-10303-21;
-HEADER;
-FILE_DESCRIPTION(('an assembly that holds itself'),'2;1');
-FILE_NAME('loop.step','2026-01-01T00:00:00',(''),(''),'','','');
-FILE_SCHEMA(('AUTOMOTIVE_DESIGN { 1 0 10303 214 1 1 1 1 }'));
-ENDSEC;
-DATA;
-#1=APPLICATION_CONTEXT('automotive design');
-#2=APPLICATION_PROTOCOL_DEFINITION('international standard','automotive_design',2000,#1);
-#3=PRODUCT_CONTEXT('',#1,'mechanical');
-#4=PRODUCT('loop','loop','',(#3));
-#5=PRODUCT_DEFINITION_CONTEXT('part definition',#1,'design');
-#6=PRODUCT_DEFINITION_FORMATION('','',#4);
-#7=PRODUCT_DEFINITION('design','',#6,#5);
-#8=PRODUCT_DEFINITION_SHAPE('','',#7);
-#9=(LENGTH_UNIT()NAMED_UNIT(*)SI_UNIT(.MILLI.,.METRE.));
-#10=(NAMED_UNIT(*)PLANE_ANGLE_UNIT()SI_UNIT($,.RADIAN.));
-#11=(NAMED_UNIT(*)SI_UNIT($,.STERADIAN.)SOLID_ANGLE_UNIT());
-#12=UNCERTAINTY_MEASURE_WITH_UNIT(LENGTH_MEASURE(1.E-07),#9,'distance_accuracy_value','');
-#13=(GEOMETRIC_REPRESENTATION_CONTEXT(3)GLOBAL_UNCERTAINTY_ASSIGNED_CONTEXT((#12))
-GLOBAL_UNIT_ASSIGNED_CONTEXT((#9,#10,#11))REPRESENTATION_CONTEXT('',''));
-#14=CARTESIAN_POINT('',(0.,0.,0.));
-#15=DIRECTION('',(0.,0.,1.));
-#16=DIRECTION('',(1.,0.,0.));
-#17=AXIS2_PLACEMENT_3D('',#14,#15,#16);
-#18=SHAPE_REPRESENTATION('',(#17,#21),#13);
-#19=SHAPE_DEFINITION_REPRESENTATION(#8,#18);
-#20=REPRESENTATION_MAP(#17,#18);
-#21=MAPPED_ITEM('',#20,#17);
-ENDSEC;
-END-ISO-10303-21;
-"""
+# A STEP file whose one product's shape holds a mapped copy of that same shape
+# (#21 maps #18 into #18): OCCT's transfer follows the loop till its stack
+# overflows (SIGSEGV).
+SELF_HOLDING_STEP = Path(__file__).with_name("files") / "loop.step"
 
 
 def _fill(document, parts, row):

@@ -9,6 +9,7 @@ on a generated 300-part assembly and files built to trip a reader up; the
 
 import json
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -41,7 +42,7 @@ def files(tmp_path_factory):
     made = SimpleNamespace(folder=folder, rig_ids=ids(write_assembly(folder / "rig.step", PARTS)),
                            small_ids=ids(write_assembly(folder / "small.step", 2)),
                            core_x=write_nested_assembly(folder / "nested.step", STEP_LEVELS))
-    (folder / "loop.step").write_text(SELF_HOLDING_STEP)
+    shutil.copy(SELF_HOLDING_STEP, folder / "loop.step")
     write_nested_compounds(folder / "nested.brep", COMPOUND_LEVELS)
     return made
 

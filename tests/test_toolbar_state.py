@@ -36,27 +36,21 @@ def test_setters_select_the_member_and_emit_only_on_change(
     assert (getattr(toolbar, getter)(), log) == (members[-1].value, expected)
 
 
-@pytest.mark.parametrize("flag", [False, 0, "", None, "np.False_"])
-def test_without_the_projection_selector_its_state_is_orthographic(make_toolbar, emitted, flag):
+# The flag is a truth value, as bool() reads it: settings files give back "true" or 1.
+@pytest.mark.parametrize("flag, shown", [
+    (False, False), (0, False), ("", False), (None, False), ("np.False_", False),
+    (1, True), ("true", True), ("false", True), ("np.True_", True),
+])
+def test_the_projection_selector_follows_the_flags_truth(make_toolbar, emitted, flag, shown):
     import numpy
 
-    toolbar = make_toolbar(show_projection_type=numpy.False_ if flag == "np.False_" else flag)
+    numpy_flags = {"np.False_": numpy.False_, "np.True_": numpy.True_}
+    toolbar = make_toolbar(show_projection_type=numpy_flags.get(flag, flag))
     log = emitted(toolbar)
     toolbar.set_projection_type(ProjectionType.PERSPECTIVE)
-    assert toolbar.get_projection_type() == "orthographic" and log == []
-    assert "Projection Type" not in groups(toolbar)
-
-
-@pytest.mark.parametrize("flag", [1, "true", "false", "np.True_"])  # what settings files give back
-def test_any_true_flag_shows_the_projection_selector(make_toolbar, emitted, flag):
-    import numpy
-
-    toolbar = make_toolbar(show_projection_type=numpy.True_ if flag == "np.True_" else flag)
-    log = emitted(toolbar)
-    toolbar.set_projection_type(ProjectionType.PERSPECTIVE)
-    assert toolbar.get_projection_type() == "perspective"
-    assert log == [("projection_type_changed", "perspective")]
-    assert "Projection Type" in groups(toolbar)
+    value = "perspective" if shown else "orthographic"
+    assert (toolbar.get_projection_type(), "Projection Type" in groups(toolbar)) == (value, shown)
+    assert log == ([("projection_type_changed", value)] if shown else [])
 
 
 @pytest.mark.parametrize("transparency, percent", [
