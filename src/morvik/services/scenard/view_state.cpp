@@ -120,7 +120,6 @@ ViewState read_state(Scenard &s, nb::handle state);
 nb::object get_view_state(Scenard &s) {
     nb::object camera = s.view.attr("Camera"_id)();
     Lens lens = lens_of(camera);
-    require_drawable(lens, "the view's camera");
     bool orthographic = camera.attr("ProjectionType"_id)().equal(projection_orthographic);
     nb::dict saved;
     saved["eye"] = coordinates(lens.eye);
@@ -137,8 +136,9 @@ nb::object get_view_state(Scenard &s) {
     state["display_mode"] = nb::object(s.current_display_mode).attr("value"_id);
     state["transparency"] = nb::float_(nb::object(s.global_transparency));
     state["background"] = background_state(s);
-    // Handed out only when set_view_state would take it back: a display mode
-    // or background the host set beyond what a state holds is caught here.
+    // Handed out only when set_view_state would take it back: a camera beyond
+    // what the view draws, or a display mode or background the host set beyond
+    // what a state holds, is caught here.
     read_state(s, state);
     return state;
 }
