@@ -137,8 +137,8 @@ def _screenshot(path, parts, size, mode, projection, direction, view_state, stat
     try:
         written = render_screenshot(path, parts, size, mode, direction, projection, view_state,
                                     state_out)
-    except StateRefused as error:  # before the picture: the file is at fault, as when read
-        return _fail(f"{shown(state_path)}: not a usable view state ({error})", EXIT_BAD_INPUT)
+    except StateRefused as error:  # before the picture
+        return _refused(state_path, error)
     except (DisplayUnavailable, ScreenshotError, ViewStateError) as error:
         return _fail(error, EXIT_FAILURE)
     print(f"{PROG}: wrote {shown(written)} ({size[0]}x{size[1]})")
@@ -151,7 +151,6 @@ def _window(files, mode, projection, direction, view_state, state_path, reader=N
     from PySide6.QtWidgets import QApplication
 
     from morvik_viewer.interrupt import quit_on_interrupt
-    from morvik_viewer.paths import shown
     from morvik_viewer.scene import sample_parts
     from morvik_viewer.view_state import ViewStateError, refusal, write_state
     from morvik_viewer.viewer import DisplayUnavailable, create_viewer
@@ -166,7 +165,7 @@ def _window(files, mode, projection, direction, view_state, state_path, reader=N
     # yet, so taking it draws nothing); the window puts it in place again later.
     reason = refusal(stack.service, view_state) if view_state is not None else None
     if reason is not None:
-        return _fail(f"{shown(state_path)}: not a usable view state ({reason})", EXIT_BAD_INPUT)
+        return _refused(state_path, reason)
     app = QApplication.instance() or QApplication([PROG])
     quit_on_interrupt(app)  # Ctrl+C in the terminal closes the window and ends the run
     window = ViewerWindow(stack)
@@ -184,6 +183,13 @@ def _window(files, mode, projection, direction, view_state, state_path, reader=N
         except ViewStateError as error:
             return _fail(error, EXIT_FAILURE)
     return status
+
+
+def _refused(state_path, reason):
+    """The view would not take the state in state_path: the file is at fault, as when read."""
+    from morvik_viewer.paths import shown
+
+    return _fail(f"{shown(state_path)}: not a usable view state ({reason})", EXIT_BAD_INPUT)
 
 
 def _fail(error, status):
