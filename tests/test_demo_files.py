@@ -5,7 +5,7 @@ import subprocess
 import sys
 
 import pytest
-from assemblies import PITCH, write_assembly
+from assemblies import PITCH, SELF_HOLDING_STEP, write_assembly
 from OCP.Bnd import Bnd_Box
 from OCP.BRep import BRep_Builder
 from OCP.BRepBndLib import BRepBndLib
@@ -173,11 +173,15 @@ def test_unusable_path_exits_2_with_one_line_naming_it(unusable_paths, case, cap
     assert reason in line
 
 
-def test_missing_file_exits_2_with_a_message_and_no_traceback(tmp_path):
-    missing = tmp_path / "nowhere.step"
-    run = subprocess.run([sys.executable, "-m", "morvik_viewer", str(missing), "--screenshot",
-                          str(tmp_path / "x.png")], capture_output=True, text=True, timeout=60,
+@pytest.mark.parametrize("name, why", [
+    ("nowhere.step", "no such file"),
+    (SELF_HOLDING_STEP, "the reader stopped before it was done (it crashed with SIGSEGV)"),
+], ids=["missing", "crashes its reader"])
+def test_unreadable_file_exits_2_with_a_message_and_no_traceback(tmp_path, name, why):
+    path = tmp_path / name
+    run = subprocess.run([sys.executable, "-m", "morvik_viewer", str(path), "--screenshot",
+                          str(tmp_path / "x.png")], capture_output=True, text=True, timeout=120,
                          env=dict(os.environ))
     assert run.returncode == 2
-    assert run.stderr.strip() == f"morvik-viewer: error: {missing}: no such file"
+    assert run.stderr.splitlines() == [f"morvik-viewer: error: {path}: {why}"]
     assert not (tmp_path / "x.png").exists()

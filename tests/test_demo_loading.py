@@ -96,8 +96,7 @@ def test_view_state_is_saved_at_exit_and_restored_at_start(session, files):
     assert state["shown"] == files.small_ids
 
 
-def test_a_file_that_crashes_its_reader_is_told_and_the_viewer_lives_on(session, files,
-                                                                      tmp_path):
+def test_a_file_that_crashes_its_reader_is_told_and_the_viewer_lives_on(session, files):
     loop = files.folder / "loop.step"
     crash = session["crash"]
     assert crash["state"] == "failed" and not crash["dialog_up"]
@@ -108,13 +107,6 @@ def test_a_file_that_crashes_its_reader_is_told_and_the_viewer_lives_on(session,
     assert after["state"] == "done" and after["ids"] == files.small_ids
     # Small files too went to a reader: the window never loaded OCCT's STEP reader.
     assert session["step_reader_here"] is False
-
-    out = tmp_path / "loop.png"
-    run = subprocess.run([sys.executable, "-m", "morvik_viewer", str(loop), "--screenshot",
-                          str(out)], capture_output=True, text=True, timeout=120)
-    assert run.returncode == 2
-    assert run.stderr.splitlines() == [f"morvik-viewer: error: {crash['message']}"]
-    assert not out.exists()
 
 
 def test_deep_nesting_and_faults_of_ours_end_each_open_with_its_outcome(session, files):
