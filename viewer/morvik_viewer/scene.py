@@ -42,6 +42,9 @@ class Part:
     shape_id: str
     shape: TopoDS_Shape
     color: tuple
+    # (sub-shape, colour) pairs: faces or solids of shape, as TopExp finds them in
+    # shape, coloured apart from the rest; a finer sub-shape wins over a coarser one.
+    sub_colors: tuple = ()
 
 
 class LoadError(Exception):
