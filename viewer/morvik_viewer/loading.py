@@ -13,6 +13,12 @@ would be read here; each load uses up its reader. A reader that crashes or
 stops early ends the load as "failed", naming the file; so does any error
 raised on our side while the load runs, which never escapes into Qt.
 
+The reader sends the parts in batches as it meshes them, and the load starts
+clearing the old scene at the first batch: the window shows the first parts
+while the reader still meshes the rest. The parts come with their triangles,
+and the context's default drawer is told to keep them (meshing.keep_triangles)
+once the old scene is gone, so the window meshes nothing again.
+
 Clearing the old scene and showing the new one run in slices of about SLICE_S
 seconds, timed as they go, with the event loop running in between: each
 slice erases or displays as many shapes as the last ones suggest fit, with
@@ -37,8 +43,9 @@ from dataclasses import dataclass, field
 from PySide6.QtCore import QCoreApplication, QObject, QProcess, QSocketNotifier, Qt, QTimer, Signal
 from PySide6.QtWidgets import QProgressDialog
 
+from morvik_viewer.meshing import keep_triangles
 from morvik_viewer.paths import one_line, shown
-from morvik_viewer.reading import Heard, command, request, unpack_parts
+from morvik_viewer.reading import Heard, command, display_item, request, unpack_parts
 from morvik_viewer.view_state import restore
 
 # The work of one slice, in seconds: well under the 100 ms after which a
@@ -55,6 +62,9 @@ FRAME_EVERY_S = 1.0
 FRAME_BUDGET_S = 0.09
 NEW_SHAPE_S = 80e-6
 FRAME_LEAST_NEW = 150
+# How often a load that has shown every part heard so far looks again, while the
+# reader still meshes the next ones (new batches wake it at once).
+STARVED_MS = 20
 # A load that ends sooner shows no progress dialog.
 DIALOG_AFTER_MS = 400
 # How long a killed reader may take to be gone.
@@ -65,11 +75,14 @@ KILL_WAIT_MS = 2000
 class LoadOutcome:
     """How a load ended.
 
-    state: "done"; "stopped" (Cancel while clearing or showing: the scene holds
-    the shapes shown so far, all registered); "cancelled" (Cancel while
-    reading: the scene is as it was); "failed" (message says why, on one line;
-    the scene is as it was, unless an error of ours came while clearing or
-    showing: then it holds what was left and what was shown, all registered).
+    state: "done"; "stopped" (Cancel once the first parts had arrived, while
+    clearing or showing: the reader is ended and the scene holds what was left
+    of the old one and the shapes shown so far, all registered); "cancelled"
+    (Cancel before any part arrived: the scene is as it was); "failed"
+    (message says why, on one line; the scene is as it was when the reader
+    failed before sending any part, else it holds what was left and what was
+    shown, all registered, as after an error of ours while clearing or
+    showing).
     """
 
     paths: list
@@ -119,6 +132,8 @@ class PipedReader(QObject):
     def __init__(self, process, parent=None):
         QObject.__init__(self, parent)
         self._process = process
+        # The paths the reader was given when it started (see reading.Reader), or None.
+        self.asked = getattr(process, "asked", None)
         self._output = bytearray()
         descriptor = process.stdout.fileno()
         os.set_blocking(descriptor, False)
@@ -290,11 +305,15 @@ class SceneLoad(QObject):
         self._on_shown = shown or (lambda ids: None)
         self._readers = readers
         self._last_frame = None
+        self._drawn = False  # a frame of the new scene was drawn
+        self._starved = False  # every part heard is shown, and the reader meshes on
         self._new = 0  # shapes displayed since the last frame
         self._frame_every = FRAME_EVERY_NEW  # new shapes that make the next frame due
         self._parts = None  # decoded, not shown yet
         self._heard = Heard(self._paths)  # what the reader said; batches decode a slice at a time
         self._process = None
+        self._read = False  # the reader has sent every part
+        self._kept = None  # the deflection the drawer keeps triangles at
         self._old_ids = []
         self._shown = []
         self._phase = "reading"
@@ -328,11 +347,16 @@ class SceneLoad(QObject):
         self._cancelled = True
         if self._phase == "reading":
             self._end("cancelled")
+        else:
+            self._wake()  # a load waiting for the reader stops at its next slice
 
     # --- reading -------------------------------------------------------------
 
     def _start_reader(self):
         process = self._readers.take(self) if self._readers is not None else start_reader(self)
+        if getattr(process, "asked", None) not in (None, self._paths):
+            self._readers.retire(process)  # it reads other files: of no use to this load
+            process = start_reader(self)
         self._process = process
         process.readyReadStandardOutput.connect(self._on_output)
         process.finished.connect(self._on_reader_finished)
@@ -340,8 +364,9 @@ class SceneLoad(QObject):
         if process.state() == QProcess.NotRunning:  # it could not start, and said so already
             self._on_reader_error(QProcess.FailedToStart)
             return
-        process.write(request(self._paths))  # a reader still starting gets it once it runs
-        process.closeWriteChannel()
+        if getattr(process, "asked", None) is None:
+            process.write(request(self._paths))  # a reader still starting gets it once it runs
+            process.closeWriteChannel()
 
     def _stop_reader(self):
         process, self._process = self._process, None
@@ -373,6 +398,11 @@ class SceneLoad(QObject):
         if self._heard.done or self._heard.error is not None:
             # Its last word: the load goes on without waiting for the process to end.
             self._reading_over(0)
+        elif self._heard.batches:
+            if self._phase == "reading":
+                self._start_showing()  # while the reader meshes the rest
+            else:
+                self._wake()
 
     @_ends_load_on_error
     def _on_reader_finished(self, code, status):
@@ -386,9 +416,13 @@ class SceneLoad(QObject):
         self._stop_reader()
         failure = self._heard.failure(status)
         if failure is not None:
-            self._end("failed", failure)
-        else:
+            self._end_failed(failure)
+            return
+        self._read = True
+        if self._phase == "reading":
             self._start_showing()
+        else:
+            self._wake()
 
     @_ends_load_on_error
     def _on_reader_error(self, error):
@@ -399,7 +433,9 @@ class SceneLoad(QObject):
     def _fail(self, error):
         """Ends the load as failed after an error of ours, saying which in one line."""
         names = ", ".join(shown(p) for p in self._paths)
-        message = f"{names}: could not be opened ({type(error).__name__}: {one_line(error)})"
+        self._end_failed(f"{names}: could not be opened ({type(error).__name__}: {one_line(error)})")
+
+    def _end_failed(self, message):
         self._end("failed", message)
         if self._phase != "reading":
             try:
@@ -436,8 +472,10 @@ class SceneLoad(QObject):
             if self._phase == "clearing" and not self._cancelled:
                 self._clear_slice()
             elif self._phase == "showing" and not self._cancelled:
-                if (self._new >= self._frame_every
-                        or self._new and time.perf_counter() - self._last_frame >= FRAME_EVERY_S):
+                if self._new and (self._new >= self._frame_every
+                                  or time.perf_counter() - self._last_frame >= FRAME_EVERY_S
+                                  # the first parts, on screen while the reader meshes on
+                                  or self._starved and not self._drawn):
                     self._frame()
                 else:
                     self._show_slice()
@@ -458,6 +496,7 @@ class SceneLoad(QObject):
         if not self._old_ids:
             self._phase = "showing"
             self._label("Showing parts…")
+            self._keep_triangles()
             if self._view_state is not None and not restore(self._service, self._view_state):
                 self._fitting = True  # refused, and said so in the service's log
             self._last_frame = time.perf_counter()
@@ -467,15 +506,33 @@ class SceneLoad(QObject):
         began = time.perf_counter()
         items = self._take(self._show_pace.size())
         if items:
-            ids = self._service.display_shapes(
-                [(p.shape, p.shape_id, p.color) for p in items], update=False)
+            self._keep_triangles()  # a later batch may reach a little further
+            ids = self._service.display_shapes([display_item(p) for p in items], update=False)
             self._on_shown(ids)
             self._shown += ids
             self._new += len(ids)
         self._show_pace.record(len(items), time.perf_counter() - began)
         if not self._parts and not self._heard.batches:
-            self._phase = "finishing"
+            if self._read:
+                self._phase = "finishing"
+            else:
+                # Everything heard is shown: wait for the reader's next batch, and
+                # meanwhile let the slower ticks draw what is shown when due.
+                self._starved = True
+                self._timer.setInterval(STARVED_MS)
         self._progress()
+
+    def _wake(self):
+        if not self._ended and self._phase != "reading":
+            self._starved = False
+            self._timer.setInterval(1)
+            self._timer.start()
+
+    def _keep_triangles(self):
+        deflection = self._heard.deflection
+        if deflection is not None and deflection != self._kept:
+            keep_triangles(self._service.get_context(), deflection)
+            self._kept = deflection
 
     def _frame(self):
         began = time.perf_counter()
@@ -494,7 +551,7 @@ class SceneLoad(QObject):
         scene_alone = (now - began) - self._new * NEW_SHAPE_S
         room = (FRAME_BUDGET_S - scene_alone) / NEW_SHAPE_S
         self._frame_every = int(min(FRAME_EVERY_NEW, max(FRAME_LEAST_NEW, room)))
-        self._last_frame, self._new = now, 0
+        self._last_frame, self._new, self._drawn = now, 0, True
 
     def _take(self, count):
         """The next count parts, decoding the reader's batches as they are needed."""

@@ -11,10 +11,15 @@ It imports OCP and the readers first, then waits for one JSON line on its
 standard input, {"paths": [...]}, so it can be started ahead of need and read
 at once when asked (starting one costs about a second, mostly OCP's import).
 It answers with frames on its standard output: a stage ("reading", file
-name), the number of parts, the parts in batches (identifiers and colours,
-and the shapes as one binary BREP compound), then "done" or "error"; any
-error it can catch becomes an "error" frame. Decoding a batch of BATCH parts
-takes a few milliseconds, so the window stays free to repaint between batches.
+name), the number of parts with the deflection they are meshed to, the parts
+in batches (identifiers, colours and sub-shape colours, and the shapes with
+their triangles as one binary BREP compound), then "done" or "error"; any
+error it can catch becomes an "error" frame, with OCCT's own reason when it
+gave one. Each batch is meshed (see meshing.py) just before it is sent, so
+the window shows the first parts while the reader meshes the next ones; a
+batch holds about BATCH_BYTES, which the window decodes in a few
+milliseconds, so it stays free to repaint between batches. What OCCT prints
+goes to a temporary file, not to the user's terminal.
 
 A reader ends with the process that started it: on Linux the kernel kills it
 when its parent goes (PR_SET_PDEATHSIG; a Python watchdog thread would not
@@ -33,13 +38,25 @@ import json
 import os
 import signal
 import struct
+import re
 import subprocess
 import sys
+import tempfile
 import weakref
+from pathlib import Path
 
 from morvik_viewer.paths import one_line, shown
 
-BATCH = 100
+# Parts in the first batch: few, so that the window starts showing while the rest
+# are meshed; later batches hold about BATCH_BYTES, MAX_BATCH parts at most.
+FIRST_BATCH = 8
+BATCH_BYTES = 512 << 10
+MAX_BATCH = 500
+# A STEP file that fails is read again for OCCT's reason up to this size.
+REREAD_LIMIT = 64 << 20
+MAX_REASON = 200
+_ANSI = re.compile(r"\x1b\[[0-9;]*m")
+_OCCT_ERROR = re.compile(r"\b(ERR|Error|Fail|Exception)", re.IGNORECASE)
 _HEADER = struct.Struct("<II")  # sizes of the JSON head and of the binary body
 # prctl's request to be sent a signal when the parent ends (linux/prctl.h).
 _PR_SET_PDEATHSIG = 1
@@ -92,6 +109,9 @@ class Heard:
         self.paths = [os.fspath(p) for p in paths]
         self.file = None  # the file being read, as the reader named it
         self.count = None
+        # The absolute deflection the parts' triangles reach, to show them as they are
+        # (see meshing.keep_triangles); None till the reader says.
+        self.deflection = None
         self.batches = []  # (head, body) of parts frames
         self.error = None
         self.done = False
@@ -106,14 +126,20 @@ class Heard:
                 self.file = head["file"]
             elif kind == "count":
                 self.count = head["count"]
+                self._reach(head.get("deflection"))
             elif kind == "parts":
                 self.batches.append((head, body))
+                self._reach(head.get("deflection"))
             elif kind == "error":
                 self.error = head["message"]
             elif kind == "done":
                 self.done = True
             kinds.append(kind)
         return kinds
+
+    def _reach(self, deflection):
+        if isinstance(deflection, (int, float)) and deflection > 0:
+            self.deflection = max(self.deflection or 0.0, float(deflection))
 
     def failure(self, status):
         """Why the read failed, in one line, or None when it went through.
@@ -138,9 +164,10 @@ class Heard:
         return f"{names}: the reader stopped before it was done ({why})"
 
 
-def pack_parts(parts):
-    """A frame holding parts: their identifiers and colours, their shapes in one compound."""
-    from OCP.BinTools import BinTools, BinTools_FormatVersion
+def pack_parts(parts, deflection=None):
+    """A frame holding parts: their identifiers and colours, their shapes in one compound,
+    with the triangles they carry; deflection, when given, is what those reach."""
+    from OCP.BinTools import BinTools
     from OCP.BRep import BRep_Builder
     from OCP.TopoDS import TopoDS_Compound
 
@@ -149,20 +176,55 @@ def pack_parts(parts):
     for part in parts:
         builder.Add(compound, part.shape)
     body = io.BytesIO()
-    # The first binary format, named: OCCT 7.8 cannot read back what its own
-    # current format writes for parts placed in an assembly (it fails with
-    # NCollection_IndexedMap::FindKey), while the first reads the same on
-    # every version and as fast.
-    first_format = BinTools_FormatVersion.BinTools_FormatVersion_VERSION_1
-    BinTools.Write_s(compound, body, False, False, first_format)
+    BinTools.Write_s(compound, body, True, False, _format())
     head = {"kind": "parts", "ids": [p.shape_id for p in parts],
             "colors": [list(p.color) for p in parts]}
+    if any(p.sub_colors for p in parts):
+        head["subs"] = [_sub_places(p) for p in parts]
+    if deflection is not None:
+        head["deflection"] = deflection
     return encode(head, body.getvalue())
+
+
+def _format():
+    # The third binary format: the only one that OCCT 7.8 reads back with
+    # triangles for parts placed in an assembly (it fails with
+    # NCollection_IndexedMap::FindKey on the others); 7.9 and 8.0 read it too.
+    from OCP.BinTools import BinTools_FormatVersion
+
+    return BinTools_FormatVersion.BinTools_FormatVersion_VERSION_3
+
+
+def _sub_places(part):
+    """[kind, index, r, g, b] of each sub colour: its sub-shape as the index TopExp gives
+    it among the part's sub-shapes of its kind, which the shape read back keeps."""
+    places, maps = [], {}
+    for sub, rgb in part.sub_colors:
+        kind = sub.ShapeType()
+        if kind not in maps:
+            maps[kind] = _sub_shapes(part.shape, kind)
+        index = maps[kind].FindIndex(sub)
+        if index:  # else not a sub-shape of the part: nothing to colour
+            places.append([int(kind), index, *map(float, rgb)])
+    return places
+
+
+def _sub_shapes(shape, kind):
+    from OCP.TopExp import TopExp
+
+    try:  # OCP 8 binds OCCT's collections in a module of their own
+        from OCP.collections import IndexedMap_TopoDS_Shape_TopTools_ShapeMapHasher as IndexedMap
+    except ImportError:
+        from OCP.TopTools import TopTools_IndexedMapOfShape as IndexedMap
+    found = IndexedMap()
+    TopExp.MapShapes_s(shape, kind, found)
+    return found
 
 
 def unpack_parts(head, body):
     """The Parts of a frame that pack_parts made."""
     from OCP.BinTools import BinTools
+    from OCP.TopAbs import TopAbs_ShapeEnum
     from OCP.TopoDS import TopoDS_Iterator, TopoDS_Shape
 
     from morvik_viewer.scene import Part
@@ -175,31 +237,62 @@ def unpack_parts(head, body):
         children.Next()
     if len(shapes) != len(head["ids"]):
         raise ValueError(f"a batch of {len(head['ids'])} parts held {len(shapes)} shapes")
-    return [Part(shape_id, shape, tuple(color))
-            for shape_id, shape, color in zip(head["ids"], shapes, head["colors"])]
+    parts = [Part(shape_id, shape, tuple(color))
+             for shape_id, shape, color in zip(head["ids"], shapes, head["colors"])]
+    for part, places in zip(parts, head.get("subs", ())):
+        maps, subs = {}, []
+        for kind, index, *rgb in places:
+            if kind not in maps:
+                maps[kind] = _sub_shapes(part.shape, TopAbs_ShapeEnum(kind))
+            if 1 <= index <= maps[kind].Extent():
+                subs.append((maps[kind].FindKey(index), tuple(rgb)))
+        part.sub_colors = tuple(subs)
+    return parts
+
+
+def display_item(part):
+    """The item service.display_shapes takes for part: with its sub-shape colours when
+    it has any."""
+    if part.sub_colors:
+        return (part.shape, part.shape_id, part.color, part.sub_colors)
+    return (part.shape, part.shape_id, part.color)
 
 
 class Reader:
     """A reader for a run without an event loop: started at once, asked once, heard to the end.
 
-    Start it early and its boot overlaps the caller's own; one never asked is
-    killed when dropped.
+    Start it early and its boot overlaps the caller's own; given the paths
+    at once, it reads them while the caller still starts. One never heard to
+    the end is killed when dropped.
     """
 
-    def __init__(self):
+    def __init__(self, paths=None):
         self._process = subprocess.Popen(command(), stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         self._finalizer = weakref.finalize(self, _discard, self._process)
+        # The paths it was asked for, None till then; kept on the process too, which
+        # loading.PipedReader drives once detached.
+        self._process.asked = None
+        self.deflection = None  # what the parts' triangles reach, once read
+        if paths is not None:
+            self._ask(paths)
+
+    def _ask(self, paths):
+        self._process.asked = [os.fspath(p) for p in paths]
+        try:
+            self._process.stdin.write(request(paths))
+            self._process.stdin.close()
+        except BrokenPipeError:
+            pass  # it is gone already: its exit status says how
 
     def read(self, paths):
         """The parts of paths; raises scene.LoadError with a message for the user."""
         from morvik_viewer.scene import LoadError
 
         process, heard = self._process, Heard(paths)
-        try:
-            process.stdin.write(request(paths))
-            process.stdin.close()
-        except BrokenPipeError:
-            pass  # it is gone already: its exit status says how
+        if process.asked is None:
+            self._ask(paths)
+        elif process.asked != heard.paths:
+            raise ValueError("this reader was asked for other files")
         parts = []
         try:
             while chunk := process.stdout.read1(1 << 16):
@@ -216,6 +309,7 @@ class Reader:
         self._finalizer.detach()
         if failure is not None:
             raise LoadError(failure)
+        self.deflection = heard.deflection
         return parts
 
     def detach(self):
@@ -255,17 +349,21 @@ def end_with_parent(parent):
 
 
 def _frame_channel():
-    # OCCT writes its reports to standard output: frames get a descriptor of their own.
+    """The frames' own descriptor, and a file that takes what OCCT prints.
+
+    OCCT writes its reports to standard output and some to standard error:
+    both go to an unnamed temporary file, out of the user's terminal, where an
+    error can still find OCCT's reason for it."""
     channel = os.fdopen(os.dup(1), "wb", buffering=0)
-    devnull = os.open(os.devnull, os.O_WRONLY)
-    os.dup2(devnull, 1)
-    os.close(devnull)
-    return channel
+    console = tempfile.TemporaryFile()
+    for descriptor in (1, 2):
+        os.dup2(console.fileno(), descriptor)
+    return channel, console
 
 
-def _serve(ask, channel):
+def _serve(ask, channel, console=None):
     # Everything the read needs is imported before the request is awaited.
-    from morvik_viewer import step_reader  # noqa: F401 - loaded now, not at the first STEP file
+    from morvik_viewer import meshing, step_reader  # noqa: F401 - loaded now, not at the first file
     from morvik_viewer.scene import LoadError, load_all
 
     line = ask.readline()
@@ -279,14 +377,13 @@ def _serve(ask, channel):
 
     try:
         paths = json.loads(line)["paths"]
-        parts = load_all(paths, stage)
-        channel.write(encode({"kind": "count", "count": len(parts)}))
-        for start in range(0, len(parts), BATCH):
-            channel.write(pack_parts(parts[start:start + BATCH]))
+        _send_parts(channel, load_all(paths, stage))
     except BrokenPipeError:
         raise
     except LoadError as error:
-        channel.write(encode({"kind": "error", "message": str(error)}))
+        reason = occt_reason(reading[0] if reading else None, console)
+        message = f"{error} (OCCT: {reason})" if reason else str(error)
+        channel.write(encode({"kind": "error", "message": message}))
         return
     except Exception as error:  # noqa: BLE001 - whatever OCCT (or a bug) raises, told as text
         where = f"{shown(reading[0])}: cannot read the file" if reading else "cannot read the files"
@@ -296,6 +393,66 @@ def _serve(ask, channel):
     channel.write(encode({"kind": "done"}))
 
 
+def _send_parts(channel, parts):
+    """Meshes the parts batch by batch and sends each batch once it is meshed, so that
+    the window shows the first ones while the rest are meshed here."""
+    from morvik_viewer.meshing import Mesher, model_deflection
+
+    mesher = Mesher(model_deflection(part.shape for part in parts))
+    channel.write(encode({"kind": "count", "count": len(parts), "deflection": mesher.deflection}))
+    start, size = 0, FIRST_BATCH
+    while start < len(parts):
+        batch = parts[start:start + size]
+        try:
+            mesher.mesh([part.shape for part in batch])
+        except Exception:  # noqa: BLE001 - what OCCT cannot mesh here, the view meshes itself
+            pass
+        frame = pack_parts(batch, mesher.reached)
+        channel.write(frame)
+        start += len(batch)
+        # Batches of about BATCH_BYTES: the window decodes one within a slice.
+        size = max(1, min(MAX_BATCH, 2 * size, BATCH_BYTES * len(batch) // len(frame)))
+
+
+def occt_reason(path, console):
+    """The one line of OCCT's that says why path could not be read, or None.
+
+    For a STEP file, the first failure of OCCT's check of the file, read again
+    (a syntax error names its line there, and nowhere in OCCT's output); else
+    the last error line OCCT printed into console."""
+    if path is not None and Path(path).suffix.lower() in (".step", ".stp"):
+        try:
+            if os.path.getsize(path) <= REREAD_LIMIT:
+                reason = _first_step_failure(path)
+                if reason:
+                    return reason
+        except Exception:  # noqa: BLE001 - no reason to be had: the message stands alone
+            pass
+    if console is None:
+        return None
+    try:
+        console.seek(0)
+        text = console.read().decode("utf-8", "replace")
+    except OSError:
+        return None
+    lines = [one_line(_ANSI.sub("", line)) for line in text.splitlines()]
+    said = [line.strip("* ") for line in lines if _OCCT_ERROR.search(line)]
+    return said[-1][:MAX_REASON] if said else None
+
+
+def _first_step_failure(path):
+    from OCP.STEPControl import STEPControl_Reader
+
+    reader = STEPControl_Reader()
+    reader.ReadFile(str(path))
+    check = reader.WS().Model().GlobalCheck(True)
+    for i in range(1, check.NbFails() + 1):
+        text = one_line(check.CFail(i, True))
+        if text:
+            return text[:MAX_REASON]
+    return None
+
+
 def main(argv=None):
     args = sys.argv[1:] if argv is None else argv
     parent = int(args[1]) if len(args) == 2 and args[0] == "--parent" else None
@@ -303,9 +460,9 @@ def main(argv=None):
     # Ctrl+C in the terminal reaches the whole process group: the viewer decides, and
     # this reader ends with it.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
-    channel = _frame_channel()
+    channel, console = _frame_channel()
     try:
-        _serve(sys.stdin.buffer, channel)
+        _serve(sys.stdin.buffer, channel, console)
     except BrokenPipeError:
         pass  # nobody listens any more: nothing to say, and no one to say it to
     except Exception as error:  # noqa: BLE001 - the readers themselves would not load
