@@ -119,12 +119,12 @@ def main(argv=None):
 
 
 def _early_reader(args):
-    """The reader of the files named, started before this process loads OCP, so that the
-    two imports run side by side; None for the sample scene. Dropped unasked, it is
-    killed."""
+    """The reader of the files named, started and asked before this process loads OCP, so
+    that it reads them while this process starts; None for the sample scene. Dropped
+    unheard, it is killed."""
     from morvik_viewer.reading import Reader
 
-    return Reader() if args.files else None
+    return Reader(args.files) if args.files else None
 
 
 def _screenshot(path, parts, size, mode, projection, direction, view_state, state_out,
