@@ -128,6 +128,25 @@ def trips(window, folder):
     return out
 
 
+def streamed():
+    """Notes, for the loads to come, how far the reader was when each began to show and
+    how many shapes were shown before it had sent its last part."""
+    seen = {"began_before_done": [], "shown_before_done": []}
+    start, show = SceneLoad._start_showing, SceneLoad._show_slice
+
+    def start_showing(load):
+        seen["began_before_done"].append(not load._heard.done)
+        start(load)
+
+    def show_slice(load):
+        show(load)
+        if not load._read:
+            seen["shown_before_done"].append(len(load._shown))
+
+    SceneLoad._start_showing, SceneLoad._show_slice = start_showing, show_slice
+    return seen
+
+
 def dialog(window):
     found = [d for d in window.findChildren(QProgressDialog) if d.isVisible()]
     return found[0] if found else None
@@ -167,10 +186,13 @@ def main(path, folder):
     view, out = window.stack.view, {}
 
     meter = StallMeter()
+    stream = streamed()
     meter.start()
     out["complete"] = {"state": open_file(window, path).state}
     meter.stop()
-    out["complete"].update(scene(window), longest_stall=meter.longest)
+    out["complete"].update(scene(window), longest_stall=meter.longest,
+                           began_before_done=stream["began_before_done"][-1],
+                           shown_before_done=max(stream["shown_before_done"], default=0))
 
     widget = window.view_widget
     middle = QPoint(widget.width() // 2, widget.height() // 2)
@@ -195,9 +217,19 @@ def main(path, folder):
     state = open_file(window, path, cancel_when=lambda: True).state  # while reading
     out["cancel_reading"] = {"state": state, "before": before, "after": scene(window)}
 
-    showing = lambda: "Showing" in dialog(window).labelText() and window.service.get_shape_count() > 0
+    # Once parts show and while the reader still sends more.
+    reader = {}
+
+    def showing():
+        load = window._load
+        if load is None or load._process is None or not window.service.get_shape_count():
+            return False
+        reader["pid"] = load._process.processId()
+        return "Showing" in dialog(window).labelText()
+
     state = open_file(window, path, cancel_when=showing).state
-    out["cancel_showing"] = {"state": state, **scene(window)}
+    QTest.qWait(100)
+    out["cancel_showing"] = {"state": state, **scene(window), "reader": reader.get("pid")}
 
     # Before the command line's runs: once their windows are gone, a later open in this
     # one corrupts the heap (glibc aborts), with or without these files.

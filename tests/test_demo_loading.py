@@ -1,6 +1,7 @@
-"""Large scenes in the viewer: opening without freezing, Cancel, views that last across
-reloads and runs, files that crash or out-nest a reader, and hover highlighting
-within its budget.
+"""Large scenes in the viewer: parts meshed once in the reader and shown as they arrive,
+opening without freezing, Cancel, views that last across reloads and runs, files that
+crash or out-nest a reader or that OCCT cannot read, and hover highlighting within its
+budget.
 
 The window checks run in a session of their own (see demo_loading_session.py)
 on a generated 300-part assembly and files built to trip a reader up; the
@@ -18,14 +19,17 @@ from pathlib import Path
 from types import SimpleNamespace
 
 import pytest
+from morvik.enums import DisplayMode
 from assemblies import (SELF_HOLDING_STEP, write_assembly, write_nested_assembly,
                         write_nested_compounds)
 from pictures import Picture
 from PySide6.QtTest import QTest
 
-from morvik_viewer import hover
+from morvik_viewer import hover, reading
 from morvik_viewer.cli import main
 from morvik_viewer.hover import HoverHighlight
+from morvik_viewer.meshing import keep_triangles, model_deflection
+from morvik_viewer.scene import Part
 
 SESSION = Path(__file__).with_name("demo_loading_session.py")
 PARTS = 300
@@ -63,6 +67,8 @@ def test_open_shows_every_part_by_name_while_the_window_answers(session):
     assert opened["state"] == "done"
     assert opened["ids"] == session["expected_ids"]
     assert opened["label"] == f"{PARTS} shapes" and opened["all_displayed"]
+    # Shown as the reader sends them: the first parts while it meshes the rest.
+    assert opened["began_before_done"] and 0 < opened["shown_before_done"] < PARTS
     # Reading in this process would stand still for a second or more; the
     # 100 ms held for 5,000 parts is the benchmark's to measure.
     assert opened["longest_stall"] < 0.5
@@ -75,8 +81,9 @@ def test_cancel_while_reading_keeps_the_scene(session):
 
 
 def test_cancel_while_showing_keeps_what_is_shown_and_counts_it(session):
+    # Cancelled while the reader still sent parts: it is ended, what is shown stays.
     stopped = session["cancel_showing"]
-    assert stopped["state"] == "stopped"
+    assert stopped["state"] == "stopped" and gone(stopped["reader"])
     assert 0 < len(stopped["ids"]) < PARTS
     assert stopped["label"] == f"{len(stopped['ids'])} shape{'s' if len(stopped['ids']) != 1 else ''}"
     assert stopped["all_displayed"]
@@ -237,3 +244,113 @@ def test_hover_detects_once_a_frame_and_gives_up_when_too_costly(scene, service,
     service.erase_shape("left")
     highlight.scene_changed()
     assert switched == [False, True]
+
+
+def face_triangles(shape):
+    """The triangulation of each face of shape, as OCP wraps it, in TopExp's order."""
+    from OCP.BRep import BRep_Tool
+    from OCP.TopAbs import TopAbs_FACE
+    from OCP.TopExp import TopExp_Explorer
+    from OCP.TopLoc import TopLoc_Location
+    from OCP.TopoDS import TopoDS
+
+    face = getattr(TopoDS, "Face_s", None) or TopoDS.Face
+    found, faces = [], TopExp_Explorer(shape, TopAbs_FACE)
+    while faces.More():
+        found.append(BRep_Tool.Triangulation_s(face(faces.Current()), TopLoc_Location()))
+        faces.Next()
+    return found
+
+
+def sent_parts():
+    """A long slab, a small ball placed twice (one product) and a block with one face
+    coloured apart: the ball is far finer in its own measure than in the model's."""
+    from OCP.BRepPrimAPI import BRepPrimAPI_MakeBox, BRepPrimAPI_MakeSphere
+    from OCP.TopAbs import TopAbs_FACE
+    from OCP.TopExp import TopExp
+    from OCP.TopLoc import TopLoc_Location
+    from OCP.gp import gp_Pnt, gp_Trsf, gp_Vec
+
+    def moved(shape, x):
+        trsf = gp_Trsf()
+        trsf.SetTranslation(gp_Vec(x, 0.0, 0.0))
+        return shape.Moved(TopLoc_Location(trsf))
+
+    ball = BRepPrimAPI_MakeSphere(gp_Pnt(0.0, 0.0, 20.0), 1.0).Shape()
+    block = moved(BRepPrimAPI_MakeBox(4.0, 4.0, 4.0).Shape(), 50.0)
+    faces = reading._sub_shapes(block, TopAbs_FACE)
+    return [Part("ball", moved(ball, 10.0), (1.0, 0.0, 0.0)),
+            Part("ball#2", moved(ball, 30.0), (0.0, 1.0, 0.0)),
+            Part("slab", BRepPrimAPI_MakeBox(200.0, 10.0, 2.0).Shape(), (0.5, 0.5, 0.5)),
+            Part("block", block, (0.0, 0.0, 1.0), ((faces.FindKey(3), (1.0, 1.0, 0.0)),))]
+
+
+@pytest.mark.parametrize("seed", [1, 2])
+def test_parts_arrive_meshed_once_with_sub_colours_and_keep_their_triangles(service, seed,
+                                                                            monkeypatch):
+    import io
+    import random
+
+    from OCP.BRepTools import BRepTools
+    from OCP.TopAbs import TopAbs_FACE
+
+    monkeypatch.setattr(reading, "FIRST_BATCH", 2)  # more than one batch
+    parts = sent_parts()
+    stream = io.BytesIO()
+    reading._send_parts(stream, parts)
+    data, heard, cut = stream.getvalue(), reading.Heard(["x.step"]), random.Random(seed)
+    kinds, at = [], 0
+    while at < len(data):  # pieces of any size, a single byte included
+        size = cut.choice([1, 7, cut.randrange(1, 4096)])
+        kinds += heard.feed(data[at:at + size])
+        at += size
+    assert kinds == ["count", "parts", "parts"]
+    got = [p for head, body in heard.batches for p in reading.unpack_parts(head, body)]
+    assert [(p.shape_id, p.color) for p in got] == [(p.shape_id, p.color) for p in parts]
+    assert heard.deflection == pytest.approx(model_deflection(p.shape for p in parts))
+    # The coloured face comes back as the same face of the block read back.
+    ((face, rgb),) = got[3].sub_colors
+    assert rgb == (1.0, 1.0, 0.0)
+    assert reading._sub_shapes(got[3].shape, TopAbs_FACE).FindIndex(face) == 3
+    # One product, one mesh: both balls of a batch draw from the same triangles.
+    assert got[0].shape.IsPartner(got[1].shape)
+    assert all(face_triangles(p.shape) and None not in face_triangles(p.shape) for p in got)
+    # Left to OCCT's own measure, the ball alone would be meshed again, finer.
+    assert not BRepTools.Triangulation_s(got[0].shape, 0.004 * 2.0, True)
+
+    before = [face_triangles(p.shape) for p in got]
+    keep_triangles(service.get_context(), heard.deflection)
+    items = [reading.display_item(p) for p in got]
+    assert [len(item) for item in items] == [3, 3, 3, 4]
+    # Until the service takes sub-shape colours, the block is drawn through its plain item.
+    shown = service.display_shapes([i[:3] for i in items], False)
+    service.set_display_mode(DisplayMode.WIREFRAME)
+    service.set_display_mode(DisplayMode.BOTH)
+    service.redraw()
+    assert shown == [p.shape_id for p in got]
+    for p, triangles in zip(got, before):
+        after = face_triangles(service.get_shape_info(p.shape_id).ais_shape.Shape())
+        assert all(a is b for a, b in zip(after, triangles)), p.shape_id  # no face meshed again
+
+
+def syntax_error_step(path, bad_line=6):
+    """A STEP file whose entity on bad_line (counted from 1) has a syntax error."""
+    lines = ["ISO-10303-21;", "HEADER;", "FILE_DESCRIPTION((''),'2;1');", "ENDSEC;", "DATA;"]
+    lines += ["#1 = CARTESIAN_POINT('',(0.,0.,0.));"] * (bad_line - 1 - len(lines))
+    lines += ["#2 = CARTESIAN_POINT('',(0.,0.,0.);;", "ENDSEC;", "END-ISO-10303-21;"]
+    path.write_text("\n".join(lines) + "\n")
+    return bad_line
+
+
+@pytest.mark.parametrize("bad_line", [6, 40])
+def test_an_unreadable_file_is_told_with_occts_reason_and_occt_stays_quiet(tmp_path, bad_line):
+    path = tmp_path / "broken.step"
+    syntax_error_step(path, bad_line)
+    run = subprocess.run([sys.executable, "-m", "morvik_viewer", "--screenshot",
+                          str(tmp_path / "x.png"), str(path)],
+                         capture_output=True, text=True, timeout=120)
+    assert run.returncode == 2 and run.stdout == ""
+    (line,) = run.stderr.splitlines()  # nothing of OCCT's own on the terminal
+    assert line.startswith(f"morvik-viewer: error: {path}: ")
+    # OCCT names the line after the one it stopped on.
+    assert "OCCT: " in line and f"Line {bad_line + 1}: Incorrect syntax" in line

@@ -139,3 +139,29 @@ def test_view_state_with_a_name_near_the_limit_is_saved(tmp_path):
     assert run.returncode == 0, run.stderr[-2000:]
     assert json.loads(state.read_text())["format"] == "morvik.view-state"
     assert sorted(os.listdir(tmp_path)) == sorted([picture.name, state.name])  # nothing left over
+
+
+def test_parts_from_a_reader_are_drawn_from_their_own_triangles(tmp_path):
+    from OCP.BRep import BRep_Builder
+    from OCP.BRepPrimAPI import BRepPrimAPI_MakeBox, BRepPrimAPI_MakeSphere
+    from OCP.BRepTools import BRepTools
+    from OCP.TopoDS import TopoDS_Compound
+    from OCP.gp import gp_Pnt
+    from test_demo_loading import face_triangles
+
+    from morvik_viewer.reading import Reader
+
+    # A small ball beside a long slab: alone, OCCT would mesh the ball far finer.
+    builder, model = BRep_Builder(), TopoDS_Compound()
+    builder.MakeCompound(model)
+    builder.Add(model, BRepPrimAPI_MakeBox(200.0, 10.0, 2.0).Shape())
+    builder.Add(model, BRepPrimAPI_MakeSphere(gp_Pnt(0.0, 0.0, 20.0), 1.0).Shape())
+    path = tmp_path / "model.brep"
+    assert BRepTools.Write_s(model, str(path))
+    reader = Reader([path])
+    parts = reader.read([path])
+    before = [face_triangles(part.shape) for part in parts]
+    assert reader.deflection > 0 and all(None not in triangles for triangles in before)
+    render_screenshot(tmp_path / "x.png", parts, (W, H), DisplayMode.BOTH)
+    for part, triangles in zip(parts, before):  # no face meshed again
+        assert all(a is b for a, b in zip(face_triangles(part.shape), triangles))
