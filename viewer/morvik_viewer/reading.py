@@ -42,6 +42,7 @@ import re
 import subprocess
 import sys
 import tempfile
+import time
 import weakref
 from pathlib import Path
 
@@ -250,12 +251,39 @@ def unpack_parts(head, body):
     return parts
 
 
-def display_item(part):
+def display_item(part, sub_colors=True):
     """The item service.display_shapes takes for part: with its sub-shape colours when
-    it has any."""
-    if part.sub_colors:
+    it has any and sub_colors holds (see takes_sub_colors)."""
+    if part.sub_colors and sub_colors:
         return (part.shape, part.shape_id, part.color, part.sub_colors)
     return (part.shape, part.shape_id, part.color)
+
+
+_PROBE_ID = "morvik-viewer:sub-colour-probe"
+
+
+def takes_sub_colors(service):
+    """Whether service.display_shapes takes a part's sub-shape colours as a fourth field.
+
+    Asked of the service itself, with a point it shows and erases at once (ask it
+    while the scene is empty); a service that refuses the item logs why, which is
+    kept from the user here. Without the fourth field a part shows in one colour."""
+    import logging
+
+    from OCP.BRepBuilderAPI import BRepBuilderAPI_MakeVertex
+    from OCP.gp import gp_Pnt
+
+    log = logging.getLogger("morvik.services.scenard")
+    was = log.disabled
+    log.disabled = True
+    try:
+        point = BRepBuilderAPI_MakeVertex(gp_Pnt()).Shape()
+        taken = service.display_shapes([(point, _PROBE_ID, None, ())], False) == [_PROBE_ID]
+        if taken:
+            service.erase_shape(_PROBE_ID, False)
+    finally:
+        log.disabled = was
+    return taken
 
 
 class Reader:
@@ -264,16 +292,25 @@ class Reader:
     Start it early and its boot overlaps the caller's own; given the paths
     at once, it reads them while the caller still starts. One never heard to
     the end is killed when dropped.
+
+    Given the paths in a process that runs no other thread yet (the command
+    line, first thing), the reader is this process forked once OCP is
+    loaded: one import of OCP instead of two side by side, which on a busy
+    machine halves what starting costs. Elsewhere it is a process of its own.
     """
 
     def __init__(self, paths=None):
-        self._process = subprocess.Popen(command(), stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        if paths is not None and _may_fork():
+            self._process = _fork(paths)
+        else:
+            self._process = subprocess.Popen(command(), stdin=subprocess.PIPE,
+                                             stdout=subprocess.PIPE)
+            # The paths it was asked for, None till then; kept on the process too,
+            # which loading.PipedReader drives once detached.
+            self._process.asked = None
         self._finalizer = weakref.finalize(self, _discard, self._process)
-        # The paths it was asked for, None till then; kept on the process too, which
-        # loading.PipedReader drives once detached.
-        self._process.asked = None
         self.deflection = None  # what the parts' triangles reach, once read
-        if paths is not None:
+        if paths is not None and self._process.asked is None:
             self._ask(paths)
 
     def _ask(self, paths):
@@ -319,6 +356,64 @@ class Reader:
         return self._process
 
 
+def _may_fork():
+    # A fork copies one thread only: a lock another thread held would stay locked.
+    if not hasattr(os, "fork") or not sys.platform.startswith("linux"):
+        return False
+    try:
+        return len(os.listdir("/proc/self/task")) == 1
+    except OSError:
+        return False
+
+
+def _fork(paths):
+    """A reader forked from this process once OCP is loaded, reading paths at once."""
+    import OCP  # noqa: F401 - loaded here once, for both processes
+
+    paths = [os.fspath(p) for p in paths]
+    parent = os.getpid()
+    read_end, write_end = os.pipe()
+    pid = os.fork()
+    if pid == 0:  # the reader: it never returns
+        try:
+            os.close(read_end)
+            _run(parent, io.BytesIO(request(paths)), os.fdopen(write_end, "wb", buffering=0))
+        finally:
+            os._exit(0)
+    os.close(write_end)
+    return _Forked(pid, os.fdopen(read_end, "rb"), paths)
+
+
+class _Forked:
+    """A forked reader, driven as subprocess.Popen drives one: its output, poll, wait, kill."""
+
+    def __init__(self, pid, stdout, asked):
+        self.pid, self.stdout, self.stdin, self.asked = pid, stdout, None, asked
+        self.returncode = None
+
+    def poll(self):
+        if self.returncode is None:
+            pid, status = os.waitpid(self.pid, os.WNOHANG)
+            if pid:
+                self.returncode = os.waitstatus_to_exitcode(status)
+        return self.returncode
+
+    def wait(self, timeout=None):
+        deadline = None if timeout is None else time.monotonic() + timeout
+        while self.poll() is None:
+            if deadline is None:
+                self.returncode = os.waitstatus_to_exitcode(os.waitpid(self.pid, 0)[1])
+            elif time.monotonic() >= deadline:
+                raise subprocess.TimeoutExpired("reader", timeout)
+            else:
+                time.sleep(0.005)
+        return self.returncode
+
+    def kill(self):
+        if self.poll() is None:
+            os.kill(self.pid, signal.SIGKILL)
+
+
 def _discard(process):
     if process.poll() is None:
         process.kill()
@@ -348,17 +443,17 @@ def end_with_parent(parent):
         os._exit(0)
 
 
-def _frame_channel():
-    """The frames' own descriptor, and a file that takes what OCCT prints.
+def _console():
+    """A file that takes what OCCT prints.
 
     OCCT writes its reports to standard output and some to standard error:
     both go to an unnamed temporary file, out of the user's terminal, where an
-    error can still find OCCT's reason for it."""
-    channel = os.fdopen(os.dup(1), "wb", buffering=0)
+    error can still find OCCT's reason for it. (Frames have a descriptor of
+    their own.)"""
     console = tempfile.TemporaryFile()
     for descriptor in (1, 2):
         os.dup2(console.fileno(), descriptor)
-    return channel, console
+    return console
 
 
 def _serve(ask, channel, console=None):
@@ -456,13 +551,18 @@ def _first_step_failure(path):
 def main(argv=None):
     args = sys.argv[1:] if argv is None else argv
     parent = int(args[1]) if len(args) == 2 and args[0] == "--parent" else None
+    _run(parent, sys.stdin.buffer, os.fdopen(os.dup(1), "wb", buffering=0))
+
+
+def _run(parent, ask, channel):
+    """A reader's life: its request from ask, its frames into channel, then its end."""
     end_with_parent(parent)
     # Ctrl+C in the terminal reaches the whole process group: the viewer decides, and
     # this reader ends with it.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
-    channel, console = _frame_channel()
+    console = _console()
     try:
-        _serve(sys.stdin.buffer, channel, console)
+        _serve(ask, channel, console)
     except BrokenPipeError:
         pass  # nobody listens any more: nothing to say, and no one to say it to
     except Exception as error:  # noqa: BLE001 - the readers themselves would not load

@@ -7,7 +7,7 @@ from OCP.TCollection import TCollection_AsciiString
 
 from morvik_viewer.meshing import triangulated
 from morvik_viewer.paths import occt_name, shown
-from morvik_viewer.reading import display_item
+from morvik_viewer.reading import display_item, takes_sub_colors
 from morvik_viewer.view_state import StateRefused, refusal, restore, write_state
 from morvik_viewer.viewer import create_viewer, fit_view, start_view, style_shapes
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
@@ -41,7 +41,8 @@ def render_screenshot(path, parts, size=(1024, 768), mode=DisplayMode.SHADED,
     if all(triangulated(part.shape) for part in parts):
         # Parts a reader meshed are drawn from their own triangles, however fine.
         stack.context.DefaultDrawer().SetAutoTriangulation(False)
-    service.display_shapes([display_item(part) for part in parts], False)
+    sub_colors = takes_sub_colors(service)
+    service.display_shapes([display_item(part, sub_colors) for part in parts], False)
     style_shapes(service)
     service.set_projection(direction)
     fit_view(service)
