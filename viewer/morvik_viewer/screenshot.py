@@ -9,7 +9,7 @@ from morvik_viewer.meshing import triangulated
 from morvik_viewer.paths import occt_name, shown
 from morvik_viewer.reading import display_item, takes_sub_colors
 from morvik_viewer.view_state import StateRefused, refusal, restore, write_state
-from morvik_viewer.viewer import create_viewer, fit_view, start_view, style_shapes
+from morvik_viewer.viewer import FIT_MARGIN, create_viewer, start_view, style_shapes
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
 
 
@@ -36,6 +36,8 @@ def render_screenshot(path, parts, size=(1024, 768), mode=DisplayMode.SHADED,
     if reason is not None:
         raise StateRefused(reason)
     start_view(service)
+    # The picture is the one frame drawn: moving the camera paints nothing.
+    stack.view.SetImmediateUpdate(False)
     service.set_projection_type(projection)
     service.set_display_mode(mode)
     if all(triangulated(part.shape) for part in parts):
@@ -45,7 +47,7 @@ def render_screenshot(path, parts, size=(1024, 768), mode=DisplayMode.SHADED,
     service.display_shapes([display_item(part, sub_colors) for part in parts], False)
     style_shapes(service)
     service.set_projection(direction)
-    fit_view(service)
+    _fit(stack.view)
     if view_state is not None:
         restore(service, view_state)  # in place of the fitted view, taken as before
 
@@ -60,3 +62,12 @@ def render_screenshot(path, parts, size=(1024, 768), mode=DisplayMode.SHADED,
     if state_out is not None:
         write_state(state_out, service.get_view_state())
     return target
+
+
+def _fit(view):
+    """The view fitted to what is shown as fit_view fits it, without its repaint."""
+    try:
+        view.FitAll(FIT_MARGIN, False)
+        view.ZFitAll()
+    except Exception:  # noqa: BLE001 - OCCT refuses an empty view: the picture shows it empty
+        pass
