@@ -5,7 +5,8 @@ import subprocess
 import sys
 
 import pytest
-from assemblies import PITCH, SELF_HOLDING_STEP, write_assembly
+import assemblies as board
+from assemblies import PITCH, SELF_HOLDING_STEP, write_assembly, write_board
 from OCP.Bnd import Bnd_Box
 from OCP.BRep import BRep_Builder
 from OCP.BRepBndLib import BRepBndLib
@@ -16,11 +17,13 @@ from OCP.BRepTools import BRepTools
 from OCP.GProp import GProp_GProps
 from OCP.gp import gp_Pln, gp_Pnt
 from OCP.STEPControl import STEPControl_AsIs, STEPControl_Writer
-from OCP.TopAbs import TopAbs_COMPOUND, TopAbs_SOLID
+from OCP.TopAbs import TopAbs_COMPOUND, TopAbs_FACE, TopAbs_SOLID
+from OCP.TopExp import TopExp
 from OCP.TopoDS import TopoDS_Compound
 
 from morvik_viewer.cli import main
 from morvik_viewer.scene import PALETTE, LoadError, load_all, load_parts, top_level_solids
+from morvik_viewer.step_reader import ShapeMap, meaningful_name
 
 
 def compound(*shapes):
@@ -89,6 +92,67 @@ def test_assembly_parts_keep_their_names_colours_and_places(tmp_path):
         x, _, z = lowest_corner(part.shape)
         assert z == pytest.approx(row * PITCH, abs=1e-3), shape_id
         assert column * PITCH - 1.5 - 1e-3 <= x <= column * PITCH + 1e-3, shape_id
+
+
+def found_in(shape, sub):
+    """Whether sub is a sub-shape of shape exactly as TopExp finds it there."""
+    shapes = ShapeMap()
+    TopExp.MapShapes_s(shape, sub.ShapeType(), shapes)
+    index = shapes.FindIndex(sub)
+    return index > 0 and shapes.FindKey(index).IsEqual(sub)
+
+
+def rgb(color):
+    return pytest.approx(color, abs=1e-3)
+
+
+def test_board_parts_take_the_files_names_and_colours(tmp_path):
+    path = tmp_path / "controller.step"
+    expected = write_board(path, parts=10, columns=5)
+    parts = load_parts(path)
+    assert [p.shape_id for p in parts] == [shape_id for shape_id, _ in expected]
+    by_id = {p.shape_id: p for p in parts}
+    for i, (part, (shape_id, color)) in enumerate(zip(parts, expected)):
+        assert part.color == (PALETTE[i % len(PALETTE)] if color is None else rgb(color)), shape_id
+        # Every sub-colour lies on the placed part, as TopExp finds it there.
+        assert all(found_in(part.shape, sub) for sub, _ in part.sub_colors), shape_id
+        # Z up: every part lies on the board, the board from z = 0.
+        assert lowest_corner(part.shape)[2] >= (0.0 if shape_id == "PCB" else
+                                                board.BOARD_THICKNESS) - 1e-6, shape_id
+
+    contacts = by_id["J1"].sub_colors
+    assert len(contacts) == board.CONTACT_FACES
+    assert {sub.ShapeType() for sub, _ in contacts} == {TopAbs_FACE}
+    assert all(color == rgb(board.CONTACT_COLOUR) for _, color in contacts)
+    assert all(lowest_corner(sub)[2] >= board.BOARD_THICKNESS + 2.0 - 1e-6 for sub, _ in contacts)
+
+    # Solids first, then the finer face that wins over its solid's colour.
+    switch = by_id["SW1"].sub_colors
+    assert [sub.ShapeType() for sub, _ in switch] == [TopAbs_SOLID] * 3 + [TopAbs_FACE]
+    assert [c for _, c in switch] == [rgb(c) for c in board.SWITCH_COLOURS + (board.LEAD_COLOUR,)]
+
+    assert [c for _, c in by_id["R1"].sub_colors] == [rgb(board.LEAD_COLOUR)] * 2
+    assert by_id["C1"].sub_colors == ()  # a face coloured as the whole part is left out
+    # An unnamed compound opens into its solids, each with its own colours.
+    assert [c for _, c in by_id["U1-1"].sub_colors] == [rgb(board.CONTACT_COLOUR)]
+    assert by_id["U1-2"].sub_colors == ()
+    # A style set on one usage of a nested instance colours that usage only.
+    assert by_id["R_0603:2#2"].color == rgb(board.MARKED_COLOUR)
+    assert by_id["R_0603:2"].color == rgb(board.BODY_COLOUR)
+
+
+@pytest.mark.parametrize("text, top, name", [
+    ("R1", None, "R1"), (" C12 ", None, "C12"), ("bolt-2", None, "bolt-2"),
+    ("Body1:1", None, "Body1:1"), ("Solid bracket", None, "Solid bracket"),
+    ("faceplate", None, "faceplate"), ("pcb 1", "pcb 1", "pcb 1"),
+    ("SOLID", None, None), ("compound", None, None), ("Solid1", None, None),
+    ("SHELL 2", None, None), ("CompSolid_3", None, None), ("FACE", None, None),
+    ("=>[0:1:1:3]", None, None), ("7", None, None), ("", None, None), ("  ", None, None),
+    (None, None, None), ("Open CASCADE STEP translator 7.8 1", None, None),
+    ("pcb 1.27.1", "pcb 1", None),
+])
+def test_names_that_say_nothing_do_not_count(text, top, name):
+    assert meaningful_name(text, top) == name
 
 
 def test_single_solid_takes_the_file_name(tmp_path):

@@ -1,6 +1,7 @@
 """What the viewer shows: the sample solids, or the solids of CAD files."""
 
 import math
+from collections import Counter
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -80,11 +81,12 @@ def sample_parts():
 def load_parts(path):
     """The parts of a STEP or BREP file, each under an identifier of its own.
 
-    A STEP file gives its parts with their names and colours (see
-    step_reader); a BREP file, and a STEP part without a name, one part per
-    top-level solid. Parts without a name are called after the file (its
-    stem, numbered when there are several), names met again take "#2",
-    "#3"..., and parts without a colour take the palette's.
+    A STEP part is called as the file names it (see step_reader.read_step),
+    with its colour and its sub-shapes' colours. A part the file gives no name
+    opens into its top-level solids, as does a BREP file; these are called
+    after the nearest named assembly that holds them, else after the file
+    (its stem), numbered when that name has several. Names met again take
+    "#2", "#3"..., and parts without a colour take the palette's.
 
     Raises LoadError with a message for the user when the file is missing,
     of an unknown kind, unreadable, or holds no shape.
@@ -94,17 +96,34 @@ def load_parts(path):
     if path.suffix.lower() in STEP_SUFFIXES:
         found = _read_step(path)
     else:
-        found = [(None, solid, None) for solid in _solids(_read_brep(path))]
+        found = [_Found(None, solid) for solid in _solids(_read_brep(path))]
     if not found:
         raise LoadError(f"{shown(path)}: the file holds no shape")
-    unnamed = sum(name is None for name, _, _ in found)
-    parts, taken, n = [], set(), 0
-    for i, (name, shape, color) in enumerate(found):
+    # Unnamed parts are numbered among those that fall back on the same name.
+    unnamed = Counter(f.group or path.stem for f in found if f.name is None)
+    numbered = Counter()
+    parts, taken = [], set()
+    for i, f in enumerate(found):
+        name = f.name
         if name is None:
-            n += 1
-            name = path.stem if unnamed == 1 else f"{path.stem}-{n}"
-        parts.append(Part(unique(name, taken), shape, color or PALETTE[i % len(PALETTE)]))
+            name = f.group or path.stem
+            if unnamed[name] > 1:
+                numbered[name] += 1
+                name = f"{name}-{numbered[name]}"
+        parts.append(Part(unique(name, taken), f.shape, f.color or PALETTE[i % len(PALETTE)],
+                          f.sub_colors))
     return parts
+
+
+@dataclass
+class _Found:
+    """A part as a file gives it, before it has an identifier."""
+
+    name: str | None
+    shape: TopoDS_Shape
+    color: tuple | None = None
+    sub_colors: tuple = ()
+    group: str | None = None  # what to call it after when name is None
 
 
 def check_file(path):
@@ -133,7 +152,7 @@ def _solids(shape):
 
 
 def _read_step(path):
-    """(name, shape, colour) of each part; an unnamed part opens into its solids."""
+    """The parts of a STEP file: step_reader.StepPart, which reads as _Found."""
     # Loaded here, not with this module: the window shows parts but reads no files.
     from morvik_viewer.step_reader import StepError, read_step
 
@@ -141,13 +160,7 @@ def _read_step(path):
         parts = read_step(str(path))
     except StepError as error:
         raise LoadError(f"{shown(path)}: {error}") from error
-    found = []
-    for part in parts:
-        if part.name is None:
-            found.extend((None, solid, part.color) for solid in _solids(part.shape))
-        else:
-            found.append((part.name, part.shape, part.color))
-    return found
+    return parts
 
 
 def _read_brep(path):

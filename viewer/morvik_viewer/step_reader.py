@@ -1,30 +1,59 @@
-"""STEP files through OCCT's document layer: every part with its name, colour and place."""
+"""STEP files through OCCT's document layer: every part with its name, colours and place."""
 
+import re
 from dataclasses import dataclass
 
 from OCP.IFSelect import IFSelect_RetDone
 from OCP.Quantity import Quantity_Color
 from OCP.STEPCAFControl import STEPCAFControl_Reader
-from OCP.TCollection import TCollection_ExtendedString
+from OCP.TCollection import TCollection_AsciiString, TCollection_ExtendedString
 from OCP.TDataStd import TDataStd_Name
-from OCP.TDF import TDF_Label
+from OCP.TDF import TDF_Label, TDF_Tool
 from OCP.TDocStd import TDocStd_Document
+from OCP.TopAbs import (
+    TopAbs_COMPOUND,
+    TopAbs_COMPSOLID,
+    TopAbs_FACE,
+    TopAbs_SHELL,
+    TopAbs_SOLID,
+)
+from OCP.TopExp import TopExp, TopExp_Explorer
 from OCP.TopLoc import TopLoc_Location
-from OCP.TopoDS import TopoDS_Shape
+from OCP.TopoDS import TopoDS_Iterator, TopoDS_Shape
 from OCP.XCAFApp import XCAFApp_Application
-from OCP.XCAFDoc import XCAFDoc_ColorGen, XCAFDoc_ColorSurf, XCAFDoc_ColorTool, XCAFDoc_DocumentTool
+from OCP.XCAFDoc import (
+    XCAFDoc_ColorGen,
+    XCAFDoc_ColorSurf,
+    XCAFDoc_ColorTool,
+    XCAFDoc_DocumentTool,
+    XCAFDoc_GraphNode,
+    XCAFDoc_ShapeTool,
+)
 
 from morvik_viewer.paths import one_line
 
 try:  # OCP 8 binds OCCT's collections in a module of their own
+    from OCP.collections import IndexedMap_TopoDS_Shape_TopTools_ShapeMapHasher as ShapeMap
+    from OCP.collections import Sequence_TDF_Attribute as AttributeSequence
     from OCP.collections import Sequence_TDF_Label as LabelSequence
-except ImportError:  # OCP 7 under OCCT's own name
+except ImportError:  # OCP 7 under OCCT's own names
+    from OCP.TDF import TDF_AttributeSequence as AttributeSequence
     from OCP.TDF import TDF_LabelSequence as LabelSequence
+    from OCP.TopTools import TopTools_IndexedMapOfShape as ShapeMap
 
 # The name OCCT's own writer gives a product that was given none.
 OCCT_PLACEHOLDER = "Open CASCADE STEP translator "
 # Levels of references and assemblies a walk goes down at most.
 MAX_DEPTH = 100_000
+
+# Coloured sub-shapes, coarse to fine: a finer one's colour wins where they overlap.
+_RANK = {TopAbs_COMPOUND: 0, TopAbs_COMPSOLID: 1, TopAbs_SOLID: 2, TopAbs_SHELL: 3, TopAbs_FACE: 4}
+# Names that say nothing of the part: what exporters and OCCT write when there is
+# none. A shape-type word (with a number: "SOLID1", "Shell 2"), XCAF's instance
+# names ("=>[0:1:1:3]"), and a bare number (OCCT's writer numbers instances "1").
+_NAMELESS = re.compile(
+    r"(?i)(?:(?:compound|compsolid|solid|shell|face|wire|edge|vertex|shape|assembly)"
+    r"[\s_-]*\d*|=>\[[\d:]*\]|\d+)")
 
 
 class StepError(Exception):
@@ -33,24 +62,46 @@ class StepError(Exception):
 
 @dataclass
 class StepPart:
-    """One leaf of the file's assembly, placed where the assembly puts it."""
+    """One leaf of the file's assembly (or one solid of an unnamed leaf), placed where
+    the assembly puts it."""
 
-    name: str | None  # the product's name; None when the file gives it none
+    name: str | None  # the most specific name the file gives the part; None when none
     shape: TopoDS_Shape
     color: tuple | None  # linear RGB, as Quantity_TOC_RGB; None when the file gives none
+    # (sub-shape of shape, colour) pairs, coarse to fine, none equal to what it covers.
+    sub_colors: tuple = ()
+    # The nearest enclosing assembly's name, for a part without one; None at the top.
+    group: str | None = None
 
 
 def read_step(path):
     """The parts of the STEP file at path (a str OCCT can open), in the file's order.
 
-    A part's colour is its instance's surface colour, else its product's, else
-    one of its sub-shapes', else the nearest enclosing assembly's.
+    A part's name is its instance's, else (when the instance places a
+    one-part assembly, as EDA exports wrap each component) the name of the
+    instance that places that assembly, else its product's; names that say
+    nothing (see meaningful_name) do not count. A part left without a name
+    opens into its top-level solids, each keeping its own colours.
+
+    A part's colour is its instance's, else its product's, else the nearest
+    enclosing instance's or assembly's. Its sub-colours are its product's
+    coloured solids, shells and faces.
     """
+    walk = _Walk(open_document(path))
+    walk.free_shapes()
+    if not walk.parts:
+        raise StepError("the STEP file holds no shape")
+    return walk.parts
+
+
+def open_document(path):
+    """The XCAF document of the STEP file at path; raises StepError."""
     document = TDocStd_Document(TCollection_ExtendedString("MDTV-XCAF"))
     XCAFApp_Application.GetApplication_s().InitDocument(document)
     reader = STEPCAFControl_Reader()
     reader.SetNameMode(True)
     reader.SetColorMode(True)
+    reader.SetSHUOMode(True)  # styles set on one usage of a nested instance
     try:
         status = reader.ReadFile(path)
     except Exception as error:  # OCCT errors derive from Exception only
@@ -58,21 +109,165 @@ def read_step(path):
     if status != IFSelect_RetDone:
         raise StepError("not a readable STEP file")
     try:
-        transferred = reader.Transfer(document)
+        reader.Transfer(document)
     except Exception as error:
         raise StepError(f"cannot read STEP data ({one_line(error)})") from error
-    walk = _Walk(document)
-    if transferred:
-        walk.free_shapes()
-    if not walk.parts:
-        raise StepError("the STEP file holds no shape")
-    return walk.parts
+    return document
 
 
-def _labels(fill, label):
+def meaningful_name(text, top=None):
+    """text stripped, or None when it names nothing: empty, OCCT's placeholder, a
+    shape-type word, XCAF's instance name, a bare number, or the name EDA exports
+    make of the top assembly's name for a component that has none ("pcb 1.27.1"
+    under "pcb 1")."""
+    if text is None:
+        return None
+    text = text.strip()
+    if not text or text.startswith(OCCT_PLACEHOLDER) or _NAMELESS.fullmatch(text):
+        return None
+    if top and text.startswith(top) and re.fullmatch(r"(?:\.\d+)+", text[len(top):]):
+        return None
+    return text
+
+
+def labels(fill, label):
+    """The labels fill(label, sequence) puts in a sequence, as a list."""
     sequence = LabelSequence()
     fill(label, sequence)
-    return [sequence.Value(i) for i in range(1, sequence.Length() + 1)]
+    # len(), not Length(): OCP 8's Length() takes some 200 µs a call.
+    return [sequence.Value(i) for i in range(1, len(sequence) + 1)]
+
+
+def label_name(label):
+    """The name attribute of label, as written; None when it has none."""
+    attribute = TDataStd_Name()
+    if not label.FindAttribute(TDataStd_Name.GetID_s(), attribute):
+        return None
+    return attribute.Get().ToExtString()
+
+
+def label_color(label):
+    """The surface colour set on label, as linear RGB; None when none is."""
+    color = Quantity_Color()
+    for kind in (XCAFDoc_ColorSurf, XCAFDoc_ColorGen):
+        if XCAFDoc_ColorTool.GetColor_s(label, kind, color):
+            return (color.Red(), color.Green(), color.Blue())
+    return None
+
+
+def _entry(label):
+    text = TCollection_AsciiString()
+    TDF_Tool.Entry_s(label, text)
+    return text.ToCString()
+
+
+def _is_empty(shape):
+    return shape.IsNull() or not TopoDS_Iterator(shape).More()
+
+
+class Product:
+    """A leaf product's shape and colours, read once however many instances place it.
+
+    Sub-colours are kept as indices into one map of the product's sub-shapes,
+    so that each instance finds its own by moving the mapped shape: a
+    sub-shape of shape.Moved(L), as TopExp finds it, is the sub-shape of
+    shape moved by L.
+    """
+
+    def __init__(self, label, top):
+        self.shape = XCAFDoc_ShapeTool.GetShape_s(label)
+        self.name = meaningful_name(label_name(label), top)
+        self.color = label_color(label)
+        self.shapes = None  # the map of compounds, solids, shells and faces, once needed
+        # (index, colour, covered): covered when a coarser coloured sub-shape holds it,
+        # and then only kept when its colour differs from that one.
+        self.colored = []
+        self._pieces = None
+        found = {}
+        for sub in labels(XCAFDoc_ShapeTool.GetSubShapes_s, label):
+            rgb = label_color(sub)
+            if rgb is None:
+                continue
+            shape = XCAFDoc_ShapeTool.GetShape_s(sub)
+            rank = _RANK.get(shape.ShapeType())
+            if rank is None:
+                continue  # edges and vertices: no surface to colour
+            if shape.IsSame(self.shape):
+                self.color = self.color or rgb  # the whole product, said on a sub-shape
+                continue
+            index = self._map().FindIndex(shape)
+            if index:
+                found[index] = (rank, rgb)  # set twice: the later one holds
+        if found:
+            self._settle(found)
+
+    def _map(self):
+        if self.shapes is None:
+            self.shapes = ShapeMap()
+            for kind in _RANK:
+                TopExp.MapShapes_s(self.shape, kind, self.shapes)
+        return self.shapes
+
+    def _settle(self, found):
+        order = sorted(found, key=lambda index: found[index][0])
+        covering = {}  # index -> colour of the finest coloured sub-shape holding it
+        coarse = [i for i in order if found[i][0] < _RANK[TopAbs_FACE]]
+        for index in coarse:
+            inner = self._inside(self.shapes.FindKey(index), found[index][0])
+            for i in inner:
+                covering[i] = found[index][1]
+        for index in order:
+            rgb = found[index][1]
+            above = covering.get(index)
+            if above is None:
+                self.colored.append((index, rgb, False))
+            elif above != rgb:
+                self.colored.append((index, rgb, True))
+
+    def _inside(self, shape, rank):
+        """Indices of the finer sub-shapes of shape in the product's map."""
+        found = []
+        for kind, kind_rank in _RANK.items():
+            if kind_rank <= rank:
+                continue
+            explorer = TopExp_Explorer(shape, kind)
+            while explorer.More():
+                index = self.shapes.FindIndex(explorer.Current())
+                if index:
+                    found.append(index)
+                explorer.Next()
+        return found
+
+    def sub_colors(self, base, location, within=None):
+        """(sub-shape, colour) pairs placed by location, leaving out what base covers;
+        only those among the indices within, when given."""
+        result = []
+        for index, rgb, covered in self.colored:
+            if within is not None and index not in within:
+                continue
+            if not covered and rgb == base:
+                continue
+            shape = self.shapes.FindKey(index)
+            result.append((shape if location is None else shape.Moved(location), rgb))
+        return tuple(result)
+
+    def pieces(self):
+        """(solid, own colour, indices of the coloured sub-shapes inside) for each
+        top-level solid, the loose rest as one compound."""
+        if self._pieces is None:
+            # Loaded here: scene loads this module only when it reads a STEP file.
+            from morvik_viewer.scene import top_level_solids
+
+            self._pieces = []
+            colors = {index: rgb for index, rgb, _ in self.colored}
+            for solid in top_level_solids(self.shape):
+                if not self.colored:
+                    self._pieces.append((solid, None, set()))
+                    continue
+                own = colors.get(self._map().FindIndex(solid))
+                inner = set(self._inside(solid, _RANK[TopAbs_SOLID] - 1)) & colors.keys()
+                self._pieces.append((solid, own, inner))
+        return self._pieces
 
 
 class _Walk:
@@ -83,66 +278,115 @@ class _Walk:
     """
 
     def __init__(self, document):
+        self.document = document  # the tools below live only as long as it does
         self.shapes = XCAFDoc_DocumentTool.ShapeTool_s(document.Main())
         self.parts = []
+        self.products = {}  # label entry -> Product
 
     def free_shapes(self):
         free = LabelSequence()
         self.shapes.GetFreeShapes(free)
-        for i in range(1, free.Length() + 1):
+        for i in range(1, len(free) + 1):
             self.visit(free.Value(i))
 
     def visit(self, root):
         tool = self.shapes
-        # (label, location, inherited colour, instance colour, depth)
-        pending = [(root, TopLoc_Location(), None, None, 0)]
+        top = label_name(root)
+        top = top.strip() if top else None
+        # (label, location, inherited colour, instance colour, instance name, group,
+        #  styles of instances further down, depth)
+        pending = [(root, TopLoc_Location(), None, None, None, None, (), 0)]
         while pending:
-            label, location, inherited, instance_color, depth = pending.pop()
+            label, location, inherited, instance_color, instance_name, group, styles, depth = (
+                pending.pop())
             if depth > MAX_DEPTH:
                 # Only an assembly that holds itself gets here: its walk would never end.
                 raise StepError(f"the assembly nests deeper than {MAX_DEPTH} levels")
             if tool.IsReference_s(label):
                 referred = TDF_Label()
                 tool.GetReferredShape_s(label, referred)
+                color, styles = _styled(label, styles)
+                name = meaningful_name(label_name(label), top) or instance_name
                 pending.append((referred, location.Multiplied(tool.GetLocation_s(label)),
-                                inherited, _color(label), depth + 1))
+                                inherited, color or label_color(label), name, group, styles,
+                                depth + 1))
                 continue
-            own = instance_color or _color(label)
+            own = instance_color or label_color(label)
             if tool.IsAssembly_s(label):
-                components = _labels(tool.GetComponents_s, label)
+                components = labels(tool.GetComponents_s, label)
+                here = instance_name or meaningful_name(label_name(label), top) or group
+                # An instance of a one-part assembly is an instance of that part: EDA
+                # exports wrap each component so, and name only the wrapper's instance.
+                passed = instance_name if len(components) == 1 else None
                 # The first component comes off the stack first.
-                pending.extend((component, location, own or inherited, None, depth + 1)
-                               for component in reversed(components))
+                pending.extend((component, location, own or inherited, None, passed, here,
+                                styles, depth + 1) for component in reversed(components))
                 continue
-            shape = tool.GetShape_s(label)
-            if shape.IsNull():
+            self.leaf(label, location, own, inherited, instance_name, group, top)
+
+    def leaf(self, label, location, own, inherited, instance_name, group, top):
+        key = _entry(label)
+        product = self.products.get(key)
+        if product is None:
+            product = self.products[key] = Product(label, top)
+        if _is_empty(product.shape):
+            return
+        location = None if location.IsIdentity() else location
+        color = own or product.color or inherited
+        name = instance_name or product.name
+        if name is not None:
+            shape = product.shape if location is None else product.shape.Moved(location)
+            self.parts.append(StepPart(name, shape, color,
+                                       product.sub_colors(color, location), group))
+            return
+        for solid, solid_color, inner in product.pieces():
+            base = solid_color or color
+            shape = solid if location is None else solid.Moved(location)
+            self.parts.append(StepPart(None, shape, base,
+                                       product.sub_colors(base, location, inner), group))
+
+
+def _styled(component, styles):
+    """The colour a styled usage gives this instance, and the styles left for the
+    instances below it.
+
+    A style set on one usage of a nested instance (XCAF's SHUO) names the chain
+    of instances from the one that holds it down to the one it colours; styles
+    is that chain's rest, as (entries still to pass, colour) pairs.
+    """
+    entry = None
+    color = None
+    left = []
+    if styles:
+        entry = _entry(component)
+        for chain, rgb in styles:
+            if chain[0] == entry:
+                if len(chain) == 1:
+                    color = rgb
+                else:
+                    left.append((chain[1:], rgb))
+    nodes = AttributeSequence()
+    if XCAFDoc_ShapeTool.GetAllComponentSHUO_s(component, nodes):
+        for i in range(1, len(nodes) + 1):
+            node = nodes.Value(i)
+            if not isinstance(node, XCAFDoc_GraphNode):
                 continue
-            if not location.IsIdentity():
-                shape = shape.Moved(location)
-            color = own or self.sub_shape_color(label) or inherited
-            self.parts.append(StepPart(_name(label), shape, color))
-
-    def sub_shape_color(self, label):
-        for sub in _labels(self.shapes.GetSubShapes_s, label):
-            color = _color(sub)
-            if color:
-                return color
-        return None
+            rgb = label_color(node.Label())
+            if rgb is not None:
+                left.extend((chain, rgb) for chain in _usages(node.Label()))
+    return color, tuple(left)
 
 
-def _color(label):
-    color = Quantity_Color()
-    for kind in (XCAFDoc_ColorSurf, XCAFDoc_ColorGen):
-        if XCAFDoc_ColorTool.GetColor_s(label, kind, color):
-            return (color.Red(), color.Green(), color.Blue())
-    return None
-
-
-def _name(label):
-    attribute = TDataStd_Name()
-    if not label.FindAttribute(TDataStd_Name.GetID_s(), attribute):
-        return None
-    name = attribute.Get().ToExtString().strip()
-    if not name or name.startswith(OCCT_PLACEHOLDER):
-        return None
-    return name
+def _usages(style):
+    """The chains of instance entries a styled usage's label leads down to."""
+    chains, pending = [], [(style, ())]
+    while pending:
+        label, chain = pending.pop()
+        following = labels(XCAFDoc_ShapeTool.GetSHUONextUsage_s, label)
+        if not following:
+            if chain:
+                chains.append(chain)
+            continue
+        # A usage's label lies under the instance it names.
+        pending.extend((nxt, chain + (_entry(nxt.Father()),)) for nxt in following)
+    return chains
