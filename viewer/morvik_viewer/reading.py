@@ -90,15 +90,17 @@ class FrameReader:
     def feed(self, data):
         """Adds data; returns the (head, body) of each frame now complete."""
         self._buffer += data
-        frames = []
-        while len(self._buffer) >= _HEADER.size:
-            head_size, body_size = _HEADER.unpack_from(self._buffer)
-            end = _HEADER.size + head_size + body_size
+        frames, at = [], 0
+        while len(self._buffer) - at >= _HEADER.size:
+            head_size, body_size = _HEADER.unpack_from(self._buffer, at)
+            body = at + _HEADER.size + head_size
+            end = body + body_size
             if len(self._buffer) < end:
                 break
-            head = json.loads(self._buffer[_HEADER.size:_HEADER.size + head_size].decode("utf-8"))
-            frames.append((head, bytes(self._buffer[_HEADER.size + head_size:end])))
-            del self._buffer[:end]
+            head = json.loads(self._buffer[at + _HEADER.size:body].decode("utf-8"))
+            frames.append((head, bytes(self._buffer[body:end])))
+            at = end
+        del self._buffer[:at]  # once: the rest moves once, however many frames came
         return frames
 
 
@@ -471,6 +473,10 @@ def _serve(ask, channel, console=None):
     line = ask.readline()
     if not line:
         return  # a reader started ahead and never needed
+    from morvik_viewer import tree
+
+    if tree.serves(line, channel):  # the command line's --tree
+        return
     reading = []
 
     def stage(path):
