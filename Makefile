@@ -6,6 +6,8 @@
 #                     loop, and the viewer's longest stall opening 300 and 5,000 parts;
 #                     bench-quick is shorter, bench-instructions counts instructions
 #                     under callgrind
+#   make bench-open   how long files take to be on screen whole, the viewer's window and
+#                     screenshot against a plain OCP script (bench/open_time.py)
 #   make lifetime     long display/erase and toolbar create/destroy runs with leak checks
 #   make fuzz-long    the property tests, searching far wider than the fixed set
 #   make sanitize     the whole suite against an ASan + UBSan build of both modules
@@ -23,7 +25,7 @@ BUILD_TOOLS = $(PYTHON) -c "import scikit_build_core, nanobind, flit_core, pytes
 BUILD = $(PYTHON) -m pip install -q --no-build-isolation --no-deps -Cbuild-dir=build/dev . && \
         $(PYTHON) -m pip install -q --no-build-isolation --no-deps --force-reinstall ./standin ./viewer
 
-.PHONY: build test bench bench-quick bench-instructions lifetime fuzz-long sanitize \
+.PHONY: build test bench bench-quick bench-instructions bench-open lifetime fuzz-long sanitize \
         sanitize-build typecheck stubs compat
 
 build:
@@ -50,6 +52,10 @@ bench-quick: build
 bench-instructions: build
 	$(PYTHON) bench/instructions.py
 	$(PYTHON) bench/query_cost.py
+
+# Writes bench/results/open-time-<date>.json; FILES="a.step b.step" times those too.
+bench-open: build
+	$(PYTHON) bench/open_time.py $(FILES)
 
 lifetime: build
 	$(PYTEST) -q tests/test_service_lifetime.py tests/test_toolbar_lifetime.py
