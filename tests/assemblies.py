@@ -353,6 +353,9 @@ def _fill_board(document, parts, columns):
                        dz=BOARD_THICKNESS)
         document.place(top, product, where, name=designator)
         expected.append((designator, rgb))
+    for kind, (product, _) in placed.items():
+        if kind not in numbers:  # a product placed nowhere would be a part of its own
+            document.shapes.RemoveShape(product)
     seen = {}
     for k in (1, 2):
         where = _moved(dx=(k - 1) * 2 * BOARD_PITCH + 2.0, dy=(rows - 1) * BOARD_PITCH + 2.0,

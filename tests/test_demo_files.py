@@ -1,5 +1,6 @@
 """CAD files in the viewer: STEP and BREP loading, one identifier per solid, clean failures."""
 
+import json
 import os
 import subprocess
 import sys
@@ -153,6 +154,59 @@ def test_board_parts_take_the_files_names_and_colours(tmp_path):
 ])
 def test_names_that_say_nothing_do_not_count(text, top, name):
     assert meaningful_name(text, top) == name
+
+
+def test_tree_shows_names_colours_and_solids_as_text_and_json(tmp_path, capsys):
+    path = tmp_path / "controller.step"
+    write_board(path, parts=5, columns=5)
+    ids = [p.shape_id for p in load_parts(path)]
+    assert main(["--tree", str(path)]) == 0
+    lines = capsys.readouterr().out.splitlines()
+    assert lines[0] == "controller  -  22 solids  44 coloured sub-shapes"
+    assert "  PCB  #3fa06c  1 solid" in lines  # linear 0.05, 0.35, 0.15 in sRGB
+    assert "  J1  #505050  1 solid  30 coloured sub-shapes" in lines
+    # An unnamed compound of the module opens into its solids, named as the viewer names them.
+    at = lines.index("  U1  -  6 solids  5 coloured sub-shapes")
+    assert lines[at + 4:at + 8] == ["    U1  -  3 solids  1 coloured sub-shape",
+                                    "      U1-1  #dada7c  1 solid  1 coloured sub-shape",
+                                    "      U1-2  #7cdada  1 solid", "      U1-3  #da7cda  1 solid"]
+
+    assert main(["--tree", "--json", str(path)]) == 0
+    (line,) = capsys.readouterr().out.splitlines()
+    root = json.loads(line)
+    assert (root["file"], root["name"], root["color"]) == (str(path), "controller", None)
+    leaves, pending = [], [root]
+    while pending:
+        node = pending.pop()
+        assert set(node) >= {"name", "color", "solids", "sub_colors", "children"}
+        if node["children"]:
+            assert node["solids"] == sum(child["solids"] for child in node["children"])
+        else:
+            leaves.append(node["name"])
+        pending.extend(reversed(node["children"]))
+    assert leaves == ids  # every part the viewer shows, once, in its order
+
+
+def test_tree_reads_without_display_qt_or_occt_and_survives_bad_files(tmp_path):
+    """A crash on one file costs that file only; every bad one is told in one line."""
+    good = tmp_path / "pair.brep"
+    assert BRepTools.Write_s(compound(box(), compound(sphere())), str(good))
+    script = ("import sys; from morvik_viewer.cli import main; status = main(sys.argv[1:]); "
+              "print(sorted({m.split('.')[0] for m in sys.modules} & {'OCP', 'PySide6'})); "
+              "sys.exit(status)")
+    env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+    run = subprocess.run([sys.executable, "-c", script, "--tree", str(SELF_HOLDING_STEP),
+                          str(tmp_path / "nowhere.step"), str(good)],
+                         capture_output=True, text=True, timeout=120, env=env)
+    assert run.returncode == 2
+    assert run.stderr.splitlines() == [
+        f"morvik-viewer: error: {SELF_HOLDING_STEP}: the reader stopped before it was done "
+        "(it crashed with SIGSEGV)",
+        f"morvik-viewer: error: {tmp_path / 'nowhere.step'}: no such file"]
+    # The last line lists the OCP and Qt modules the command line loaded: none.
+    assert run.stdout.splitlines() == [
+        f"{good}:", "pair  -  2 solids", "  pair-1  -  1 solid", "  (compound)  -  1 solid",
+        "    pair-2  -  1 solid", "[]"]
 
 
 def test_single_solid_takes_the_file_name(tmp_path):

@@ -65,11 +65,22 @@ def build_parser():
     parser.add_argument("--view-state", metavar="FILE.json",
                         help="restore the view saved in this file at start, and save it there "
                              "at exit (a screenshot saves it only when the file is new)")
+    parser.add_argument("--tree", action="store_true",
+                        help="print each FILE's model tree (names, colours, solids) and exit, "
+                             "without a display")
+    parser.add_argument("--json", action="store_true",
+                        help="with --tree: print each tree as one line of JSON")
     return parser
 
 
 def main(argv=None):
     args = build_parser().parse_args(argv)
+    if args.tree or args.json:  # the model tree, printed without a display, Qt or OCP
+        if not (args.tree and args.files):
+            build_parser().error("--tree needs at least one FILE, and --json goes with --tree")
+        from morvik_viewer import tree
+
+        return tree.main(args.files, args.json, PROG)
     logging.basicConfig(level=logging.WARNING, format="%(name)s: %(levelname)s: %(message)s")
 
     reader = _early_reader(args)

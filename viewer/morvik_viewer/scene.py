@@ -78,7 +78,7 @@ def sample_parts():
     return [Part(name, shape, PALETTE[i]) for i, (name, shape) in enumerate(shapes)]
 
 
-def load_parts(path):
+def load_parts(path, nodes=None):
     """The parts of a STEP or BREP file, each under an identifier of its own.
 
     A STEP part is called as the file names it (see step_reader.read_step),
@@ -88,15 +88,25 @@ def load_parts(path):
     (its stem), numbered when that name has several. Names met again take
     "#2", "#3"..., and parts without a colour take the palette's.
 
+    nodes, when given, is a list that takes a STEP file's tree (see
+    step_reader.read_step).
+
     Raises LoadError with a message for the user when the file is missing,
     of an unknown kind, unreadable, or holds no shape.
     """
     path = Path(path)
     check_file(path)
     if path.suffix.lower() in STEP_SUFFIXES:
-        found = _read_step(path)
+        found = _read_step(path, nodes)
     else:
-        found = [_Found(None, solid) for solid in _solids(_read_brep(path))]
+        found = [Found(None, solid) for solid in _solids(read_brep(path))]
+    return identify(path, found)
+
+
+def identify(path, found):
+    """The Parts of what a file gives (Found, in the file's order), named as
+    load_parts says; raises LoadError when there are none."""
+    path = Path(path)
     if not found:
         raise LoadError(f"{shown(path)}: the file holds no shape")
     # Unnamed parts are numbered among those that fall back on the same name.
@@ -116,7 +126,7 @@ def load_parts(path):
 
 
 @dataclass
-class _Found:
+class Found:
     """A part as a file gives it, before it has an identifier."""
 
     name: str | None
@@ -151,19 +161,20 @@ def _solids(shape):
     return top_level_solids(shape) if shape is not None and not shape.IsNull() else []
 
 
-def _read_step(path):
-    """The parts of a STEP file: step_reader.StepPart, which reads as _Found."""
+def _read_step(path, nodes=None):
+    """The parts of a STEP file: step_reader.StepPart, which reads as Found."""
     # Loaded here, not with this module: the window shows parts but reads no files.
     from morvik_viewer.step_reader import StepError, read_step
 
     try:
-        parts = read_step(str(path))
+        parts = read_step(str(path), nodes)
     except StepError as error:
         raise LoadError(f"{shown(path)}: {error}") from error
     return parts
 
 
-def _read_brep(path):
+def read_brep(path):
+    """The shape of a BREP file; raises LoadError."""
     shape = TopoDS_Shape()
     try:
         ok = BRepTools.Read_s(shape, str(path), BRep_Builder())

@@ -56,6 +56,16 @@ _NAMELESS = re.compile(
     r"[\s_-]*\d*|=>\[[\d:]*\]|\d+)")
 
 
+@dataclass
+class Node:
+    """An assembly or a leaf of the file's tree, as a walk meets it (see tree)."""
+
+    depth: int
+    name: str | None  # None: the nearest enclosing name, or the file's, stands for it
+    color: tuple | None  # its own colour or the one it takes from above; None when none
+    parts: tuple | None = None  # a leaf's parts, as a range of the walk's list
+
+
 class StepError(Exception):
     """Why a STEP file gave no parts, in words for the user (without the file's name)."""
 
@@ -74,7 +84,7 @@ class StepPart:
     group: str | None = None
 
 
-def read_step(path):
+def read_step(path, nodes=None):
     """The parts of the STEP file at path (a str OCCT can open), in the file's order.
 
     A part's name is its instance's, else (when the instance places a
@@ -86,8 +96,11 @@ def read_step(path):
     A part's colour is its instance's, else its product's, else the nearest
     enclosing instance's or assembly's. Its sub-colours are its product's
     coloured solids, shells and faces.
+
+    nodes, when given, is a list that takes the tree's assemblies and leaves
+    (Node), in the same order.
     """
-    walk = _Walk(open_document(path))
+    walk = _Walk(open_document(path), nodes)
     walk.free_shapes()
     if not walk.parts:
         raise StepError("the STEP file holds no shape")
@@ -277,11 +290,12 @@ class _Walk:
     recursion: assemblies may nest far deeper than Python's recursion limit.
     """
 
-    def __init__(self, document):
+    def __init__(self, document, nodes=None):
         self.document = document  # the tools below live only as long as it does
         self.shapes = XCAFDoc_DocumentTool.ShapeTool_s(document.Main())
         self.parts = []
         self.products = {}  # label entry -> Product
+        self.nodes = nodes  # a list to take every assembly and leaf met, when given
 
     def free_shapes(self):
         free = LabelSequence()
@@ -315,6 +329,8 @@ class _Walk:
             if tool.IsAssembly_s(label):
                 components = labels(tool.GetComponents_s, label)
                 here = instance_name or meaningful_name(label_name(label), top) or group
+                if self.nodes is not None:
+                    self.nodes.append(Node(depth // 2, here, own or inherited))
                 # An instance of a one-part assembly is an instance of that part: EDA
                 # exports wrap each component so, and name only the wrapper's instance.
                 passed = instance_name if len(components) == 1 else None
@@ -322,28 +338,34 @@ class _Walk:
                 pending.extend((component, location, own or inherited, None, passed, here,
                                 styles, depth + 1) for component in reversed(components))
                 continue
-            self.leaf(label, location, own, inherited, instance_name, group, top)
+            start = len(self.parts)
+            color = self.leaf(label, location, own, inherited, instance_name, group, top)
+            if self.nodes is not None and len(self.parts) > start:
+                self.nodes.append(Node(depth // 2, instance_name or self.parts[start].name
+                                       or group, color, (start, len(self.parts))))
 
     def leaf(self, label, location, own, inherited, instance_name, group, top):
+        """Adds the parts of a leaf; returns its colour."""
         key = _entry(label)
         product = self.products.get(key)
         if product is None:
             product = self.products[key] = Product(label, top)
-        if _is_empty(product.shape):
-            return
-        location = None if location.IsIdentity() else location
         color = own or product.color or inherited
+        if _is_empty(product.shape):
+            return color
+        location = None if location.IsIdentity() else location
         name = instance_name or product.name
         if name is not None:
             shape = product.shape if location is None else product.shape.Moved(location)
             self.parts.append(StepPart(name, shape, color,
                                        product.sub_colors(color, location), group))
-            return
+            return color
         for solid, solid_color, inner in product.pieces():
             base = solid_color or color
             shape = solid if location is None else solid.Moved(location)
             self.parts.append(StepPart(None, shape, base,
                                        product.sub_colors(base, location, inner), group))
+        return color
 
 
 def _styled(component, styles):
