@@ -2,24 +2,30 @@
 
 Run as a script in its own process with QT_QPA_PLATFORM=xcb: the OCCT view
 renders into the widget's native X window, which the offscreen platform that
-the rest of the suite uses cannot give.
+the rest of the suite uses cannot give. OCP is imported only where a session
+needs it: the start-up session watches the window show before it loads.
 """
 
 import json
+import logging
 import os
 import signal
 import sys
+import tempfile
 
-from PySide6.QtCore import QPoint, QPointF, Qt, QTimer
+from PySide6 import QtWidgets
+from PySide6.QtCore import QEvent, QObject, QPoint, QPointF, Qt, QTimer
 from PySide6.QtGui import QImage, QWheelEvent
 from PySide6.QtTest import QTest
-from PySide6.QtWidgets import QApplication, QComboBox, QDockWidget, QPushButton, QSlider
+from PySide6.QtWidgets import (QApplication, QComboBox, QDockWidget, QLabel, QMainWindow,
+                               QPushButton, QSlider)
 
 from morvik_viewer.interrupt import quit_on_interrupt
-from morvik_viewer.scene import sample_parts
-from morvik_viewer.settings import BYTES, GEOMETRY_KEY, last_folder, open_settings, read
-from morvik_viewer.viewer import create_viewer
-from morvik_viewer.window import ViewerWindow
+from morvik_viewer.settings import (BYTES, GEOMETRY_KEY, last_folder, open_settings, read,
+                                    remembered_up)
+from morvik_viewer.up_axis import Y_UP, Z_UP, from_view, to_view
+from morvik_viewer.view_state import for_view, read_state, restore, write_state
+from morvik_viewer.window import STARTING_TEXT, ViewerWindow
 
 
 def settle(app, ms=50):
@@ -131,6 +137,9 @@ def zoom_about(app, widget, view, xyz):
 
 
 def main():
+    from morvik_viewer.scene import sample_parts
+    from morvik_viewer.viewer import create_viewer
+
     app = QApplication.instance() or QApplication(["demo-window-session"])
     stack = create_viewer()
     window = ViewerWindow(stack)
@@ -257,6 +266,9 @@ def main():
 def trihedron_extent():
     """Shows the window with every shape hidden; prints the size of what remains drawn
     (the trihedron with its labels) in device pixels."""
+    from morvik_viewer.scene import sample_parts
+    from morvik_viewer.viewer import create_viewer
+
     app = QApplication.instance() or QApplication(["demo-window-session"])
     stack = create_viewer()
     window = ViewerWindow(stack)
@@ -288,6 +300,9 @@ def trihedron_extent():
 
 def from_settings():
     """Starts the window over whatever settings file the test left; prints what it took from it."""
+    from morvik_viewer.scene import sample_parts
+    from morvik_viewer.viewer import create_viewer
+
     app = QApplication.instance() or QApplication(["demo-window-session"])
     window = ViewerWindow(create_viewer())
     window.show()
@@ -299,7 +314,7 @@ def from_settings():
            "recent": window.recent.paths(), "folder": last_folder(window.settings),
            "recent_menu": [action.text() for action in window.recent_menu.actions()
                            if action.text()],
-           "count": window.count_label.text()}
+           "count": window.count_label.text(), "up": window.up_axis}
     window.close()
     # What the window saves at exit takes the place of what it could not use.
     out["geometry_saved"] = read(open_settings(), GEOMETRY_KEY, BYTES, None) is not None
@@ -307,6 +322,181 @@ def from_settings():
     return 0
 
 
+def startup():
+    """Runs the viewer's command line on the sample scene, noting what the window holds at its
+    first paint and whether OCP had loaded by then. Once the scene is in, writes to the
+    terminal as native code does and as the viewer does, then closes the window."""
+    from morvik_viewer import cli
+
+    seen = {}
+
+    def scene_in(window):
+        if window.service is None or not window.service.get_shape_count():
+            QTimer.singleShot(20, lambda: scene_in(window))
+            return
+        from OCP.Message import Message, Message_Warning
+        from OCP.TCollection import TCollection_AsciiString
+
+        Message.DefaultMessenger_s().Send(TCollection_AsciiString("occt-noise"), Message_Warning)
+        os.write(1, b"native-out-noise\n")
+        os.write(2, b"native-err-noise\n")
+        print("own-out-message")
+        print("own-err-message", file=sys.stderr)
+        logging.getLogger("morvik_viewer").warning("own-log-message")
+        seen.update(shapes=window.service.get_shape_count(), title=window.windowTitle(),
+                    toolbar_enabled_later=window.toolbar.isEnabled())
+        window.close()
+
+    class FirstPaint(QObject):
+        def eventFilter(self, watched, event):
+            window = watched.window() if isinstance(watched, QtWidgets.QWidget) else None
+            if event.type() == QEvent.Paint and not seen and isinstance(window, ViewerWindow):
+                page = window.central.currentWidget()
+                seen.update(ocp_loaded=any(name.startswith("OCP") for name in sys.modules),
+                            menus=[action.text() for action in window.menuBar().actions()],
+                            toolbar_enabled=window.toolbar.isEnabled(),
+                            dock_visible=window.dock.isVisible(),
+                            status_bar=window.statusBar().isVisible(),
+                            page=page.text() if isinstance(page, QLabel) else None)
+                QTimer.singleShot(20, lambda: scene_in(window))
+            return False
+
+    base = QtWidgets.QApplication
+
+    class WatchedApplication(base):
+        def __init__(self, *args):
+            base.__init__(self, *args)
+            self.first_paint = FirstPaint()
+            self.installEventFilter(self.first_paint)
+
+    QtWidgets.QApplication = WatchedApplication  # the command line makes its application
+    seen["status"] = cli.main([])
+    print(json.dumps(seen))
+    return 0
+
+
+# A Z-up board as EDA tools export it, in the file's own frame: a thin board face up, a
+# chip towards its back right corner, a tall header on its front (-Y) edge.
+BOARD, CHIP, HEADER = (0.05, 0.45, 0.15), (0.1, 0.1, 0.1), (0.9, 0.7, 0.1)
+BOARD_FACE, CHIP_TOP = (-20.0, 5.0, 1.6), (30.0, 17.5, 4.0)
+HEADER_TOP, HEADER_FOOT = (-25.0, -28.0, 10.0), (-25.0, -28.0, 1.6)
+
+
+def board_parts():
+    from OCP.BRepPrimAPI import BRepPrimAPI_MakeBox
+    from OCP.gp import gp_Pnt
+
+    from morvik_viewer.scene import Part
+
+    def box(corner, size):
+        return BRepPrimAPI_MakeBox(gp_Pnt(*corner), *size).Shape()
+
+    return [Part("board", box((-50, -30, 0), (100, 60, 1.6)), BOARD),
+            Part("chip", box((20, 10, 1.6), (20, 15, 2.4)), CHIP),
+            Part("header", box((-40, -28, 1.6), (30, 5, 8.4)), HEADER)]
+
+
+def where(window, point):
+    """Where a point of the file shows, in device pixels."""
+    return list(window.stack.view.Convert(*to_view(window.up_axis, point)))
+
+
+def looking(window):
+    """The camera's direction and up, in the file's frame."""
+    camera = window.stack.view.Camera()
+    d, u = camera.Direction(), camera.Up()
+    return {"looks": [round(c, 9) for c in from_view(window.up_axis, (d.X(), d.Y(), d.Z()))],
+            "up": [round(c, 9) for c in from_view(window.up_axis, (u.X(), u.Y(), u.Z()))]}
+
+
+def trihedron_names(window):
+    from OCP.V3d import V3d_X, V3d_Y, V3d_Z
+
+    trihedron = window.stack.view.Trihedron(False)
+    return [trihedron.Label(axis).ToCString() for axis in (V3d_X, V3d_Y, V3d_Z)]
+
+
+def upright():
+    """The board under Z-up (the default) and Y-up: the standard views, a click, the switch
+    between the two, a saved view restored under the other axis, and a file opened."""
+    from OCP.BRep import BRep_Builder
+    from OCP.BRepTools import BRepTools
+    from OCP.TopoDS import TopoDS_Compound
+
+    from morvik_viewer.viewer import create_viewer
+
+    app = QApplication.instance() or QApplication(["demo-window-session"])
+    window = ViewerWindow(create_viewer())
+    window.resize(900, 600)
+    window.show()
+    parts = board_parts()
+    window.start(parts)
+    QTest.qWaitForWindowExposed(window)
+    settle(app, 200)
+    service, toolbar = window.service, window.toolbar
+    out = {"up_at_start": window.up_axis, "trihedron": trihedron_names(window)}
+
+    QTest.mouseClick(button(toolbar, "Top"), Qt.LeftButton)
+    settle(app)
+    out["top"] = {**looking(window), "face": colours_at(app, window, {
+        "board": to_view(window.up_axis, BOARD_FACE)})["board"],
+        "board": where(window, BOARD_FACE), "chip": where(window, CHIP_TOP)}
+    out["pick_chip"] = click_at_model_point(window, to_view(window.up_axis, CHIP_TOP))
+    QTest.mouseClick(button(toolbar, "Front"), Qt.LeftButton)
+    settle(app)
+    out["front"] = {**looking(window), "header_top": where(window, HEADER_TOP),
+                    "header_foot": where(window, HEADER_FOOT)}
+
+    shown = {part.shape_id: service.get_shape_info(part.shape_id).ais_shape for part in parts}
+    window.up_actions[Y_UP].trigger()  # View > Up Axis > Y Up
+    settle(app)
+    out["switched"] = {
+        "same_presentations": all(service.get_shape_info(shape_id).ais_shape is ais
+                                  for shape_id, ais in shown.items()),
+        "turned": [ais.HasTransformation() for ais in shown.values()],
+        "loading": window._load is not None, "checked": window.up_actions[Y_UP].isChecked(),
+        "remembered": remembered_up(open_settings()), "next_window": ViewerWindow().up_axis,
+        "trihedron": trihedron_names(window), **looking(window)}
+
+    # A view saved under Z-up shows the same picture restored under Y-up.
+    window.set_up_axis(Z_UP)
+    service.set_projection(next(d for d in type(window.direction) if d.value == "iso"))
+    service.zoom(1.4)
+    service.pan(40, -25)
+    points = [BOARD_FACE, CHIP_TOP, HEADER_TOP]
+    before = [where(window, p) for p in points]
+    path = os.path.join(tempfile.mkdtemp(), "view.json")
+    write_state(path, service.get_view_state(), window.up_axis)
+    window.set_up_axis(Y_UP)
+    moved = [where(window, p) for p in points]
+    restored = restore(service, for_view(read_state(path), window.up_axis))
+    settle(app)
+    out["state"] = {"restored": restored, "before": before, "moved": moved,
+                    "after": [where(window, p) for p in points],
+                    "saved_up": json.load(open(path))["up_axis"]}
+
+    # A file opened under Z-up: each batch the load shows is turned before it is drawn.
+    window.set_up_axis(Z_UP)
+    builder, board = BRep_Builder(), TopoDS_Compound()
+    builder.MakeCompound(board)
+    for part in parts:
+        builder.Add(board, part.shape)
+    brep = os.path.join(os.path.dirname(path), "board.brep")
+    BRepTools.Write_s(board, brep)
+    window.open_files([brep])
+    while window._load is not None:
+        QTest.qWait(20)
+    settle(app)
+    infos = service.get_all_shapes().values()
+    out["opened"] = {"count": len(infos),
+                     "turned": all(info.ais_shape.HasTransformation() for info in infos),
+                     **looking(window)}
+    window.close()
+    print(json.dumps(out))
+    return 0
+
+
 if __name__ == "__main__":
-    sessions = {"trihedron": trihedron_extent, "settings": from_settings}
+    sessions = {"trihedron": trihedron_extent, "settings": from_settings, "startup": startup,
+                "upright": upright}
     sys.exit(sessions[sys.argv[1]]() if sys.argv[1:] else main())

@@ -165,3 +165,30 @@ def test_parts_from_a_reader_are_drawn_from_their_own_triangles(tmp_path):
     render_screenshot(tmp_path / "x.png", parts, (W, H), DisplayMode.BOTH)
     for part, triangles in zip(parts, before):  # no face meshed again
         assert all(a is b for a, b in zip(face_triangles(part.shape), triangles))
+
+
+# --- the up axis -----------------------------------------------------------------
+
+
+def test_z_up_board_seen_from_top_shows_its_face_and_from_y_up_its_edge(tmp_path):
+    from demo_window_session import board_parts
+
+    share = {up: Picture(render_screenshot(tmp_path / f"{up}.png", board_parts(), (W, H),
+                                           direction=ViewDirection.TOP, up=up)).shape_share()
+             for up in ("z", "y")}
+    assert share["z"] > 0.3 and share["y"] < share["z"] / 5, share
+
+
+def test_view_state_saved_under_one_up_axis_renders_the_same_picture_under_the_other(tmp_path):
+    state, pictures = tmp_path / "view.json", []
+    for up, view in (("y", "iso"), ("z", "top")):  # the second run's --view gives way to the state
+        out = tmp_path / f"{up}.png"
+        assert main(["--screenshot", str(out), "--size", "160x120", "--view", view,
+                     "--view-state", str(state), "--up", up]) == 0
+        pictures.append(Picture(out))
+    assert json.loads(state.read_text())["up_axis"] == "y"  # written once, by the first run
+    # The trihedron, lower left, draws the view's axes, which differ; the models do not.
+    first, second = pictures
+    models = [(x, y) for x, y, _ in first.pixels() if x > 160 // 3 or y < 120 // 3]
+    differing = sum(first.rows[y][x] != second.rows[y][x] for x, y in models)
+    assert differing < 0.002 * len(models) and first.shape_share() > 0.1

@@ -17,13 +17,17 @@ import pytest
 from pictures import hue_and_level, near, srgb8
 
 from morvik_viewer.scene import PALETTE
+from morvik_viewer.view_state import UP_KEY, ViewStateError, for_view, read_state
 from morvik_viewer.viewer import GRADIENT_BOTTOM, GRADIENT_TOP
+from morvik_viewer.window import STARTING_TEXT
 
 SESSION = Path(__file__).with_name("demo_window_session.py")
+BOARD = (0.05, 0.45, 0.15)  # the session's board colour
 
 
-def run_session(*args, settings=None, **env):
-    """Runs the session script; settings, when given, is the text of the settings file it finds."""
+def run_session(*args, settings=None, output=False, **env):
+    """Runs the session script; settings, when given, is the text of the settings file it finds.
+    With output, the script's standard output and error come along with its report."""
     # Each window keeps its settings apart: one with its dock hidden must not hide the next one's.
     config = tempfile.mkdtemp(dir=os.environ["XDG_CONFIG_HOME"])
     if settings is not None:
@@ -33,7 +37,8 @@ def run_session(*args, settings=None, **env):
     run = subprocess.run([sys.executable, str(SESSION), *args], env=env, capture_output=True,
                          text=True, timeout=120)
     assert run.returncode == 0, run.stderr[-3000:]
-    return json.loads(run.stdout.strip().splitlines()[-1])
+    report = json.loads(run.stdout.strip().splitlines()[-1])
+    return (report, run.stdout, run.stderr) if output else report
 
 
 @pytest.fixture(scope="module")
@@ -181,6 +186,8 @@ state=@Size(1 2)
 [open]
 recent=@Variant(\0\0\0\x2\0\0\0\x5)
 folder=@Size(3 4)
+[view]
+up=x
 """,
     r"""[window]
 geometry=first, second
@@ -188,6 +195,8 @@ state=@Variant(\0\0\0\x2\0\0\0\x7)
 [open]
 recent=@ByteArray(\xff\xfe)
 folder=@Variant(\0\0\0\x2\0\0\0\x9)
+[view]
+up=y, z
 """,
     r"""[window]
 geometry=@ByteArray(not a geometry at all)
@@ -195,6 +204,8 @@ state=@Variant(\0\0\0\x7f\0\0\0\x4junk)
 [open]
 recent=@Size(1 2), @Rect(1 2 3 4)
 folder=@ByteArray(\xff\xfe)
+[view]
+up=@Variant(\0\0\0\x2\0\0\0\x9)
 """,
 ]
 
@@ -204,7 +215,7 @@ def test_unusable_settings_give_way_to_the_defaults(settings):
     started = run_session("settings", settings=settings)
     assert started["size"] == [1100, 720] and started["dock_visible"]
     assert started["count"] == "5 shapes"
-    assert started["recent"] == [] and started["folder"] == ""
+    assert started["recent"] == [] and started["folder"] == "" and started["up"] == "z"
     assert "No recent files" in started["recent_menu"]
     assert started["geometry_saved"]
 
@@ -227,3 +238,104 @@ def test_embedding_example_of_the_docs_runs(tmp_path):
     assert run.returncode == 0, run.stderr[-3000:]
     assert "display mode 1 1" in run.stdout
     assert "Traceback" not in run.stderr and "leaked" not in run.stderr
+
+
+def test_window_shows_before_occt_loads_and_only_the_viewers_own_output_reaches_the_terminal():
+    started, out, err = run_session("startup", output=True)
+    # At its first paint: menus, the toolbar (off till the view is there), the status bar
+    # and a page saying the view is starting; OCP not loaded yet.
+    assert not started["ocp_loaded"]
+    assert started["menus"] == ["&File", "&View"]
+    assert started["dock_visible"] and started["status_bar"] and not started["toolbar_enabled"]
+    assert started["page"] == STARTING_TEXT
+    # Then the view and the scene, as before.
+    assert started["shapes"] == 5 and started["toolbar_enabled_later"]
+    assert started["title"] == "Sample scene — morvik viewer" and started["status"] == 0
+    assert "own-out-message" in out
+    assert "own-err-message" in err and "own-log-message" in err
+    for noise in ("occt-noise", "native-out-noise", "native-err-noise", "Fontconfig"):
+        assert noise not in out + err, noise
+
+
+@pytest.fixture(scope="module")
+def upright():
+    return run_session("upright")
+
+
+def test_z_up_board_shows_its_face_from_top_and_its_front_from_front(upright):
+    assert upright["up_at_start"] == "z"
+    assert upright["trihedron"] == ["X", "Z", "-Y"]  # the model axes its arrows show
+    top = upright["top"]
+    assert close(top["looks"], [0, 0, -1]) and close(top["up"], [0, 1, 0])
+    hue, level = hue_and_level(top["face"], BOARD)
+    assert hue < 8 and 0.6 < level < 1.2, (top["face"], hue, level)
+    # The chip lies right of the spot on the board and behind it: right and up on screen.
+    assert top["chip"][0] > top["board"][0] and top["chip"][1] < top["board"][1]
+    front = upright["front"]
+    assert close(front["looks"], [0, 1, 0]) and close(front["up"], [0, 0, 1])
+    assert front["header_top"][1] < front["header_foot"][1]
+    assert upright["pick_chip"] == "Selected: chip"
+
+
+def test_switching_the_up_axis_turns_the_shapes_shown_and_is_remembered(upright):
+    switched = upright["switched"]
+    # The same presentations, turned back in place: nothing was read again.
+    assert switched["same_presentations"] and switched["turned"] == [False] * 3
+    assert not switched["loading"] and switched["checked"]
+    assert switched["remembered"] == switched["next_window"] == "y"
+    assert switched["trihedron"] == ["X", "Y", "Z"]
+    # "Front", the view in force, now looks down on the board as a Y-up model.
+    assert close(switched["looks"], [0, 0, -1])
+
+
+def test_view_saved_under_one_up_axis_shows_the_same_picture_under_the_other(upright):
+    state = upright["state"]
+    assert state["saved_up"] == "z" and state["restored"]
+    assert state["moved"] != state["before"]  # the switch itself changed the picture
+    for after, before in zip(state["after"], state["before"]):
+        assert close(after, before, 1.01), state
+
+
+def test_files_opened_under_z_up_are_turned_as_they_show(upright):
+    opened = upright["opened"]
+    assert opened["count"] == 3 and opened["turned"]
+    assert close(opened["looks"], [0, 1, 0])  # still "Front", the board's front edge
+
+
+GOOD_CAMERA = {"eye": [0, 10, 0], "target": [0, 0, 0], "up": [0, 0, -1], "scale": 5.0,
+               "projection": "orthographic"}
+
+
+@pytest.mark.parametrize("saved, up, camera", [
+    ("z", "z", GOOD_CAMERA),  # saved as shown: taken as it is
+    ("y", "y", GOOD_CAMERA),
+    (None, "y", GOOD_CAMERA),  # saved before the viewer turned models: Y-up
+    ("z", "y", dict(GOOD_CAMERA, eye=[0, 0, 10], up=[0, 1, 0])),  # turned back
+    (None, "z", dict(GOOD_CAMERA, eye=[0, 0, -10], up=[0, -1, 0])),
+    ("y", "z", dict(GOOD_CAMERA, eye=[0, 0, -10], up=[0, -1, 0])),
+])
+def test_a_saved_camera_is_turned_into_the_frame_shown(saved, up, camera):
+    state = {"format": "morvik.view-state", "camera": GOOD_CAMERA, "display_mode": "shaded"}
+    if saved is not None:
+        state[UP_KEY] = saved
+    taken = for_view(state, up)
+    assert UP_KEY not in taken and taken["display_mode"] == "shaded"
+    assert taken["camera"] == camera
+    assert for_view(dict(taken, up_axis=up), saved or "y")["camera"] == GOOD_CAMERA
+
+
+@pytest.mark.parametrize("camera", [
+    "from the left", None, {"eye": [1, 2]}, {"eye": [True, 0, 0]}, {"eye": "xyz"},
+])
+def test_a_camera_of_any_other_shape_is_left_for_the_service_to_judge(camera):
+    taken = for_view({"format": "morvik.view-state", "camera": camera, UP_KEY: "y"}, "z")
+    assert taken["camera"] == camera and UP_KEY not in taken
+
+
+@pytest.mark.parametrize("value", ['"x"', "3", "null", '["z"]'])
+def test_a_state_file_naming_no_up_axis_is_refused(tmp_path, value):
+    path = tmp_path / "view.json"
+    path.write_text(f'{{"format": "morvik.view-state", "{UP_KEY}": {value}}}')
+    with pytest.raises(ViewStateError) as error:
+        read_state(path)
+    assert str(error.value).startswith(f"{path}: not a view state")

@@ -10,7 +10,15 @@ a file that turns out unreadable only then is reported in the window.)
 display mode, transparency, background) is restored once the scene is shown,
 taking the place of --view, --mode and --projection; a missing FILE is fine.
 The window writes the state back at exit. A screenshot only writes FILE when
-it did not exist, so a script renders the same view run after run.
+it did not exist, so a script renders the same view run after run. A state
+notes the up axis it was saved under, and shows the same picture under the
+other one.
+
+The window shows before OCP loads (about a second), and its view follows;
+with a --view-state FILE that exists, OCP loads first, so that the service
+judges the state before anything shows. While the window runs, what native
+libraries print on the terminal (OCCT's notes, say) is dropped; the viewer's
+own messages still show.
 """
 
 import argparse
@@ -20,6 +28,7 @@ import re
 import sys
 
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
+from morvik_viewer.up_axis import AXES
 
 PROG = "morvik-viewer"
 FALLBACK_SCREENSHOT = "morvik-viewer.png"
@@ -70,6 +79,9 @@ def build_parser():
                              "without a display")
     parser.add_argument("--json", action="store_true",
                         help="with --tree: print each tree as one line of JSON")
+    parser.add_argument("--up", choices=AXES,
+                        help="the model axis that points up: z (most CAD and EDA files) or y "
+                             "(default: the one chosen last in the window's View menu, else z)")
     return parser
 
 
@@ -85,13 +97,16 @@ def main(argv=None):
 
     reader = _early_reader(args)
 
-    # Late imports: OCP and Qt load only once the arguments are known to be sound.
+    # Late imports: OCP and Qt load only once the arguments are known to be sound, and
+    # a window's OCP only once the window shows.
     from morvik_viewer import display
+    from morvik_viewer.file_kinds import check_file
     from morvik_viewer.paths import PathError, check_output
-    from morvik_viewer.scene import LoadError, check_file, sample_parts
-    from morvik_viewer.view_state import ViewStateError, read_state
+    from morvik_viewer.settings import open_settings, remembered_up
+    from morvik_viewer.view_state import ViewStateError, for_view, read_state
 
     windowless = args.screenshot is not None or not display.has_display()
+    up = args.up or remembered_up(open_settings())
     try:
         if args.screenshot is not None:
             check_output(args.screenshot)  # before any file is read or any view rendered
@@ -100,8 +115,9 @@ def main(argv=None):
             check_output(args.view_state)  # to be written (a window always writes it back)
         for path in args.files:
             check_file(path)
-    except (LoadError, PathError, ViewStateError) as error:
+    except (PathError, ViewStateError) as error:
         return _fail(error, EXIT_BAD_INPUT)
+    view_state = for_view(view_state, up)  # in the frame the models will show in
 
     screenshot = args.screenshot
     if screenshot is None and not display.has_display():
@@ -118,7 +134,9 @@ def main(argv=None):
     projection = ProjectionType(args.projection)
     if screenshot is None:
         return _window(args.files, mode, projection, direction, view_state, args.view_state,
-                       reader)
+                       reader, up)
+    from morvik_viewer.scene import LoadError, sample_parts
+
     try:
         parts = reader.read(args.files) if args.files else sample_parts()
     except LoadError as error:
@@ -126,20 +144,32 @@ def main(argv=None):
     # A screenshot writes the state file only when there was none to read.
     state_out = args.view_state if args.view_state and view_state is None else None
     return _screenshot(screenshot, parts, args.size, mode, projection, direction, view_state,
-                       state_out, args.view_state)
+                       state_out, args.view_state, up)
 
 
 def _early_reader(args):
     """The reader of the files named, started and asked before this process loads OCP, so
     that it reads them while this process starts; None for the sample scene. Dropped
-    unheard, it is killed."""
+    unheard, it is killed.
+
+    A screenshot's reader is this process forked once OCP is loaded (see
+    reading.Reader): one import serves both. A window's is a process of its own,
+    so that nothing loads OCP here before the window shows (measured on a busy
+    machine: the window 2 s sooner, the scene no later)."""
+    from morvik_viewer import display
     from morvik_viewer.reading import Reader
 
-    return Reader(args.files) if args.files else None
+    if not args.files:
+        return None
+    if args.screenshot is not None or not display.has_display():
+        return Reader(args.files)
+    reader = Reader()
+    reader._ask(args.files)
+    return reader
 
 
 def _screenshot(path, parts, size, mode, projection, direction, view_state, state_out,
-                state_path):
+                state_path, up):
     from morvik_viewer.paths import shown
     from morvik_viewer.screenshot import ScreenshotError, render_screenshot
     from morvik_viewer.view_state import StateRefused, ViewStateError
@@ -147,7 +177,7 @@ def _screenshot(path, parts, size, mode, projection, direction, view_state, stat
 
     try:
         written = render_screenshot(path, parts, size, mode, direction, projection, view_state,
-                                    state_out)
+                                    state_out, up)
     except StateRefused as error:  # before the picture
         return _refused(state_path, error)
     except (DisplayUnavailable, ScreenshotError, ViewStateError) as error:
@@ -156,44 +186,103 @@ def _screenshot(path, parts, size, mode, projection, direction, view_state, stat
     return EXIT_OK
 
 
-def _window(files, mode, projection, direction, view_state, state_path, reader=None):
+def _window(files, mode, projection, direction, view_state, state_path, reader, up):
     # OCCT renders into the widget's X window, which only Qt's xcb platform provides.
     os.environ["QT_QPA_PLATFORM"] = "xcb"
+    problem = _display_problem()
+    if problem is not None:
+        return _fail(problem, EXIT_FAILURE)
     from PySide6.QtWidgets import QApplication
 
+    from morvik_viewer.console import native_output_hidden
+
+    app = QApplication.instance() or QApplication([PROG])
+    with native_output_hidden():  # after Qt's start, whose fatal errors the user must see
+        return _run_window(app, files, mode, projection, direction, view_state, state_path,
+                           reader, up)
+
+
+def _run_window(app, files, mode, projection, direction, view_state, state_path, reader, up):
     from morvik_viewer.interrupt import quit_on_interrupt
-    from morvik_viewer.scene import sample_parts
-    from morvik_viewer.view_state import ViewStateError, refusal, write_state
-    from morvik_viewer.viewer import DisplayUnavailable, create_viewer
+    from morvik_viewer.view_state import ViewStateError, write_state
     from morvik_viewer.window import ViewerWindow
 
-    try:
-        # Before Qt: a display that does not answer makes Qt abort, OCCT only raise.
-        stack = create_viewer()
-    except DisplayUnavailable as error:
-        return _fail(error, EXIT_FAILURE)
-    # The service judges the state before any window shows (the view has none
-    # yet, so taking it draws nothing); the window puts it in place again later.
-    reason = refusal(stack.service, view_state) if view_state is not None else None
-    if reason is not None:
-        return _refused(state_path, reason)
-    app = QApplication.instance() or QApplication([PROG])
-    quit_on_interrupt(app)  # Ctrl+C in the terminal closes the window and ends the run
-    window = ViewerWindow(stack)
-    if reader is not None:  # the first open's reader, booted beside this process
-        from morvik_viewer.loading import PipedReader
+    stack = None
+    if view_state is not None:
+        # The service judges the state before any window shows (the view has none
+        # yet, so taking it draws nothing); the window puts it in place again later.
+        from morvik_viewer.view_state import refusal
+        from morvik_viewer.viewer import DisplayUnavailable, create_viewer
 
-        window.readers.adopt(PipedReader(reader.detach()))
-    window.show()
-    window.start(sample_parts() if not files else (), mode, projection, direction, files,
-                 view_state)
-    status = app.exec()
-    if state_path:
         try:
-            write_state(state_path, stack.service.get_view_state())
+            stack = create_viewer()
+        except DisplayUnavailable as error:
+            return _fail(error, EXIT_FAILURE)
+        reason = refusal(stack.service, view_state)
+        if reason is not None:
+            return _refused(state_path, reason)
+    quit_on_interrupt(app)  # Ctrl+C in the terminal closes the window and ends the run
+    window = ViewerWindow(stack, up=up)
+    failed = []
+
+    def bring_up():
+        if window.stack is None:
+            from morvik_viewer.viewer import DisplayUnavailable, create_viewer
+
+            try:
+                window.attach(create_viewer())
+            except DisplayUnavailable as error:
+                failed.append(error)
+                app.exit(EXIT_FAILURE)
+                return
+        if reader is not None:  # the first open's reader, booted beside this process
+            from morvik_viewer.loading import PipedReader
+
+            window.readers.adopt(PipedReader(reader.detach()))
+        from morvik_viewer.scene import sample_parts
+
+        window.start(sample_parts() if not files else (), mode, projection, direction, files,
+                     view_state)
+
+    if stack is None:
+        window.painted.connect(bring_up)  # OCP loads once the window is on screen
+    window.show()
+    if stack is not None:
+        bring_up()
+    status = app.exec()
+    window.close()
+    if failed:
+        return _fail(failed[0], EXIT_FAILURE)
+    if state_path and window.service is not None:
+        try:
+            write_state(state_path, window.service.get_view_state(), window.up_axis)
         except ViewStateError as error:
             return _fail(error, EXIT_FAILURE)
     return status
+
+
+def _display_problem():
+    """Why no X server answers on DISPLAY, or None. Qt aborts the process on a display
+    that does not answer, where OCCT only raises; this asks through libxcb, which Qt's
+    xcb platform loads anyway, without loading either."""
+    import ctypes
+
+    try:
+        xcb = ctypes.CDLL("libxcb.so.1")
+    except OSError:
+        return None  # Qt says what it lacks itself
+    xcb.xcb_connect.restype = ctypes.c_void_p
+    xcb.xcb_connect.argtypes = (ctypes.c_char_p, ctypes.c_void_p)
+    xcb.xcb_connection_has_error.argtypes = (ctypes.c_void_p,)
+    xcb.xcb_disconnect.argtypes = (ctypes.c_void_p,)
+    connection = xcb.xcb_connect(None, None)
+    try:
+        failed = xcb.xcb_connection_has_error(connection)
+    finally:
+        xcb.xcb_disconnect(connection)  # an error connection too: libxcb knows its own
+    if not failed:
+        return None
+    return f"cannot open the X display {os.environ.get('DISPLAY', '')!r} (no X server answers there)"
 
 
 def _refused(state_path, reason):

@@ -52,28 +52,32 @@ class LoadError(Exception):
     """A file that cannot be shown; the message is meant for the user."""
 
 
-def _up(x, z):
-    # The views treat +Y as up, so the sample solids stand on the XZ plane along +Y.
-    return gp_Ax2(gp_Pnt(x, 0.0, z), gp_Dir(0.0, 1.0, 0.0))
+def _up(x, y):
+    # Authored Z-up, as most CAD files are: the sample solids stand on the XY plane along +Z.
+    return gp_Ax2(gp_Pnt(x, y, 0.0), gp_Dir(0.0, 0.0, 1.0))
 
 
-def _turned(shape, degrees, x, z):
+def _turned(shape, degrees, x, y):
     # Seen along the isometric diagonal, an axis-aligned box shows three faces
     # lit alike; turned about its vertical axis its faces read apart.
     turn = gp_Trsf()
-    turn.SetRotation(gp_Ax1(gp_Pnt(x, 0.0, z), gp_Dir(0.0, 1.0, 0.0)), math.radians(degrees))
+    turn.SetRotation(gp_Ax1(gp_Pnt(x, y, 0.0), gp_Dir(0.0, 0.0, 1.0)), math.radians(degrees))
     return BRepBuilderAPI_Transform(shape, turn, True).Shape()
 
 
 def sample_parts():
-    """Five primitive solids in two rows, each under its own identifier and colour."""
-    box = BRepPrimAPI_MakeBox(gp_Pnt(-60.0, 0.0, -15.0), 30.0, 30.0, 30.0).Shape()
+    """Five primitive solids in two rows, each under its own identifier and colour.
+
+    Z-up: under the viewer's default up axis they stand upright, the cone and
+    the torus in front.
+    """
+    box = BRepPrimAPI_MakeBox(gp_Pnt(-60.0, -15.0, 0.0), 30.0, 30.0, 30.0).Shape()
     shapes = [
         ("box", _turned(box, 25.0, -45.0, 0.0)),
         ("cylinder", BRepPrimAPI_MakeCylinder(_up(0.0, 0.0), 15.0, 40.0).Shape()),
-        ("sphere", BRepPrimAPI_MakeSphere(gp_Pnt(45.0, 18.0, 0.0), 18.0).Shape()),
-        ("cone", BRepPrimAPI_MakeCone(_up(-22.0, 50.0), 16.0, 0.0, 36.0).Shape()),
-        ("torus", BRepPrimAPI_MakeTorus(_up(30.0, 50.0), 16.0, 6.0).Shape()),
+        ("sphere", BRepPrimAPI_MakeSphere(gp_Pnt(45.0, 0.0, 18.0), 18.0).Shape()),
+        ("cone", BRepPrimAPI_MakeCone(_up(-22.0, -50.0), 16.0, 0.0, 36.0).Shape()),
+        ("torus", BRepPrimAPI_MakeTorus(_up(30.0, -50.0), 16.0, 6.0).Shape()),
     ]
     return [Part(name, shape, PALETTE[i]) for i, (name, shape) in enumerate(shapes)]
 

@@ -8,6 +8,7 @@ from OCP.TCollection import TCollection_AsciiString
 from morvik_viewer.meshing import triangulated
 from morvik_viewer.paths import occt_name, shown
 from morvik_viewer.reading import display_item, takes_sub_colors
+from morvik_viewer.up_axis import Z_UP, upright
 from morvik_viewer.view_state import StateRefused, refusal, restore, write_state
 from morvik_viewer.viewer import FIT_MARGIN, create_viewer, start_view, style_shapes
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
@@ -19,14 +20,15 @@ class ScreenshotError(RuntimeError):
 
 def render_screenshot(path, parts, size=(1024, 768), mode=DisplayMode.SHADED,
                       direction=ViewDirection.ISO, projection=ProjectionType.ORTHOGRAPHIC,
-                      view_state=None, state_out=None):
+                      view_state=None, state_out=None, up=Z_UP):
     """Renders parts into a PNG at path; needs an X server but no window manager.
 
     view_state, a state that service.get_view_state() gave, replaces the
     fitted view (camera, display mode, transparency, background) before the
     picture is taken; state_out, when given, receives the state of the view
     rendered (see view_state.write_state). StateRefused when the service would
-    not take view_state: no picture is written then.
+    not take view_state: no picture is written then. up is the model axis that
+    points up (see up_axis).
     """
     width, height = size
     stack = create_viewer(size=size)
@@ -46,6 +48,7 @@ def render_screenshot(path, parts, size=(1024, 768), mode=DisplayMode.SHADED,
     sub_colors = takes_sub_colors(service)
     service.display_shapes([display_item(part, sub_colors) for part in parts], False)
     style_shapes(service)
+    upright(service, up)
     service.set_projection(direction)
     _fit(stack.view)
     if view_state is not None:
@@ -60,7 +63,7 @@ def render_screenshot(path, parts, size=(1024, 768), mode=DisplayMode.SHADED,
         raise ScreenshotError(f"{shown(target)}: cannot write the image (does its folder exist, "
                               "and does the name end in an image type such as .png?)")
     if state_out is not None:
-        write_state(state_out, service.get_view_state())
+        write_state(state_out, service.get_view_state(), up)
     return target
 
 

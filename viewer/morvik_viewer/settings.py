@@ -1,4 +1,5 @@
-"""What the viewer keeps between runs: window geometry, the open dialog's folder, recent files.
+"""What the viewer keeps between runs: window geometry, the open dialog's folder, recent
+files, and the axis models show up with.
 
 Everything lands in one QSettings store named after the organisation and the
 application, on Linux ~/.config/morvik/morvik-viewer.conf ($XDG_CONFIG_HOME
@@ -10,6 +11,8 @@ from pathlib import Path
 
 from PySide6.QtCore import QByteArray, QSettings
 
+from morvik_viewer.up_axis import DEFAULT, checked
+
 ORGANIZATION = "morvik"
 APPLICATION = "morvik-viewer"
 RECENT_LIMIT = 8
@@ -18,6 +21,7 @@ GEOMETRY_KEY = "window/geometry"
 STATE_KEY = "window/state"
 FOLDER_KEY = "open/folder"
 RECENT_KEY = "open/recent"
+UP_KEY = "view/up"
 
 
 def open_settings():
@@ -85,3 +89,12 @@ def last_folder(settings):
 
 def remember_folder(settings, path):
     settings.setValue(FOLDER_KEY, os.path.dirname(os.path.abspath(path)))
+
+
+def remembered_up(settings):
+    """The up axis chosen last (see up_axis), or the default."""
+    return checked(read(settings, UP_KEY, TEXT, DEFAULT))
+
+
+def remember_up(settings, up):
+    settings.setValue(UP_KEY, up)

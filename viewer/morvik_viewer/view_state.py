@@ -1,8 +1,10 @@
 """Views that last: the service's view state in a JSON file, and back into the view.
 
 A state file holds what service.get_view_state() returns: the camera, display
-mode, transparency and background. Files are replaced whole (written beside
-the target, then renamed over it), so an interrupted save leaves the old one.
+mode, transparency and background; and, under a key of the viewer's own, the
+up axis the camera was saved under (see up_axis), which the service never
+sees. Files are replaced whole (written beside the target, then renamed over
+it), so an interrupted save leaves the old one.
 """
 
 import json
@@ -15,9 +17,13 @@ from pathlib import Path
 from morvik.enums import DisplayMode, ProjectionType
 
 from morvik_viewer.paths import one_line, shown
+from morvik_viewer.up_axis import AXES, Y_UP, checked, from_view, to_view
 
 STATE_FORMAT = "morvik.view-state"
 SERVICE_LOGGER = "morvik.services.scenard"
+# The viewer's own key: the up axis of the frame the camera was saved in. A file
+# without it was saved before the viewer turned Z-up models, when views were Y-up.
+UP_KEY = "up_axis"
 # A real state takes under 2 KB; anything far larger is no state, and is not read whole.
 SIZE_LIMIT = 1 << 20
 
@@ -55,7 +61,34 @@ def read_state(path):
         raise ViewStateError(f"{shown(path)}: not a view state (bad JSON: {error})") from None
     if not isinstance(state, dict) or state.get("format") != STATE_FORMAT:
         raise ViewStateError(f"{shown(path)}: not a view state (no \"format\": \"{STATE_FORMAT}\")")
+    if UP_KEY in state and checked(state[UP_KEY], None) is None:
+        axes = " or ".join(f'"{axis}"' for axis in AXES)
+        raise ViewStateError(f"{shown(path)}: not a view state (\"{UP_KEY}\" must be {axes})")
     return state
+
+
+def for_view(state, up):
+    """A state read from a file, as the service takes it while models show with up
+    pointing up: without the viewer's own key, and its camera turned from the frame it
+    was saved in, so that it shows the same picture. A camera that is not three-number
+    points and directions is left as it is, for the service to judge."""
+    if not isinstance(state, dict):
+        return state
+    state = dict(state)
+    saved = checked(state.pop(UP_KEY, Y_UP), Y_UP)
+    camera = state.get("camera")
+    if saved != up and isinstance(camera, dict):
+        camera = dict(camera)
+        for key in ("eye", "target", "up"):
+            if _is_vector(camera.get(key)):
+                camera[key] = list(to_view(up, from_view(saved, camera[key])))
+        state["camera"] = camera
+    return state
+
+
+def _is_vector(value):
+    return (isinstance(value, list) and len(value) == 3
+            and all(isinstance(v, (int, float)) and not isinstance(v, bool) for v in value))
 
 
 def _read_file(path):
@@ -80,13 +113,15 @@ def _read_file(path):
         return b"".join(chunks)
 
 
-def write_state(path, state):
-    """Writes state to path, atomically; ViewStateError when the folder refuses it, or when
-    there is no state (the service gives None for a view it cannot describe): the file
-    keeps what it held."""
+def write_state(path, state, up=None):
+    """Writes state to path, atomically, noting up (the axis models showed up with) when
+    given; ViewStateError when the folder refuses it, or when there is no state (the
+    service gives None for a view it cannot describe): the file keeps what it held."""
     path = Path(path)
     if not isinstance(state, dict):
         raise ViewStateError(f"{shown(path)}: cannot save the view state (the view gave none)")
+    if up is not None:
+        state = {**state, UP_KEY: up}
     # Beside the target, so the rename stays on one file system; a short name of
     # its own, so a target whose name is near the length limit still has one; and
     # created as any new file is (the umask decides who may read it).

@@ -1,106 +1,177 @@
-"""The main window: the OCCT view, the view toolbar docked beside it, a status bar."""
+"""The main window: the OCCT view, the view toolbar docked beside it, a status bar.
+
+The window shows before OCP has loaded (about a second of imports): menus,
+toolbar and status bar at once, and a page saying the view is starting where
+the view goes. attach() puts the OCCT view in that page's place, and start()
+shows the first scene. Nothing OCP-bound is imported here at module level.
+"""
 
 import os
 from pathlib import Path
 
-from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB, Quantity_TOC_sRGB
-from PySide6.QtCore import QByteArray, Qt, QTimer
+from PySide6.QtCore import QByteArray, QEvent, Qt, QTimer, Signal
 from PySide6.QtGui import QAction, QActionGroup, QKeySequence
-from PySide6.QtWidgets import (QDockWidget, QFileDialog, QLabel, QMainWindow, QMessageBox,
-                               QStackedWidget)
+from PySide6.QtWidgets import (QApplication, QDockWidget, QFileDialog, QLabel, QMainWindow,
+                               QMessageBox, QStackedWidget)
 
-from morvik_viewer.loading import ReaderPool, SceneLoad
-from morvik_viewer.scene import BREP_SUFFIXES, STEP_SUFFIXES, show_parts
+from morvik_viewer.file_kinds import OPENABLE
 from morvik_viewer.settings import (BYTES, GEOMETRY_KEY, STATE_KEY, RecentFiles, last_folder,
-                                    open_settings, remember_folder)
+                                    open_settings, remember_folder, remember_up, remembered_up)
 from morvik_viewer.settings import read as read_setting
+from morvik_viewer.up_axis import Y_UP, Z_UP, checked, name_trihedron, turn_shapes, upright
 from morvik_viewer.view_state import restore, show_in_toolbar
-from morvik_viewer.view_widget import OcctViewWidget
-from morvik_viewer.viewer import (GRADIENT_BOTTOM, GRADIENT_TOP, fit_view, highlight_faces,
-                                  start_view, style_shapes)
 from morvik_viewer.wiring import caption, connect_toolbar, push_toolbar_state
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
 from morvik.widgets.panelor import Panelor
 
 TITLE = "morvik viewer"
 SAMPLE_TITLE = "Sample scene"
+STARTING_TEXT = "Starting the 3D view…"
 MESSAGE_MS = 4000
-OPENABLE = STEP_SUFFIXES + BREP_SUFFIXES
+UP_CHOICES = ((Z_UP, "&Z Up (most CAD and EDA files)"), (Y_UP, "&Y Up"))
 FILE_FILTER = f"CAD files ({' '.join('*' + suffix for suffix in OPENABLE)});;All files (*)"
 # The title names at most this many files, then says how many more there are.
 TITLE_FILES = 3
 # The reader for the next open starts this long after the window shows, once
 # the first frame is drawn.
 SPARE_READER_AFTER_MS = 300
+# A window shown but never painted (minimised, say) says it is painted after this
+# long all the same, so that its view still comes.
+PAINT_OVERDUE_MS = 1000
 
 
 def _css(rgb):
     # Qt style sheets take sRGB; the view's colours are linear.
+    from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB, Quantity_TOC_sRGB
+
     srgb = Quantity_Color(*rgb, Quantity_TOC_RGB).Values(Quantity_TOC_sRGB)
     return "rgb({})".format(", ".join(str(round(255 * c)) for c in srgb))
 
 
 class ViewerWindow(QMainWindow):
-    """Hosts one OCCT view with its service and the toolbar that drives it."""
+    """Hosts one OCCT view with its service and the toolbar that drives it.
 
-    def __init__(self, stack, parent=None):
+    Given a stack (viewer.create_viewer), the view is in place at once;
+    without one, the window can show before OCP loads, and attach(stack) puts
+    the view in later (painted says when the window is on screen).
+    """
+
+    # The window's first frame is on screen, before any view is attached (once).
+    painted = Signal()
+
+    def __init__(self, stack=None, parent=None, up=None):
+        """up, an up_axis axis, overrides the one remembered for this window only."""
         QMainWindow.__init__(self, parent)
         self.setWindowTitle(TITLE)
-        self.stack = stack
-        self.service = stack.service
+        self.stack = None
+        self.service = None
+        self.view_widget = None
+        self.readers = None  # the next open's reader, started ahead (once attached)
 
-        self.view_widget = OcctViewWidget(stack.service, stack.connection, self)
-        # An empty scene shows how to open a file in place of the view. The
-        # view is a native window that Qt does not paint, so the hint is a page
-        # of its own rather than a label over it.
+        # The view is a native window that Qt does not paint, so what shows in
+        # its place (starting, or an empty scene) is a page of its own rather
+        # than a label over it.
+        self.starting = QLabel(STARTING_TEXT)
+        self.starting.setAlignment(Qt.AlignCenter)
+        self.starting.installEventFilter(self)
+        self._painted = False
         open_keys = QKeySequence(QKeySequence.Open).toString(QKeySequence.NativeText)
         self.empty_hint = QLabel(f"Open a STEP or BREP file:\nFile ▸ Open ({open_keys}) "
                                  "or drop it here")
         self.empty_hint.setAlignment(Qt.AlignCenter)
-        self.empty_hint.setStyleSheet(
-            "QLabel { color: white; font-size: 13pt; background: qlineargradient("
-            f"x1: 0, y1: 0, x2: 0, y2: 1, stop: 0 {_css(GRADIENT_TOP)}, "
-            f"stop: 1 {_css(GRADIENT_BOTTOM)}); }}")
         self.central = QStackedWidget()
-        self.central.addWidget(self.view_widget)
+        self.central.addWidget(self.starting)
         self.central.addWidget(self.empty_hint)
         self.setCentralWidget(self.central)
         self.setAcceptDrops(True)
 
         self.toolbar = Panelor(None, "vertical")
-        dock = QDockWidget("View", self)
-        dock.setObjectName("view-controls")
-        dock.setAllowedAreas(Qt.LeftDockWidgetArea | Qt.RightDockWidgetArea)
-        dock.setFeatures(QDockWidget.DockWidgetMovable)
-        dock.setWidget(self.toolbar)
-        self.addDockWidget(Qt.RightDockWidgetArea, dock)
-        self.slots = connect_toolbar(self.toolbar, self.service, self.show_message, self.fit)
+        self.dock = QDockWidget("View", self)
+        self.dock.setObjectName("view-controls")
+        self.dock.setAllowedAreas(Qt.LeftDockWidgetArea | Qt.RightDockWidgetArea)
+        self.dock.setFeatures(QDockWidget.DockWidgetMovable)
+        self.dock.setWidget(self.toolbar)
+        self.addDockWidget(Qt.RightDockWidgetArea, self.dock)
         self.direction = ViewDirection.ISO  # the standard view a new scene is fitted from
-        self.toolbar.projection_changed.connect(self._on_direction_chosen)
         self._fit_when_sized = False
-        self.view_widget.view_resized.connect(self._on_view_resized)
 
         self.selection_label = QLabel()
         self.count_label = QLabel()
         self.statusBar().addPermanentWidget(self.selection_label)
         self.statusBar().addPermanentWidget(self.count_label)
-        self.view_widget.selection_changed.connect(self._on_selection_changed)
-        self.view_widget.hover.switched.connect(self._on_hover_switched)
 
         self.paths = []  # the files shown; none for parts given to start()
         self._start_parts = []
         self._load = None  # the SceneLoad running, if any
-        self.readers = ReaderPool(self)  # the next open's reader, started ahead
 
         self.settings = open_settings()
         self.recent = RecentFiles(self.settings)
+        self.up_axis = checked(up, remembered_up(self.settings))
+        self._view_actions = []  # what needs the view, off till it is attached
         self._create_actions()
         self.resize(1100, 720)
         # Bytes another Qt or a hand edit spoilt are turned down here, and the default stays.
         self.restoreGeometry(read_setting(self.settings, GEOMETRY_KEY, BYTES, QByteArray()))
         self.restoreState(read_setting(self.settings, STATE_KEY, BYTES, QByteArray()))
+        self._enable_view_controls(False)
+        if stack is not None:
+            self.attach(stack)
 
     # --- start-up -----------------------------------------------------------
+
+    def attach(self, stack):
+        """Puts the OCCT view of stack (see viewer.create_viewer) in the window, in place of
+        the starting page, and the toolbar to work on its service; start() follows. Once."""
+        if self.stack is not None:
+            raise RuntimeError("the window has its view already")
+        # OCP-bound: loaded now, once the window has shown.
+        from morvik_viewer.loading import ReaderPool
+        from morvik_viewer.view_widget import OcctViewWidget
+        from morvik_viewer.viewer import GRADIENT_BOTTOM, GRADIENT_TOP
+
+        self.stack, self.service = stack, stack.service
+        self.view_widget = OcctViewWidget(stack.service, stack.connection, self.central)
+        self.central.addWidget(self.view_widget)
+        self.central.setCurrentWidget(self.view_widget)
+        self.empty_hint.setStyleSheet(
+            "QLabel { color: white; font-size: 13pt; background: qlineargradient("
+            f"x1: 0, y1: 0, x2: 0, y2: 1, stop: 0 {_css(GRADIENT_TOP)}, "
+            f"stop: 1 {_css(GRADIENT_BOTTOM)}); }}")
+        self.central.removeWidget(self.starting)
+        self.starting.deleteLater()
+        self.starting = None
+
+        self.slots = connect_toolbar(self.toolbar, self.service, self.show_message, self.fit)
+        self.toolbar.projection_changed.connect(self._on_direction_chosen)
+        self.view_widget.view_resized.connect(self._on_view_resized)
+        self.view_widget.selection_changed.connect(self._on_selection_changed)
+        self.view_widget.hover.switched.connect(self._on_hover_switched)
+        self.readers = ReaderPool(self)
+        self._enable_view_controls(True)
+        self._show_toolbar_state()
+
+    def _enable_view_controls(self, on):
+        self.dock.widget().setEnabled(on)
+        for action in self._view_actions:
+            action.setEnabled(on)
+
+    def eventFilter(self, watched, event):
+        if watched is self.starting and event.type() == QEvent.Paint:
+            # Once this paint has gone out: its flush follows the paint events.
+            QTimer.singleShot(0, self._on_painted)
+        return QMainWindow.eventFilter(self, watched, event)
+
+    def showEvent(self, event):
+        QMainWindow.showEvent(self, event)
+        if self.stack is None:
+            QTimer.singleShot(PAINT_OVERDUE_MS, self._on_painted)
+
+    def _on_painted(self):
+        if self._painted:
+            return
+        self._painted = True
+        QApplication.sync()  # the X server has drawn it before anything long starts
+        self.painted.emit()
 
     def start(self, parts=(), mode=DisplayMode.SHADED, projection=ProjectionType.ORTHOGRAPHIC,
               direction=ViewDirection.ISO, files=(), view_state=None):
@@ -109,7 +180,10 @@ class ViewerWindow(QMainWindow):
         view_state, a state that service.get_view_state() gave, is restored
         once the scene is shown, in place of fitting the view to it.
         """
+        from morvik_viewer.viewer import start_view
+
         start_view(self.service)
+        name_trihedron(self.service.get_view(), self.up_axis)
         push_toolbar_state(self.toolbar, self.service)
         # Host-side changes go through the toolbar, which then drives the service:
         # the controls stay in step and each change reaches the service once.
@@ -122,13 +196,17 @@ class ViewerWindow(QMainWindow):
             self.open_files(files, view_state)
         else:
             self.show_scene(self._start_parts, view_state)
+        # The next open's reader starts once the first frame is drawn.
+        QTimer.singleShot(SPARE_READER_AFTER_MS, self._prepare_reader)
 
     def show_scene(self, parts, view_state=None):
         """Replaces the scene with parts at hand (a few: they are shown at once)."""
+        from morvik_viewer.scene import show_parts
+
         self.view_widget.clear_selection()
         self.service.erase_all()
         show_parts(self.service, parts, update=False)
-        style_shapes(self.service, [part.shape_id for part in parts])
+        self._shown([part.shape_id for part in parts])
         # One viewer update: the restored view's, or the fit's.
         if view_state is None or not restore(self.service, view_state):
             self.frame_scene()
@@ -141,15 +219,23 @@ class ViewerWindow(QMainWindow):
         while reading keeps the scene as it was. Returns False when another
         load is still running.
         """
+        from morvik_viewer.loading import SceneLoad
+
         if self._still_loading():
             return False
-        # The load frames the scene itself, and styles the shapes as it shows them.
+        # The load frames the scene itself, and styles and turns the shapes as it shows them.
         self._load = SceneLoad(self.service, paths, view_state, fit=self.frame_scene,
-                               shown=lambda ids: style_shapes(self.service, ids), parent=self,
-                               readers=self.readers)
+                               shown=self._shown, parent=self, readers=self.readers)
         self._load.finished.connect(lambda outcome: self._on_load_finished(outcome, view_state))
         self._load.start(self)
         return True
+
+    def _shown(self, shape_ids):
+        """Gives shapes just displayed, not drawn yet, the application's look and the up axis."""
+        from morvik_viewer.viewer import style_shapes
+
+        style_shapes(self.service, shape_ids)
+        turn_shapes(self.service, self.up_axis, shape_ids)
 
     def load_file(self, path):
         """Replaces the scene with the solids of a STEP or BREP file (see open_files)."""
@@ -213,21 +299,23 @@ class ViewerWindow(QMainWindow):
 
     def _create_actions(self):
         file_menu = self.menuBar().addMenu("&File")
-        self._add_action(file_menu, "&Open…", QKeySequence.Open, self.open_file_dialog)
+        view = self._view_actions.append
+        view(self._add_action(file_menu, "&Open…", QKeySequence.Open, self.open_file_dialog))
         self.recent_menu = file_menu.addMenu("Open &Recent")
         self.recent_menu.aboutToShow.connect(self._fill_recent_menu)
         self._fill_recent_menu()
-        self._add_action(file_menu, "&Reload", "F5", self.reload)
+        view(self.recent_menu.menuAction())
+        view(self._add_action(file_menu, "&Reload", "F5", self.reload))
         file_menu.addSeparator()
         self._add_action(file_menu, "&Quit", QKeySequence.Quit, self.close)
 
         view_menu = self.menuBar().addMenu("&View")
-        self._add_action(view_menu, "&Fit All", "F", self.fit_all)
-        self._add_action(view_menu, "&Hide Selected", "H", self.hide_selected)
-        self._add_action(view_menu, "&Show All", "Shift+H", self.show_all)
+        view(self._add_action(view_menu, "&Fit All", "F", self.fit_all))
+        view(self._add_action(view_menu, "&Hide Selected", "H", self.hide_selected))
+        view(self._add_action(view_menu, "&Show All", "Shift+H", self.show_all))
         # Esc belongs to the window that has focus: a dialog's Esc closes the dialog.
-        self._add_action(view_menu, "&Clear Selection", "Esc", self.view_widget.clear_selection,
-                         Qt.WindowShortcut)
+        view(self._add_action(view_menu, "&Clear Selection", "Esc",
+                              lambda: self.view_widget.clear_selection(), Qt.WindowShortcut))
         view_menu.addSeparator()
         # Checked items that follow the toolbar, named as the toolbar names them.
         self.display_mode_actions = self._add_choices(
@@ -237,7 +325,19 @@ class ViewerWindow(QMainWindow):
         self.projection_actions = self._add_choices(
             view_menu, self.toolbar.set_projection_type,
             ((ProjectionType.ORTHOGRAPHIC, None), (ProjectionType.PERSPECTIVE, None)))
-        self._add_action(view_menu, "Toggle &Perspective", "P", self.toggle_projection_type)
+        view(self._add_action(view_menu, "Toggle &Perspective", "P", self.toggle_projection_type))
+        self._view_actions += [*self.display_mode_actions.values(),
+                               *self.projection_actions.values()]
+        view_menu.addSeparator()
+        up_menu = view_menu.addMenu("&Up Axis")
+        group = QActionGroup(self)
+        self.up_actions = {}
+        for up, text in UP_CHOICES:
+            action = self._add_action(up_menu, text, None, lambda up=up: self.set_up_axis(up))
+            action.setCheckable(True)
+            group.addAction(action)
+            self.up_actions[up] = action
+        self.up_actions[self.up_axis].setChecked(True)
         self.toolbar.display_mode_changed.connect(self._show_toolbar_state)
         self.toolbar.projection_type_changed.connect(self._show_toolbar_state)
         self._show_toolbar_state()
@@ -270,7 +370,10 @@ class ViewerWindow(QMainWindow):
                                (self.projection_actions, self.toolbar.get_projection_type())):
             if value in actions:
                 actions[value].setChecked(True)
-        highlight_faces(self.service.get_context(), mode != DisplayMode.WIREFRAME.value)
+        if self.service is not None:
+            from morvik_viewer.viewer import highlight_faces
+
+            highlight_faces(self.service.get_context(), mode != DisplayMode.WIREFRAME.value)
 
     # --- files --------------------------------------------------------------------
 
@@ -306,12 +409,10 @@ class ViewerWindow(QMainWindow):
         self.setWindowTitle(f"{', '.join(names) if names else SAMPLE_TITLE} — {TITLE}")
 
     def _dropped_files(self, mime):
+        if self.service is None:
+            return []  # nothing opens before the view is there
         return [url.toLocalFile() for url in mime.urls()
                 if url.isLocalFile() and Path(url.toLocalFile()).suffix.lower() in OPENABLE]
-
-    def showEvent(self, event):
-        QMainWindow.showEvent(self, event)
-        QTimer.singleShot(SPARE_READER_AFTER_MS, self._prepare_reader)
 
     def _prepare_reader(self):
         if self._load is None:  # else the load's end prepares it, without slowing the load
@@ -342,6 +443,8 @@ class ViewerWindow(QMainWindow):
 
     def fit(self):
         """Fits the view to the scene, with a margin."""
+        from morvik_viewer.viewer import fit_view
+
         fit_view(self.service)
 
     def frame_scene(self):
@@ -383,6 +486,22 @@ class ViewerWindow(QMainWindow):
         self.service.get_context().UpdateCurrentViewer()
         self._update_count()
         self.show_message("All shapes shown")
+
+    def set_up_axis(self, up, remember=True):
+        """Shows models with up (up_axis.Z_UP or Y_UP) pointing up: the shapes shown turn at
+        once, without being read again, and the view frames them anew from the standard
+        view in force. Remembered for later runs unless remember is False."""
+        up = checked(up, self.up_axis)
+        if remember:
+            remember_up(self.settings, up)
+        self.up_actions[up].setChecked(True)
+        if up == self.up_axis:
+            return
+        self.up_axis = up
+        if self.service is not None:
+            upright(self.service, up)  # a load running turns what it shows next itself
+            self.frame_scene()
+        self.show_message(f"Up axis: {up.upper()}")
 
     def toggle_projection_type(self):
         current = self.toolbar.get_projection_type()
