@@ -354,3 +354,27 @@ def test_an_unreadable_file_is_told_with_occts_reason_and_occt_stays_quiet(tmp_p
     assert line.startswith(f"morvik-viewer: error: {path}: ")
     # OCCT names the line after the one it stopped on.
     assert "OCCT: " in line and f"Line {bad_line + 1}: Incorrect syntax" in line
+
+
+# A process with one thread forks its reader: it reads, and one dropped unheard ends.
+FORKED = """
+import json, sys, time
+from morvik_viewer.reading import Reader
+heard = Reader(sys.argv[1:2])
+parts = heard.read(sys.argv[1:2])
+dropped = Reader(sys.argv[2:3])
+pid = dropped._process.pid
+forked = [type(r._process).__name__ for r in (heard, dropped)]
+del dropped
+print(json.dumps({"ids": [p.shape_id for p in parts], "forked": forked, "dropped": pid}))
+"""
+
+
+def test_a_one_thread_process_forks_its_reader_and_ends_one_it_drops(files):
+    run = subprocess.run([sys.executable, "-c", FORKED, str(files.folder / "small.step"),
+                          str(files.folder / "nested.step")],
+                         capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0 and run.stderr == "", run.stderr[-2000:]
+    said = json.loads(run.stdout)
+    assert said["ids"] == files.small_ids and said["forked"] == ["_Forked", "_Forked"]
+    assert gone(said["dropped"])

@@ -401,8 +401,14 @@ class _Forked:
         self.returncode = None
 
     def poll(self):
+        return self._reap(os.WNOHANG)
+
+    def _reap(self, options):
         if self.returncode is None:
-            pid, status = os.waitpid(self.pid, os.WNOHANG)
+            try:
+                pid, status = os.waitpid(self.pid, options)
+            except ChildProcessError:  # reaped by someone else: how it ended is lost
+                pid, status = self.pid, 0
             if pid:
                 self.returncode = os.waitstatus_to_exitcode(status)
         return self.returncode
@@ -411,7 +417,7 @@ class _Forked:
         deadline = None if timeout is None else time.monotonic() + timeout
         while self.poll() is None:
             if deadline is None:
-                self.returncode = os.waitstatus_to_exitcode(os.waitpid(self.pid, 0)[1])
+                self._reap(0)
             elif time.monotonic() >= deadline:
                 raise subprocess.TimeoutExpired("reader", timeout)
             else:
