@@ -278,7 +278,7 @@ class Product:
                     self._pieces.append((solid, None, set()))
                     continue
                 own = colors.get(self._map().FindIndex(solid))
-                inner = set(self._inside(solid, _RANK[TopAbs_SOLID] - 1)) & colors.keys()
+                inner = set(self._inside(solid, _RANK[TopAbs_SOLID])) & colors.keys()
                 self._pieces.append((solid, own, inner))
         return self._pieces
 
