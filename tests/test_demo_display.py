@@ -1,13 +1,20 @@
-"""Where the viewer finds an X server: the user's, a private Xvfb, or a clear refusal."""
+"""Where the viewer finds an X server (the user's, a private Xvfb, or a clear refusal), and
+what it draws there: dark parts, frames while the camera moves, display-mode switches."""
 
 import os
 import subprocess
 import sys
 
 import pytest
+from OCP.BRepPrimAPI import BRepPrimAPI_MakeBox
+from pictures import view_pixels
 
-from morvik_viewer import display
+from morvik.enums import DisplayMode, ViewDirection
+from morvik_viewer import display, mode_switch
 from morvik_viewer.cli import FALLBACK_SCREENSHOT, main
+from morvik_viewer.scene import PALETTE
+from morvik_viewer.viewer import (LUMINANCE_FLOOR, LUMINANCE_WEIGHTS, fit_view, readable_color,
+                                  set_camera_moving, start_view)
 
 
 @pytest.fixture
@@ -50,3 +57,110 @@ def test_display_that_does_not_answer_is_reported(argv, tmp_path, monkeypatch, c
     monkeypatch.chdir(tmp_path)
     assert main(argv) == 1
     assert "cannot open the X display" in capsys.readouterr().err
+
+
+# --- what the viewer draws there: dark parts, moving frames, display-mode switches ---
+
+def luminance(rgb):
+    return sum(w * v for w, v in zip(LUMINANCE_WEIGHTS, rgb))
+
+
+@pytest.mark.parametrize("rgb", [*PALETTE, (0.5, 0.5, 0.55), (0.8, 0.1, 0.1), (0.9, 0.78, 0.39),
+                                 (0.0, 0.0, 1.0), None, (), "red", (0.1, 0.2), (float("nan"),) * 3])
+def test_ordinary_colours_and_non_colours_are_shown_as_given(rgb):
+    # Not a copy: the docs' pictures and every pixel test of ordinary colours stay as they were.
+    assert readable_color(rgb) is rgb
+
+
+@pytest.mark.parametrize("rgb", [(0.02, 0.02, 0.02), (0.0, 0.0, 0.0), (0.03, 0.01, 0.0),
+                                 [0.0, 0.0, 0.3]])
+def test_dark_colours_are_lifted_to_the_floor_keeping_their_tint(rgb):
+    shown = readable_color(rgb)
+    assert luminance(shown) == pytest.approx(LUMINANCE_FLOOR)
+    lift = shown[0] - rgb[0]
+    assert [b - a for a, b in zip(rgb, shown)] == pytest.approx([lift] * 3)
+
+
+def box_faces(service, scene, rgb):
+    """The 8-bit pixels at the centres of the three faces an isometric view shows of a box."""
+    service.display_shape(BRepPrimAPI_MakeBox(10.0, 10.0, 10.0).Shape(), "box", rgb, False)
+    service.set_projection(ViewDirection.ISO)
+    fit_view(service)
+    pixels = view_pixels(scene.view)
+    faces = []
+    for centre in ((10.0, 5.0, 5.0), (5.0, 10.0, 5.0), (5.0, 5.0, 10.0)):
+        x, y = scene.view.Convert(*centre)
+        faces.append(int(pixels[y, x].mean()))
+    return faces
+
+
+def test_near_black_box_shows_three_faces_of_clearly_different_brightness(scene, service):
+    start_view(service)
+    service.set_display_mode(DisplayMode.SHADED)
+    faces = sorted(box_faces(service, scene, readable_color((0.02, 0.02, 0.02))))
+    assert faces[1] - faces[0] >= 8 and faces[2] - faces[1] >= 8, faces
+    assert faces[2] < 100, faces  # still a dark part
+
+
+def test_moving_frames_draw_straight_into_the_window_and_rest_on_the_cached_one(scene):
+    view = scene.view.View()
+    for moving in (True, True, False, False):
+        set_camera_moving(scene.view, moving)
+        # OCCT answers with the mode it had: cached (True) unless moving.
+        assert view.SetImmediateModeDrawToFront(not moving) is (not moving)
+
+
+@pytest.fixture
+def shapes_shown(scene, service, make_box):
+    start_view(service)
+    service.set_display_mode(DisplayMode.SHADED)
+    service.display_shapes([(make_box(at=(2.0 * i, 0.0, 0.0)), f"b{i}") for i in range(12)])
+    return service
+
+
+def settled(service):
+    """What set_display_mode leaves: the service's mode, the context's, and each shape's."""
+    context = service.get_context()
+    shapes = [service.get_shape_info(i).ais_shape for i in service.get_all_shapes()]
+    return (service.get_view_state()["display_mode"], context.DisplayMode(),
+            [(ais.Attributes().FaceBoundaryDraw(), ais.HasDisplayMode(),
+              context.IsDisplayed(ais)) for ais in shapes])
+
+
+def switched(service, qtbot, modes, monkeypatch, slice_s=0.0):
+    """Runs a switch to each mode in turn, each replacing the one before; waits for the last."""
+    monkeypatch.setattr(mode_switch, "SLICE_S", slice_s)  # a shape a slice
+    switch, seen, ends = None, [], []
+    for mode in modes:
+        inherited = switch.cancel() if switch is not None else ()
+        switch = mode_switch.ModeSwitch(service, mode, lambda *p: seen.append(p),
+                                        inherited=inherited)
+        switch.finished.connect(ends.append)
+        switch.start()
+    qtbot.waitUntil(lambda: not switch.running, timeout=10000)
+    return seen, ends
+
+
+@pytest.mark.parametrize("modes", [
+    [DisplayMode.BOTH], [DisplayMode.WIREFRAME], [DisplayMode.BOTH, DisplayMode.SHADED],
+    [DisplayMode.WIREFRAME, DisplayMode.BOTH], [DisplayMode.WIREFRAME, DisplayMode.SHADED],
+])
+def test_sliced_switch_ends_where_the_services_own_call_does(shapes_shown, qtbot, monkeypatch,
+                                                              modes, graphic_driver):
+    service = shapes_shown
+    service.set_shape_visibility("b3", False)  # hidden shapes switch too
+    seen, ends = switched(service, qtbot, modes, monkeypatch)
+    sliced = settled(service)
+    service.set_display_mode(modes[-1])
+    assert sliced == settled(service)
+    assert ends == [True]  # the replaced switches never finish
+    assert seen[-1] == (12, 12) and len(seen) >= 12  # progress after every slice
+
+
+def test_small_scene_switches_before_the_call_returns(shapes_shown, qtbot):
+    ends = []
+    switch = mode_switch.ModeSwitch(shapes_shown, DisplayMode.BOTH)
+    switch.finished.connect(ends.append)
+    switch.start()
+    assert ends == [True] and not switch.running
+    assert settled(shapes_shown)[:2] == ("both", 1)

@@ -33,6 +33,13 @@ HEADLIGHT_DIRECTION = (-0.4, -0.5, -1.0)
 # Specular level of the default material, for shapes shown without a colour.
 DEFAULT_SPECULAR = 0.1
 
+# Darkest a part is shown, as linear luminance. Files give black plastic as
+# near-black (0.02 linear, say), which shading cannot lift off black: its faces
+# all look alike. Lifted to this floor, a dark part shows its shape and still
+# reads as black; brighter colours are shown as given.
+LUMINANCE_FLOOR = 0.07
+LUMINANCE_WEIGHTS = (0.2126, 0.7152, 0.0722)
+
 # Highlights: colours far from the part palette and from greys, opaque even
 # when the shapes are transparent.
 SELECTED_COLOR = (0.0, 1.0, 0.0)
@@ -151,6 +158,25 @@ def start_view(service):
     style_context(service.get_context())
 
 
+def readable_color(rgb):
+    """The colour to show a part in: rgb itself (the same object), or for a colour
+    darker than LUMINANCE_FLOOR the colour lifted to it by adding grey, which keeps
+    the differences between its channels. None (no colour) stays None.
+
+    Anything that is not three numbers is given back as it came, for the service
+    to judge.
+    """
+    try:
+        red, green, blue = (float(v) for v in rgb)
+    except (TypeError, ValueError):
+        return rgb
+    luminance = sum(w * v for w, v in zip(LUMINANCE_WEIGHTS, (red, green, blue)))
+    if not luminance < LUMINANCE_FLOOR or min(red, green, blue) < 0.0:
+        return rgb  # bright enough, or no colour (NaN, negative) the service would take
+    lift = LUMINANCE_FLOOR - luminance
+    return tuple(min(1.0, v + lift) for v in (red, green, blue))
+
+
 def _color(rgb):
     return Quantity_Color(*rgb, Quantity_TOC_RGB)
 
@@ -237,6 +263,22 @@ def fit_view(service, margin=FIT_MARGIN):
         logger.debug("cannot fit the view", exc_info=True)
         return
     service.redraw()
+
+
+def set_camera_moving(view, moving):
+    """Draws each frame straight into the window while the camera moves (a drag), and
+    keeps OCCT's cached frame while it rests; the caller repaints.
+
+    OCCT draws the scene into an offscreen frame and copies it to the window twice
+    a frame, so that a hover highlight costs a copy rather than a whole frame. While
+    the camera moves no frame is drawn twice and the copies are waste: under
+    software OpenGL they cost as much as the scene itself at 1024x768. The picture
+    is the same either way.
+    """
+    was_moving = not view.View().SetImmediateModeDrawToFront(not moving)
+    if was_moving != moving:
+        # The cached frame, if any, shows another camera: the next highlight draws afresh.
+        view.Invalidate()
 
 
 def set_pixel_ratio(view, ratio):

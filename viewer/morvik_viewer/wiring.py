@@ -9,6 +9,7 @@ import weakref
 from PySide6.QtWidgets import QComboBox, QPushButton
 
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
+from morvik_viewer.mode_switch import ModeSwitch
 
 
 def caption(toolbar, value):
@@ -53,9 +54,21 @@ def connect_toolbar(toolbar, service, report=None, fit=None):
         fit()  # the other projection frames the scene differently; the fit repaints
         report(f"Projection: {named(value)}")
 
+    switch = None  # the display-mode switch running, if any
+
     def display_mode_changed(value):
-        service.set_display_mode(DisplayMode(value))
-        report(f"Display mode: {named(value)}")
+        # A large scene switches in slices; a switch still running hands over to this one.
+        nonlocal switch
+        inherited = switch.cancel() if switch is not None else ()
+        text = f"Display mode: {named(value)}"
+
+        def progress(done, total):
+            if done < total:
+                report(f"{text} ({done} of {total} shapes)")
+
+        switch = ModeSwitch(service, DisplayMode(value), progress, inherited=inherited)
+        switch.finished.connect(lambda complete: report(text))
+        switch.start()
 
     def transparency_changed(value):
         service.set_global_transparency(value)
