@@ -8,9 +8,11 @@ JSON; the tests below read that report.
 import json
 import math
 import os
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 from pathlib import Path
 
 import pytest
@@ -255,6 +257,24 @@ def test_window_shows_before_occt_loads_and_only_the_viewers_own_output_reaches_
     assert "own-err-message" in err and "own-log-message" in err
     for noise in ("occt-noise", "native-out-noise", "native-err-noise", "Fontconfig"):
         assert noise not in out + err, noise
+
+
+# Started with Ctrl+C at its default (a shell's background job would ignore it).
+VIEWER_WITH_CTRL_C = ("import os, signal, sys; signal.signal(signal.SIGINT, signal.SIG_DFL); "
+                      "os.execv(sys.executable, [sys.executable, '-m', 'morvik_viewer'])")
+
+
+@pytest.mark.parametrize("after", [0.2, 0.5, 1.0, 2.5])
+def test_ctrl_c_at_any_moment_of_the_start_ends_the_run_quietly(after):
+    # While Qt's modules load, while the window is built, while OCP loads behind it.
+    env = dict(os.environ, QT_QPA_PLATFORM="xcb",
+               XDG_CONFIG_HOME=tempfile.mkdtemp(dir=os.environ["XDG_CONFIG_HOME"]))
+    process = subprocess.Popen([sys.executable, "-c", VIEWER_WITH_CTRL_C], env=env,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    time.sleep(after)
+    process.send_signal(signal.SIGINT)
+    out, err = process.communicate(timeout=60)
+    assert (process.returncode, out, err) == (130, "", "")
 
 
 @pytest.fixture(scope="module")

@@ -22,9 +22,11 @@ own messages still show.
 """
 
 import argparse
+import contextlib
 import logging
 import os
 import re
+import signal
 import sys
 
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
@@ -35,6 +37,7 @@ FALLBACK_SCREENSHOT = "morvik-viewer.png"
 MAX_SIZE = 8192
 
 EXIT_OK, EXIT_FAILURE, EXIT_BAD_INPUT = 0, 1, 2
+EXIT_INTERRUPTED = 128 + signal.SIGINT  # as a shell reports a SIGINT death
 
 
 def _size(text):
@@ -86,6 +89,13 @@ def build_parser():
 
 
 def main(argv=None):
+    try:
+        return _main(argv)
+    except KeyboardInterrupt:  # Ctrl+C before the window's event loop, or with no window
+        return EXIT_INTERRUPTED
+
+
+def _main(argv):
     args = build_parser().parse_args(argv)
     if args.tree or args.json:  # the model tree, printed without a display, Qt or OCP
         if not (args.tree and args.files):
@@ -102,7 +112,9 @@ def main(argv=None):
     from morvik_viewer import display
     from morvik_viewer.file_kinds import check_file
     from morvik_viewer.paths import PathError, check_output
-    from morvik_viewer.settings import open_settings, remembered_up
+
+    with _interrupts_held():
+        from morvik_viewer.settings import open_settings, remembered_up
     from morvik_viewer.view_state import ViewStateError, for_view, read_state
 
     windowless = args.screenshot is not None or not display.has_display()
@@ -192,9 +204,11 @@ def _window(files, mode, projection, direction, view_state, state_path, reader, 
     problem = _display_problem()
     if problem is not None:
         return _fail(problem, EXIT_FAILURE)
-    from PySide6.QtWidgets import QApplication
+    with _interrupts_held():
+        from PySide6.QtWidgets import QApplication
 
-    from morvik_viewer.console import native_output_hidden
+        from morvik_viewer import window  # noqa: F401 - Qt's modules, and the toolbar's
+        from morvik_viewer.console import native_output_hidden
 
     app = QApplication.instance() or QApplication([PROG])
     with native_output_hidden():  # after Qt's start, whose fatal errors the user must see
@@ -221,7 +235,6 @@ def _run_window(app, files, mode, projection, direction, view_state, state_path,
         reason = refusal(stack.service, view_state)
         if reason is not None:
             return _refused(state_path, reason)
-    quit_on_interrupt(app)  # Ctrl+C in the terminal closes the window and ends the run
     window = ViewerWindow(stack, up=up)
     failed = []
 
@@ -249,6 +262,9 @@ def _run_window(app, files, mode, projection, direction, view_state, state_path,
     window.show()
     if stack is not None:
         bring_up()
+    # Ctrl+C in the terminal closes the window and ends the run: from here on, since
+    # app.exit() before the loop runs is lost (Python's own KeyboardInterrupt till then).
+    quit_on_interrupt(app)
     status = app.exec()
     window.close()
     if failed:
@@ -259,6 +275,18 @@ def _run_window(app, files, mode, projection, direction, view_state, state_path,
         except ViewStateError as error:
             return _fail(error, EXIT_FAILURE)
     return status
+
+
+@contextlib.contextmanager
+def _interrupts_held():
+    """Holds Ctrl+C back for the block, which imports Qt's modules: a KeyboardInterrupt
+    landing while shiboken sets one up aborts the process or leaves the module half made.
+    The signal comes once the block is over."""
+    held = signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
+    try:
+        yield
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, held)
 
 
 def _display_problem():
