@@ -68,7 +68,7 @@ def test_open_shows_every_part_by_name_while_the_window_answers(session):
     assert opened["ids"] == session["expected_ids"]
     assert opened["label"] == f"{PARTS} shapes" and opened["all_displayed"]
     # Shown as the reader sends them: the first parts while it meshes the rest.
-    assert opened["began_before_done"] and 0 < opened["shown_before_done"] < PARTS
+    assert opened["began_before_done"] and opened["shown_before_done"] > 0
     # Reading in this process would stand still for a second or more; the
     # 100 ms held for 5,000 parts is the benchmark's to measure.
     assert opened["longest_stall"] < 0.5
