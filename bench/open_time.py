@@ -5,8 +5,8 @@ The floor is a plain script that imports OCP, reads the file through XCAF
 BRepTools), displays each free shape shaded with OCCT's default meshing, fits
 and renders one 1024x768 frame into an offscreen window. Against it, each
 run times `morvik-viewer --screenshot` at 1024x768 (start to exit), and the
-window (start to the load's end, once its last frame is drawn: a driver
-builds the window as the command line does and listens for loaded()). Every
+window (start to the load's end, once its last frame is drawn: the command
+line runs as it is, its window module patched as it loads to say when). Every
 run is a process of its own; the three alternate, and each figure is the
 median of the repeats. Peak RSS is each main process's own (the reader is a
 process of its own, which exits once heard), and the triangles are those of the faces
@@ -134,41 +134,44 @@ sys.exit(status)
 
 
 def window_run(paths):
-    """The window as the command line builds it, its files read by a reader started
-    before OCP loads; prints when the whole model is drawn, then ends."""
-    from morvik_viewer.reading import Reader
+    """The command line's own window on paths; prints once the whole model is drawn (the
+    load's end, after its last frame), then ends. The window's module is patched as it
+    loads, so that the start runs in the command line's own order."""
+    import importlib.abc
+    import importlib.util
 
-    reader = Reader(paths)
-    os.environ["QT_QPA_PLATFORM"] = "xcb"
-    from PySide6.QtCore import QTimer
-    from PySide6.QtWidgets import QApplication
+    def patch(module):
+        heard = module.ViewerWindow._on_load_finished
 
-    from morvik_viewer.loading import PipedReader
-    from morvik_viewer.meshing import triangle_count
-    from morvik_viewer.viewer import create_viewer
-    from morvik_viewer.window import ViewerWindow
+        def finished(window, outcome, view_state):
+            drawn = time.time()
+            heard(window, outcome, view_state)
+            from morvik_viewer.meshing import triangle_count
 
-    stack = create_viewer()
-    app = QApplication(["open-time"])
-    window = ViewerWindow(stack)
-    window.readers.adopt(PipedReader(reader.detach()))
-    heard = window._on_load_finished
+            shapes = window.service.get_all_shapes()
+            triangles = sum(triangle_count(info.ais_shape.Shape()) for info in shapes.values())
+            print(MARK + json.dumps({
+                "drawn": drawn, "state": outcome.state, "message": outcome.message,
+                "shapes": len(shapes), "triangles": triangles, "rss_mb": peak_mb()}), flush=True)
+            os._exit(0)  # measured: the teardown is no part of an open
 
-    def finished(outcome, view_state):
-        drawn = time.time()
-        heard(outcome, view_state)
-        shapes = stack.service.get_all_shapes()
-        triangles = sum(triangle_count(info.ais_shape.Shape()) for info in shapes.values())
-        print(MARK + json.dumps({
-            "drawn": drawn, "state": outcome.state, "message": outcome.message,
-            "shapes": len(shapes), "triangles": triangles, "rss_mb": peak_mb()}), flush=True)
-        os._exit(0)  # measured: the teardown is no part of an open
+        module.ViewerWindow._on_load_finished = finished
 
-    window._on_load_finished = finished  # called once the last frame is drawn
-    window.show()
-    window.start((), files=paths)
-    QTimer.singleShot(TIMEOUT_S * 1000, lambda: os._exit(3))
-    app.exec()
+    class Patcher(importlib.abc.MetaPathFinder):
+        def find_spec(self, name, path, target=None):
+            if name != "morvik_viewer.window":
+                return None
+            sys.meta_path.remove(self)
+            spec = importlib.util.find_spec(name)
+            run_module = spec.loader.exec_module
+            spec.loader.exec_module = lambda module: (run_module(module), patch(module))
+            return spec
+
+    sys.meta_path.insert(0, Patcher())
+    from morvik_viewer.cli import main
+
+    main([str(p) for p in paths])
+    os._exit(3)  # the window closed before the load ended
 
 
 def run(side, path, env):
