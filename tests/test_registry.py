@@ -16,6 +16,18 @@ from pictures import rgb
 DISPLAY_ERROR = "Error displaying shape: %s"
 
 
+def faces(shape):
+    """The faces of `shape`, in TopExp's order (a box's: -X, +X, -Y, +Y, -Z, +Z)."""
+    from OCP.TopAbs import TopAbs_FACE
+    from OCP.TopExp import TopExp_Explorer
+
+    explorer, found = TopExp_Explorer(shape, TopAbs_FACE), []
+    while explorer.More():
+        found.append(explorer.Current())
+        explorer.Next()
+    return found
+
+
 def assert_consistent(service):
     """Every record is keyed by its own identifier and its presentation maps back to it."""
     for shape_id, info in service.get_all_shapes().items():
@@ -459,7 +471,7 @@ def test_display_shapes_goes_past_failed_items_and_updates_at_most_once(
     first, second = make_box(), make_box(at=(2.0, 0.0, 0.0))
     # Items that are endless or huge are refused without being walked.
     items = iter([(first, "a"), ("no shape", "x"), (second, "b", (1.0, 0.0, 0.0)), (first,),
-                  itertools.repeat(first), range(10 ** 9), iter([first, "y", None, None]),
+                  itertools.repeat(first), range(10 ** 9), iter([first, "y", None, None, None]),
                   [make_box(at=(4.0, 0.0, 0.0)), "c", None]])
 
     shown = recorded.service.display_shapes(items, update)
