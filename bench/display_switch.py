@@ -13,6 +13,8 @@ including its one viewer update. The plain script:
                          presentation marked for update, when leaving both)
     wireframe -> shaded  SetDisplayMode(1) (flag on and marked first, for both)
     transparency         SetTransparency on each presentation
+    display in both      the flag and the black aspect on each new AIS_Shape,
+                         then Display (the parts shown anew, face boundaries on)
 
     python bench/display_switch.py                 # 5 rounds
     python bench/display_switch.py --rounds 3 --output out.json
@@ -37,7 +39,9 @@ SIZE = (800, 600)
 SWITCHES = [("shaded->both", "both"), ("both->wireframe", "wireframe"),
             ("wireframe->both", "both"), ("both->shaded", "shaded"),
             ("shaded->wireframe", "wireframe"), ("wireframe->shaded", "shaded"),
-            ("transparency 0->0.5", 0.5), ("transparency 0.5->0", 0.0)]
+            ("transparency 0->0.5", 0.5), ("transparency 0.5->0", 0.0),
+            ("shaded->both again", "both"), ("display in both", "display"),
+            ("both->shaded again", "shaded")]
 
 
 def triangles(shape):
@@ -135,7 +139,14 @@ class ServiceSide(Side):
         self.context, self.view = scene.context, scene.view
         self.service = Scenard(scene.view, scene.viewer, scene.context)
         self.service.set_display_mode(DisplayMode.SHADED)
-        self.service.display_shapes((part, f"part-{i}", colour(i)) for i, part in enumerate(parts))
+        self.parts = parts
+        self.display()
+
+    def display(self):
+        self.service.display_shapes((part, f"part-{i}", colour(i)) for i, part in enumerate(self.parts))
+
+    def clear(self):
+        self.service.erase_all()
 
     def switch(self, to):
         if isinstance(to, float):
@@ -155,25 +166,41 @@ class PlainSide(Side):
 
         self.context, self.view, self.mode = scene.context, scene.view, "shaded"
         self.context.SetDisplayMode(1, False)
+        self.parts = parts
+        self.display()
+
+    def display(self):
+        from OCP.AIS import AIS_Shape
+        from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB
+
         self.shapes = []
-        for i, part in enumerate(parts):
+        for i, part in enumerate(self.parts):
             ais = AIS_Shape(part)
             ais.SetColor(Quantity_Color(*colour(i), Quantity_TOC_RGB))
+            if self.mode == "both":
+                self.boundaries_of(ais, True)
             self.context.Display(ais, False)
             self.shapes.append(ais)
         self.context.UpdateCurrentViewer()
 
-    def boundaries(self, enable, shown):
+    def clear(self):
+        self.context.RemoveAll(True)
+
+    @staticmethod
+    def boundaries_of(ais, enable):
         from OCP.Aspect import Aspect_TOL_SOLID
         from OCP.Prs3d import Prs3d_LineAspect
         from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB
 
+        drawer = ais.Attributes()
+        drawer.SetFaceBoundaryDraw(enable)
+        if enable:
+            black = Quantity_Color(0.0, 0.0, 0.0, Quantity_TOC_RGB)
+            drawer.SetFaceBoundaryAspect(Prs3d_LineAspect(black, Aspect_TOL_SOLID, 1.0))
+
+    def boundaries(self, enable, shown):
         for ais in self.shapes:
-            drawer = ais.Attributes()
-            drawer.SetFaceBoundaryDraw(enable)
-            if enable:
-                black = Quantity_Color(0.0, 0.0, 0.0, Quantity_TOC_RGB)
-                drawer.SetFaceBoundaryAspect(Prs3d_LineAspect(black, Aspect_TOL_SOLID, 1.0))
+            self.boundaries_of(ais, enable)
             if shown:
                 self.context.RecomputePrsOnly(ais, False, False)
             else:
@@ -233,7 +260,9 @@ def main(argv=None):
         for n, (name, to) in enumerate(SWITCHES):
             order = sides if (round_ + n) % 2 == 0 else sides[::-1]
             for side in order:
-                wall, cpu = timed(lambda: side.switch(to))
+                if to == "display":
+                    side.clear()
+                wall, cpu = timed(lambda: side.display() if to == "display" else side.switch(to))
                 _, hover = timed(side.hover)
                 samples[name][side.kind].append(
                     {"wall": wall, "cpu": cpu, "hover": hover, "round": round_})

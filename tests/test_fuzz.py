@@ -387,7 +387,7 @@ class Flaky:
         return method
 
 
-CONTEXT_CALLS = ["Display", "Erase", "Remove", "RemoveAll", "Redisplay", "SetDisplayMode",
+CONTEXT_CALLS = ["Display", "Erase", "Remove", "RemoveAll", "Redisplay", "SetDisplayMode", "Update",
                  "UpdateCurrentViewer", "ClearSelected", "AddOrRemoveSelected"]
 VIEW_CALLS = ["SetProj", "SetUp", "Camera", "FitAll", "ZFitAll", "Redraw", "MustBeResized",
               "StartRotation", "Rotation", "Pan", "SetZoom", "SetBackgroundColor",

@@ -62,11 +62,11 @@ nb::object owned_presentation(Scenard &s, nb::handle info) {
     return ais;
 }
 
-// Builds the presentation with its colours and transparency applied; touches
-// neither the context nor the registry. Without sub-shape colours it is a
-// plain AIS_Shape, built as it always was.
+// Builds the presentation with its colours, face boundaries and transparency
+// applied, so the context computes it once; touches neither the context nor
+// the registry. Without sub-shape colours it is a plain AIS_Shape.
 nb::object build_presentation(Scenard &s, nb::handle shape, nb::handle occt_color,
-                              const SubColors &sub_colors) {
+                              const SubColors &sub_colors, bool boundaries) {
     nb::object ais = sub_colors.empty() ? AIS_Shape(shape) : colored_presentation(shape);
     if (nb::bool_(call_method(shape, "IsNull"_id)))
         raise(PyExc_ValueError, "cannot display a null shape");
@@ -74,6 +74,8 @@ nb::object build_presentation(Scenard &s, nb::handle shape, nb::handle occt_colo
         call_method(ais, "SetColor"_id, occt_color);
     if (!sub_colors.empty())
         apply_sub_colors(ais, sub_colors);
+    if (boundaries)
+        configure_shape_edges(ais, true);
     nb::object transparency = s.global_transparency;
     if (transparency > zero)
         call_method(ais, "SetTransparency"_id, transparency);
@@ -155,7 +157,7 @@ nb::object display_shape(Scenard &s, nb::handle shape, nb::handle shape_id, nb::
     nb::object earlier_ais;
     if (earlier.is_valid())
         earlier_ais = owned_presentation(s, earlier);
-    nb::object ais = build_presentation(s, shape, rgb.occt, colors);
+    nb::object ais = build_presentation(s, shape, rgb.occt, colors, boundaries);
     nb::object record = make_record(shape_id, ais, kept_color, nb::bool_(true));
 
     // A shape displayed again under its identifier replaces the earlier
@@ -172,10 +174,6 @@ nb::object display_shape(Scenard &s, nb::handle shape, nb::handle shape_id, nb::
     try {
         call_method(s.context, "Display"_id, ais, update_flag);
         on_screen = true;
-        if (boundaries) {
-            configure_shape_edges(ais, true);
-            call_method(s.context, "Redisplay"_id, ais, update_flag);
-        }
         s.ais_to_id[ais] = shape_id;
         s.shapes[shape_id] = record;
         if (earlier.is_valid())
