@@ -5,6 +5,8 @@
 #include "fields.hpp"
 #include "names.hpp"
 
+#include <array>
+
 namespace morvik {
 
 namespace {
@@ -20,17 +22,12 @@ bool is_shape(nb::handle value) {
     return answer == 1;
 }
 
-// Every sub-shape of `shape`, as TopExp finds them (its own self included),
-// in one map built once: each pair is then checked in constant time.
-nb::object sub_shapes_of(nb::handle shape) {
+void require_shape(nb::handle shape) {
     if (!is_shape(shape))
         raise(PyExc_TypeError, "cannot colour the sub-shapes of %R, which is no TopoDS_Shape",
               shape.ptr());
     if (truth(call_method(shape, "IsNull"_id)))
         raise(PyExc_ValueError, "cannot display a null shape");
-    nb::object found = IndexedMapOfShape();
-    TopExp.attr("MapShapes_s"_id)(shape, found);
-    return found;
 }
 
 // The length of `sub_colors`, or -1 when it has none.
@@ -52,19 +49,52 @@ nb::object next_of(nb::handle iterator) {
     return value;
 }
 
-[[noreturn]] void refuse_count(Py_ssize_t most) {
-    raise(PyExc_ValueError, "sub_colors holds more pairs than the shape has sub-shapes (%zd)",
-          most);
-}
+// The sub-shapes of one shape, as TopExp finds them in it: one map per type
+// of sub-shape the pairs name, each built once, so every pair is checked in
+// constant time.
+class SubShapes {
+public:
+    explicit SubShapes(nb::handle shape) : shape_(shape) {}
+
+    // Raises unless `sub_shape`, a shape that is not null, is one of them;
+    // and once more pairs name sub-shapes of one type than the shape has,
+    // which an endless iterable of pairs would.
+    void check(nb::handle sub_shape) {
+        nb::object type = call_method(sub_shape, "ShapeType"_id);
+        Py_ssize_t index = PyNumber_AsSsize_t(type.ptr(), PyExc_OverflowError);
+        if (index == -1 && PyErr_Occurred())
+            throw nb::python_error();
+        if (index < 0 || index >= (Py_ssize_t) of_type_.size())
+            raise(PyExc_ValueError, "%R is of no shape type TopExp maps", sub_shape.ptr());
+        OfType &found = of_type_[index];
+        if (!found.map.is_valid()) {
+            nb::object map = IndexedMapOfShape();
+            TopExp.attr("MapShapes_s"_id)(shape_, type, map);
+            found.most = nb::cast<Py_ssize_t>(call_method(map, "Extent"_id));
+            found.map = std::move(map);
+        }
+        if (!truth(call_method(found.map, "Contains"_id, sub_shape)))
+            raise(PyExc_ValueError, "%R is no sub-shape of the shape displayed", sub_shape.ptr());
+        if (++found.named > found.most)
+            raise(PyExc_ValueError,
+                  "sub_colors holds more pairs than the shape has sub-shapes of one type (%zd)",
+                  found.most);
+    }
+
+private:
+    struct OfType {
+        nb::object map;
+        Py_ssize_t most = 0, named = 0;
+    };
+    nb::handle shape_;
+    std::array<OfType, 9> of_type_; // by TopAbs_ShapeEnum, compound to shape
+};
 
 } // namespace
 
 SubColors read_sub_colors(nb::handle shape, nb::handle sub_colors) {
     SubColors read;
-    if (sub_colors.is_none())
-        return read;
-    Py_ssize_t length = length_of(sub_colors);
-    if (length == 0)
+    if (sub_colors.is_none() || length_of(sub_colors) == 0)
         return read;
     nb::object iterator = nb::steal(PyObject_GetIter(sub_colors.ptr()));
     if (!iterator.is_valid()) {
@@ -77,26 +107,22 @@ SubColors read_sub_colors(nb::handle shape, nb::handle sub_colors) {
     nb::object pair = next_of(iterator);
     if (!pair.is_valid())
         return read;
-    // Each pair names a sub-shape, given once or more: more pairs than there
-    // are sub-shapes, which an endless iterable would hold, are refused
-    // before they are walked.
-    nb::object within = sub_shapes_of(shape);
-    Py_ssize_t most = nb::cast<Py_ssize_t>(call_method(within, "Extent"_id));
-    if (length > most)
-        refuse_count(most);
+    require_shape(shape);
+    SubShapes within(shape);
     for (; pair.is_valid(); pair = next_of(iterator)) {
-        if ((Py_ssize_t) read.size() == most)
-            refuse_count(most);
         nb::object fields[2];
         read_fields(pair, fields, 2, 2, refuse_pair);
-        if (!is_shape(fields[0])) {
-            nb::object name = nb::steal(PyType_GetName(Py_TYPE(fields[0].ptr())));
+        nb::handle sub_shape = fields[0];
+        if (!is_shape(sub_shape)) {
+            nb::object name = nb::steal(PyType_GetName(Py_TYPE(sub_shape.ptr())));
             if (!name.is_valid())
                 throw nb::python_error();
             raise(PyExc_TypeError, "a sub-shape must be a TopoDS_Shape, not %U", name.ptr());
         }
-        if (!truth(call_method(within, "Contains"_id, fields[0])))
-            raise(PyExc_ValueError, "%R is no sub-shape of the shape displayed", fields[0].ptr());
+        // A null shape has no type to ask for (OCCT would crash).
+        if (truth(call_method(sub_shape, "IsNull"_id)))
+            raise(PyExc_ValueError, "a null shape is no sub-shape of the shape displayed");
+        within.check(sub_shape);
         read.push_back({fields[0], to_occt_color(fields[1]).occt});
     }
     return read;
