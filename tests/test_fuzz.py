@@ -274,8 +274,9 @@ RECORDS_BEYOND_ONE_ERROR = {
     "setup_initial_view": ({error("Error setting up initial view: %s"), *TRIHEDRON}, PROJECTION_TYPE),
     "_setup_trihedron": (TRIHEDRON,),
     "set_projection_type": (PROJECTION_TYPE,),
-    # One record per item that fails, and one for the batch itself.
-    "display_shapes": ({error("Error displaying shape: %s"), error("Error displaying shapes: %s")},) * 5,
+    # One record per item that fails (junk text of six characters is six items), and one
+    # for the batch itself.
+    "display_shapes": ({error("Error displaying shape: %s"), error("Error displaying shapes: %s")},) * 7,
 }
 
 
