@@ -223,10 +223,9 @@ def test_transparency_updates_the_viewer_once_for_many_shapes(recorded, make_box
 
     recorded.service.set_global_transparency(0.25)
 
-    assert recorded.context.calls == [("Redisplay", (ais, False)) for ais in shapes] + [
-        ("UpdateCurrentViewer", ())
-    ]
-    assert viewer_updates(recorded.context) == 1
+    # The presentations change in place: nothing is computed again.
+    assert recorded.context.calls == [("UpdateCurrentViewer", ())]
+    assert [ais.Transparency() for ais in shapes] == pytest.approx([0.25] * 3)
 
 
 def test_transparency_without_update_only_sets_and_stores(recorded, make_box):
@@ -306,17 +305,26 @@ def test_transparency_failure_midway_keeps_what_was_done(recorded, make_box, err
     assert recorded.context.count("UpdateCurrentViewer") == 0
 
 
-def test_registry_changing_during_a_bulk_walk_does_not_derail_it(scene, make_box, errors):
+@pytest.mark.parametrize("walk", ["transparency", "display mode"])
+def test_registry_changing_during_a_bulk_walk_does_not_derail_it(scene, make_box, errors, walk):
     # The walk covers the shapes registered when it began, even if the
     # registry changes under it.
     context = Recorder(target=scene.context)
     service = Scenard(scene.view, scene.viewer, context)
     shapes = show(service, make_box, "a", "b", "c")
-    context.returns["Redisplay"] = lambda ais, update: service.erase_shape("c", False)
+    erase_c = lambda *args: service.erase_shape("c", False)
+    if walk == "transparency":
+        first = service.get_shape_info("a")
+        first.ais_shape = Recorder(target=shapes[0], returns={
+            "SetTransparency": lambda amount: (erase_c(), shapes[0].SetTransparency(amount))})
+        service.set_global_transparency(0.2)
+        first.ais_shape = shapes[0]
+        assert [ais.Transparency() for ais in shapes] == pytest.approx([0.2] * 3)
+    else:
+        context.returns["Update"] = erase_c
+        service.set_display_mode(DisplayMode.BOTH)
+        assert [ais.Attributes().FaceBoundaryDraw() for ais in shapes] == [True] * 3
 
-    service.set_global_transparency(0.2)
-
-    assert [ais.Transparency() for ais in shapes] == pytest.approx([0.2] * 3)
     assert service.get_shape_count() == 2
     assert context.count("UpdateCurrentViewer") == 1
     assert service_records(errors) == []
@@ -374,13 +382,16 @@ def test_display_mode_updates_the_viewer_once_for_many_shapes(recorded, make_box
     recorded.context.calls.clear()
 
     recorded.service.set_display_mode(DisplayMode.BOTH)
+    # Only the shapes whose face boundaries change are updated (their shaded
+    # presentation alone), and never their selection.
+    recorded.service.set_display_mode(DisplayMode.BOTH)
 
     assert recorded.context.calls == (
         [("SetDisplayMode", (1, False))]
-        + [("Redisplay", (ais, False)) for ais in shapes]
-        + [("UpdateCurrentViewer", ())]
+        + [("Update", (ais, False)) for ais in shapes]
+        + [("UpdateCurrentViewer", ()), ("SetDisplayMode", (1, False)), ("UpdateCurrentViewer", ())]
     )
-    assert viewer_updates(recorded.context) == 1
+    assert viewer_updates(recorded.context) == 2
 
 
 def test_display_mode_on_an_empty_registry(recorded):
@@ -411,6 +422,158 @@ def test_display_mode_failure_is_logged_and_the_mode_kept(scene, errors, failure
     one_error(errors, "Error setting display mode: %s")
     assert service._current_display_mode is mode
     assert context.count("UpdateCurrentViewer") == 0
+
+
+def test_look_switches_draw_what_recomputing_everything_draws(graphic_driver, make_box, errors):
+    """The service changes only what a switch needs; a scene whose every presentation and
+    selection is computed afresh after each switch must look and pick the same."""
+    from OCP.AIS import AIS_ColoredShape
+
+    from conftest import make_scene
+    from morvik.enums import ViewDirection
+    from pictures import view_pixels
+    from test_registry import faces
+
+    sides = []
+    for _ in range(2):
+        scene = make_scene(graphic_driver)
+        service = Scenard(scene.view, scene.viewer, scene.context)
+        service.set_background_color((1.0, 1.0, 1.0))
+        service.set_display_mode(DisplayMode.SHADED)
+        coloured = make_box(at=(2.0, 0.0, 0.0))
+        service.display_shapes([
+            (make_box(), "plain", (0.2, 0.5, 0.9)),
+            (coloured, "faces", (0.9, 0.9, 0.2), [(faces(coloured)[3], (1.0, 0.0, 0.0))]),
+            (make_box(at=(4.0, 0.0, 0.0)), "bare"),
+            (make_box(at=(6.0, 0.0, 0.0)), "hidden", (0.0, 0.6, 0.0))])
+        service.set_shape_visibility("hidden", False)
+        service.set_projection(ViewDirection.ISO)
+        service.fit_all()
+        sides.append((scene, service))
+    (scene, service), (fresh_scene, fresh) = sides
+    assert isinstance(service.get_shape_info("faces").ais_shape, AIS_ColoredShape)
+
+    def recompute_everything():
+        for info in fresh.get_all_shapes().values():
+            fresh_scene.context.Redisplay(info.ais_shape, False, True)
+        fresh_scene.context.UpdateCurrentViewer()
+
+    def picked(side):
+        return [side.pick(x, y) for y in range(0, 300, 20) for x in range(0, 400, 20)]
+
+    steps = [DisplayMode.BOTH, 0.5, DisplayMode.WIREFRAME, DisplayMode.BOTH, DisplayMode.SHADED, 0.0,
+             DisplayMode.WIREFRAME, DisplayMode.SHADED, 0.3, DisplayMode.BOTH, "show hidden"]
+    for step in steps:
+        for side in (service, fresh):
+            if step == "show hidden":
+                side.set_shape_visibility("hidden", True)
+            elif isinstance(step, float):
+                side.set_global_transparency(step)
+            else:
+                side.set_display_mode(step)
+        recompute_everything()
+        difference = abs(view_pixels(scene.view) - view_pixels(fresh_scene.view))
+        assert difference.max() == 0, (step, int((difference > 0).sum()))
+        ids = picked(service)
+        assert ids == picked(fresh), step
+        assert {"plain", "faces", "bare"} <= set(ids), step
+    assert service_records(errors) == []
+
+
+# --- sub-shape colours ---------------------------------------------------------
+
+RED, BLUE, GREEN, YELLOW = (1.0, 0.0, 0.0), (0.0, 0.0, 1.0), (0.0, 1.0, 0.0), (1.0, 1.0, 0.0)
+
+
+def front_and_back(service, scene):
+    """The pixel at the middle of the view, seen from the front (+Z) and from the back."""
+    from morvik.enums import ViewDirection
+    from pictures import view_pixels
+
+    seen = []
+    for direction in (ViewDirection.FRONT, ViewDirection.BACK):
+        service.set_projection(direction)
+        service.fit_all()
+        pixels = view_pixels(scene.view)
+        seen.append((tuple(pixels[150, 200]), int((pixels.max(axis=2) < 60).sum())))
+    return seen
+
+
+def hue_off(pixel, colour):
+    from pictures import hue_and_level
+
+    return hue_and_level(pixel, colour)[0]
+
+
+@pytest.fixture
+def lit_service(scene, service):
+    """The service over a scene lit as the viewer lights it, so faces seen face-on keep their colour."""
+    from morvik_viewer.viewer import light_scene
+
+    light_scene(scene.viewer)
+    service.set_background_color((1.0, 1.0, 1.0))
+    service.set_display_mode(DisplayMode.SHADED)
+    return service
+
+
+@pytest.mark.parametrize("finer_first", [False, True])
+def test_a_face_shows_its_own_colour_and_the_rest_the_base_colour(lit_service, scene, make_box, errors,
+                                                                  finer_first):
+    from OCP.AIS import AIS_ColoredShape, AIS_Shape
+    from OCP.TopExp import TopExp_Explorer
+    from OCP.TopAbs import TopAbs_SOLID
+    from test_registry import faces
+
+    box = make_box(10.0, 10.0, 10.0)
+    solid = TopExp_Explorer(box, TopAbs_SOLID).Current()
+    pairs = [(solid, YELLOW), (faces(box)[5], RED)]  # faces[5] looks along +Z
+    assert lit_service.display_shape(box, "box", BLUE, sub_colors=pairs[::-1] if finer_first else pairs)
+
+    info = lit_service.get_shape_info("box")
+    assert isinstance(info.ais_shape, AIS_ColoredShape) and isinstance(info.ais_shape, AIS_Shape)
+    assert (info.color, lit_service.get_shape_id_for_ais_shape(info.ais_shape)) == (BLUE, "box")
+    (front, _), (back, _) = front_and_back(lit_service, scene)
+    # The face's colour wins over the solid's, which wins over the base colour.
+    assert hue_off(front, RED) < 5 and hue_off(back, YELLOW) < 5, (front, back)
+    assert service_records(errors) == []
+
+
+def test_sub_shape_colours_keep_through_recolouring_boundaries_and_transparency(
+        lit_service, scene, make_box, errors):
+    from test_registry import faces
+
+    box = make_box(10.0, 10.0, 10.0)
+    lit_service.display_shape(box, "box", BLUE, sub_colors=[(faces(box)[5], RED)])
+    ais = lit_service.get_shape_info("box").ais_shape
+    lit_service.set_display_mode(DisplayMode.BOTH)
+    (front, front_lines), (back, back_lines) = front_and_back(lit_service, scene)
+    assert hue_off(front, RED) < 5 and hue_off(back, BLUE) < 5
+    assert front_lines > 0 and back_lines > 0  # black face boundaries, the coloured face's too
+
+    # The base colour changes; the face keeps its own, and the boundaries stay black.
+    lit_service.set_shape_color(ais, GREEN)
+    (front, lines), (back, _) = front_and_back(lit_service, scene)
+    assert hue_off(front, RED) < 5 and hue_off(back, GREEN) < 5
+    assert lines == front_lines
+    assert lit_service.get_shape_info("box").color == BLUE
+
+    # Transparency reaches the face's own aspect too: the green back face shows through it.
+    lit_service.set_global_transparency(0.5)
+    (front, _), _ = front_and_back(lit_service, scene)
+    assert hue_off(front, RED) > 20, front
+    assert service_records(errors) == []
+
+
+def test_recolouring_a_plain_shape_keeps_its_face_boundaries_black(lit_service, scene, make_box):
+    lit_service.display_shape(make_box(10.0, 10.0, 10.0), "box", BLUE)
+    lit_service.set_display_mode(DisplayMode.BOTH)
+    (_, lines), _ = front_and_back(lit_service, scene)
+
+    lit_service.set_shape_color(lit_service.get_shape_info("box").ais_shape, GREEN, update=False)
+    lit_service.redraw()
+
+    (front, after), _ = front_and_back(lit_service, scene)
+    assert hue_off(front, GREEN) < 5 and after == lines > 0
 
 
 # --- one colour rule ---------------------------------------------------------

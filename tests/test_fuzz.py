@@ -12,6 +12,7 @@ far longer than the fixed default set.
 import ast
 import enum
 import gc
+import itertools
 import logging
 import math
 import sys
@@ -30,6 +31,8 @@ from OCP.gp import gp_Pnt
 from OCP.Graphic3d import Graphic3d_Camera
 from OCP.Prs3d import Prs3d_Drawer
 from OCP.Quantity import Quantity_Color, Quantity_NOC_RED, Quantity_TOC_RGB
+from OCP.TopAbs import TopAbs_FACE
+from OCP.TopExp import TopExp_Explorer
 from OCP.TopoDS import TopoDS_Shape
 from OCP.V3d import V3d_TypeOfVisualization
 from PySide6.QtCore import Qt
@@ -163,8 +166,37 @@ ID_LISTS = st.one_of(st.lists(IDS, max_size=4), JUNK)
 MEMBERS = st.one_of(_MEMBERS, JUNK)
 _SPHERES = st.builds(lambda r: BRepPrimAPI_MakeSphere(r).Shape(), st.floats(0.1, 10.0))
 _ITEM_IDS = st.one_of(st.sampled_from(["a", "b", "c", "d"]), JUNK)
+
+
+def _faces(shape):
+    explorer, found = TopExp_Explorer(shape, TopAbs_FACE), []
+    while explorer.More():
+        found.append(explorer.Current())
+        explorer.Next()
+    return found
+
+
+def _coloured_sphere(radius, shape_id, color, pairs):
+    sphere = BRepPrimAPI_MakeSphere(radius).Shape()
+    return sphere, shape_id, color, [(sub, (1.0, 0.8, 0.0)) for sub in [sphere, *_faces(sphere)][:pairs]]
+
+
+# Sub-shape colours that can never be right, whatever the shape: other shapes'
+# faces, pairs and iterables of junk, and endless ones.
+_WRONG_SUB_COLORS = st.one_of(
+    st.lists(st.tuples(st.builds(lambda: _faces(_box())[0]), COLORS), min_size=1, max_size=3),
+    st.lists(st.one_of(st.tuples(JUNK, COLORS), st.tuples(JUNK), JUNK), min_size=1, max_size=3),
+    st.builds(lambda: itertools.repeat((_box(), (1.0, 0.0, 0.0)))),
+    st.just([(TopoDS_Shape(), (1.0, 0.0, 0.0))]),
+)
+# And those that may be: nothing, or pairs of the machine's own shape (resolved when called).
+SUB_COLORS = st.one_of(st.none(), st.just([]), st.builds(Ref, st.just("sub_colors"), st.integers(1, 8)),
+                       _WRONG_SUB_COLORS, JUNK)
 ITEMS = st.one_of(
-    st.lists(st.one_of(st.tuples(_SPHERES, _ITEM_IDS), st.tuples(_SPHERES, _ITEM_IDS, COLORS), JUNK),
+    st.lists(st.one_of(st.tuples(_SPHERES, _ITEM_IDS), st.tuples(_SPHERES, _ITEM_IDS, COLORS),
+                       st.builds(_coloured_sphere, st.floats(0.1, 10.0), _ITEM_IDS, COLORS,
+                                 st.integers(0, 3)),
+                       st.tuples(_SPHERES, _ITEM_IDS, COLORS, _WRONG_SUB_COLORS), JUNK),
              max_size=4),
     JUNK,
 )
@@ -228,8 +260,12 @@ VALUES_OF_TYPE = {
     "OCP.AIS.AIS_Shape": PRESENTATIONS, "collections.abc.Iterable[str]": ID_LISTS,
     "morvik.enums.ViewDirection": MEMBERS, "morvik.enums.ProjectionType": MEMBERS,
     "morvik.enums.DisplayMode": MEMBERS, "OCP.Aspect.Aspect_GradientFillMethod": ANYTHING,
+    "collections.abc.Iterable[tuple[OCP.TopoDS.TopoDS_Shape, tuple[float, float, float]]] | None":
+        SUB_COLORS,
     "collections.abc.Iterable[tuple[OCP.TopoDS.TopoDS_Shape, str] | "
-    "tuple[OCP.TopoDS.TopoDS_Shape, str, tuple[float, float, float] | None]]": ITEMS,
+    "tuple[OCP.TopoDS.TopoDS_Shape, str, tuple[float, float, float] | None] | "
+    "tuple[OCP.TopoDS.TopoDS_Shape, str, tuple[float, float, float] | None, "
+    "collections.abc.Iterable[tuple[OCP.TopoDS.TopoDS_Shape, tuple[float, float, float]]] | None]]": ITEMS,
     "collections.abc.Callable[[int, int | None], object] | None": PROGRESS,
     "collections.abc.Mapping[str, typing.Any]": STATES,
 }
@@ -238,8 +274,9 @@ RECORDS_BEYOND_ONE_ERROR = {
     "setup_initial_view": ({error("Error setting up initial view: %s"), *TRIHEDRON}, PROJECTION_TYPE),
     "_setup_trihedron": (TRIHEDRON,),
     "set_projection_type": (PROJECTION_TYPE,),
-    # One record per item that fails, and one for the batch itself.
-    "display_shapes": ({error("Error displaying shape: %s"), error("Error displaying shapes: %s")},) * 5,
+    # One record per item that fails (junk text of six characters is six items), and one
+    # for the batch itself.
+    "display_shapes": ({error("Error displaying shape: %s"), error("Error displaying shapes: %s")},) * 7,
 }
 
 
@@ -351,7 +388,7 @@ class Flaky:
         return method
 
 
-CONTEXT_CALLS = ["Display", "Erase", "Remove", "RemoveAll", "Redisplay", "SetDisplayMode",
+CONTEXT_CALLS = ["Display", "Erase", "Remove", "RemoveAll", "Redisplay", "SetDisplayMode", "Update",
                  "UpdateCurrentViewer", "ClearSelected", "AddOrRemoveSelected"]
 VIEW_CALLS = ["SetProj", "SetUp", "Camera", "FitAll", "ZFitAll", "Redraw", "MustBeResized",
               "StartRotation", "Rotation", "Pan", "SetZoom", "SetBackgroundColor",
@@ -423,6 +460,9 @@ class ServiceMachine(RuleBasedStateMachine):
         records = list(self.service._shapes.values())
         if value.kind == "shape":
             return self.shape
+        if value.kind == "sub_colors":  # the machine's box and its faces, each its own colour
+            subs = [self.shape, *_faces(self.shape)]
+            return [(sub, (0.1 * n, 0.5, 1.0 - 0.1 * n)) for n, sub in enumerate(subs[:value.index])]
         if value.kind == "id":
             return records[value.index % len(records)].shape_id if records else "unregistered"
         if value.kind == "ais" and records:
@@ -437,9 +477,10 @@ class ServiceMachine(RuleBasedStateMachine):
     vars().update({f"call_{op.name.lstrip('_')}": calling(op) for op in SERVICE_OPERATIONS})
 
     @rule(shape=SHAPES, shape_id=st.sampled_from(["a", "b", "c", "d"]),
-          color=st.one_of(st.none(), st.tuples(_UNIT, _UNIT, _UNIT)), update=st.booleans())
-    def display_a_shape(self, shape, shape_id, color, update):
-        self.perform(DISPLAY_SHAPE, [shape, shape_id, color, update], {})
+          color=st.one_of(st.none(), st.tuples(_UNIT, _UNIT, _UNIT)), update=st.booleans(),
+          sub_colors=st.one_of(st.none(), st.builds(Ref, st.just("sub_colors"), st.integers(1, 7))))
+    def display_a_shape(self, shape, shape_id, color, update, sub_colors):
+        self.perform(DISPLAY_SHAPE, [shape, shape_id, color, update, sub_colors], {})
 
     def perform(self, op, args, kwargs):
         args = [self.resolve(value) for value in args]

@@ -14,6 +14,19 @@ from OCP.TopoDS import TopoDS_Shape
 from pictures import rgb
 
 DISPLAY_ERROR = "Error displaying shape: %s"
+RED, BLUE = (1.0, 0.0, 0.0), (0.0, 0.0, 1.0)
+
+
+def faces(shape):
+    """The faces of `shape`, in TopExp's order (a box's: -X, +X, -Y, +Y, -Z, +Z)."""
+    from OCP.TopAbs import TopAbs_FACE
+    from OCP.TopExp import TopExp_Explorer
+
+    explorer, found = TopExp_Explorer(shape, TopAbs_FACE), []
+    while explorer.More():
+        found.append(explorer.Current())
+        explorer.Next()
+    return found
 
 
 def assert_consistent(service):
@@ -127,7 +140,8 @@ class TestDisplay:
         service._current_display_mode = DisplayMode.BOTH
         service.display_shape(make_box(), "box", update=False)
         ais = service.get_shape_info("box").ais_shape
-        assert context.calls == [("Display", (ais, False)), ("Redisplay", (ais, False))]
+        # The boundaries are set before the context sees the shape: it is computed once.
+        assert context.calls == [("Display", (ais, False))]
         drawer = ais.Attributes()
         assert drawer.FaceBoundaryDraw()
         aspect = drawer.FaceBoundaryAspect().Aspect()
@@ -142,6 +156,22 @@ class TestDisplay:
         ais = service.get_shape_info("box").ais_shape
         assert context.calls == [("Display", (ais, True))]
         assert not ais.Attributes().FaceBoundaryDraw()
+
+    @pytest.mark.parametrize("none", [lambda: None, list, tuple, lambda: iter([]),
+                                      lambda: (pair for pair in [])],
+                             ids=["None", "list", "tuple", "iterator", "generator"])
+    def test_no_sub_colours_is_the_plain_display(self, scene, make_box, errors, none):
+        none = none()
+        calls = []
+        for sub_colors in ({}, {"sub_colors": none}):
+            context = Recorder(scene.context)
+            service = Scenard(scene.view, scene.viewer, context)
+            service._current_display_mode = DisplayMode.BOTH
+            assert service.display_shape(make_box(), "box", (0.0, 1.0, 0.0), **sub_colors) == "box"
+            assert type(service.get_shape_info("box").ais_shape) is AIS_Shape
+            calls.append([name for name, *_ in context.calls])
+            service.erase_all()
+        assert calls[0] == calls[1] and errors.records == []
 
     def test_order_follows_first_insertion(self, service, make_box):
         for shape_id in ("alpha", "beta", "gamma", "alpha"):
@@ -203,13 +233,39 @@ class TestDisplayAgain:
         assert [r.getMessage() for r in errors.records] == ["Error displaying shape: display refused"]
 
     def test_failure_after_display_takes_the_new_presentation_back(self, scene, make_box):
-        context = Recorder(scene.context, raises={"Redisplay": RuntimeError("no")})
+        context = Recorder(scene.context)
         service = Scenard(scene.view, scene.viewer, context)
-        service._current_display_mode = DisplayMode.BOTH
-        assert service.display_shape(make_box(), "part") is None
+        # Its second use, as the registry's key, comes after the display.
+        assert service.display_shape(make_box(), Fickle("part", uses=1)) is None
         assert service.get_shape_count() == 0 and service._ais_to_id == {}
         displayed = [args[0] for name, args in context.calls if name == "Display"]
         assert not scene.context.IsDisplayed(displayed[0])
+
+
+def test_a_shape_with_sub_colours_takes_every_registry_operation(service, scene, make_box, errors):
+    from OCP.AIS import AIS_ColoredShape
+
+    box = make_box(10.0, 10.0, 10.0)
+    service.display_shape(box, "part", BLUE, sub_colors=[(faces(box)[5], RED)])
+    ais = service.get_shape_info("part").ais_shape
+    assert isinstance(ais, AIS_ColoredShape) and service._ais_to_id == {ais: "part"}
+    service.set_shape_visibility("part", False)
+    assert not scene.context.IsDisplayed(ais)
+    service.set_shape_visibility("part", True)
+    service.select_shapes(["part"])
+    assert scene.context.IsSelected(ais)
+    service.fit_all()
+    scene.context.MoveTo(200, 150, scene.view, True)  # hover highlight
+    assert scene.context.HasDetected() and scene.context.DetectedInteractive() is ais
+    assert service.pick(200, 150) == "part"
+    # Displayed again, plain, under the same identifier: the coloured one leaves.
+    service.display_shape(box, "part")
+    plain = service.get_shape_info("part").ais_shape
+    assert type(plain) is AIS_Shape and list_displayed(scene) == [plain]
+    service.display_shape(box, "part", sub_colors=[(box, RED)])
+    service.erase_shape("part")
+    assert list_displayed(scene) == [] and service._ais_to_id == {}
+    assert errors.records == []
 
 
 class TestErase:
@@ -304,6 +360,49 @@ class TestBadInput:
         assert (service.get_all_shapes(), dict(service._ais_to_id)) == before
         assert (scene.context.NbCurrents(), len(list_displayed(scene))) == objects_before
         one_error(errors, DISPLAY_ERROR)
+
+    @pytest.mark.parametrize("shape, sub_colors, error", [
+        ("box", lambda box, other: [(faces(other)[0], RED)], ValueError),
+        ("box", lambda box, other: [(faces(box)[0], RED), faces(box)[1]], TypeError),
+        ("box", lambda box, other: [(faces(box)[0],)], TypeError),
+        ("box", lambda box, other: [(faces(box)[0], RED, RED)], TypeError),
+        ("box", lambda box, other: [itertools.repeat(faces(box)[0])], TypeError),
+        ("box", lambda box, other: [("face", RED)], TypeError),
+        ("box", lambda box, other: [(TopoDS_Shape(), RED)], ValueError),
+        ("box", lambda box, other: [(faces(box)[0], (1.0, 0.0))], ValueError),
+        ("box", lambda box, other: [(faces(box)[0], None)], TypeError),
+        ("box", lambda box, other: 5, TypeError),
+        ("box", lambda box, other: itertools.repeat((box, RED)), ValueError),
+        ("box", lambda box, other: [(faces(box)[n % 6], RED) for n in range(7)], ValueError),
+        ("null", lambda box, other: [(box, RED)], ValueError),
+        ("no shape", lambda box, other: [(box, RED)], TypeError),
+    ], ids=["foreign face", "no pair", "short pair", "long pair", "endless pair", "no shape",
+            "null sub-shape", "bad colour", "no colour", "no iterable", "endless", "too many",
+            "null shape", "shape no shape"])
+    def test_a_wrong_sub_colour_refuses_the_whole_display(self, service, scene, make_box, errors,
+                                                          shape, sub_colors, error):
+        box, other = make_box(), make_box()
+        service.display_shape(make_box(), "kept")
+        before = service.get_all_shapes(), dict(service._ais_to_id)
+        shape = {"box": box, "null": TopoDS_Shape(), "no shape": "box"}[shape]
+        assert service.display_shape(shape, "kept", BLUE, True, sub_colors(box, other)) is None
+        assert isinstance(one_error(errors, DISPLAY_ERROR), error)
+        assert (service.get_all_shapes(), dict(service._ais_to_id)) == before
+        assert list_displayed(scene) == [before[0]["kept"].ais_shape]
+
+    def test_sub_colours_are_read_once_and_no_further_than_the_shape_allows(self, service, make_box):
+        box, pulled = make_box(), []
+
+        def pairs(count):
+            for n in range(count):
+                pulled.append(n)
+                yield faces(box)[n % 6], RED
+
+        assert service.display_shape(box, "once", sub_colors=pairs(6)) == "once"
+        assert len(pulled) == 6
+        del pulled[:]
+        assert service.display_shape(box, "endless", sub_colors=pairs(10 ** 9)) is None
+        assert len(pulled) == 7  # the six faces a box has, and the one too many
 
     def test_unhashable_identifier_is_refused_before_display(self, service, scene, make_box, errors):
         assert service.display_shape(make_box(), ["not", "hashable"]) is None
@@ -456,17 +555,22 @@ def slowly(make_box, count, pause=0.04):
 @pytest.mark.parametrize("update, updates", [(True, 1), (False, 0)])
 def test_display_shapes_goes_past_failed_items_and_updates_at_most_once(
         recorded, make_box, errors, update, updates):
-    first, second = make_box(), make_box(at=(2.0, 0.0, 0.0))
+    from OCP.AIS import AIS_ColoredShape
+
+    first, second, third = make_box(), make_box(at=(2.0, 0.0, 0.0)), make_box(at=(6.0, 0.0, 0.0))
     # Items that are endless or huge are refused without being walked.
     items = iter([(first, "a"), ("no shape", "x"), (second, "b", (1.0, 0.0, 0.0)), (first,),
-                  itertools.repeat(first), range(10 ** 9), iter([first, "y", None, None]),
-                  [make_box(at=(4.0, 0.0, 0.0)), "c", None]])
+                  itertools.repeat(first), range(10 ** 9), iter([first, "y", None, None, None]),
+                  [make_box(at=(4.0, 0.0, 0.0)), "c", None],
+                  (third, "d", BLUE, [(faces(third)[0], RED)]),
+                  (third, "z", None, [(faces(first)[0], RED)])])  # a face of another shape
 
     shown = recorded.service.display_shapes(items, update)
 
-    assert shown == ["a", "b", "c"] == list(recorded.service.get_all_shapes())
-    assert [record.msg for record in errors.records] == [DISPLAY_ERROR] * 5
+    assert shown == ["a", "b", "c", "d"] == list(recorded.service.get_all_shapes())
+    assert [record.msg for record in errors.records] == [DISPLAY_ERROR] * 6
     assert rgb(recorded.service.get_shape_info("b").ais_shape) == pytest.approx((1.0, 0.0, 0.0))
+    assert isinstance(recorded.service.get_shape_info("d").ais_shape, AIS_ColoredShape)
     assert_consistent(recorded.service)
     assert viewer_updates(recorded.context) == updates
 

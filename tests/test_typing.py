@@ -54,7 +54,9 @@ def test_component_installs_its_stable_abi_modules_and_stubs_and_nothing_of_the_
 @pytest.mark.parametrize("module_name, expected", [
     ("morvik.services.scenard", [
         "def display_shape(self, shape: OCP.TopoDS.TopoDS_Shape, shape_id: str, "
-        "color: tuple[float, float, float] | None = None, update: bool = True) -> str | None:",
+        "color: tuple[float, float, float] | None = None, update: bool = True, "
+        "sub_colors: Iterable[tuple[OCP.TopoDS.TopoDS_Shape, tuple[float, float, float]]] | None = None"
+        ") -> str | None:",
         "def get_all_shapes(self) -> dict[str, ShapeInfo]:",
         "def set_display_mode(self, mode: morvik.enums.DisplayMode) -> None:",
         "def visible(self, /) -> bool: ...",
@@ -84,12 +86,17 @@ def test_panelor_stub_names_the_real_class_members():
 
 
 MISUSE = """\
+from OCP.TopoDS import TopoDS_Shape
+
 from morvik.enums import DisplayMode
 from morvik.services.scenard import Scenard
 from morvik.widgets.panelor import Panelor
 
 
-def misuse(service: Scenard, toolbar: Panelor) -> None:
+def misuse(service: Scenard, toolbar: Panelor, shape: TopoDS_Shape) -> None:
+    service.display_shape(shape, "part", None, True, [(shape, (1.0, 0.8, 0.0))])
+    service.display_shapes([(shape, "part", None, [(shape, (1.0, 0.8, 0.0))])])
+    service.display_shape(shape, "part", sub_colors=[(shape, "gold")])  # wrong
     service.zoom("far")  # wrong
     service.set_display_mode("shaded")  # wrong
     count: str = service.get_shape_count()  # wrong

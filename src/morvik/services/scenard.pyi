@@ -146,7 +146,7 @@ class Scenard:
     def get_context(self) -> OCP.AIS.AIS_InteractiveContext:
         """Get the AIS interactive context."""
 
-    def display_shape(self, shape: OCP.TopoDS.TopoDS_Shape, shape_id: str, color: tuple[float, float, float] | None = None, update: bool = True) -> str | None:
+    def display_shape(self, shape: OCP.TopoDS.TopoDS_Shape, shape_id: str, color: tuple[float, float, float] | None = None, update: bool = True, sub_colors: Iterable[tuple[OCP.TopoDS.TopoDS_Shape, tuple[float, float, float]]] | None = None) -> str | None:
         """
         Display an OCP shape in the viewer.
 
@@ -155,12 +155,16 @@ class Scenard:
             shape_id: Specific ID for the shape
             color: Tuple of RGB values (0-1) or None for default
             update: Whether to update the display
+            sub_colors: (sub_shape, color) pairs: faces, solids or any sub-shapes of
+                shape, as TopExp finds them in it, each drawn in its own colour (a
+                finer sub-shape's colour wins over a coarser one's); color stays the
+                colour of the rest. A pair that is wrong refuses the whole display
 
         Returns:
             str: Shape ID or None if error
         """
 
-    def display_shapes(self, items: Iterable[tuple[OCP.TopoDS.TopoDS_Shape, str] | tuple[OCP.TopoDS.TopoDS_Shape, str, tuple[float, float, float] | None]], update: bool = True, progress: Callable[[int, int | None], object] | None = None) -> list[str]:
+    def display_shapes(self, items: Iterable[tuple[OCP.TopoDS.TopoDS_Shape, str] | tuple[OCP.TopoDS.TopoDS_Shape, str, tuple[float, float, float] | None] | tuple[OCP.TopoDS.TopoDS_Shape, str, tuple[float, float, float] | None, Iterable[tuple[OCP.TopoDS.TopoDS_Shape, tuple[float, float, float]]] | None]], update: bool = True, progress: Callable[[int, int | None], object] | None = None) -> list[str]:
         """
         Display many shapes with one viewer update: the way to show an assembly.
 
@@ -168,7 +172,8 @@ class Scenard:
         is logged as display_shape logs it; the others are displayed all the same.
 
         Args:
-            items: Iterable of (shape, shape_id) or (shape, shape_id, color) tuples
+            items: Iterable of (shape, shape_id), (shape, shape_id, color) or
+                (shape, shape_id, color, sub_colors) tuples
             update: Whether to update the display once, at the end
             progress: Called as progress(done, total) at most every 100 ms, total being
                 None when items has no length; returning False stops the display,

@@ -5,6 +5,7 @@
 #include "operations.hpp"
 #include "scenard.hpp"
 #include "shape_info.hpp"
+#include "sub_colors.hpp"
 
 namespace morvik {
 
@@ -35,7 +36,7 @@ nb::object to_transparency(nb::handle value) {
     return nb::float_(amount);
 }
 
-void apply_transparency(Scenard &s, nb::handle amount, bool redisplay) {
+void apply_transparency(Scenard &s, nb::handle amount) {
     s.global_transparency = nb::borrow(amount);
     // Unordered blending draws overlapping transparent parts differently in
     // each display order; weighted blended transparency gives one image.
@@ -46,11 +47,23 @@ void apply_transparency(Scenard &s, nb::handle amount, bool redisplay) {
         if (params.attr("TransparencyMethod"_id).equal(transparency_blend_unordered))
             params.attr("TransparencyMethod"_id) = transparency_blend_oit;
     }
+    // AIS_Shape::SetTransparency changes the aspects its presentations already
+    // draw with (sub-shape aspects too, for an AIS_ColoredShape): nothing is
+    // computed again, and hidden shapes show it when shown. An AIS_ColoredShape
+    // whose faces have colours of their own also decides, as it computes its
+    // shaded presentation, whether its solids are closed (back faces culled)
+    // from their transparency: that one is computed again when the shape
+    // turns opaque or transparent, or its edges would show the faces behind.
+    bool transparent = truth(amount);
     for (nb::handle info : registered_records(s)) {
         nb::object ais = as_record(info).ais_shape;
-        ais.attr("SetTransparency"_id)(amount);
-        if (redisplay)
-            s.context.attr("Redisplay"_id)(ais, false);
+        bool recompute = is_colored_presentation(ais) &&
+                         truth(call_method(ais, "Transparency"_id)) != transparent;
+        call_method(ais, "SetTransparency"_id, amount);
+        if (recompute) {
+            call_method(ais, "SetToUpdate"_id, one); // AIS_Shaded
+            call_method(s.context, "Update"_id, ais, Py_False);
+        }
     }
 }
 
@@ -61,13 +74,28 @@ void apply_display_mode(Scenard &s, nb::handle mode) {
     // boundaries are set on each shape.
     bool wireframe = mode.equal(mode_wireframe);
     bool boundaries = !wireframe && mode.equal(mode_both);
-    s.context.attr("SetDisplayMode"_id)(wireframe ? zero : one, false);
-    // Hidden shapes too, so a shape shown again matches the mode in force.
+    // Face boundaries belong to the shaded presentation alone: a shape whose
+    // boundaries change has only that one marked, before the context's mode
+    // changes, so a context turning shaded computes it once. Neither the
+    // wireframe presentation nor the selection depends on them: recomputing
+    // either (as Redisplay does) would cost seconds on large parts and
+    // rebuild the picking trees at the next hover. Hidden shapes too, so a
+    // shape shown again matches the mode in force.
+    nb::list changed;
     for (nb::handle info : registered_records(s)) {
         nb::object ais = as_record(info).ais_shape;
+        nb::object drawer = call_method(ais, "Attributes"_id);
+        if (truth(call_method(drawer, "FaceBoundaryDraw"_id)) == boundaries)
+            continue;
         configure_shape_edges(ais, boundaries);
-        s.context.attr("Redisplay"_id)(ais, false);
+        call_method(ais, "SetToUpdate"_id, one); // AIS_Shaded
+        changed.append(ais);
     }
+    s.context.attr("SetDisplayMode"_id)(wireframe ? zero : one, false);
+    // Draws the marked presentations that are on screen (or highlighted)
+    // and not already drawn by the mode change; the rest wait to be shown.
+    for (nb::handle ais : changed)
+        call_method(s.context, "Update"_id, ais, Py_False);
 }
 
 namespace {
@@ -76,6 +104,7 @@ void set_shape_color(Scenard &s, nb::handle ais_shape, nb::handle color, nb::han
     nb::object occt_color = to_occt_color(color).occt;
     bool redisplay(nb::bool_{update});
     ais_shape.attr("SetColor"_id)(occt_color);
+    keep_boundaries_black(ais_shape);
     if (redisplay)
         s.context.attr("Redisplay"_id)(ais_shape, true);
 }
@@ -107,9 +136,9 @@ nb::object is_shape_visible(Scenard &s, nb::handle shape_id) {
 void set_global_transparency(Scenard &s, nb::handle transparency, nb::handle update) {
     refuse_during_registry_change(s);
     nb::object amount = to_transparency(transparency);
-    bool redisplay(nb::bool_{update});
-    apply_transparency(s, amount, redisplay);
-    if (redisplay)
+    bool update_viewer(nb::bool_{update});
+    apply_transparency(s, amount);
+    if (update_viewer)
         s.context.attr("UpdateCurrentViewer"_id)();
 }
 

@@ -5,14 +5,26 @@
 
 namespace morvik {
 
+namespace {
+
+nb::object black() { return Quantity_Color(zero_f, zero_f, zero_f, Quantity_TOC_RGB); }
+
+} // namespace
+
 void configure_shape_edges(nb::handle ais_shape, bool enable) {
     nb::object drawer = ais_shape.attr("Attributes"_id)();
     drawer.attr("SetFaceBoundaryDraw"_id)(enable);
-    if (enable) {
-        nb::object black = Quantity_Color(zero_f, zero_f, zero_f, Quantity_TOC_RGB);
-        drawer.attr("SetFaceBoundaryAspect"_id)(Prs3d_LineAspect(black, Aspect_TOL_SOLID, one_f));
-    }
+    if (enable)
+        drawer.attr("SetFaceBoundaryAspect"_id)(Prs3d_LineAspect(black(), Aspect_TOL_SOLID, one_f));
     ais_shape.attr("SetAttributes"_id)(drawer);
+}
+
+void keep_boundaries_black(nb::handle ais_shape) {
+    nb::object drawer = ais_shape.attr("Attributes"_id)();
+    if (!truth(drawer.attr("FaceBoundaryDraw"_id)()))
+        return;
+    drawer.attr("FaceBoundaryAspect"_id)().attr("SetColor"_id)(black());
+    ais_shape.attr("SynchronizeAspects"_id)();
 }
 
 namespace {

@@ -14,7 +14,8 @@ inline constexpr const char *v3d = "OCP.V3d", *aspect = "OCP.Aspect", *quantity 
 inline HostName V3d_View{v3d, "V3d_View"}, V3d_Viewer{v3d, "V3d_Viewer"},
     AIS_InteractiveContext{"OCP.AIS", "AIS_InteractiveContext"};
 
-inline HostName AIS_Shape{"OCP.AIS", "AIS_Shape"},
+inline HostName AIS_Shape{"OCP.AIS", "AIS_Shape"}, AIS_ColoredShape{"OCP.AIS", "AIS_ColoredShape"},
+    TopoDS_Shape{"OCP.TopoDS", "TopoDS_Shape"}, TopExp{"OCP.TopExp", "TopExp"},
     Prs3d_LineAspect{"OCP.Prs3d", "Prs3d_LineAspect"},
     Quantity_Color{quantity, "Quantity_Color"}, Quantity_NOC_WHITE{quantity, "Quantity_NOC_WHITE"},
     Quantity_TOC_RGB{quantity, "Quantity_TOC_RGB"},
@@ -50,6 +51,16 @@ inline nb::object projection_enumerator(const char *name) {
 inline HostName projection_orthographic{
     [] { return detail::projection_enumerator("Projection_Orthographic"); }},
     projection_perspective{[] { return detail::projection_enumerator("Projection_Perspective"); }};
+
+// The indexed map of shapes TopExp fills: under OCCT's own name in OCP 7,
+// among the instantiated collections in OCP 8.
+inline HostName IndexedMapOfShape{[] {
+    nb::object tools = nb::module_::import_("OCP.TopTools");
+    if (nb::hasattr(tools, "TopTools_IndexedMapOfShape"))
+        return nb::object(tools.attr("TopTools_IndexedMapOfShape"));
+    return nb::object(nb::module_::import_("OCP.collections")
+                          .attr("IndexedMap_TopoDS_Shape_TopTools_ShapeMapHasher"));
+}};
 
 // What set_view_state takes: any mapping, not only a dict.
 inline HostName Mapping{"collections.abc", "Mapping"};

@@ -22,7 +22,7 @@ enum class Failure {
     raised,      // a query: the caller sees it
 };
 
-inline constexpr std::size_t most_params = 4;
+inline constexpr std::size_t most_params = 5;
 
 struct OperationRow {
     Operation op; // the name and template records and tracebacks show

@@ -1,11 +1,13 @@
 // The shape registry: display, erase, update and the registry queries.
 #include "colors.hpp"
+#include "fields.hpp"
 #include "guard.hpp"
 #include "lookup.hpp"
 #include "names.hpp"
 #include "operations.hpp"
 #include "scenard.hpp"
 #include "shape_info.hpp"
+#include "sub_colors.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -60,14 +62,20 @@ nb::object owned_presentation(Scenard &s, nb::handle info) {
     return ais;
 }
 
-// Builds the presentation with its colour and transparency applied; touches
-// neither the context nor the registry.
-nb::object build_presentation(Scenard &s, nb::handle shape, nb::handle occt_color) {
-    nb::object ais = AIS_Shape(shape);
+// Builds the presentation with its colours, face boundaries and transparency
+// applied, so the context computes it once; touches neither the context nor
+// the registry. Without sub-shape colours it is a plain AIS_Shape.
+nb::object build_presentation(Scenard &s, nb::handle shape, nb::handle occt_color,
+                              const SubColors &sub_colors, bool boundaries) {
+    nb::object ais = sub_colors.empty() ? AIS_Shape(shape) : colored_presentation(shape);
     if (nb::bool_(call_method(shape, "IsNull"_id)))
         raise(PyExc_ValueError, "cannot display a null shape");
     if (occt_color.is_valid())
         call_method(ais, "SetColor"_id, occt_color);
+    if (!sub_colors.empty())
+        apply_sub_colors(ais, sub_colors);
+    if (boundaries)
+        configure_shape_edges(ais, true);
     nb::object transparency = s.global_transparency;
     if (transparency > zero)
         call_method(ais, "SetTransparency"_id, transparency);
@@ -130,7 +138,7 @@ void drop_or_show_again(Scenard &s, nb::handle shape_id, nb::handle info, nb::ha
 }
 
 nb::object display_shape(Scenard &s, nb::handle shape, nb::handle shape_id, nb::handle color,
-                         nb::handle update) {
+                         nb::handle update, nb::handle sub_colors) {
     // Every flag, colour and the identifier are read before the context is
     // called: what they answer cannot change halfway through. A failure up to
     // the first call into the context changes nothing.
@@ -143,12 +151,13 @@ nb::object display_shape(Scenard &s, nb::handle shape, nb::handle shape_id, nb::
         kept_color = nb::tuple(); // no colour, as None is
     else if (!color.is_none())
         kept_color = (rgb = to_occt_color(color)).kept;
+    SubColors colors = read_sub_colors(shape, sub_colors);
     RegistryChange change(s);
     nb::object earlier = registered(s, shape_id);
     nb::object earlier_ais;
     if (earlier.is_valid())
         earlier_ais = owned_presentation(s, earlier);
-    nb::object ais = build_presentation(s, shape, rgb.occt);
+    nb::object ais = build_presentation(s, shape, rgb.occt, colors, boundaries);
     nb::object record = make_record(shape_id, ais, kept_color, nb::bool_(true));
 
     // A shape displayed again under its identifier replaces the earlier
@@ -165,10 +174,6 @@ nb::object display_shape(Scenard &s, nb::handle shape, nb::handle shape_id, nb::
     try {
         call_method(s.context, "Display"_id, ais, update_flag);
         on_screen = true;
-        if (boundaries) {
-            configure_shape_edges(ais, true);
-            call_method(s.context, "Redisplay"_id, ais, update_flag);
-        }
         s.ais_to_id[ais] = shape_id;
         s.shapes[shape_id] = record;
         if (earlier.is_valid())
@@ -196,68 +201,24 @@ nb::object length_or_none(nb::handle items) {
     return nb::none();
 }
 
-// The fields of one item of display_shapes: at most three are ever read, so
+// The fields of one item of display_shapes: at most four are ever read, so
 // an endless or huge iterable is refused without being walked.
-constexpr Py_ssize_t most_item_fields = 3;
+constexpr Py_ssize_t most_item_fields = 4;
 
 [[noreturn]] void refuse_item(nb::handle item) {
-    raise(PyExc_TypeError, "an item must be (shape, shape_id) or (shape, shape_id, color), not %R",
+    raise(PyExc_TypeError,
+          "an item must be (shape, shape_id), (shape, shape_id, color) or "
+          "(shape, shape_id, color, sub_colors), not %R",
           item.ptr());
-}
-
-// Kept raw: PyIter_Next tells an exhausted iterator from a failing one.
-Py_ssize_t item_fields(nb::handle item, nb::object (&fields)[most_item_fields]) {
-    if (PyTuple_CheckExact(item.ptr())) { // the usual item, read in place
-        Py_ssize_t n = PyTuple_Size(item.ptr());
-        if (n < 2 || n > most_item_fields)
-            refuse_item(item);
-        for (Py_ssize_t i = 0; i < n; ++i)
-            fields[i] = nb::borrow(PyTuple_GetItem(item.ptr(), i));
-        return n;
-    }
-    // A length, where there is one, settles the count before anything is
-    // read; one that cannot be had (too large for an index, say) leaves the
-    // count to the fields themselves.
-    Py_ssize_t length = PyObject_Size(item.ptr());
-    if (length < 0) {
-        if (!PyErr_ExceptionMatches(PyExc_Exception))
-            throw nb::python_error();
-        PyErr_Clear();
-    } else if (length < 2 || length > most_item_fields) {
-        refuse_item(item);
-    }
-    nb::object iterator = nb::steal(PyObject_GetIter(item.ptr()));
-    if (!iterator.is_valid()) {
-        if (!PyErr_ExceptionMatches(PyExc_TypeError))
-            throw nb::python_error();
-        PyErr_Clear();
-        refuse_item(item); // no sequence at all is one of the wrong size
-    }
-    Py_ssize_t n = 0;
-    for (; n <= most_item_fields; ++n) {
-        PyObject *field = PyIter_Next(iterator.ptr());
-        if (!field)
-            break;
-        if (n == most_item_fields) { // one too many: it is dropped unlooked-at
-            Py_DECREF(field);
-            refuse_item(item);
-        }
-        fields[n] = nb::steal(field);
-    }
-    if (PyErr_Occurred())
-        throw nb::python_error();
-    if (n < 2)
-        refuse_item(item);
-    return n;
 }
 
 // One item of display_shapes, displayed by display_shape's rules without a
 // viewer update.
 nb::object display_item(Scenard &s, nb::handle item) {
     nb::object fields[most_item_fields];
-    Py_ssize_t n = item_fields(item, fields);
-    return display_shape(s, fields[0], fields[1], n == 3 ? nb::handle(fields[2]) : Py_None,
-                         Py_False);
+    Py_ssize_t n = read_fields(item, fields, 2, most_item_fields, refuse_item);
+    return display_shape(s, fields[0], fields[1], n >= 3 ? nb::handle(fields[2]) : Py_None,
+                         Py_False, n == 4 ? nb::handle(fields[3]) : Py_None);
 }
 
 // Each item is one display_shape, with its own record when it fails; the
@@ -373,29 +334,39 @@ Py_ssize_t get_shape_count(Scenard &s) { return (Py_ssize_t) s.shapes.size(); }
 const OperationRow registry_operations[] = {
     guarded_row<display_shape>(
         "display_shape", "Error displaying shape: %s",
-        {{"shape"}, {"shape_id"}, {"color", &py_none}, {"update", &py_true}},
+        {{"shape"}, {"shape_id"}, {"color", &py_none}, {"update", &py_true}, {"sub_colors", &py_none}},
         "def display_shape(self, shape: OCP.TopoDS.TopoDS_Shape, shape_id: str, "
-        "color: tuple[float, float, float] | None = None, update: bool = True) -> str | None",
+        "color: tuple[float, float, float] | None = None, update: bool = True, "
+        "sub_colors: collections.abc.Iterable[tuple[OCP.TopoDS.TopoDS_Shape, "
+        "tuple[float, float, float]]] | None = None) -> str | None",
         "Display an OCP shape in the viewer.\n\n"
         "Args:\n"
         "    shape: OCP TopoDS_Shape object\n"
         "    shape_id: Specific ID for the shape\n"
         "    color: Tuple of RGB values (0-1) or None for default\n"
-        "    update: Whether to update the display\n\n"
+        "    update: Whether to update the display\n"
+        "    sub_colors: (sub_shape, color) pairs: faces, solids or any sub-shapes of\n"
+        "        shape, as TopExp finds them in it, each drawn in its own colour (a\n"
+        "        finer sub-shape's colour wins over a coarser one's); color stays the\n"
+        "        colour of the rest. A pair that is wrong refuses the whole display\n\n"
         "Returns:\n"
         "    str: Shape ID or None if error"),
     self_reporting_row<display_shapes>(
         "display_shapes", "Error displaying shapes: %s",
         {{"items"}, {"update", &py_true}, {"progress", &py_none}},
         "def display_shapes(self, items: collections.abc.Iterable[tuple[OCP.TopoDS.TopoDS_Shape, "
-        "str] | tuple[OCP.TopoDS.TopoDS_Shape, str, tuple[float, float, float] | None]], "
+        "str] | tuple[OCP.TopoDS.TopoDS_Shape, str, tuple[float, float, float] | None] | "
+        "tuple[OCP.TopoDS.TopoDS_Shape, str, tuple[float, float, float] | None, "
+        "collections.abc.Iterable[tuple[OCP.TopoDS.TopoDS_Shape, tuple[float, float, float]]] | "
+        "None]], "
         "update: bool = True, progress: collections.abc.Callable[[int, int | None], object] | "
         "None = None) -> list[str]",
         "Display many shapes with one viewer update: the way to show an assembly.\n\n"
         "Each item is displayed as display_shape displays it, and an item that fails\n"
         "is logged as display_shape logs it; the others are displayed all the same.\n\n"
         "Args:\n"
-        "    items: Iterable of (shape, shape_id) or (shape, shape_id, color) tuples\n"
+        "    items: Iterable of (shape, shape_id), (shape, shape_id, color) or\n"
+        "        (shape, shape_id, color, sub_colors) tuples\n"
         "    update: Whether to update the display once, at the end\n"
         "    progress: Called as progress(done, total) at most every 100 ms, total being\n"
         "        None when items has no length; returning False stops the display,\n"

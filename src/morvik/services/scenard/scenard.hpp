@@ -27,6 +27,10 @@ using ScenardClass = nb::class_<Scenard>;
 // _configure_shape_edges: face boundaries on or off for one presentation.
 void configure_shape_edges(nb::handle ais_shape, bool enable);
 
+// AIS_Shape::SetColor paints the face-boundary aspect too: boundaries that
+// are drawn are turned black again, in place.
+void keep_boundaries_black(nb::handle ais_shape);
+
 // set_projection_type: orthographic or perspective camera, with its own
 // failure handling; setup_initial_view calls it too.
 void set_projection_type(Scenard &s, nb::handle projection_type);
@@ -34,7 +38,7 @@ void set_projection_type(Scenard &s, nb::handle projection_type);
 // The parts of the appearance and background operations that set_view_state
 // shares. Each takes values already checked, and none updates the viewer.
 nb::object to_transparency(nb::handle value); // the checked amount, as a float
-void apply_transparency(Scenard &s, nb::handle amount, bool redisplay);
+void apply_transparency(Scenard &s, nb::handle amount);
 void apply_display_mode(Scenard &s, nb::handle mode);
 void require_fill_method(nb::handle fill_method);
 void apply_background_color(Scenard &s, const Rgb &rgb);

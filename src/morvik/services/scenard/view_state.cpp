@@ -275,14 +275,12 @@ void restore_view_state(Scenard &s, nb::handle state) {
         apply_background_gradient(s, read.first, read.second, read.method);
     else
         apply_background_color(s, read.first);
-    // Each shape is redisplayed only when its look changes: restoring the
-    // view of a large scene that already shows that mode and transparency
-    // (a reload, say) costs one frame rather than a pass over every shape.
-    // The display mode's pass redisplays the transparency too.
-    bool new_mode = !read.display_mode.equal(s.current_display_mode);
+    // Each shape is visited only when its look changes: restoring the view
+    // of a large scene that already shows that mode and transparency (a
+    // reload, say) costs one frame rather than a pass over every shape.
     if (!read.transparency.equal(s.global_transparency))
-        apply_transparency(s, read.transparency, !new_mode);
-    if (new_mode)
+        apply_transparency(s, read.transparency);
+    if (!read.display_mode.equal(s.current_display_mode))
         apply_display_mode(s, read.display_mode);
     s.context.attr("UpdateCurrentViewer"_id)();
 }

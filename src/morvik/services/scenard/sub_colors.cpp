@@ -1,0 +1,151 @@
+// Sub-shape colours on one presentation.
+#include "sub_colors.hpp"
+
+#include "colors.hpp"
+#include "fields.hpp"
+#include "names.hpp"
+
+#include <array>
+
+namespace morvik {
+
+namespace {
+
+[[noreturn]] void refuse_pair(nb::handle pair) {
+    raise(PyExc_TypeError, "a sub-shape colour must be (sub_shape, color), not %R", pair.ptr());
+}
+
+bool is_shape(nb::handle value) {
+    int answer = PyObject_IsInstance(value.ptr(), TopoDS_Shape.ptr());
+    if (answer < 0)
+        throw nb::python_error();
+    return answer == 1;
+}
+
+void require_shape(nb::handle shape) {
+    if (!is_shape(shape))
+        raise(PyExc_TypeError, "cannot colour the sub-shapes of %R, which is no TopoDS_Shape",
+              shape.ptr());
+    if (truth(call_method(shape, "IsNull"_id)))
+        raise(PyExc_ValueError, "cannot display a null shape");
+}
+
+// The length of `sub_colors`, or -1 when it has none.
+Py_ssize_t length_of(nb::handle sub_colors) {
+    Py_ssize_t length = PyObject_Size(sub_colors.ptr());
+    if (length < 0) {
+        if (!PyErr_ExceptionMatches(PyExc_Exception))
+            throw nb::python_error();
+        PyErr_Clear();
+    }
+    return length;
+}
+
+// The next value of `iterator`, or an empty object when it is exhausted.
+nb::object next_of(nb::handle iterator) {
+    nb::object value = nb::steal(PyIter_Next(iterator.ptr()));
+    if (!value.is_valid() && PyErr_Occurred())
+        throw nb::python_error();
+    return value;
+}
+
+// The sub-shapes of one shape, as TopExp finds them in it: one map per type
+// of sub-shape the pairs name, each built once, so every pair is checked in
+// constant time.
+class SubShapes {
+public:
+    explicit SubShapes(nb::handle shape) : shape_(shape) {}
+
+    // Raises unless `sub_shape`, a shape that is not null, is one of them;
+    // and once more pairs name sub-shapes of one type than the shape has,
+    // which an endless iterable of pairs would.
+    void check(nb::handle sub_shape) {
+        nb::object type = call_method(sub_shape, "ShapeType"_id);
+        Py_ssize_t index = PyNumber_AsSsize_t(type.ptr(), PyExc_OverflowError);
+        if (index == -1 && PyErr_Occurred())
+            throw nb::python_error();
+        if (index < 0 || index >= (Py_ssize_t) of_type_.size())
+            raise(PyExc_ValueError, "%R is of no shape type TopExp maps", sub_shape.ptr());
+        OfType &found = of_type_[index];
+        if (!found.map.is_valid()) {
+            nb::object map = IndexedMapOfShape();
+            TopExp.attr("MapShapes_s"_id)(shape_, type, map);
+            found.most = nb::cast<Py_ssize_t>(call_method(map, "Extent"_id));
+            found.map = std::move(map);
+        }
+        if (!truth(call_method(found.map, "Contains"_id, sub_shape)))
+            raise(PyExc_ValueError, "%R is no sub-shape of the shape displayed", sub_shape.ptr());
+        if (++found.named > found.most)
+            raise(PyExc_ValueError,
+                  "sub_colors holds more pairs than the shape has sub-shapes of one type (%zd)",
+                  found.most);
+    }
+
+private:
+    struct OfType {
+        nb::object map;
+        Py_ssize_t most = 0, named = 0;
+    };
+    nb::handle shape_;
+    std::array<OfType, 9> of_type_; // by TopAbs_ShapeEnum, compound to shape
+};
+
+} // namespace
+
+SubColors read_sub_colors(nb::handle shape, nb::handle sub_colors) {
+    SubColors read;
+    if (sub_colors.is_none() || length_of(sub_colors) == 0)
+        return read;
+    nb::object iterator = nb::steal(PyObject_GetIter(sub_colors.ptr()));
+    if (!iterator.is_valid()) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError))
+            throw nb::python_error();
+        PyErr_Clear();
+        raise(PyExc_TypeError, "sub_colors must be an iterable of (sub_shape, color) pairs, not %R",
+              sub_colors.ptr());
+    }
+    nb::object pair = next_of(iterator);
+    if (!pair.is_valid())
+        return read;
+    require_shape(shape);
+    SubShapes within(shape);
+    for (; pair.is_valid(); pair = next_of(iterator)) {
+        nb::object fields[2];
+        read_fields(pair, fields, 2, 2, refuse_pair);
+        nb::handle sub_shape = fields[0];
+        if (!is_shape(sub_shape)) {
+            nb::object name = nb::steal(PyType_GetName(Py_TYPE(sub_shape.ptr())));
+            if (!name.is_valid())
+                throw nb::python_error();
+            raise(PyExc_TypeError, "a sub-shape must be a TopoDS_Shape, not %U", name.ptr());
+        }
+        // A null shape has no type to ask for (OCCT would crash).
+        if (truth(call_method(sub_shape, "IsNull"_id)))
+            raise(PyExc_ValueError, "a null shape is no sub-shape of the shape displayed");
+        within.check(sub_shape);
+        read.push_back({fields[0], to_occt_color(fields[1]).occt});
+    }
+    return read;
+}
+
+nb::object colored_presentation(nb::handle shape) { return AIS_ColoredShape(shape); }
+
+bool is_colored_presentation(nb::handle ais) {
+    int answer = PyObject_IsInstance(ais.ptr(), AIS_ColoredShape.ptr());
+    if (answer < 0)
+        throw nb::python_error();
+    return answer == 1;
+}
+
+void apply_sub_colors(nb::handle ais, const SubColors &colors) {
+    for (const SubColor &entry : colors) {
+        call_method(ais, "SetCustomColor"_id, entry.sub_shape, entry.color);
+        // A sub-shape's colour also colours its own face-boundary aspect;
+        // without one of its own it draws the shape's, so the shaded mode
+        // with face boundaries outlines every face alike.
+        nb::object drawer = call_method(ais, "CustomAspects"_id, entry.sub_shape);
+        call_method(drawer, "SetFaceBoundaryAspect"_id, Py_None);
+    }
+}
+
+} // namespace morvik

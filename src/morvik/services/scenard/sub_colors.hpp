@@ -1,0 +1,32 @@
+// Sub-shape colours: the (sub_shape, color) pairs display_shape takes, read and drawn.
+#pragma once
+
+#include "hostcall.hpp"
+
+#include <vector>
+
+namespace morvik {
+
+struct SubColor {
+    nb::object sub_shape; // a TopoDS_Shape found within the shape displayed
+    nb::object color;     // its Quantity_Color, by the one colour rule
+};
+
+using SubColors = std::vector<SubColor>;
+
+// Reads `sub_colors` (None or an iterable of pairs) once, checking every pair
+// against `shape`; raises for the first pair that is no pair, names no
+// sub-shape of `shape` or holds no colour. Empty when there are no pairs.
+SubColors read_sub_colors(nb::handle shape, nb::handle sub_colors);
+
+// A presentation of `shape` that can carry sub-shape colours (an
+// AIS_ColoredShape, which is an AIS_Shape).
+nb::object colored_presentation(nb::handle shape);
+
+// Gives each sub-shape of `colors` its colour on `ais`, a colored_presentation.
+void apply_sub_colors(nb::handle ais, const SubColors &colors);
+
+// Whether `ais` is such a presentation (made by the service or by the host).
+bool is_colored_presentation(nb::handle ais);
+
+} // namespace morvik
