@@ -320,10 +320,10 @@ def test_parts_arrive_meshed_once_with_sub_colours_and_keep_their_triangles(serv
 
     before = [face_triangles(p.shape) for p in got]
     keep_triangles(service.get_context(), heard.deflection)
+    assert reading.takes_sub_colors(service) and not service.get_all_shapes()
     items = [reading.display_item(p) for p in got]
     assert [len(item) for item in items] == [3, 3, 3, 4]
-    # Until the service takes sub-shape colours, the block is drawn through its plain item.
-    shown = service.display_shapes([i[:3] for i in items], False)
+    shown = service.display_shapes(items, False)
     service.set_display_mode(DisplayMode.WIREFRAME)
     service.set_display_mode(DisplayMode.BOTH)
     service.redraw()
