@@ -161,7 +161,7 @@ def command_line_run(app, session_window, state_file, act, files=()):
     def when_up():
         windows = [w for w in app.topLevelWidgets()
                    if isinstance(w, ViewerWindow) and w is not session_window and w.isVisible()
-                   and w._load is None and w.service.get_shape_count()]
+                   and w._load is None and w.service is not None and w.service.get_shape_count()]
         if not windows:
             QTimer.singleShot(50, when_up)
             return

@@ -13,7 +13,7 @@ from PySide6.QtCore import QEvent, QPoint, Qt, QTimer, Signal
 from PySide6.QtWidgets import QWidget
 
 from morvik_viewer.hover import HoverHighlight
-from morvik_viewer.viewer import set_pixel_ratio
+from morvik_viewer.viewer import set_camera_moving, set_pixel_ratio
 
 # A press and release closer than this (device pixels) is a click, not a drag.
 CLICK_SLOP = 4
@@ -156,6 +156,7 @@ class OcctViewWidget(QWidget):
             if gesture is None or (point - start).manhattanLength() < CLICK_SLOP:
                 return
             self._gesture = gesture
+            set_camera_moving(self._view, True)
             gesture.begin(start)
         self._gesture.follow(point)
 
@@ -165,6 +166,8 @@ class OcctViewWidget(QWidget):
         button, start = self._press
         clicked = self._gesture is None
         self._press = self._gesture = None
+        if not clicked:
+            set_camera_moving(self._view, False)
         if clicked and button == Qt.LeftButton:
             self.pick(start.x(), start.y(), bool(event.modifiers() & TOGGLE_MODIFIERS))
 
