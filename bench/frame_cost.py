@@ -18,7 +18,6 @@ none draws into a covered window.
 
 import argparse
 import datetime
-import json
 import os
 import statistics
 import sys
@@ -28,7 +27,7 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 RESULTS = HERE / "results"
 
-from scene import ensure_display, machine_facts  # noqa: E402 (bench/ itself is on the path)
+from scene import ensure_display, machine_facts, write_result  # noqa: E402 (bench/ itself is on the path)
 
 # A rotation step costs at most this much more in the viewer's look than in a raw view.
 TARGET_RATIO = 1.2
@@ -255,9 +254,7 @@ def main(argv=None):
         print(f"{row['parts']:>4} parts, {row['mode']}: raw {row['raw_step_ms']:.1f} ms, "
               f"viewer {row['viewer_step_ms']:.1f} ms a step: {row['ratio']:.2f}x "
               f"(cached frame {row['viewer_cached_step_ms']:.1f} ms: {row['cached_ratio']:.2f}x)")
-    output.parent.mkdir(parents=True, exist_ok=True)
-    output.write_text(json.dumps(report, indent=2) + "\n")
-    print(f"written to {output}")
+    write_result(output, report)
     return 0
 
 

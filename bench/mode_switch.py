@@ -15,7 +15,6 @@ DISPLAY is unset.
 
 import argparse
 import datetime
-import json
 import os
 import statistics
 import sys
@@ -26,7 +25,7 @@ HERE = Path(__file__).resolve().parent
 RESULTS = HERE / "results"
 sys.path.insert(0, str(HERE.parent / "tests"))  # the stall meter
 
-from scene import ensure_display, machine_facts  # noqa: E402 (bench/ itself is on the path)
+from scene import ensure_display, machine_facts, write_result  # noqa: E402 (bench/ itself is on the path)
 
 CHANGES = ("both", "shaded", "wireframe", "shaded")
 TARGET_STALL_S = 0.1
@@ -167,9 +166,7 @@ def main(argv=None):
         "scenes": results,
         "worst_stall_ms": max(s["longest_stall_ms"] for r in results for s in r["sliced"]),
     }
-    output.parent.mkdir(parents=True, exist_ok=True)
-    output.write_text(json.dumps(report, indent=2) + "\n")
-    print(f"written to {output}")
+    write_result(output, report)
     return 0
 
 

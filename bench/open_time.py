@@ -34,7 +34,7 @@ HERE = Path(__file__).resolve().parent
 RESULTS = HERE / "results"
 sys.path.insert(0, str(HERE.parent / "tests"))  # the assembly writer
 
-from scene import ensure_display, machine_facts  # noqa: E402 (bench/ itself is on the path)
+from scene import ensure_display, machine_facts, write_result  # noqa: E402 (bench/ itself is on the path)
 
 SIZE = (1024, 768)
 TIMEOUT_S = 1800
@@ -298,9 +298,7 @@ def main(argv=None):
         print(f"{row['file'][:27]:<28}{row['mb']:>7.2f}{s['plain']:>9.2f}{s['screenshot']:>9.2f}"
               f"{s['window']:>10.2f}{r['screenshot']:>9.2f}{r['window']:>8.2f}{m['plain']:>8.0f}"
               f"{m['window']:>9.0f}{t['plain'] or 0:>10}{t['window'] or 0:>10}")
-    output.parent.mkdir(parents=True, exist_ok=True)
-    output.write_text(json.dumps(report, indent=2) + "\n")
-    print(f"written to {output}")
+    write_result(output, report)
     return 0
 
 

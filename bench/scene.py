@@ -110,3 +110,12 @@ def machine_facts(load_before, **more):
         "load_average_before": load_before,
         "load_average_after": os.getloadavg(),
     }
+
+
+def write_result(output, report):
+    """Writes a benchmark's report as JSON to output (a Path), and says where."""
+    import json
+
+    output.parent.mkdir(parents=True, exist_ok=True)
+    output.write_text(json.dumps(report, indent=2) + "\n")
+    print(f"written to {output}")

@@ -14,7 +14,6 @@ Mesa's software OpenGL.
 
 import argparse
 import datetime
-import json
 import os
 import statistics
 import sys
@@ -26,7 +25,7 @@ HERE = Path(__file__).resolve().parent
 RESULTS = HERE / "results"
 sys.path.insert(0, str(HERE.parent / "tests"))  # the assembly writer and the stall meter
 
-from scene import ensure_display, machine_facts  # noqa: E402 (bench/ itself is on the path)
+from scene import ensure_display, machine_facts, write_result  # noqa: E402 (bench/ itself is on the path)
 
 # The open of TARGET_SIZE solids is held to this stall, in seconds.
 TARGET_STALL_S = 0.1
@@ -194,9 +193,7 @@ def main(argv=None):
               f"one frame {statistics.median(row['open']['frame_ms']):.0f} ms); "
               f"reload longest stall {row['reload']['worst_ms']:.0f} ms; hover detection "
               f"{statistics.median(h['detection_median_ms'] for h in row['hover']):.2f} ms")
-    output.parent.mkdir(parents=True, exist_ok=True)
-    output.write_text(json.dumps(report, indent=2) + "\n")
-    print(f"written to {output}")
+    write_result(output, report)
     return 0
 
 

@@ -45,8 +45,7 @@ from PySide6.QtWidgets import QProgressDialog
 
 from morvik_viewer.meshing import keep_triangles
 from morvik_viewer.paths import one_line, shown
-from morvik_viewer.reading import (Heard, command, display_item, request, takes_sub_colors,
-                                   unpack_parts)
+from morvik_viewer.reading import Heard, command, display_item, request, unpack_parts
 from morvik_viewer.view_state import restore
 
 # The work of one slice, in seconds: well under the 100 ms after which a
@@ -315,7 +314,6 @@ class SceneLoad(QObject):
         self._process = None
         self._read = False  # the reader has sent every part
         self._kept = None  # the deflection the drawer keeps triangles at
-        self._sub_colors = False  # the service takes parts' sub-shape colours
         self._old_ids = []
         self._shown = []
         self._phase = "reading"
@@ -499,7 +497,6 @@ class SceneLoad(QObject):
             self._phase = "showing"
             self._label("Showing parts…")
             self._keep_triangles()
-            self._sub_colors = takes_sub_colors(self._service)  # asked of the empty scene
             if self._view_state is not None and not restore(self._service, self._view_state):
                 self._fitting = True  # refused, and said so in the service's log
             self._last_frame = time.perf_counter()
@@ -510,7 +507,7 @@ class SceneLoad(QObject):
         items = self._take(self._show_pace.size())
         if items:
             self._keep_triangles()  # a later batch may reach a little further
-            ids = self._service.display_shapes([display_item(p, self._sub_colors) for p in items],
+            ids = self._service.display_shapes([display_item(p) for p in items],
                                                update=False)
             self._on_shown(ids)
             self._shown += ids

@@ -1,7 +1,8 @@
 """A display-mode change of a large scene in time slices, the window answering between them.
 
-The service's set_display_mode recomputes every shape in one call, which holds
-the window for seconds on a large scene. Here each slice switches the shapes
+The service's set_display_mode switches every shape in one call: on a scene of
+thousands of parts that is a few hundred milliseconds of recomputed
+presentations before the frame. Here each slice switches the shapes
 that fit in about SLICE_S, as set_display_mode would switch them (face
 boundaries through the service's own _configure_shape_edges, presentations
 recomputed), and the event loop runs between slices. The service takes the new

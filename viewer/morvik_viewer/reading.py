@@ -253,39 +253,16 @@ def unpack_parts(head, body):
     return parts
 
 
-def display_item(part, sub_colors=True):
-    """The item service.display_shapes takes for part: with its sub-shape colours when
-    it has any and sub_colors holds (see takes_sub_colors)."""
-    if part.sub_colors and sub_colors:
-        return (part.shape, part.shape_id, part.color, part.sub_colors)
-    return (part.shape, part.shape_id, part.color)
+def display_item(part):
+    """The item service.display_shapes takes for part: with its sub-shape colours when it
+    has any, each colour as the viewer shows it (see viewer.readable_color)."""
+    from morvik_viewer.viewer import readable_color
 
-
-_PROBE_ID = "morvik-viewer:sub-colour-probe"
-
-
-def takes_sub_colors(service):
-    """Whether service.display_shapes takes a part's sub-shape colours as a fourth field.
-
-    Asked of the service itself, with a point it shows and erases at once (ask it
-    while the scene is empty); a service that refuses the item logs why, which is
-    kept from the user here. Without the fourth field a part shows in one colour."""
-    import logging
-
-    from OCP.BRepBuilderAPI import BRepBuilderAPI_MakeVertex
-    from OCP.gp import gp_Pnt
-
-    log = logging.getLogger("morvik.services.scenard")
-    was = log.disabled
-    log.disabled = True
-    try:
-        point = BRepBuilderAPI_MakeVertex(gp_Pnt()).Shape()
-        taken = service.display_shapes([(point, _PROBE_ID, None, ())], False) == [_PROBE_ID]
-        if taken:
-            service.erase_shape(_PROBE_ID, False)
-    finally:
-        log.disabled = was
-    return taken
+    color = readable_color(part.color)
+    if part.sub_colors:
+        return (part.shape, part.shape_id, color,
+                [(sub, readable_color(rgb)) for sub, rgb in part.sub_colors])
+    return (part.shape, part.shape_id, color)
 
 
 class Reader:

@@ -19,7 +19,9 @@ from OCP.TopAbs import TopAbs_COMPOUND, TopAbs_COMPSOLID, TopAbs_SOLID
 from OCP.TopoDS import TopoDS_Compound, TopoDS_Iterator, TopoDS_Shape
 from OCP.gp import gp_Ax1, gp_Ax2, gp_Dir, gp_Pnt, gp_Trsf
 
-from morvik_viewer.paths import PathError, check_input, one_line, shown
+from morvik_viewer import file_kinds
+from morvik_viewer.file_kinds import STEP_SUFFIXES
+from morvik_viewer.paths import PathError, one_line, shown
 
 # Colours handed out in turn to loaded parts; the sample scene uses them too.
 PALETTE = (
@@ -32,8 +34,6 @@ PALETTE = (
     (0.64, 0.08, 0.18),  # dark red
 )
 
-STEP_SUFFIXES = (".step", ".stp")
-BREP_SUFFIXES = (".brep", ".brp")
 
 
 @dataclass
@@ -142,13 +142,10 @@ class Found:
 
 def check_file(path):
     """Raises LoadError unless path names a file of a kind load_parts reads (without reading it)."""
-    path = Path(path)
     try:
-        check_input(path)
+        file_kinds.check_file(path)
     except PathError as error:
         raise LoadError(str(error)) from None
-    if path.suffix.lower() not in STEP_SUFFIXES + BREP_SUFFIXES:
-        raise LoadError(f"{shown(path)}: unknown file type (expected .step, .stp, .brep or .brp)")
 
 
 def unique(shape_id, taken):
@@ -220,7 +217,9 @@ def top_level_solids(shape):
 
 def show_parts(service, parts, update=True):
     """Books every part with the service; one viewer update for the lot, or none."""
-    service.display_shapes([(p.shape, p.shape_id, p.color) for p in parts], update)
+    from morvik_viewer.reading import display_item
+
+    service.display_shapes([display_item(p) for p in parts], update)
 
 
 def load_all(paths, before_each=None):

@@ -7,7 +7,7 @@ from OCP.TCollection import TCollection_AsciiString
 
 from morvik_viewer.meshing import triangulated
 from morvik_viewer.paths import occt_name, shown
-from morvik_viewer.reading import display_item, takes_sub_colors
+from morvik_viewer.reading import display_item
 from morvik_viewer.up_axis import Z_UP, upright
 from morvik_viewer.view_state import StateRefused, refusal, restore, write_state
 from morvik_viewer.viewer import FIT_MARGIN, create_viewer, start_view, style_shapes
@@ -45,8 +45,7 @@ def render_screenshot(path, parts, size=(1024, 768), mode=DisplayMode.SHADED,
     if all(triangulated(part.shape) for part in parts):
         # Parts a reader meshed are drawn from their own triangles, however fine.
         stack.context.DefaultDrawer().SetAutoTriangulation(False)
-    sub_colors = takes_sub_colors(service)
-    service.display_shapes([display_item(part, sub_colors) for part in parts], False)
+    service.display_shapes([display_item(part) for part in parts], False)
     style_shapes(service)
     upright(service, up)
     service.set_projection(direction)

@@ -73,7 +73,8 @@ def tree_rows(path):
     from pathlib import Path
 
     from morvik_viewer.paths import shown
-    from morvik_viewer.scene import STEP_SUFFIXES, LoadError, check_file
+    from morvik_viewer.file_kinds import STEP_SUFFIXES
+    from morvik_viewer.scene import LoadError, check_file
 
     path = Path(path)
     check_file(path)
