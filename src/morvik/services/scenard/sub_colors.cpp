@@ -123,7 +123,8 @@ SubColors read_sub_colors(nb::handle shape, nb::handle sub_colors) {
         if (truth(call_method(sub_shape, "IsNull"_id)))
             raise(PyExc_ValueError, "a null shape is no sub-shape of the shape displayed");
         within.check(sub_shape);
-        read.push_back({fields[0], to_occt_color(fields[1]).occt});
+        Rgb rgb = to_occt_color(fields[1]);
+        read.push_back({fields[0], rgb.occt, rgb.kept});
     }
     return read;
 }
@@ -137,14 +138,56 @@ bool is_colored_presentation(nb::handle ais) {
     return answer == 1;
 }
 
+namespace {
+
+// The presentation's own map from sub-shape to aspects, or an invalid object where
+// the binding cannot hand it over (OCP 7.8 leaves its type unregistered).
+nb::object custom_aspects_map(nb::handle ais) {
+    nb::handle name = "ChangeCustomAspectsMap"_id;
+    PyObject *map = PyObject_CallMethodObjArgs(ais.ptr(), name.ptr(), nullptr);
+    if (map != nullptr)
+        return nb::steal(map);
+    if (!PyErr_ExceptionMatches(PyExc_TypeError))
+        throw nb::python_error();
+    PyErr_Clear();
+    return nb::object();
+}
+
+// Gives sub_shape aspects of its own in `color`, with the shape's face boundaries.
+nb::object own_aspects(nb::handle ais, const SubColor &entry) {
+    call_method(ais, "SetCustomColor"_id, entry.sub_shape, entry.color);
+    // A sub-shape's colour also colours its own face-boundary aspect;
+    // without one of its own it draws the shape's, so the shaded mode
+    // with face boundaries outlines every face alike.
+    nb::object drawer = call_method(ais, "CustomAspects"_id, entry.sub_shape);
+    call_method(drawer, "SetFaceBoundaryAspect"_id, Py_None);
+    return drawer;
+}
+
+} // namespace
+
 void apply_sub_colors(nb::handle ais, const SubColors &colors) {
+    // Sub-shapes of one colour share one set of aspects: OCCT draws them as
+    // one group, and a part with thousands of coloured faces in four colours
+    // holds four sets rather than thousands (some 15 KB each).
+    nb::object map = colors.size() > 1 ? custom_aspects_map(ais) : nb::object();
+    if (!map.is_valid()) {
+        for (const SubColor &entry : colors)
+            own_aspects(ais, entry);
+        return;
+    }
+    nb::dict shared; // colour -> aspects
     for (const SubColor &entry : colors) {
-        call_method(ais, "SetCustomColor"_id, entry.sub_shape, entry.color);
-        // A sub-shape's colour also colours its own face-boundary aspect;
-        // without one of its own it draws the shape's, so the shaded mode
-        // with face boundaries outlines every face alike.
-        nb::object drawer = call_method(ais, "CustomAspects"_id, entry.sub_shape);
-        call_method(drawer, "SetFaceBoundaryAspect"_id, Py_None);
+        // A sub-shape named again leaves the aspects it shared to the others.
+        if (truth(call_method(map, "IsBound"_id, entry.sub_shape)))
+            call_method(map, "UnBind"_id, entry.sub_shape);
+        PyObject *found = PyDict_GetItemWithError(shared.ptr(), entry.rgb.ptr());
+        if (found != nullptr)
+            call_method(map, "Bind"_id, entry.sub_shape, nb::handle(found));
+        else if (PyErr_Occurred())
+            throw nb::python_error();
+        else
+            shared[entry.rgb] = own_aspects(ais, entry);
     }
 }
 

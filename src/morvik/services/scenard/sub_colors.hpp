@@ -10,6 +10,7 @@ namespace morvik {
 struct SubColor {
     nb::object sub_shape; // a TopoDS_Shape found within the shape displayed
     nb::object color;     // its Quantity_Color, by the one colour rule
+    nb::object rgb;       // the same colour as a tuple of floats: sub-shapes of one share aspects
 };
 
 using SubColors = std::vector<SubColor>;
@@ -23,7 +24,8 @@ SubColors read_sub_colors(nb::handle shape, nb::handle sub_colors);
 // AIS_ColoredShape, which is an AIS_Shape).
 nb::object colored_presentation(nb::handle shape);
 
-// Gives each sub-shape of `colors` its colour on `ais`, a colored_presentation.
+// Gives each sub-shape of `colors` its colour on `ais`, a colored_presentation;
+// sub-shapes of one colour share one set of aspects where the binding allows.
 void apply_sub_colors(nb::handle ais, const SubColors &colors);
 
 // Whether `ais` is such a presentation (made by the service or by the host).
