@@ -580,7 +580,7 @@ def test_faces_of_one_colour_share_aspects_and_a_face_named_again_keeps_its_last
     try:
         ais.ChangeCustomAspectsMap()
         can_share = True
-    except TypeError:  # OCP 7.8 does not hand the map over: each face keeps aspects of its own
+    except TypeError:  # OCP 7 does not hand the map over: each face keeps aspects of its own
         can_share = False
     assert (ais.CustomAspects(front) is ais.CustomAspects(back)) is False
     sides = faces(box)[:3]

@@ -141,7 +141,7 @@ bool is_colored_presentation(nb::handle ais) {
 namespace {
 
 // The presentation's own map from sub-shape to aspects, or an invalid object where
-// the binding cannot hand it over (OCP 7.8 leaves its type unregistered).
+// the binding cannot hand it over (OCP 7 leaves its type unregistered).
 nb::object custom_aspects_map(nb::handle ais) {
     nb::handle name = "ChangeCustomAspectsMap"_id;
     PyObject *map = PyObject_CallMethodObjArgs(ais.ptr(), name.ptr(), nullptr);
