@@ -64,7 +64,9 @@ UPDATING_CALLS = frozenset({
     "Display", "Erase", "Remove", "RemoveAll", "Redisplay", "SetDisplayMode",
     "ClearSelected", "AddOrRemoveSelected",
 })
-# Calls that redraw by themselves, on the context, the viewer or the view.
+# Calls that redraw by themselves, on the context, the viewer or the view. (The
+# context's Update(object, flag) recomputes one object and redraws only when its
+# flag says so: it is counted as an updating call when it has arguments.)
 REDRAWING_CALLS = frozenset({"UpdateCurrentViewer", "Update", "Redraw", "RedrawImmediate"})
 
 
@@ -88,7 +90,8 @@ class Counting:
         counter = self._counter
 
         def counted(*args):
-            if name in REDRAWING_CALLS or (args and args[-1] is True):
+            redraws = name in REDRAWING_CALLS and not (name == "Update" and args)
+            if redraws or (args and args[-1] is True):
                 counter.updates += 1
             return target(*args)
 
