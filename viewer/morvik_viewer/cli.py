@@ -187,9 +187,12 @@ def _screenshot(path, parts, size, mode, projection, direction, view_state, stat
     from morvik_viewer.view_state import StateRefused, ViewStateError
     from morvik_viewer.viewer import DisplayUnavailable
 
+    from morvik_viewer.console import native_output_hidden
+
     try:
-        written = render_screenshot(path, parts, size, mode, direction, projection, view_state,
-                                    state_out, up)
+        with native_output_hidden():  # OCCT's notes, and Fontconfig's under its fonts
+            written = render_screenshot(path, parts, size, mode, direction, projection,
+                                        view_state, state_out, up)
     except StateRefused as error:  # before the picture
         return _refused(state_path, error)
     except (DisplayUnavailable, ScreenshotError, ViewStateError) as error:
