@@ -27,7 +27,8 @@ import time
 from collections import Counter
 from pathlib import Path
 
-from scene import Counting, ensure_display, graphic_driver, machine_facts, make_boxes, make_scene
+from scene import (Counting, ensure_display, graphic_driver, machine_facts, make_boxes, make_scene,
+                   progress_printer)
 
 RESULTS = Path(__file__).resolve().parent / "results"
 
@@ -346,8 +347,7 @@ def main(argv=None):
     today = datetime.date.today().isoformat()
     output = args.output or RESULTS / f"service-{today}{'-quick' if args.quick else ''}.json"
 
-    def progress(message):
-        print(f"[{time.perf_counter() - began:6.1f} s] {message}", file=sys.stderr, flush=True)
+    progress = progress_printer(began)
 
     began = time.perf_counter()
     ensure_display()

@@ -27,7 +27,7 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 RESULTS = HERE / "results"
 
-from scene import ensure_display, machine_facts, write_result  # noqa: E402 (bench/ itself is on the path)
+from scene import ensure_display, machine_facts, write_result, progress_printer  # noqa: E402 (bench/ itself is on the path)
 
 # A rotation step costs at most this much more in the viewer's look than in a raw view.
 TARGET_RATIO = 1.2
@@ -227,8 +227,7 @@ def main(argv=None):
     output = args.output or RESULTS / f"frame-cost-{today}.json"
     began = time.perf_counter()
 
-    def progress(message):
-        print(f"[{time.perf_counter() - began:6.1f} s] {message}", file=sys.stderr, flush=True)
+    progress = progress_printer(began)
 
     # Wall-clock time, with Mesa's own rasteriser threads, as the viewer runs.
     ensure_display(cpu_time=False)

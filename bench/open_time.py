@@ -34,7 +34,7 @@ HERE = Path(__file__).resolve().parent
 RESULTS = HERE / "results"
 sys.path.insert(0, str(HERE.parent / "tests"))  # the assembly writer
 
-from scene import ensure_display, machine_facts, write_result  # noqa: E402 (bench/ itself is on the path)
+from scene import ensure_display, machine_facts, write_result, progress_printer  # noqa: E402 (bench/ itself is on the path)
 
 SIZE = (1024, 768)
 TIMEOUT_S = 1800
@@ -242,8 +242,7 @@ def main(argv=None):
     output = args.output or RESULTS / f"open-time-{today}.json"
     began = time.perf_counter()
 
-    def progress(message):
-        print(f"[{time.perf_counter() - began:6.1f} s] {message}", file=sys.stderr, flush=True)
+    progress = progress_printer(began)
 
     ensure_display(qt_platform="xcb", cpu_time=False)
     from assemblies import write_assembly

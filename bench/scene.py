@@ -122,3 +122,14 @@ def write_result(output, report):
     output.parent.mkdir(parents=True, exist_ok=True)
     output.write_text(json.dumps(report, indent=2) + "\n")
     print(f"written to {output}")
+
+
+def progress_printer(began):
+    """A progress(message) that writes message to stderr after the seconds since began."""
+    import sys
+    import time
+
+    def progress(message):
+        print(f"[{time.perf_counter() - began:6.1f} s] {message}", file=sys.stderr, flush=True)
+
+    return progress

@@ -25,7 +25,7 @@ HERE = Path(__file__).resolve().parent
 RESULTS = HERE / "results"
 sys.path.insert(0, str(HERE.parent / "tests"))  # the assembly writer and the stall meter
 
-from scene import ensure_display, machine_facts, write_result  # noqa: E402 (bench/ itself is on the path)
+from scene import ensure_display, machine_facts, write_result, progress_printer  # noqa: E402 (bench/ itself is on the path)
 
 # The open of TARGET_SIZE solids is held to this stall, in seconds.
 TARGET_STALL_S = 0.1
@@ -142,8 +142,7 @@ def main(argv=None):
     output = args.output or RESULTS / f"viewer-stall-{today}.json"
     began = time.perf_counter()
 
-    def progress(message):
-        print(f"[{time.perf_counter() - began:6.1f} s] {message}", file=sys.stderr, flush=True)
+    progress = progress_printer(began)
 
     # OCCT draws into the widget's X window; the stall is wall-clock time.
     ensure_display(qt_platform="xcb", cpu_time=False)

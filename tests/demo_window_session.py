@@ -419,10 +419,9 @@ def trihedron_names(window):
 def upright():
     """The board under Z-up (the default) and Y-up: the standard views, a click, the switch
     between the two, a saved view restored under the other axis, and a file opened."""
-    from OCP.BRep import BRep_Builder
     from OCP.BRepTools import BRepTools
-    from OCP.TopoDS import TopoDS_Compound
 
+    from morvik_viewer.scene import compound
     from morvik_viewer.viewer import create_viewer
 
     app = QApplication.instance() or QApplication(["demo-window-session"])
@@ -477,10 +476,7 @@ def upright():
 
     # A file opened under Z-up: each batch the load shows is turned before it is drawn.
     window.set_up_axis(Z_UP)
-    builder, board = BRep_Builder(), TopoDS_Compound()
-    builder.MakeCompound(board)
-    for part in parts:
-        builder.Add(board, part.shape)
+    board = compound(part.shape for part in parts)
     brep = os.path.join(os.path.dirname(path), "board.brep")
     BRepTools.Write_s(board, brep)
     window.open_files([brep])

@@ -9,7 +9,6 @@ import pytest
 import assemblies as board
 from assemblies import PITCH, SELF_HOLDING_STEP, write_assembly, write_board
 from OCP.Bnd import Bnd_Box
-from OCP.BRep import BRep_Builder
 from OCP.BRepBndLib import BRepBndLib
 from OCP.BRepBuilderAPI import BRepBuilderAPI_MakeFace
 from OCP.BRepGProp import BRepGProp
@@ -20,19 +19,11 @@ from OCP.gp import gp_Pln, gp_Pnt
 from OCP.STEPControl import STEPControl_AsIs, STEPControl_Writer
 from OCP.TopAbs import TopAbs_COMPOUND, TopAbs_FACE, TopAbs_SOLID
 from OCP.TopExp import TopExp
-from OCP.TopoDS import TopoDS_Compound
 
 from morvik_viewer.cli import main
-from morvik_viewer.scene import PALETTE, LoadError, load_all, load_parts, top_level_solids
+from morvik_viewer.scene import (PALETTE, LoadError, compound, load_all, load_parts,
+                                  top_level_solids)
 from morvik_viewer.step_reader import ShapeMap, meaningful_name
-
-
-def compound(*shapes):
-    builder, result = BRep_Builder(), TopoDS_Compound()
-    builder.MakeCompound(result)
-    for shape in shapes:
-        builder.Add(result, shape)
-    return result
 
 
 def volume(shape):
@@ -59,7 +50,7 @@ def write_step(path, shape):
 @pytest.fixture
 def assembly_step(tmp_path):
     # A box and a sphere side by side, the second one nested one compound deeper.
-    return write_step(tmp_path / "assembly.step", compound(box(), compound(sphere())))
+    return write_step(tmp_path / "assembly.step", compound([box(), compound([sphere()])]))
 
 
 def test_step_gives_one_part_per_solid(assembly_step):
@@ -190,7 +181,7 @@ def test_tree_shows_names_colours_and_solids_as_text_and_json(tmp_path, capsys):
 def test_tree_reads_without_display_qt_or_occt_and_survives_bad_files(tmp_path):
     """A crash on one file costs that file only; every bad one is told in one line."""
     good = tmp_path / "pair.brep"
-    assert BRepTools.Write_s(compound(box(), compound(sphere())), str(good))
+    assert BRepTools.Write_s(compound([box(), compound([sphere()])]), str(good))
     script = ("import sys; from morvik_viewer.cli import main; status = main(sys.argv[1:]); "
               "print(sorted({m.split('.')[0] for m in sys.modules} & {'OCP', 'PySide6'})); "
               "sys.exit(status)")
@@ -217,14 +208,14 @@ def test_single_solid_takes_the_file_name(tmp_path):
 
 def test_brep_round_trip(tmp_path):
     path = tmp_path / "pair.brep"
-    assert BRepTools.Write_s(compound(box(), sphere()), str(path))
+    assert BRepTools.Write_s(compound([box(), sphere()]), str(path))
     parts = load_parts(path)
     assert [p.shape_id for p in parts] == ["pair-1", "pair-2"]
 
 
 def test_loose_faces_stay_together_beside_the_solids():
     face = BRepBuilderAPI_MakeFace(gp_Pln(), 0.0, 1.0, 0.0, 1.0).Face()
-    shapes = top_level_solids(compound(box(), compound(face, face), sphere()))
+    shapes = top_level_solids(compound([box(), compound([face, face]), sphere()]))
     assert [s.ShapeType() for s in shapes] == [TopAbs_SOLID, TopAbs_SOLID, TopAbs_COMPOUND]
 
 

@@ -142,20 +142,17 @@ def test_view_state_with_a_name_near_the_limit_is_saved(tmp_path):
 
 
 def test_parts_from_a_reader_are_drawn_from_their_own_triangles(tmp_path):
-    from OCP.BRep import BRep_Builder
     from OCP.BRepPrimAPI import BRepPrimAPI_MakeBox, BRepPrimAPI_MakeSphere
     from OCP.BRepTools import BRepTools
-    from OCP.TopoDS import TopoDS_Compound
     from OCP.gp import gp_Pnt
     from test_demo_loading import face_triangles
 
     from morvik_viewer.reading import Reader
+    from morvik_viewer.scene import compound
 
     # A small ball beside a long slab: alone, OCCT would mesh the ball far finer.
-    builder, model = BRep_Builder(), TopoDS_Compound()
-    builder.MakeCompound(model)
-    builder.Add(model, BRepPrimAPI_MakeBox(200.0, 10.0, 2.0).Shape())
-    builder.Add(model, BRepPrimAPI_MakeSphere(gp_Pnt(0.0, 0.0, 20.0), 1.0).Shape())
+    model = compound([BRepPrimAPI_MakeBox(200.0, 10.0, 2.0).Shape(),
+                      BRepPrimAPI_MakeSphere(gp_Pnt(0.0, 0.0, 20.0), 1.0).Shape()])
     path = tmp_path / "model.brep"
     assert BRepTools.Write_s(model, str(path))
     reader = Reader([path])

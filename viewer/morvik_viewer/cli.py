@@ -176,7 +176,7 @@ def _early_reader(args):
     if args.screenshot is not None or not display.has_display():
         return Reader(args.files)
     reader = Reader()
-    reader._ask(args.files)
+    reader.ask(args.files)
     return reader
 
 

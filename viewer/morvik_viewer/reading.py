@@ -171,15 +171,11 @@ def pack_parts(parts, deflection=None):
     """A frame holding parts: their identifiers and colours, their shapes in one compound,
     with the triangles they carry; deflection, when given, is what those reach."""
     from OCP.BinTools import BinTools
-    from OCP.BRep import BRep_Builder
-    from OCP.TopoDS import TopoDS_Compound
 
-    builder, compound = BRep_Builder(), TopoDS_Compound()
-    builder.MakeCompound(compound)
-    for part in parts:
-        builder.Add(compound, part.shape)
+    from morvik_viewer.scene import compound
+
     body = io.BytesIO()
-    BinTools.Write_s(compound, body, True, False, _format())
+    BinTools.Write_s(compound(p.shape for p in parts), body, True, False, _format())
     head = {"kind": "parts", "ids": [p.shape_id for p in parts],
             "colors": [list(p.color) for p in parts]}
     if any(p.sub_colors for p in parts):
@@ -290,9 +286,11 @@ class Reader:
         self._finalizer = weakref.finalize(self, _discard, self._process)
         self.deflection = None  # what the parts' triangles reach, once read
         if paths is not None and self._process.asked is None:
-            self._ask(paths)
+            self.ask(paths)
 
-    def _ask(self, paths):
+    def ask(self, paths):
+        """Sends the reader its request for paths, at once (it reads while the caller
+        goes on); read() then hears the answer."""
         self._process.asked = [os.fspath(p) for p in paths]
         try:
             self._process.stdin.write(request(paths))
@@ -306,7 +304,7 @@ class Reader:
 
         process, heard = self._process, Heard(paths)
         if process.asked is None:
-            self._ask(paths)
+            self.ask(paths)
         elif process.asked != heard.paths:
             raise ValueError("this reader was asked for other files")
         parts = []

@@ -186,6 +186,15 @@ def read_brep(path):
     return shape
 
 
+def compound(shapes):
+    """One compound holding shapes, in their order."""
+    builder, result = BRep_Builder(), TopoDS_Compound()
+    builder.MakeCompound(result)
+    for shape in shapes:
+        builder.Add(result, shape)
+    return result
+
+
 def top_level_solids(shape):
     """Solids found by opening compounds; whatever else lies loose is kept as one compound.
 
@@ -207,11 +216,7 @@ def top_level_solids(shape):
         else:
             loose.append(s)
     if loose:
-        builder, rest = BRep_Builder(), TopoDS_Compound()
-        builder.MakeCompound(rest)
-        for s in loose:
-            builder.Add(rest, s)
-        solids.append(rest)
+        solids.append(compound(loose))
     return solids
 
 
