@@ -33,6 +33,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 from bench_service import RESULTS, colour, timed  # noqa: E402
 from scene import ensure_display, graphic_driver, machine_facts, make_scene  # noqa: E402
 
+from morvik_viewer.scene import compound  # noqa: E402
+
 PARTS = 50
 SIZE = (800, 600)
 # The switches in the order a round makes them, each from the look the one before left.
@@ -72,17 +74,6 @@ def box(x, y, dx, dy, dz):
     from OCP.gp import gp_Pnt
 
     return BRepPrimAPI_MakeBox(gp_Pnt(x, y, -dz), dx, dy, dz).Shape()
-
-
-def compound(shapes):
-    from OCP.BRep import BRep_Builder
-    from OCP.TopoDS import TopoDS_Compound
-
-    result, builder = TopoDS_Compound(), BRep_Builder()
-    builder.MakeCompound(result)
-    for shape in shapes:
-        builder.Add(result, shape)
-    return result
 
 
 def meshed(shape, deflection):

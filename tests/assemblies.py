@@ -24,7 +24,6 @@ import sys
 from pathlib import Path
 
 from OCP.Bnd import Bnd_Box
-from OCP.BRep import BRep_Builder
 from OCP.BRepAlgoAPI import BRepAlgoAPI_Fuse
 from OCP.BRepBndLib import BRepBndLib
 from OCP.BRepPrimAPI import BRepPrimAPI_MakeBox, BRepPrimAPI_MakeCylinder
@@ -38,10 +37,11 @@ from OCP.TDocStd import TDocStd_Document
 from OCP.TopLoc import TopLoc_Location
 from OCP.TopAbs import TopAbs_FACE
 from OCP.TopExp import TopExp_Explorer
-from OCP.TopoDS import TopoDS_Compound
 from OCP.XCAFApp import XCAFApp_Application
 from OCP.XCAFDoc import XCAFDoc_ColorSurf, XCAFDoc_DocumentTool, XCAFDoc_GraphNode, XCAFDoc_ShapeTool
 from OCP.gp import gp_Pnt, gp_Trsf, gp_Vec
+
+from morvik_viewer.scene import compound
 
 try:  # OCP 8 binds OCCT's collections in a module of their own
     from OCP.collections import Sequence_TDF_Attribute as AttributeSequence
@@ -91,14 +91,6 @@ def _moved(dx=0.0, dz=0.0, dy=0.0):
 
 def _box(dx, dy, dz, x=0.0, y=0.0, z=0.0):
     return BRepPrimAPI_MakeBox(gp_Pnt(x, y, z), dx, dy, dz).Shape()
-
-
-def _compound(shapes):
-    builder, compound = BRep_Builder(), TopoDS_Compound()
-    builder.MakeCompound(compound)
-    for shape in shapes:
-        builder.Add(compound, shape)
-    return compound
 
 
 def _top(z):
@@ -228,12 +220,9 @@ def _write(path, fill):
 
 def write_nested_compounds(path, depth):
     """Writes a BREP file of a box inside depth compounds, each holding the next."""
-    builder, shape = BRep_Builder(), BRepPrimAPI_MakeBox(1.0, 1.0, 1.0).Shape()
+    shape = BRepPrimAPI_MakeBox(1.0, 1.0, 1.0).Shape()
     for _ in range(depth):
-        outer = TopoDS_Compound()
-        builder.MakeCompound(outer)
-        builder.Add(outer, shape)
-        shape = outer
+        shape = compound([shape])
     if not BRepTools.Write_s(shape, str(path)):
         raise RuntimeError("OCCT could not write the compounds")
 
@@ -297,7 +286,7 @@ class _BoardProducts:
         for face in _faces(d.shapes.GetShape_s(self.capacitor), _top(0.8)):
             d.colour_sub_shape(self.capacitor, face, CAPACITOR_COLOUR)  # as the rest: no matter
         body = _box(2.0 * CONTACTS, 3.0, 2.0)
-        pins = _compound([_box(0.6, 0.6, 1.0, x=2.0 * k + 0.7, y=1.2, z=2.0)
+        pins = compound([_box(0.6, 0.6, 1.0, x=2.0 * k + 0.7, y=1.2, z=2.0)
                           for k in range(CONTACTS)])
         connector = BRepAlgoAPI_Fuse(body, pins).Shape()
         self.connector = d.product(connector, "connector", BODY_COLOUR)
@@ -305,7 +294,7 @@ class _BoardProducts:
             d.colour_sub_shape(self.connector, face, CONTACT_COLOUR)
         solids = [_box(5.0, 5.0, 1.5), _box(4.6, 4.6, 2.0, x=0.2, y=0.2, z=1.5),
                   _box(1.2, 1.2, 1.5, x=1.9, y=1.9, z=3.5)]
-        self.switch = d.product(_compound(solids), "switch")
+        self.switch = d.product(compound(solids), "switch")
         for solid, rgb in zip(solids, SWITCH_COLOURS):
             d.colour_sub_shape(self.switch, solid, rgb)
         for face in _faces(solids[2], _top(5.0)):  # the stem's top, finer than the stem
@@ -318,7 +307,7 @@ class _BoardProducts:
                     name=f"R_0603:{k}") for k in (1, 2)]
         pin_solids = [BRepPrimAPI_MakeCylinder(0.3, 2.0).Shape().Moved(_moved(dx=1.0 + 2.0 * k, dy=5.0))
                       for k in range(MODULE_PINS)]
-        pins = d.product(_compound(pin_solids), "COMPOUND")
+        pins = d.product(compound(pin_solids), "COMPOUND")
         for solid, rgb in zip(pin_solids, PIN_COLOURS):
             d.colour_sub_shape(pins, solid, rgb)
         for face in _faces(pin_solids[0], _top(2.0)):
