@@ -31,7 +31,7 @@ def test_record_carries_template_error_and_traceback(failing, make_box, errors):
     assert record.exc_info == (Boom, error, error.__traceback__)
     # The record names the line that called the service, as a Python method's would.
     assert (record.pathname, record.funcName) == (__file__, "test_record_carries_template_error_and_traceback")
-    text = errors.text
+    text = logging.Formatter().format(record)
     assert "Traceback (most recent call last)" in text and "in display_shape" in text
     assert "context refused" in text
 
