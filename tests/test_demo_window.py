@@ -222,6 +222,31 @@ def test_unusable_settings_give_way_to_the_defaults(settings):
     assert started["geometry_saved"]
 
 
+def test_recent_files_are_newest_first_each_once_and_few(tmp_path, monkeypatch):
+    from PySide6.QtCore import QSettings
+
+    from morvik_viewer.settings import RECENT_LIMIT, RecentFiles
+
+    store = tmp_path / "viewer.conf"
+    store.write_text("[open]\nrecent=/models/only.step\n")  # INI reads one item back as a str
+    settings = QSettings(str(store), QSettings.IniFormat)
+    recent = RecentFiles(settings)
+    assert recent.paths() == ["/models/only.step"]
+    monkeypatch.chdir(tmp_path)
+    names = [f"{n}.step" for n in range(RECENT_LIMIT + 1)]
+    for name in names:
+        recent.add([name])
+    recent.add([f"sub/../{names[2]}"])  # the same file, written otherwise, goes to the top
+    recent.add(["b.step", "a.step"])  # opened together: the first one first
+    kept = ["b.step", "a.step", names[2], *names[:2:-1]][:RECENT_LIMIT]
+    assert recent.paths() == [str(tmp_path / name) for name in kept]
+    recent.clear()
+    recent.add(["last.step"])
+    settings.sync()
+    again = RecentFiles(QSettings(str(store), QSettings.IniFormat))
+    assert again.paths() == [str(tmp_path / "last.step")]
+
+
 def test_embedding_example_of_the_docs_runs(tmp_path):
     # The example must keep working as the components change: run it for a moment.
     readme = (Path(__file__).parents[1] / "README.md").read_text()
