@@ -136,6 +136,20 @@ def zoom_about(app, widget, view, xyz):
     return {"start": start, "seen": seen, "far": far, "back": on_view(view, xyz)}
 
 
+def agreement(window):
+    """Display mode, projection type and transparency as the menus, the toolbar and the
+    service each show them."""
+    state = window.service.get_view_state()
+    checked = [value for actions in (window.display_mode_actions, window.projection_actions)
+               for value, action in actions.items() if action.isChecked()]
+    toolbar = window.toolbar
+    return {"menus": checked,
+            "toolbar": [toolbar.get_display_mode(), toolbar.get_projection_type(),
+                        toolbar.get_transparency()],
+            "service": [state["display_mode"], state["camera"]["projection"],
+                        state["transparency"]]}
+
+
 def main():
     from morvik_viewer.scene import sample_parts
     from morvik_viewer.viewer import create_viewer
@@ -251,6 +265,22 @@ def main():
     settle(app, 300)
     out["corners_after_resize"] = view_corners(app, window.view_widget)
     out["shape_count_label"] = window.count_label.text()
+
+    # The menus, the toolbar and the service agree after a change from each side, and
+    # after a restored view state, which keeps its camera and its finer transparency.
+    agree = {}
+    QTest.keyClick(display, Qt.Key_Up)  # the toolbar: both -> shaded
+    settle(app)
+    agree["toolbar"] = agreement(window)
+    window.projection_actions["perspective"].trigger()
+    settle(app)
+    agree["menu"] = agreement(window)
+    state = dict(service.get_view_state(), display_mode="wireframe", transparency=0.255)
+    state["camera"] = dict(state["camera"], projection="orthographic", scale=123.0)
+    window.show_scene(window._start_parts, state)
+    settle(app)
+    agree["restore"] = {**agreement(window), "scale": view.Camera().Scale()}
+    out["agree"] = agree
 
     # Ctrl+C while the event loop runs closes the window, which keeps its geometry.
     quit_on_interrupt(app)

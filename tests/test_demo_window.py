@@ -117,6 +117,18 @@ def test_host_key_moves_the_toolbar_and_emits_once(session):
     assert after["emitted"] == ["both"]
 
 
+def test_menus_toolbar_and_service_agree_after_each_change(session):
+    agree = session["agree"]
+    assert agree["toolbar"] == {"menus": ["shaded", "orthographic"], "toolbar": [
+        "shaded", "orthographic", 0.1], "service": ["shaded", "orthographic", 0.1]}
+    assert agree["menu"] == {"menus": ["shaded", "perspective"], "toolbar": [
+        "shaded", "perspective", 0.1], "service": ["shaded", "perspective", 0.1]}
+    # The slider shows the nearest percent; the service keeps what was restored.
+    assert agree["restore"] == {"menus": ["wireframe", "orthographic"], "toolbar": [
+        "wireframe", "orthographic", 0.26], "service": ["wireframe", "orthographic", 0.255],
+        "scale": pytest.approx(123.0)}
+
+
 @pytest.mark.parametrize("pick, expected", [
     ("pick_sphere", "Selected: sphere"),
     ("pick_torus", "Selected: torus"),

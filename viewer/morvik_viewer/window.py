@@ -19,8 +19,9 @@ from morvik_viewer.settings import (BYTES, GEOMETRY_KEY, STATE_KEY, RecentFiles,
                                     open_settings, remember_folder, remember_up, remembered_up)
 from morvik_viewer.settings import read as read_setting
 from morvik_viewer.up_axis import Y_UP, Z_UP, checked, name_trihedron, turn_shapes, upright
-from morvik_viewer.view_state import restore, show_in_toolbar
-from morvik_viewer.wiring import caption, connect_toolbar, push_toolbar_state
+from morvik_viewer.view_settings import ViewSettings, caption
+from morvik_viewer.view_state import restore
+from morvik_viewer.wiring import connect_service, connect_toolbar
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
 from morvik.widgets.panelor import Panelor
 
@@ -86,6 +87,9 @@ class ViewerWindow(QMainWindow):
         self.setAcceptDrops(True)
 
         self.toolbar = Panelor(None, "vertical")
+        # How the view draws, in one place: the toolbar, the menus and the service follow it.
+        self.view_settings = ViewSettings(self)
+        connect_toolbar(self.toolbar, self.view_settings)
         self.dock = QDockWidget("View", self)
         self.dock.setObjectName("view-controls")
         self.dock.setAllowedAreas(Qt.LeftDockWidgetArea | Qt.RightDockWidgetArea)
@@ -141,14 +145,15 @@ class ViewerWindow(QMainWindow):
         self.starting.deleteLater()
         self.starting = None
 
-        self.slots = connect_toolbar(self.toolbar, self.service, self.show_message, self.fit)
+        self.slots = connect_service(self.service, self.view_settings, self.toolbar,
+                                     self.show_message, self.fit)
         self.toolbar.projection_changed.connect(self._on_direction_chosen)
         self.view_widget.view_resized.connect(self._on_view_resized)
         self.view_widget.selection_changed.connect(self._on_selection_changed)
         self.view_widget.hover.switched.connect(self._on_hover_switched)
         self.readers = ReaderPool(self)
         self._enable_view_controls(True)
-        self._show_toolbar_state()
+        self._show_view_settings()
 
     def _enable_view_controls(self, on):
         self.dock.widget().setEnabled(on)
@@ -182,13 +187,15 @@ class ViewerWindow(QMainWindow):
         """
         from morvik_viewer.viewer import start_view
 
+        settings = self.view_settings
         start_view(self.service)
         name_trihedron(self.service.get_view(), self.up_axis)
-        push_toolbar_state(self.toolbar, self.service)
-        # Host-side changes go through the toolbar, which then drives the service:
-        # the controls stay in step and each change reaches the service once.
-        self.toolbar.set_display_mode(mode)
-        self.toolbar.set_projection_type(projection)
+        self.service.set_projection_type(ProjectionType(settings.projection_type))
+        self.service.set_display_mode(DisplayMode(settings.display_mode))
+        self.service.set_global_transparency(settings.transparency)
+        # Changed through the settings, which the toolbar, the menus and the service follow.
+        settings.display_mode = mode
+        settings.projection_type = projection
         self.service.set_projection(direction)
         self.direction = direction
         self._start_parts = list(parts)
@@ -278,8 +285,8 @@ class ViewerWindow(QMainWindow):
 
     def _scene_changed(self, paths, view_state):
         # The scene is styled and framed by now.
-        if view_state is not None:
-            show_in_toolbar(self.toolbar, self.service.get_view_state())
+        if view_state is not None:  # the service took it: the settings follow
+            self.view_settings.take_state(self.service.get_view_state())
         self._update_count()
         self.view_widget.hover.scene_changed()
         self.loaded(paths)
@@ -293,7 +300,6 @@ class ViewerWindow(QMainWindow):
             self.show_message(f"Loaded {', '.join(os.fspath(p) for p in paths)}")
             self.recent.add(paths)
         self._show_title(paths)
-        self._show_toolbar_state()  # a restored view state reaches the toolbar silently
 
     # --- actions --------------------------------------------------------------
 
@@ -317,13 +323,14 @@ class ViewerWindow(QMainWindow):
         view(self._add_action(view_menu, "&Clear Selection", "Esc",
                               lambda: self.view_widget.clear_selection(), Qt.WindowShortcut))
         view_menu.addSeparator()
-        # Checked items that follow the toolbar, named as the toolbar names them.
+        # Checked items that follow the view settings, named as the toolbar names them.
+        settings = self.view_settings
         self.display_mode_actions = self._add_choices(
-            view_menu, self.toolbar.set_display_mode,
+            view_menu, settings.set_display_mode,
             ((DisplayMode.WIREFRAME, "W"), (DisplayMode.SHADED, "S"), (DisplayMode.BOTH, "B")))
         view_menu.addSeparator()
         self.projection_actions = self._add_choices(
-            view_menu, self.toolbar.set_projection_type,
+            view_menu, settings.set_projection_type,
             ((ProjectionType.ORTHOGRAPHIC, None), (ProjectionType.PERSPECTIVE, None)))
         view(self._add_action(view_menu, "Toggle &Perspective", "P", self.toggle_projection_type))
         self._view_actions += [*self.display_mode_actions.values(),
@@ -338,9 +345,9 @@ class ViewerWindow(QMainWindow):
             group.addAction(action)
             self.up_actions[up] = action
         self.up_actions[self.up_axis].setChecked(True)
-        self.toolbar.display_mode_changed.connect(self._show_toolbar_state)
-        self.toolbar.projection_type_changed.connect(self._show_toolbar_state)
-        self._show_toolbar_state()
+        settings.display_mode_changed.connect(self._show_view_settings)
+        settings.projection_type_changed.connect(self._show_view_settings)
+        self._show_view_settings()
 
     def _add_action(self, menu, text, shortcut, slot, context=Qt.ApplicationShortcut):
         action = QAction(text, self)
@@ -357,17 +364,17 @@ class ViewerWindow(QMainWindow):
         group = QActionGroup(self)
         actions = {}
         for member, key in members:
-            text = caption(self.toolbar, member.value).replace("&", "&&")
+            text = caption(member).replace("&", "&&")
             action = self._add_action(menu, text, key, lambda member=member: choose(member))
             action.setCheckable(True)
             group.addAction(action)
             actions[member.value] = action
         return actions
 
-    def _show_toolbar_state(self, *_):
-        mode = self.toolbar.get_display_mode()
+    def _show_view_settings(self, *_):
+        mode = self.view_settings.display_mode
         for actions, value in ((self.display_mode_actions, mode),
-                               (self.projection_actions, self.toolbar.get_projection_type())):
+                               (self.projection_actions, self.view_settings.projection_type)):
             if value in actions:
                 actions[value].setChecked(True)
         if self.service is not None:
@@ -504,10 +511,11 @@ class ViewerWindow(QMainWindow):
         self.show_message(f"Up axis: {up.upper()}")
 
     def toggle_projection_type(self):
-        current = self.toolbar.get_projection_type()
-        wanted = (ProjectionType.PERSPECTIVE if current == ProjectionType.ORTHOGRAPHIC.value
-                  else ProjectionType.ORTHOGRAPHIC)
-        self.toolbar.set_projection_type(wanted)
+        settings = self.view_settings
+        settings.projection_type = (
+            ProjectionType.PERSPECTIVE
+            if settings.projection_type == ProjectionType.ORTHOGRAPHIC.value
+            else ProjectionType.ORTHOGRAPHIC)
 
     # --- status bar -------------------------------------------------------------
 
