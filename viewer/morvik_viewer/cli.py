@@ -202,8 +202,13 @@ def _screenshot(path, parts, size, mode, projection, direction, view_state, stat
 
 
 def _window(files, mode, projection, direction, view_state, state_path, reader, up):
-    # OCCT renders into the widget's X window, which only Qt's xcb platform provides.
-    os.environ["QT_QPA_PLATFORM"] = "xcb"
+    from morvik_viewer.platform_window import qt_platform
+
+    # OCCT renders into the widget's native window: on X11 an X window, which only
+    # Qt's xcb platform provides; elsewhere Qt's own choice serves.
+    platform = qt_platform(os.environ.get("QT_QPA_PLATFORM"))
+    if platform is not None:
+        os.environ["QT_QPA_PLATFORM"] = platform
     problem = _display_problem()
     if problem is not None:
         return _fail(problem, EXIT_FAILURE)
@@ -295,9 +300,13 @@ def _interrupts_held():
 def _display_problem():
     """Why no X server answers on DISPLAY, or None. Qt aborts the process on a display
     that does not answer, where OCCT only raises; this asks through libxcb, which Qt's
-    xcb platform loads anyway, without loading either."""
+    xcb platform loads anyway, without loading either. Without X11 there is nothing to ask."""
     import ctypes
 
+    from morvik_viewer.platform_window import X11
+
+    if not X11:
+        return None
     try:
         xcb = ctypes.CDLL("libxcb.so.1")
     except OSError:

@@ -6,16 +6,16 @@ import logging
 from dataclasses import dataclass
 
 from OCP.AIS import AIS_InteractiveContext
-from OCP.Aspect import Aspect_DisplayConnection
+from OCP.Aspect import Aspect_DisplayConnection, Aspect_Window
 from OCP.Graphic3d import Graphic3d_RenderingParams
 from OCP.OpenGl import OpenGl_GraphicDriver
 from OCP.Prs3d import Prs3d_TypeOfHighlight_Dynamic, Prs3d_TypeOfHighlight_Selected
 from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB
 from OCP.V3d import V3d_AmbientLight, V3d_DirectionalLight, V3d_View, V3d_Viewer
-from OCP.Xw import Xw_Window
 from OCP.gp import gp_Dir
 
 from morvik.services.scenard import Scenard
+from morvik_viewer.platform_window import virtual_window
 
 logger = logging.getLogger(__name__)
 
@@ -76,7 +76,7 @@ class Scene3d:
     viewer: V3d_Viewer
     context: AIS_InteractiveContext
     view: V3d_View
-    window: Xw_Window | None
+    window: Aspect_Window | None
 
 
 @dataclass
@@ -124,8 +124,7 @@ def offscreen_window(connection, view, size, title):
     ToPixMap and Dump crash the process on a view without any window. The
     caller keeps the window as long as the view draws into it.
     """
-    window = Xw_Window(connection, title, 0, 0, *size)
-    window.SetVirtual(True)
+    window = virtual_window(connection, title, size)
     view.SetWindow(window)
     view.MustBeResized()
     return window
