@@ -54,14 +54,15 @@ def window_changes(app, shapes):
     from morvik.enums import DisplayMode
     from morvik.widgets.panelor import Panelor
     from morvik_viewer.view_widget import OcctViewWidget
-    from morvik_viewer.viewer import create_viewer, fit_view, start_view
+    from morvik_viewer.up_axis import Y_UP
+    from morvik_viewer.viewer import create_viewer3d, fit_view, start_scene
     from morvik_viewer.view_settings import ViewSettings
     from morvik_viewer.wiring import connect_service, connect_toolbar
 
-    stack = create_viewer()
-    service = stack.service
+    viewer3d = create_viewer3d()
+    service = viewer3d.service
     window = QWidget()
-    canvas = OcctViewWidget(service, stack.connection)
+    canvas = OcctViewWidget(service, viewer3d.connection)
     toolbar = Panelor(window, "vertical")
     layout = QHBoxLayout(window)
     layout.addWidget(canvas, 1)
@@ -72,8 +73,8 @@ def window_changes(app, shapes):
     window.resize(1000, 700)
     window.show()
     QTest.qWaitForWindowExposed(window)
-    start_view(service)
-    service.set_display_mode(DisplayMode(settings.display_mode))
+    start_scene(service, Y_UP, settings.projection_type, settings.display_mode,
+                settings.transparency)
     service.display_shapes([(s, f"part-{i}", (0.2, 0.5, 0.9)) for i, s in enumerate(shapes)])
     fit_view(service)
     QTest.qWait(300)
@@ -89,7 +90,7 @@ def window_changes(app, shapes):
         seconds = time.perf_counter() - began
         QTest.qWait(50)
         meter.stop()
-        assert stack.context.DisplayMode() == (0 if mode == "wireframe" else 1), mode
+        assert viewer3d.context.DisplayMode() == (0 if mode == "wireframe" else 1), mode
         rows.append({"to": mode, "seconds": seconds, "longest_stall_ms": meter.longest * 1000,
                      "progress_messages": len(messages)})
     # The service's own call, on the same scene.

@@ -78,12 +78,12 @@ for name in names:
 
 from PySide6.QtWidgets import QApplication
 from morvik_viewer.view_widget import OcctViewWidget
-from morvik_viewer.viewer import create_viewer, start_view
+from morvik_viewer.viewer import create_viewer3d, start_view
 
 app = QApplication([])
-stack = create_viewer()
-widget = OcctViewWidget(stack.service, stack.connection)
-start_view(stack.service)
+viewer3d = create_viewer3d()
+widget = OcctViewWidget(viewer3d.service, viewer3d.connection)
+start_view(viewer3d.service)
 seen = []
 for size in ((320, 200), (203, 151)):  # odd sizes: halves at ratio 1.5
     widget.resize(*size)
@@ -91,14 +91,14 @@ for size in ((320, 200), (203, 151)):  # odd sizes: halves at ratio 1.5
     deadline = time.monotonic() + 10
     while time.monotonic() < deadline and not (widget.isVisible() and widget.has_final_size()):
         app.processEvents()
-    stack.service.redraw()
+    viewer3d.service.redraw()
     image = widget.screen().grabWindow(widget.winId()).toImage()
     w, h = image.width(), image.height()
-    seen.append({"widget": list(widget.device_size()), "occt": list(stack.view.Window().Size()),
+    seen.append({"widget": list(widget.device_size()), "occt": list(viewer3d.view.Window().Size()),
                  "native": [w, h],
                  "top": list(image.pixelColor(3, 3).getRgb()[:3]),
                  "bottom": list(image.pixelColor(w - 4, h - 4).getRgb()[:3])})
-print(json.dumps({"modules": names, "window": type(stack.view.Window()).__name__,
+print(json.dumps({"modules": names, "window": type(viewer3d.view.Window()).__name__,
                   "loaded": sorted(n for n in ("OCP.Xw", "OCP.WNT", "OCP.Cocoa") if sys.modules[n]),
                   "platform": app.platformName(), "seen": seen}))
 """

@@ -129,6 +129,21 @@ def test_menus_toolbar_and_service_agree_after_each_change(session):
         "scale": pytest.approx(123.0)}
 
 
+def test_menus_and_messages_name_each_choice_as_the_toolbar_does(toolbar):
+    from PySide6.QtWidgets import QComboBox, QPushButton
+
+    from morvik.enums import DisplayMode, ProjectionType, ViewDirection
+    from morvik_viewer.view_settings import caption
+
+    shown = {combo.itemData(i): combo.itemText(i)
+             for combo in toolbar.findChildren(QComboBox) for i in range(combo.count())}
+    views = {direction.value for direction in ViewDirection}
+    shown.update((b.text().lower(), b.text()) for b in toolbar.findChildren(QPushButton)
+                 if b.text().lower() in views)
+    assert {member.value for member in (*DisplayMode, *ProjectionType)} <= shown.keys()
+    assert {value: caption(value) for value in shown} == shown
+
+
 @pytest.mark.parametrize("pick, expected", [
     ("pick_sphere", "Selected: sphere"),
     ("pick_torus", "Selected: torus"),

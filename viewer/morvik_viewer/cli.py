@@ -229,29 +229,29 @@ def _run_window(app, files, mode, projection, direction, view_state, state_path,
     from morvik_viewer.view_state import ViewStateError, write_state
     from morvik_viewer.window import ViewerWindow
 
-    stack = None
+    viewer3d = None
     if view_state is not None:
         # The service judges the state before any window shows (the view has none
         # yet, so taking it draws nothing); the window puts it in place again later.
         from morvik_viewer.view_state import refusal
-        from morvik_viewer.viewer import DisplayUnavailable, create_viewer
+        from morvik_viewer.viewer import DisplayUnavailable, create_viewer3d
 
         try:
-            stack = create_viewer()
+            viewer3d = create_viewer3d()
         except DisplayUnavailable as error:
             return _fail(error, EXIT_FAILURE)
-        reason = refusal(stack.service, view_state)
+        reason = refusal(viewer3d.service, view_state)
         if reason is not None:
             return _refused(state_path, reason)
-    window = ViewerWindow(stack, up=up)
+    window = ViewerWindow(viewer3d, up=up)
     failed = []
 
     def bring_up():
-        if window.stack is None:
-            from morvik_viewer.viewer import DisplayUnavailable, create_viewer
+        if window.viewer3d is None:
+            from morvik_viewer.viewer import DisplayUnavailable, create_viewer3d
 
             try:
-                window.attach(create_viewer())
+                window.attach(create_viewer3d())
             except DisplayUnavailable as error:
                 failed.append(error)
                 app.exit(EXIT_FAILURE)
@@ -265,10 +265,10 @@ def _run_window(app, files, mode, projection, direction, view_state, state_path,
         window.start(sample_parts() if not files else (), mode, projection, direction, files,
                      view_state)
 
-    if stack is None:
+    if viewer3d is None:
         window.painted.connect(bring_up)  # OCP loads once the window is on screen
     window.show()
-    if stack is not None:
+    if viewer3d is not None:
         bring_up()
     # Ctrl+C in the terminal closes the window and ends the run: from here on, since
     # app.exit() before the loop runs is lost (Python's own KeyboardInterrupt till then).

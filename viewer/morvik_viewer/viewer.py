@@ -14,8 +14,10 @@ from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB
 from OCP.V3d import V3d_AmbientLight, V3d_DirectionalLight, V3d_View, V3d_Viewer
 from OCP.gp import gp_Dir
 
+from morvik.enums import DisplayMode, ProjectionType
 from morvik.services.scenard import Scenard
 from morvik_viewer.platform_window import virtual_window
+from morvik_viewer.up_axis import name_trihedron
 
 logger = logging.getLogger(__name__)
 
@@ -130,10 +132,10 @@ def offscreen_window(connection, view, size, title):
     return window
 
 
-def create_viewer(connection=None, size=None):
+def create_viewer3d(connection=None, size=None):
     """A scene (see create_scene) and a service over it, constructed but not set up.
 
-    Once the view has its window, start_view gives it its working look.
+    Once the view has its window, start_scene brings it up.
     """
     scene = create_scene(open_graphics(connection), size)
     service = Scenard(scene.view, scene.viewer, scene.context)
@@ -155,6 +157,19 @@ def start_view(service):
     _scale_trihedron(view, view.RenderingParams().ResolutionRatio())
     light_scene(service.get_viewer())
     style_context(service.get_context())
+
+
+def start_scene(service, up, projection=ProjectionType.ORTHOGRAPHIC, mode=DisplayMode.SHADED,
+                transparency=0.0):
+    """Brings a windowed view up as the viewer shows it, on screen and in screenshots alike:
+    its working look (start_view), the trihedron named for the up axis (see up_axis), and
+    the projection type, transparency and display mode given, as members or value strings
+    (a fresh context draws wireframe till its mode is set)."""
+    start_view(service)
+    name_trihedron(service.get_view(), up)
+    service.set_projection_type(ProjectionType(projection))
+    service.set_global_transparency(transparency, False)
+    service.set_display_mode(DisplayMode(mode))
 
 
 def readable_color(rgb):

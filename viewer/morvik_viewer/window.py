@@ -18,7 +18,7 @@ from morvik_viewer.file_kinds import OPENABLE
 from morvik_viewer.settings import (BYTES, GEOMETRY_KEY, STATE_KEY, RecentFiles, last_folder,
                                     open_settings, remember_folder, remember_up, remembered_up)
 from morvik_viewer.settings import read as read_setting
-from morvik_viewer.up_axis import Y_UP, Z_UP, checked, name_trihedron, turn_shapes, upright
+from morvik_viewer.up_axis import Y_UP, Z_UP, checked, turn_shapes, upright
 from morvik_viewer.view_settings import ViewSettings, caption
 from morvik_viewer.view_state import restore
 from morvik_viewer.wiring import connect_service, connect_toolbar
@@ -50,21 +50,21 @@ def _css(rgb):
 
 
 class ViewerWindow(QMainWindow):
-    """Hosts one OCCT view with its service and the toolbar that drives it.
+    """Hosts one OCCT view with its service, and the toolbar and menus that drive it.
 
-    Given a stack (viewer.create_viewer), the view is in place at once;
-    without one, the window can show before OCP loads, and attach(stack) puts
-    the view in later (painted says when the window is on screen).
+    Given a viewer3d (viewer.create_viewer3d), the view is in place at once;
+    without one, the window can show before OCP loads, and attach(viewer3d)
+    puts the view in later (painted says when the window is on screen).
     """
 
     # The window's first frame is on screen, before any view is attached (once).
     painted = Signal()
 
-    def __init__(self, stack=None, parent=None, up=None):
+    def __init__(self, viewer3d=None, parent=None, up=None):
         """up, an up_axis axis, overrides the one remembered for this window only."""
         QMainWindow.__init__(self, parent)
         self.setWindowTitle(TITLE)
-        self.stack = None
+        self.viewer3d = None
         self.service = None
         self.view_widget = None
         self.readers = None  # the next open's reader, started ahead (once attached)
@@ -118,23 +118,24 @@ class ViewerWindow(QMainWindow):
         self.restoreGeometry(read_setting(self.settings, GEOMETRY_KEY, BYTES, QByteArray()))
         self.restoreState(read_setting(self.settings, STATE_KEY, BYTES, QByteArray()))
         self._enable_view_controls(False)
-        if stack is not None:
-            self.attach(stack)
+        if viewer3d is not None:
+            self.attach(viewer3d)
 
     # --- start-up -----------------------------------------------------------
 
-    def attach(self, stack):
-        """Puts the OCCT view of stack (see viewer.create_viewer) in the window, in place of
-        the starting page, and the toolbar to work on its service; start() follows. Once."""
-        if self.stack is not None:
+    def attach(self, viewer3d):
+        """Puts the OCCT view of viewer3d (see viewer.create_viewer3d) in the window, in place
+        of the starting page, and its service to follow the view settings; start() follows.
+        Once."""
+        if self.viewer3d is not None:
             raise RuntimeError("the window has its view already")
         # OCP-bound: loaded now, once the window has shown.
         from morvik_viewer.loading import ReaderPool
         from morvik_viewer.view_widget import OcctViewWidget
         from morvik_viewer.viewer import GRADIENT_BOTTOM, GRADIENT_TOP
 
-        self.stack, self.service = stack, stack.service
-        self.view_widget = OcctViewWidget(stack.service, stack.connection, self.central)
+        self.viewer3d, self.service = viewer3d, viewer3d.service
+        self.view_widget = OcctViewWidget(viewer3d.service, viewer3d.connection, self.central)
         self.central.addWidget(self.view_widget)
         self.central.setCurrentWidget(self.view_widget)
         self.empty_hint.setStyleSheet(
@@ -168,7 +169,7 @@ class ViewerWindow(QMainWindow):
 
     def showEvent(self, event):
         QMainWindow.showEvent(self, event)
-        if self.stack is None:
+        if self.viewer3d is None:
             QTimer.singleShot(PAINT_OVERDUE_MS, self._on_painted)
 
     def _on_painted(self):
@@ -185,15 +186,13 @@ class ViewerWindow(QMainWindow):
         view_state, a state that service.get_view_state() gave, is restored
         once the scene is shown, in place of fitting the view to it.
         """
-        from morvik_viewer.viewer import start_view
+        from morvik_viewer.viewer import start_scene
 
         settings = self.view_settings
-        start_view(self.service)
-        name_trihedron(self.service.get_view(), self.up_axis)
-        self.service.set_projection_type(ProjectionType(settings.projection_type))
-        self.service.set_display_mode(DisplayMode(settings.display_mode))
-        self.service.set_global_transparency(settings.transparency)
-        # Changed through the settings, which the toolbar, the menus and the service follow.
+        start_scene(self.service, self.up_axis, settings.projection_type, settings.display_mode,
+                    settings.transparency)
+        # The options come as changes of the settings, which the toolbar, the menus, the
+        # service and the status bar follow, as they follow the user's.
         settings.display_mode = mode
         settings.projection_type = projection
         self.service.set_projection(direction)
