@@ -59,20 +59,13 @@ def connect_service(service, settings, toolbar, report=None, fit=None):
     report = report or (lambda text: None)
     fit = fit or (lambda: service.fit_all())
 
-    def shows(read, value):
-        # The service's own record, as a restore left it; mode_switch writes the same.
-        try:
-            return read() == value
-        except Exception:  # noqa: BLE001 - a service that cannot say takes the change
-            return False
-
     def projection_changed(value):
         service.set_projection(ViewDirection(value))
         fit()  # a standard view shows the whole scene
         report(f"View: {caption(value)}")
 
     def projection_type_changed(value):
-        if shows(lambda: _projection_type(service), value):
+        if _shown(service)["projection_type"] == value:
             return
         service.set_projection_type(ProjectionType(value))
         fit()  # the other projection frames the scene differently; the fit repaints
@@ -83,7 +76,7 @@ def connect_service(service, settings, toolbar, report=None, fit=None):
     def display_mode_changed(value):
         # A large scene switches in slices; a switch still running hands over to this one.
         nonlocal switch
-        if shows(lambda: service._current_display_mode.value, value):
+        if _shown(service)["display_mode"] == value:
             return
         inherited = switch.cancel() if switch is not None else ()
         text = f"Display mode: {caption(value)}"
@@ -97,7 +90,7 @@ def connect_service(service, settings, toolbar, report=None, fit=None):
         switch.start()
 
     def transparency_changed(value):
-        if shows(lambda: service._global_transparency, value):
+        if _shown(service)["transparency"] == value:
             return
         service.set_global_transparency(value)
         report(f"Transparency: {round(value * 100)}%")
@@ -118,6 +111,12 @@ def connect_service(service, settings, toolbar, report=None, fit=None):
     return slots
 
 
-def _projection_type(service):
+def _shown(service):
+    """What the service draws with, by setting: its own record, as a restore leaves it
+    (mode_switch keeps the display mode's the same way)."""
     orthographic = service.get_view().Camera().IsOrthographic()
-    return (ProjectionType.ORTHOGRAPHIC if orthographic else ProjectionType.PERSPECTIVE).value
+    mode = service._current_display_mode
+    return {"projection_type": (ProjectionType.ORTHOGRAPHIC if orthographic
+                                else ProjectionType.PERSPECTIVE).value,
+            "display_mode": getattr(mode, "value", mode),
+            "transparency": service._global_transparency}
