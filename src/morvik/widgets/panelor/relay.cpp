@@ -26,23 +26,16 @@ struct SlotRelay {
 
 PyTypeObject *relay_type = nullptr; // kept for the life of the process
 
-void deliver(const SlotRelay &relay, PyObject *signal_args) {
-    // Calling a weak reference gives its target, or None once it is gone; a
-    // toolbar that Qt has deleted is as gone as a collected one.
-    nb::object toolbar = nb::handle(relay.toolbar)();
-    if (toolbar.is_none() || !truth(is_valid(toolbar)))
-        return;
-    nb::object slot = toolbar.attr(relay.slot);
-    nb::object result = nb::steal(
-        PyObject_Call(slot.ptr(), relay.arguments ? relay.arguments : signal_args, nullptr));
-    if (!result.is_valid())
-        throw nb::python_error();
-}
-
 PyObject *relay_call(PyObject *self, PyObject *args, PyObject * /* kwargs */) {
+    const SlotRelay &relay = *(SlotRelay *) self;
     try {
-        deliver(*(SlotRelay *) self, args);
-        Py_RETURN_NONE;
+        // Calling a weak reference gives its target, or None once it is gone;
+        // a toolbar that Qt has deleted is as gone as a collected one.
+        nb::object toolbar = nb::handle(relay.toolbar)();
+        if (toolbar.is_none() || !truth(is_valid(toolbar)))
+            Py_RETURN_NONE;
+        nb::object slot = toolbar.attr(relay.slot);
+        return PyObject_Call(slot.ptr(), relay.arguments ? relay.arguments : args, nullptr);
     } catch (nb::python_error &error) {
         error.restore();
     } catch (const std::exception &error) {

@@ -12,11 +12,8 @@ HostName iso{enums, "ViewDirection.ISO"}, top{enums, "ViewDirection.TOP"},
 nb::object create_group(nb::handle self) {
     Group group("Standard Views", is_vertical(self) ? QVBoxLayout : QHBoxLayout);
     const std::pair<nb::handle, const char *> views[] = {
-        {iso, "Isometric view"},
-        {top, "Top view (Z+)"},
-        {front, "Front view (Y-)"},
-        {right, "Right view (X+)"},
-    };
+        {iso, "Isometric view"}, {top, "Top view (Z+)"},
+        {front, "Front view (Y-)"}, {right, "Right view (X+)"}};
     for (const auto &[direction, tooltip] : views) {
         // The iso caption is upper-cased, the others capitalised.
         nb::object caption =
