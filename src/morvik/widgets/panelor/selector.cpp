@@ -1,4 +1,4 @@
-// The combo box that the projection-type and display-mode selectors share.
+// The combo box a selector control is built on (struct Selector, panelor.hpp).
 #include "panelor.hpp"
 
 namespace morvik::panelor {
