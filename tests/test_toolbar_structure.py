@@ -164,7 +164,7 @@ def test_sources_are_standard_cpp17_without_a_diagnostic():
     folder = root / "src/morvik/widgets/panelor"
     include = Path(nanobind.include_dir())
     command = [compiler, "-std=c++17", "-Wall", "-Wextra", "-Wpedantic", "-Werror", "-fsyntax-only",
-               "-fvisibility=hidden", "-DPy_LIMITED_API=0x030C0000", "-isystem", str(include),
+               "-DPy_LIMITED_API=0x030C0000", "-isystem", str(include),
                "-isystem", str(include.parent / "ext/robin_map/include"),
                "-isystem", sysconfig.get_paths()["include"], "-isystem", str(root / "src/native")]
     sources = sorted(folder.glob("*.cpp"))

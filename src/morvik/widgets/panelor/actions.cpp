@@ -7,13 +7,13 @@ namespace {
 
 nb::object create_group(nb::handle self) {
     // Stacked in both orientations.
-    Group group("Actions", QVBoxLayout);
+    nb::object group = titled_group("Actions", QVBoxLayout);
     nb::object fit = QPushButton("Fit All");
     fit.attr("setToolTip")("Fit all objects in view");
     // clicked(checked) calls the slot with no arguments.
     connect(fit, "clicked", self, "_on_fit_all_requested", nb::make_tuple());
-    group.add(fit);
-    return group.box;
+    add_to(group, fit);
+    return group;
 }
 
 void define(nb::dict &ns) {

@@ -38,17 +38,9 @@ struct Control {
 // does, any other orientation means horizontal.
 bool is_vertical(nb::handle self);
 
-// A titled group whose layout (constructed on the group) spaces its controls by 5.
-struct Group {
-    nb::object box, layout;
-
-    Group(const char *title, nb::handle layout_type)
-        : box(QGroupBox(nb::str(title))), layout(layout_type(box)) {
-        layout.attr("setSpacing")(5);
-    }
-
-    void add(nb::handle control) { layout.attr("addWidget")(control); }
-};
+// A titled group box whose layout, of `layout_type`, spaces its controls by 5.
+nb::object titled_group(const char *title, nb::handle layout_type);
+void add_to(nb::handle group, nb::handle control);
 
 // The member's value string, first letter upper-cased.
 nb::object capitalised(nb::handle member);

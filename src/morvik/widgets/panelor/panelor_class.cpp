@@ -14,6 +14,17 @@ const Control *const controls[] = {&standard_views, &projection_type, &display_m
 
 bool is_vertical(nb::handle self) { return self.attr("_orientation").equal(nb::str("vertical")); }
 
+nb::object titled_group(const char *title, nb::handle layout_type) {
+    nb::object group = QGroupBox(title);
+    // Constructed on the group, the layout becomes its layout.
+    layout_type(group).attr("setSpacing")(5);
+    return group;
+}
+
+void add_to(nb::handle group, nb::handle control) {
+    group.attr("layout")().attr("addWidget")(control);
+}
+
 namespace {
 
 // Puts each control's signal in the class namespace; returns the class

@@ -8,7 +8,7 @@ nb::object capitalised(nb::handle member) { return member.attr("value").attr("ca
 nb::object Selector::build(nb::handle self,
                            std::initializer_list<std::pair<nb::object, nb::handle>> items,
                            int selected) const {
-    Group group(title, QVBoxLayout);
+    nb::object group = titled_group(title, QVBoxLayout);
     nb::object combo = QComboBox();
     nb::setattr(self, field, combo);
     for (const auto &[text, member] : items)
@@ -16,8 +16,8 @@ nb::object Selector::build(nb::handle self,
     // Filled and set before it is connected, so building the toolbar emits nothing.
     combo.attr("setCurrentIndex")(selected);
     connect(combo, "currentIndexChanged", self, slot);
-    group.add(combo);
-    return group.box;
+    add_to(group, combo);
+    return group;
 }
 
 void Selector::define_slot(nb::dict &ns) const {

@@ -10,7 +10,8 @@ HostName iso{enums, "ViewDirection.ISO"}, top{enums, "ViewDirection.TOP"},
     front{enums, "ViewDirection.FRONT"}, right{enums, "ViewDirection.RIGHT"};
 
 nb::object create_group(nb::handle self) {
-    Group group("Standard Views", is_vertical(self) ? QVBoxLayout : QHBoxLayout);
+    nb::object group =
+        titled_group("Standard Views", is_vertical(self) ? QVBoxLayout : QHBoxLayout);
     const std::pair<nb::handle, const char *> views[] = {
         {iso, "Isometric view"}, {top, "Top view (Z+)"},
         {front, "Front view (Y-)"}, {right, "Right view (X+)"}};
@@ -22,9 +23,9 @@ nb::object create_group(nb::handle self) {
         button.attr("setToolTip")(tooltip);
         // The button hands over the member itself; the slot emits its value.
         connect(button, "clicked", self, "_on_projection_changed", nb::make_tuple(direction));
-        group.add(button);
+        add_to(group, button);
     }
-    return group.box;
+    return group;
 }
 
 void define(nb::dict &ns) {

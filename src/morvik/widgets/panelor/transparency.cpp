@@ -31,11 +31,11 @@ int whole_percent(nb::handle transparency) {
 }
 
 nb::object create_group(nb::handle self) {
-    Group group("Transparency", QVBoxLayout);
+    nb::object group = titled_group("Transparency", QVBoxLayout);
     nb::object label = QLabel("0%");
     nb::setattr(self, "_transparency_label", label);
     label.attr("setAlignment")(align_center);
-    group.add(label);
+    add_to(group, label);
 
     nb::object slider = QSlider(horizontal);
     nb::setattr(self, "_transparency_slider", slider);
@@ -46,8 +46,8 @@ nb::object create_group(nb::handle self) {
     slider.attr("setTickInterval")(10);
     // Set before it is connected, so building the toolbar emits nothing.
     connect(slider, "valueChanged", self, "_on_transparency_changed");
-    group.add(slider);
-    return group.box;
+    add_to(group, slider);
+    return group;
 }
 
 void define(nb::dict &ns) {
