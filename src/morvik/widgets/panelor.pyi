@@ -38,11 +38,11 @@ class Panelor(PySide6.QtWidgets.QWidget):
     def set_projection_type(self, proj_type: morvik.enums.ProjectionType) -> None:
         """Select the projection type (a ProjectionType member)."""
 
-    def set_display_mode(self, mode: morvik.enums.DisplayMode) -> None:
-        """Select the display mode (a DisplayMode member)."""
-
     def get_projection_type(self) -> str:
         """The selected projection type, as its value string."""
+
+    def set_display_mode(self, mode: morvik.enums.DisplayMode) -> None:
+        """Select the display mode (a DisplayMode member)."""
 
     def get_display_mode(self) -> str:
         """The selected display mode, as its value string."""

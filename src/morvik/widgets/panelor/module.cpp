@@ -1,5 +1,4 @@
 // Module set-up: bound names, the signal relay and the Panelor class.
-#include "names.hpp"
 #include "panelor.hpp"
 
 NB_MODULE(panelor, m) {

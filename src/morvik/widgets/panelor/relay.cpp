@@ -9,11 +9,9 @@
 // Relays are plain Python objects rather than nanobind instances: a widget
 // still alive when the interpreter exits keeps its relays, and that is no
 // leak worth reporting.
-#include "names.hpp"
 #include "panelor.hpp"
 
 #include <exception>
-#include <vector>
 
 namespace morvik::panelor {
 
@@ -21,57 +19,23 @@ namespace {
 
 struct SlotRelay {
     PyObject_HEAD
-    PyObject *toolbar;  // weak reference
-    PyObject *slot;     // interned name of the toolbar's slot
-    PyObject *argument; // fixed argument for the slot, or null
-    bool forwards;      // pass the Qt signal's own arguments on
+    PyObject *toolbar;   // weak reference
+    PyObject *slot;      // name of the toolbar's slot
+    PyObject *arguments; // the slot's fixed arguments, or null to pass the signal's on
 };
 
 PyTypeObject *relay_type = nullptr; // kept for the life of the process
 
-// The live toolbar, or an empty object once it is gone.
-nb::object live_toolbar(const SlotRelay &relay) {
-    // Calling a weak reference gives its target, or None once it is gone.
-    nb::object toolbar = nb::handle(relay.toolbar)();
-    if (toolbar.is_none())
-        return nb::object();
-    // A toolbar that Qt has deleted is as gone as a collected one.
-    if (!nb::bool_(is_valid(toolbar)))
-        return nb::object();
-    return toolbar;
-}
-
-void deliver(const SlotRelay &relay, PyObject *signal_args) {
-    nb::object toolbar = live_toolbar(relay);
-    if (!toolbar.is_valid())
-        return;
-    if (!relay.forwards) {
-        if (relay.argument)
-            toolbar.attr(relay.slot)(nb::handle(relay.argument));
-        else
-            toolbar.attr(relay.slot)();
-        return;
-    }
-    // Kept raw: Qt's arguments go on as they came, one vectorcall with no
-    // tuple unpacked into C++ and cast back.
-    Py_ssize_t count = PyTuple_Size(signal_args);
-    if (count < 0)
-        throw nb::python_error();
-    std::vector<PyObject *> argv((size_t) count + 2);
-    argv[1] = toolbar.ptr();
-    for (Py_ssize_t i = 0; i < count; ++i)
-        argv[(size_t) i + 2] = PyTuple_GetItem(signal_args, i); // borrowed
-    PyObject *result = PyObject_VectorcallMethod(
-        relay.slot, argv.data() + 1, (size_t) (count + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
-    if (!result)
-        throw nb::python_error();
-    Py_DECREF(result);
-}
-
 PyObject *relay_call(PyObject *self, PyObject *args, PyObject * /* kwargs */) {
+    const SlotRelay &relay = *(SlotRelay *) self;
     try {
-        deliver(*(SlotRelay *) self, args);
-        Py_RETURN_NONE;
+        // Calling a weak reference gives its target, or None once it is gone;
+        // a toolbar that Qt has deleted is as gone as a collected one.
+        nb::object toolbar = nb::handle(relay.toolbar)();
+        if (toolbar.is_none() || !truth(is_valid(toolbar)))
+            Py_RETURN_NONE;
+        nb::object slot = toolbar.attr(relay.slot);
+        return PyObject_Call(slot.ptr(), relay.arguments ? relay.arguments : args, nullptr);
     } catch (nb::python_error &error) {
         error.restore();
     } catch (const std::exception &error) {
@@ -84,7 +48,7 @@ void relay_dealloc(PyObject *self) {
     SlotRelay *relay = (SlotRelay *) self;
     Py_XDECREF(relay->toolbar);
     Py_XDECREF(relay->slot);
-    Py_XDECREF(relay->argument);
+    Py_XDECREF(relay->arguments);
     PyTypeObject *type = Py_TYPE(self);
     ((freefunc) PyType_GetSlot(type, Py_tp_free))(self);
     Py_DECREF(type);
@@ -100,20 +64,6 @@ PyType_Spec relay_spec = {
     "morvik.widgets.panelor._SlotRelay", sizeof(SlotRelay), 0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, relay_slots};
 
-nb::object make_relay(nb::handle toolbar, nb::handle slot, nb::handle argument, bool forwards) {
-    nb::object weak = nb::steal(PyWeakref_NewRef(toolbar.ptr(), nullptr));
-    if (!weak.is_valid())
-        throw nb::python_error();
-    SlotRelay *relay = PyObject_New(SlotRelay, relay_type);
-    if (!relay)
-        throw nb::python_error();
-    relay->toolbar = weak.release().ptr();
-    relay->slot = Py_NewRef(slot.ptr());
-    relay->argument = Py_XNewRef(argument.ptr());
-    relay->forwards = forwards;
-    return nb::steal((PyObject *) relay);
-}
-
 } // namespace
 
 void bind_slot_relay() {
@@ -122,20 +72,19 @@ void bind_slot_relay() {
         throw nb::python_error();
 }
 
-nb::object relay_forwarding(nb::handle toolbar, nb::handle slot) {
-    return make_relay(toolbar, slot, nb::handle(), true);
-}
-
-nb::object relay_calling(nb::handle toolbar, nb::handle slot) {
-    return make_relay(toolbar, slot, nb::handle(), false);
-}
-
-nb::object relay_calling_with(nb::handle toolbar, nb::handle slot, nb::handle argument) {
-    return make_relay(toolbar, slot, argument, false);
-}
-
-void connect(nb::handle control, nb::handle signal, nb::handle receiver) {
-    control.attr(signal).attr("connect"_id)(receiver);
+void connect(nb::handle control, const char *signal, nb::handle toolbar, const char *slot,
+             nb::handle arguments) {
+    nb::str name(slot);
+    nb::object weak = nb::steal(PyWeakref_NewRef(toolbar.ptr(), nullptr));
+    if (!weak.is_valid())
+        throw nb::python_error();
+    SlotRelay *relay = PyObject_New(SlotRelay, relay_type);
+    if (!relay)
+        throw nb::python_error();
+    relay->toolbar = weak.release().ptr();
+    relay->slot = name.release().ptr();
+    relay->arguments = Py_XNewRef(arguments.ptr());
+    control.attr(signal).attr("connect")(nb::steal((PyObject *) relay));
 }
 
 } // namespace morvik::panelor
