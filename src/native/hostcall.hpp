@@ -1,9 +1,9 @@
 // The few helpers nanobind lacks, shared by both modules' calls into the host's bindings.
 //
-// Header only. Everything else goes through nanobind's own object API:
-// `obj.attr("Name"_id)(...)` is one vectorcall on a name interned once, so
-// neither module links OCCT or Qt; call_method is that call without its
-// reference counting, for the paths the benchmark counts per shape.
+// Header only. Everything else goes through nanobind's own object API, so
+// neither module links OCCT or Qt; call_method is `obj.attr(name)(...)` on a
+// name interned once and without its reference counting, for the paths the
+// benchmark counts per shape.
 #pragma once
 
 #include <nanobind/nanobind.h>

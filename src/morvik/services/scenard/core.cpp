@@ -58,25 +58,12 @@ ScenardClass bind_core_class(nb::module_ &m) {
     using namespace nb::literals;
     ScenardClass cls(m, "Scenard", nb::type_slots(scenard_slots),
                      "Service for managing view operations and geometry display in OCP viewer.");
-    cls.def(
-           "__init__",
-           [](Scenard *self, nb::object view, nb::object viewer, nb::object context) {
-               nb::object white = nb::make_tuple(1.0, 1.0, 1.0);
-               new (self) Scenard{std::move(view),
-                                  std::move(viewer),
-                                  std::move(context),
-                                  false,
-                                  nb::dict(),
-                                  nb::dict(),
-                                  nb::borrow(zero_f),
-                                  nb::borrow(mode_shaded),
-                                  std::move(white),
-                                  nb::none()};
-           },
-           "view"_a.none(), "viewer"_a.none(), "context"_a.none(),
-           nb::sig("def __init__(self, view: OCP.V3d.V3d_View, viewer: OCP.V3d.V3d_Viewer, "
-                   "context: OCP.AIS.AIS_InteractiveContext) -> None"))
-        .def_ro("_view", &Scenard::view)
+    def(cls, "__init__", +[](Scenard *self, View view, Viewer viewer, Context context) {
+        new (self) Scenard{nb::borrow(view), nb::borrow(viewer), nb::borrow(context), false,
+                           nb::dict(), nb::dict(), nb::borrow(zero_f), nb::borrow(mode_shaded),
+                           nb::make_tuple(1.0, 1.0, 1.0), nb::none()};
+    }, "view"_a, "viewer"_a, "context"_a);
+    cls.def_ro("_view", &Scenard::view)
         .def_ro("_viewer", &Scenard::viewer)
         .def_ro("_context", &Scenard::context)
         .def_rw("_is_rendering", &Scenard::is_rendering)
@@ -91,21 +78,16 @@ ScenardClass bind_core_class(nb::module_ &m) {
 
 namespace {
 
-nb::object get_view(Scenard &s) { return s.view; }
-nb::object get_viewer(Scenard &s) { return s.viewer; }
-nb::object get_context(Scenard &s) { return s.context; }
-
-const OperationRow accessors[] = {
-    query_row<get_view>("get_view", {}, "def get_view(self) -> OCP.V3d.V3d_View", "Get the V3d view."),
-    query_row<get_viewer>("get_viewer", {}, "def get_viewer(self) -> OCP.V3d.V3d_Viewer",
-                          "Get the V3d viewer."),
-    query_row<get_context>("get_context", {},
-                           "def get_context(self) -> OCP.AIS.AIS_InteractiveContext",
-                           "Get the AIS interactive context."),
-};
+Out<text::view> get_view(Scenard &s) { return s.view; }
+Out<text::viewer> get_viewer(Scenard &s) { return s.viewer; }
+Out<text::context> get_context(Scenard &s) { return s.context; }
 
 } // namespace
 
-void bind_core(ScenardClass &cls) { bind_rows(cls, accessors); }
+void bind_core(ScenardClass &cls) {
+    def(cls, "get_view", &get_view, "Get the V3d view.");
+    def(cls, "get_viewer", &get_viewer, "Get the V3d viewer.");
+    def(cls, "get_context", &get_context, "Get the AIS interactive context.");
+}
 
 } // namespace morvik

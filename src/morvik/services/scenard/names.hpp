@@ -1,5 +1,4 @@
 // The OCP classes and enumerators, host enumerations and constants the service uses, bound at load.
-// Method and attribute names are interned where they are used ("Display"_id).
 #pragma once
 
 #include "host_names.hpp"
@@ -91,5 +90,22 @@ inline HostName zero{[] { return nb::object(nb::int_(0)); }},
 inline HostName logger{[] {
     return nb::module_::import_("logging").attr("getLogger")("morvik.services.scenard");
 }};
+
+// Method names called for every shape, interned; the rest are looked up by
+// their text (obj.attr("FitAll")), once a call.
+namespace py {
+inline HostName Display{"Display"}, Erase{"Erase"}, Remove{"Remove"}, IsNull{"IsNull"},
+    SetColor{"SetColor"}, SetTransparency{"SetTransparency"}, Transparency{"Transparency"},
+    Redisplay{"Redisplay"}, UpdateCurrentViewer{"UpdateCurrentViewer"}, Update{"Update"},
+    SetToUpdate{"SetToUpdate"}, Attributes{"Attributes"},
+    FaceBoundaryDraw{"FaceBoundaryDraw"}, SetFaceBoundaryDraw{"SetFaceBoundaryDraw"},
+    FaceBoundaryAspect{"FaceBoundaryAspect"},
+    SetFaceBoundaryAspect{"SetFaceBoundaryAspect"}, SetAttributes{"SetAttributes"},
+    SynchronizeAspects{"SynchronizeAspects"}, ShapeType{"ShapeType"}, Contains{"Contains"},
+    MapShapes_s{"MapShapes_s"}, Extent{"Extent"}, SetCustomColor{"SetCustomColor"},
+    CustomAspects{"CustomAspects"}, ChangeCustomAspectsMap{"ChangeCustomAspectsMap"},
+    IsBound{"IsBound"}, UnBind{"UnBind"}, Bind{"Bind"},
+    AddOrRemoveSelected{"AddOrRemoveSelected"}, Picked{"Picked"}, Selectable{"Selectable"};
+} // namespace py
 
 } // namespace morvik

@@ -6,6 +6,7 @@
 
 #include "colors.hpp"
 #include "hostcall.hpp"
+#include "types.hpp"
 
 namespace morvik {
 
@@ -33,7 +34,7 @@ void keep_boundaries_black(nb::handle ais_shape);
 
 // set_projection_type: orthographic or perspective camera, with its own
 // failure handling; setup_initial_view calls it too.
-void set_projection_type(Scenard &s, nb::handle projection_type);
+void set_projection_type(Scenard &s, Projection projection_type);
 
 // The parts of the appearance and background operations that set_view_state
 // shares. Each takes values already checked, and none updates the viewer.

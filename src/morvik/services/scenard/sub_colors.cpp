@@ -26,7 +26,7 @@ void require_shape(nb::handle shape) {
     if (!is_shape(shape))
         raise(PyExc_TypeError, "cannot colour the sub-shapes of %R, which is no TopoDS_Shape",
               shape.ptr());
-    if (truth(call_method(shape, "IsNull"_id)))
+    if (truth(call_method(shape, py::IsNull)))
         raise(PyExc_ValueError, "cannot display a null shape");
 }
 
@@ -60,7 +60,7 @@ public:
     // and once more pairs name sub-shapes of one type than the shape has,
     // which an endless iterable of pairs would.
     void check(nb::handle sub_shape) {
-        nb::object type = call_method(sub_shape, "ShapeType"_id);
+        nb::object type = call_method(sub_shape, py::ShapeType);
         Py_ssize_t index = PyNumber_AsSsize_t(type.ptr(), PyExc_OverflowError);
         if (index == -1 && PyErr_Occurred())
             throw nb::python_error();
@@ -69,11 +69,11 @@ public:
         OfType &found = of_type_[index];
         if (!found.map.is_valid()) {
             nb::object map = IndexedMapOfShape();
-            TopExp.attr("MapShapes_s"_id)(shape_, type, map);
-            found.most = nb::cast<Py_ssize_t>(call_method(map, "Extent"_id));
+            TopExp.attr(py::MapShapes_s)(shape_, type, map);
+            found.most = nb::cast<Py_ssize_t>(call_method(map, py::Extent));
             found.map = std::move(map);
         }
-        if (!truth(call_method(found.map, "Contains"_id, sub_shape)))
+        if (!truth(call_method(found.map, py::Contains, sub_shape)))
             raise(PyExc_ValueError, "%R is no sub-shape of the shape displayed", sub_shape.ptr());
         if (++found.named > found.most)
             raise(PyExc_ValueError,
@@ -120,7 +120,7 @@ SubColors read_sub_colors(nb::handle shape, nb::handle sub_colors) {
             raise(PyExc_TypeError, "a sub-shape must be a TopoDS_Shape, not %U", name.ptr());
         }
         // A null shape has no type to ask for (OCCT would crash).
-        if (truth(call_method(sub_shape, "IsNull"_id)))
+        if (truth(call_method(sub_shape, py::IsNull)))
             raise(PyExc_ValueError, "a null shape is no sub-shape of the shape displayed");
         within.check(sub_shape);
         Rgb rgb = to_occt_color(fields[1]);
@@ -143,7 +143,7 @@ namespace {
 // The presentation's own map from sub-shape to aspects, or an invalid object where
 // the binding cannot hand it over (OCP 7 leaves its type unregistered).
 nb::object custom_aspects_map(nb::handle ais) {
-    nb::handle name = "ChangeCustomAspectsMap"_id;
+    nb::handle name = py::ChangeCustomAspectsMap;
     PyObject *map = PyObject_CallMethodObjArgs(ais.ptr(), name.ptr(), nullptr);
     if (map != nullptr)
         return nb::steal(map);
@@ -155,12 +155,12 @@ nb::object custom_aspects_map(nb::handle ais) {
 
 // Gives sub_shape aspects of its own in `color`, with the shape's face boundaries.
 nb::object own_aspects(nb::handle ais, const SubColor &entry) {
-    call_method(ais, "SetCustomColor"_id, entry.sub_shape, entry.color);
+    call_method(ais, py::SetCustomColor, entry.sub_shape, entry.color);
     // A sub-shape's colour also colours its own face-boundary aspect;
     // without one of its own it draws the shape's, so the shaded mode
     // with face boundaries outlines every face alike.
-    nb::object drawer = call_method(ais, "CustomAspects"_id, entry.sub_shape);
-    call_method(drawer, "SetFaceBoundaryAspect"_id, Py_None);
+    nb::object drawer = call_method(ais, py::CustomAspects, entry.sub_shape);
+    call_method(drawer, py::SetFaceBoundaryAspect, Py_None);
     return drawer;
 }
 
@@ -179,11 +179,11 @@ void apply_sub_colors(nb::handle ais, const SubColors &colors) {
     nb::dict shared; // colour -> aspects
     for (const SubColor &entry : colors) {
         // A sub-shape named again leaves the aspects it shared to the others.
-        if (truth(call_method(map, "IsBound"_id, entry.sub_shape)))
-            call_method(map, "UnBind"_id, entry.sub_shape);
+        if (truth(call_method(map, py::IsBound, entry.sub_shape)))
+            call_method(map, py::UnBind, entry.sub_shape);
         PyObject *found = PyDict_GetItemWithError(shared.ptr(), entry.rgb.ptr());
         if (found != nullptr)
-            call_method(map, "Bind"_id, entry.sub_shape, nb::handle(found));
+            call_method(map, py::Bind, entry.sub_shape, nb::handle(found));
         else if (PyErr_Occurred())
             throw nb::python_error();
         else

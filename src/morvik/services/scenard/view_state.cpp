@@ -71,13 +71,13 @@ void require_drawable(const Lens &lens, const char *whose) {
 }
 
 Vector vector_of(nb::handle point) {
-    return {nb::cast<double>(point.attr("X"_id)()), nb::cast<double>(point.attr("Y"_id)()),
-            nb::cast<double>(point.attr("Z"_id)())};
+    return {nb::cast<double>(point.attr("X")()), nb::cast<double>(point.attr("Y")()),
+            nb::cast<double>(point.attr("Z")())};
 }
 
 Lens lens_of(nb::handle camera) {
-    return {vector_of(camera.attr("Eye"_id)()), vector_of(camera.attr("Center"_id)()),
-            vector_of(camera.attr("Up"_id)()), nb::cast<double>(camera.attr("Scale"_id)())};
+    return {vector_of(camera.attr("Eye")()), vector_of(camera.attr("Center")()),
+            vector_of(camera.attr("Up")()), nb::cast<double>(camera.attr("Scale")())};
 }
 
 // Everything a state sets, read and checked, as the values OCCT will take.
@@ -108,7 +108,7 @@ nb::object background_state(Scenard &s) {
         colors.append(nb::list(first));
         colors.append(nb::list(second));
         background["gradient"] = colors;
-        background["method"] = nb::str(method.attr("name"_id));
+        background["method"] = nb::str(method.attr("name"));
     } else {
         background["color"] = nb::list(nb::object(s.background_color));
     }
@@ -117,23 +117,23 @@ nb::object background_state(Scenard &s) {
 
 ViewState read_state(Scenard &s, nb::handle state);
 
-nb::object get_view_state(Scenard &s) {
-    nb::object camera = s.view.attr("Camera"_id)();
+Out<text::state_or_none> get_view_state(Scenard &s) {
+    nb::object camera = s.view.attr("Camera")();
     Lens lens = lens_of(camera);
-    bool orthographic = camera.attr("ProjectionType"_id)().equal(projection_orthographic);
+    bool orthographic = camera.attr("ProjectionType")().equal(projection_orthographic);
     nb::dict saved;
     saved["eye"] = coordinates(lens.eye);
     saved["target"] = coordinates(lens.target);
     saved["up"] = coordinates(lens.up);
     saved["scale"] = nb::float_(lens.scale);
     saved["projection"] =
-        (orthographic ? projection_type_orthographic : projection_type_perspective).attr("value"_id);
+        (orthographic ? projection_type_orthographic : projection_type_perspective).attr("value");
 
     nb::dict state;
     state["format"] = state_format;
     state["version"] = state_version;
     state["camera"] = saved;
-    state["display_mode"] = nb::object(s.current_display_mode).attr("value"_id);
+    state["display_mode"] = nb::object(s.current_display_mode).attr("value");
     state["transparency"] = nb::float_(nb::object(s.global_transparency));
     state["background"] = background_state(s);
     // Handed out only when set_view_state would take it back: a camera beyond
@@ -209,14 +209,14 @@ nb::object read_camera(Scenard &s, nb::handle state) {
     nb::object projection = ProjectionType(entry(lens, "projection", "the camera"));
     bool orthographic = projection.equal(projection_type_orthographic);
 
-    nb::object camera = Graphic3d_Camera(s.view.attr("Camera"_id)());
-    camera.attr("SetProjectionType"_id)(orthographic ? projection_orthographic
+    nb::object camera = Graphic3d_Camera(s.view.attr("Camera")());
+    camera.attr("SetProjectionType")(orthographic ? projection_orthographic
                                                      : projection_perspective);
-    camera.attr("SetEyeAndCenter"_id)(gp_Pnt(asked.eye.x, asked.eye.y, asked.eye.z),
+    camera.attr("SetEyeAndCenter")(gp_Pnt(asked.eye.x, asked.eye.y, asked.eye.z),
                                       gp_Pnt(asked.target.x, asked.target.y, asked.target.z));
-    camera.attr("SetUp"_id)(gp_Dir(asked.up.x, asked.up.y, asked.up.z));
-    camera.attr("OrthogonalizeUp"_id)();
-    camera.attr("SetScale"_id)(nb::float_(asked.scale));
+    camera.attr("SetUp")(gp_Dir(asked.up.x, asked.up.y, asked.up.z));
+    camera.attr("OrthogonalizeUp")();
+    camera.attr("SetScale")(nb::float_(asked.scale));
     require_drawable(lens_of(camera), "the camera as the view would hold it");
     return camera;
 }
@@ -270,7 +270,7 @@ void restore_view_state(Scenard &s, nb::handle state) {
     refuse_during_registry_change(s); // it may change the look of every shape
     ViewState read = read_state(s, state);
 
-    s.view.attr("Camera"_id)().attr("Copy"_id)(read.camera);
+    s.view.attr("Camera")().attr("Copy")(read.camera);
     if (read.gradient)
         apply_background_gradient(s, read.first, read.second, read.method);
     else
@@ -282,39 +282,36 @@ void restore_view_state(Scenard &s, nb::handle state) {
         apply_transparency(s, read.transparency);
     if (!read.display_mode.equal(s.current_display_mode))
         apply_display_mode(s, read.display_mode);
-    s.context.attr("UpdateCurrentViewer"_id)();
+    s.context.attr(py::UpdateCurrentViewer)();
 }
+
+constexpr const char *setting_view_state = "Error setting view state: %s";
 
 // True when the state was applied; a refusal is logged, as any failure is.
-nb::object set_view_state(Scenard &s, nb::handle state) {
-    return nb::bool_(guarded(operation_of<set_view_state>(), [&] { restore_view_state(s, state); }));
+bool set_view_state(Scenard &s, State state) {
+    return guard(setting_view_state, [&] { restore_view_state(s, state); });
 }
 
-const OperationRow view_state_operations[] = {
-    guarded_row<get_view_state>(
-        "get_view_state", "Error getting view state: %s", {},
-        "def get_view_state(self) -> dict[str, typing.Any] | None",
+} // namespace
+
+void bind_view_state(ScenardClass &cls) {
+    using namespace nb::literals;
+    def(cls, "get_view_state", guarded<get_view_state>("Error getting view state: %s"),
         "Get the view's state as plain data, ready for json.\n\n"
         "The state holds the camera (eye, target, up, scale and projection), the\n"
         "display mode, the global transparency and the background, with a format\n"
         "name and version. set_view_state takes back every state returned here;\n"
         "a camera outside what the view can draw gives None.\n\n"
         "Returns:\n"
-        "    dict: The view state, or None if error"),
-    self_reporting_row<set_view_state>(
-        "set_view_state", "Error setting view state: %s", {{"state"}},
-        "def set_view_state(self, state: collections.abc.Mapping[str, typing.Any]) -> bool",
+        "    dict: The view state, or None if error");
+    def(cls, "set_view_state", reporting<set_view_state>(setting_view_state), "state"_a,
         "Restore a view state that get_view_state returned.\n\n"
         "A state that is malformed, of another format, or with a camera the view\n"
         "cannot draw, is logged and changes nothing.\n\n"
         "Args:\n"
         "    state: The view state\n\n"
         "Returns:\n"
-        "    bool: True if the state was applied, False if it was refused"),
-};
-
-} // namespace
-
-void bind_view_state(ScenardClass &cls) { bind_rows(cls, view_state_operations); }
+        "    bool: True if the state was applied, False if it was refused");
+}
 
 } // namespace morvik
