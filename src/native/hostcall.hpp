@@ -62,17 +62,4 @@ inline bool truth(nb::handle value) {
 // Python's own True or False, borrowed.
 inline nb::handle py_bool(bool value) { return value ? Py_True : Py_False; }
 
-// Whether `value` is a number that Python reads as a NaN float. Anything that
-// is no number at all answers false and is left to OCCT to refuse.
-inline bool is_nan(nb::handle value) {
-    double number = PyFloat_AsDouble(value.ptr());
-    if (number == -1.0 && PyErr_Occurred()) {
-        if (!PyErr_ExceptionMatches(PyExc_Exception))
-            throw nb::python_error();
-        PyErr_Clear();
-        return false;
-    }
-    return number != number;
-}
-
 } // namespace morvik

@@ -153,36 +153,24 @@ void bind_appearance(ScenardClass &cls) {
     using namespace nb::literals;
     def(cls, "set_display_mode", guarded<set_display_mode>("Error setting display mode: %s"),
         "mode"_a,
-        "Set the display mode globally for all shapes.\n\n"
-        "Args:\n"
-        "    mode: DisplayMode to apply");
+        "Set the display mode globally for all shapes.\n\nArgs:\n    mode: DisplayMode to apply");
     def(cls, "set_shape_color", guarded<set_shape_color>("Error setting shape color: %s"),
         "ais_shape"_a, "color"_a, "update"_a = true,
-        "Set the color of a shape.\n\n"
-        "Args:\n"
-        "    ais_shape: AIS_Shape to color\n"
-        "    color: Tuple of RGB values (0-1)\n"
-        "    update: Whether to update the display");
+        "Set the color of a shape.\n\nArgs:\n    ais_shape: AIS_Shape to color\n"
+        "    color: Tuple of RGB values (0-1)\n    update: Whether to update the display");
     def(cls, "set_global_transparency",
         guarded<set_global_transparency>("Error setting global transparency: %s"),
         "transparency"_a, "update"_a = true,
-        "Set transparency for all shapes globally.\n\n"
-        "Args:\n"
+        "Set transparency for all shapes globally.\n\nArgs:\n"
         "    transparency: Float 0-1 for transparency (0 = opaque, 1 = fully transparent)\n"
         "    update: Whether to update the display");
     def(cls, "set_shape_visibility",
         guarded<set_shape_visibility>("Error setting shape visibility: %s"), "shape_id"_a,
         "visible"_a, "update"_a = true,
-        "Set the visibility of a shape.\n\n"
-        "Args:\n"
-        "    shape_id: ID of the shape\n"
-        "    visible: True to show, False to hide\n"
-        "    update: Whether to update the display");
+        "Set the visibility of a shape.\n\nArgs:\n    shape_id: ID of the shape\n"
+        "    visible: True to show, False to hide\n    update: Whether to update the display");
     def(cls, "is_shape_visible", &is_shape_visible, "shape_id"_a,
-        "Check if a shape is visible.\n\n"
-        "Args:\n"
-        "    shape_id: ID of the shape\n\n"
-        "Returns:\n"
+        "Check if a shape is visible.\n\nArgs:\n    shape_id: ID of the shape\n\nReturns:\n"
         "    True if the shape is visible, False if hidden or not found");
 }
 

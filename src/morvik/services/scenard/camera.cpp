@@ -89,8 +89,6 @@ void pan(Scenard &s, Int dx, Int dy) {
 void zoom(Scenard &s, Real factor) {
     // OCCT refuses a factor of zero or less, but a NaN passes its test and
     // leaves the camera without a scale: nothing shows until the next fit.
-    if (is_nan(factor))
-        raise(PyExc_ValueError, "zoom factor is not a number: %R", factor.ptr());
     // Nor may zooming take the camera where OCCT no longer draws or picks
     // (picks fail, and the camera soon holds NaN). What is no number at all
     // is left to OCCT to refuse.
@@ -99,6 +97,8 @@ void zoom(Scenard &s, Real factor) {
         if (!PyErr_ExceptionMatches(PyExc_Exception))
             throw nb::python_error();
         PyErr_Clear();
+    } else if (amount != amount) {
+        raise(PyExc_ValueError, "zoom factor is not a number: %R", factor.ptr());
     } else if (amount > 0.0) {
         double scale = nb::cast<double>(s.view.attr("Camera")().attr("Scale")());
         require_drawable_scale(scale / amount, "zooming the view");
@@ -132,14 +132,10 @@ void bind_camera(ScenardClass &cls) {
     using namespace nb::literals;
     def(cls, "set_projection", guarded<set_projection>("Error setting projection: %s"),
         "direction"_a,
-        "Set view direction.\n\n"
-        "Args:\n"
-        "    direction: ViewDirection enum");
+        "Set view direction.\n\nArgs:\n    direction: ViewDirection enum");
     def(cls, "set_projection_type", reporting<set_projection_type>(setting_projection_type),
         "projection_type"_a,
-        "Set the camera projection type.\n\n"
-        "Args:\n"
-        "    projection_type: ProjectionType enum");
+        "Set the camera projection type.\n\nArgs:\n    projection_type: ProjectionType enum");
     def(cls, "fit_all", guarded<fit_all>("Error fitting view: %s"),
         "Fit all displayed objects in the view.");
     def(cls, "redraw", guarded<redraw>("Error in redraw: %s"), "Redraw the view.");
@@ -147,24 +143,13 @@ void bind_camera(ScenardClass &cls) {
         "Notify view that it must be resized.");
     def(cls, "start_rotation", guarded<start_rotation>("Error starting rotation: %s"), "x"_a,
         "y"_a,
-        "Start rotation at given coordinates.\n\n"
-        "Args:\n"
-        "    x: X coordinate\n"
-        "    y: Y coordinate");
+        "Start rotation at given coordinates.\n\nArgs:\n    x: X coordinate\n    y: Y coordinate");
     def(cls, "rotate", guarded<rotate>("Error rotating: %s"), "x"_a, "y"_a,
-        "Rotate view to given coordinates.\n\n"
-        "Args:\n"
-        "    x: X coordinate\n"
-        "    y: Y coordinate");
+        "Rotate view to given coordinates.\n\nArgs:\n    x: X coordinate\n    y: Y coordinate");
     def(cls, "pan", guarded<pan>("Error panning: %s"), "dx"_a, "dy"_a,
-        "Pan the view.\n\n"
-        "Args:\n"
-        "    dx: Delta X\n"
-        "    dy: Delta Y");
+        "Pan the view.\n\nArgs:\n    dx: Delta X\n    dy: Delta Y");
     def(cls, "zoom", guarded<zoom>("Error zooming: %s"), "factor"_a,
-        "Zoom the view.\n\n"
-        "Args:\n"
-        "    factor: Zoom factor");
+        "Zoom the view.\n\nArgs:\n    factor: Zoom factor");
 }
 
 } // namespace morvik

@@ -1,62 +1,19 @@
 // The Scenard class object: constructor, the ten fields and the accessors.
+#include "gc_fields.hpp"
 #include "names.hpp"
 #include "operations.hpp"
 #include "scenard.hpp"
 
 namespace morvik {
 
-namespace {
-
-int scenard_traverse(PyObject *self, visitproc visit, void *arg) {
-    Py_VISIT(Py_TYPE(self));
-    if (!nb::inst_ready(self))
-        return 0;
-    Scenard *s = nb::inst_ptr<Scenard>(self);
-    Py_VISIT(s->view.ptr());
-    Py_VISIT(s->viewer.ptr());
-    Py_VISIT(s->context.ptr());
-    Py_VISIT(s->shapes.ptr());
-    Py_VISIT(s->ais_to_id.ptr());
-    Py_VISIT(s->global_transparency.ptr());
-    Py_VISIT(s->current_display_mode.ptr());
-    Py_VISIT(s->background_color.ptr());
-    Py_VISIT(s->background_gradient.ptr());
-    return 0;
-}
-
-int scenard_clear(PyObject *self) {
-    if (!nb::inst_ready(self))
-        return 0;
-    Scenard *s = nb::inst_ptr<Scenard>(self);
-    // The registry maps stay the same objects for the life of the instance;
-    // emptying them is enough to break a cycle through them.
-    if (s->shapes.is_valid())
-        s->shapes.clear();
-    if (s->ais_to_id.is_valid())
-        s->ais_to_id.clear();
-    // None rather than empty, so a service reached after the collector cleared
-    // it fails its calls instead of crashing.
-    s->view = nb::none();
-    s->viewer = nb::none();
-    s->context = nb::none();
-    s->global_transparency = nb::none();
-    s->current_display_mode = nb::none();
-    s->background_color = nb::none();
-    s->background_gradient = nb::none();
-    return 0;
-}
-
-PyType_Slot scenard_slots[] = {
-    {Py_tp_traverse, (void *) scenard_traverse},
-    {Py_tp_clear, (void *) scenard_clear},
-    {0, nullptr},
-};
-
-} // namespace
+using ScenardSlots =
+    GcFields<Scenard, &Scenard::view, &Scenard::viewer, &Scenard::context, &Scenard::shapes,
+             &Scenard::ais_to_id, &Scenard::global_transparency, &Scenard::current_display_mode,
+             &Scenard::background_color, &Scenard::background_gradient>;
 
 ScenardClass bind_core_class(nb::module_ &m) {
     using namespace nb::literals;
-    ScenardClass cls(m, "Scenard", nb::type_slots(scenard_slots),
+    ScenardClass cls(m, "Scenard", nb::type_slots(ScenardSlots::slots),
                      "Service for managing view operations and geometry display in OCP viewer.");
     def(cls, "__init__", +[](Scenard *self, View view, Viewer viewer, Context context) {
         new (self) Scenard{nb::borrow(view), nb::borrow(viewer), nb::borrow(context), false,

@@ -39,9 +39,7 @@ void configure_edges(Scenard &, Presentation ais_shape, Flag enable) {
 void bind_edges(ScenardClass &cls) {
     using namespace nb::literals;
     def(cls, "_configure_shape_edges", &configure_edges, "ais_shape"_a, "enable"_a,
-        "Configure edge display for a shape.\n\n"
-        "Args:\n"
-        "    ais_shape: AIS_Shape to configure\n"
+        "Configure edge display for a shape.\n\nArgs:\n    ais_shape: AIS_Shape to configure\n"
         "    enable: True to draw face boundaries, False to stop");
 }
 

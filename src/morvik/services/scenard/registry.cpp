@@ -29,16 +29,6 @@ nb::object registered(Scenard &s, nb::handle shape_id) {
 // registry the first has half changed, so it is refused.
 std::vector<const Scenard *> changing;
 
-struct RegistryChange {
-    const Scenard &s;
-    explicit RegistryChange(const Scenard &service) : s(service) {
-        if (std::find(changing.begin(), changing.end(), &s) != changing.end())
-            raise(PyExc_RuntimeError, "the shape registry is being changed by a call in progress");
-        changing.push_back(&s);
-    }
-    ~RegistryChange() { changing.erase(std::find(changing.begin(), changing.end(), &s)); }
-};
-
 } // namespace
 
 // A look set in the middle of a display would miss the shape being added: it
@@ -50,6 +40,15 @@ void refuse_during_registry_change(const Scenard &s) {
 }
 
 namespace {
+
+struct RegistryChange {
+    const Scenard &s;
+    explicit RegistryChange(const Scenard &service) : s(service) {
+        refuse_during_registry_change(s);
+        changing.push_back(&s);
+    }
+    ~RegistryChange() { changing.erase(std::find(changing.begin(), changing.end(), &s)); }
+};
 
 // The presentation of a registered record, which must be one the service put
 // on screen: a record whose presentation the host replaced (with None, say)
@@ -84,14 +83,12 @@ nb::object build_presentation(Scenard &s, nb::handle shape, nb::handle occt_colo
 
 // Steps of a repair after a failure: each swallows an `Exception`, since the
 // error reported is the one that started the repair.
-template <typename F> bool quietly(F &&step) {
+template <typename F> void quietly(F &&step) {
     try {
         step();
-        return true;
     } catch (nb::python_error &error) {
         if (!error.matches(PyExc_Exception))
             throw;
-        return false;
     }
 }
 
@@ -194,16 +191,6 @@ Out<text::id_or_none> display_shape(Scenard &s, Shape shape, Id shape_id, ColorO
 // How often display_shapes reports its progress, at most.
 constexpr std::chrono::milliseconds progress_interval{100};
 
-// len(items), or None for an iterable that has no length.
-nb::object length_or_none(nb::handle items) {
-    Py_ssize_t n = PyObject_Size(items.ptr());
-    if (n >= 0)
-        return nb::int_(n);
-    if (!PyErr_ExceptionMatches(PyExc_Exception))
-        throw nb::python_error();
-    PyErr_Clear();
-    return nb::none();
-}
 
 // The fields of one item of display_shapes: at most four are ever read, so
 // an endless or huge iterable is refused without being walked.
@@ -238,7 +225,8 @@ Out<text::ids_shown> display_shapes(Scenard &s, Items items, Flag update, Progre
         update_viewer = truth(update);
         if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
             raise(PyExc_TypeError, "progress must be callable or None, not %R", progress.ptr());
-        total = length_or_none(items);
+        Py_ssize_t length = length_of(items); // None for an iterable without one
+        total = length >= 0 ? nb::object(nb::int_(length)) : nb::none();
         iterator = nb::steal(PyObject_GetIter(items.ptr()));
         if (!iterator.is_valid())
             throw nb::python_error();
@@ -339,60 +327,45 @@ void bind_registry(ScenardClass &cls) {
     using namespace nb::literals;
     def(cls, "display_shape", guarded<display_shape>(displaying_shape), "shape"_a, "shape_id"_a,
         "color"_a = nb::none(), "update"_a = true, "sub_colors"_a = nb::none(),
-        "Display an OCP shape in the viewer.\n\n"
-        "Args:\n"
-        "    shape: OCP TopoDS_Shape object\n"
+        "Display an OCP shape in the viewer.\n\nArgs:\n    shape: OCP TopoDS_Shape object\n"
         "    shape_id: Specific ID for the shape\n"
         "    color: Tuple of RGB values (0-1) or None for default\n"
         "    update: Whether to update the display\n"
         "    sub_colors: (sub_shape, color) pairs: faces, solids or any sub-shapes of\n"
         "        shape, as TopExp finds them in it, each drawn in its own colour (a\n"
         "        finer sub-shape's colour wins over a coarser one's); color stays the\n"
-        "        colour of the rest. A pair that is wrong refuses the whole display\n\n"
-        "Returns:\n"
+        "        colour of the rest. A pair that is wrong refuses the whole display\n\nReturns:\n"
         "    str: Shape ID or None if error");
     def(cls, "display_shapes", reporting<display_shapes>(displaying_shapes), "items"_a,
         "update"_a = true, "progress"_a = nb::none(),
         "Display many shapes with one viewer update: the way to show an assembly.\n\n"
         "Each item is displayed as display_shape displays it, and an item that fails\n"
-        "is logged as display_shape logs it; the others are displayed all the same.\n\n"
-        "Args:\n"
+        "is logged as display_shape logs it; the others are displayed all the same.\n\nArgs:\n"
         "    items: Iterable of (shape, shape_id), (shape, shape_id, color) or\n"
         "        (shape, shape_id, color, sub_colors) tuples\n"
         "    update: Whether to update the display once, at the end\n"
         "    progress: Called as progress(done, total) at most every 100 ms, total being\n"
         "        None when items has no length; returning False stops the display,\n"
-        "        and the shapes displayed so far stay\n\n"
-        "Returns:\n"
+        "        and the shapes displayed so far stay\n\nReturns:\n"
         "    list[str]: IDs of the shapes displayed, in order");
     def(cls, "erase_all", guarded<erase_all>("Error erasing all shapes: %s"),
         "Remove all shapes from the display.");
     def(cls, "erase_shape", guarded<erase_shape>("Error erasing shape: %s"), "shape_id"_a,
         "update"_a = true,
-        "Remove a specific shape from the display.\n\n"
-        "Args:\n"
-        "    shape_id: ID of the shape to remove\n"
-        "    update: Whether to update display");
+        "Remove a specific shape from the display.\n\nArgs:\n"
+        "    shape_id: ID of the shape to remove\n    update: Whether to update display");
     def(cls, "update_shape", guarded<update_shape>("Error updating shape: %s"), "ais_shape"_a,
         "update"_a = true,
-        "Update a displayed shape.\n\n"
-        "Args:\n"
-        "    ais_shape: AIS_Shape to update\n"
+        "Update a displayed shape.\n\nArgs:\n    ais_shape: AIS_Shape to update\n"
         "    update: Whether to update the display");
     def(cls, "get_all_shapes", &get_all_shapes,
-        "Get all registered shapes.\n\n"
-        "Returns:\n"
+        "Get all registered shapes.\n\nReturns:\n"
         "    Dictionary mapping shape IDs to ShapeInfo objects");
     def(cls, "get_shape_info", &get_shape_info, "shape_id"_a,
-        "Get information about a specific shape.\n\n"
-        "Args:\n"
-        "    shape_id: ID of the shape\n\n"
-        "Returns:\n"
-        "    ShapeInfo object or None if not found");
+        "Get information about a specific shape.\n\nArgs:\n    shape_id: ID of the shape\n\n"
+        "Returns:\n    ShapeInfo object or None if not found");
     def(cls, "get_shape_count", &get_shape_count,
-        "Get the number of shapes currently managed.\n\n"
-        "Returns:\n"
-        "    Number of shapes");
+        "Get the number of shapes currently managed.\n\nReturns:\n    Number of shapes");
 }
 
 } // namespace morvik

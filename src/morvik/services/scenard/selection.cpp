@@ -123,26 +123,18 @@ Out<text::id_or_none> get_shape_id_for_ais_shape(Scenard &s, Presentation ais_sh
 void bind_selection(ScenardClass &cls) {
     using namespace nb::literals;
     def(cls, "select_shapes", guarded<select_shapes>(selecting_shapes), "shape_ids"_a,
-        "Programmatically select multiple shapes by ID, replacing current selection.\n\n"
-        "Args:\n"
+        "Programmatically select multiple shapes by ID, replacing current selection.\n\nArgs:\n"
         "    shape_ids: List of shape IDs to select, in order");
     def(cls, "select_shape", reporting<select_shape>(selecting_shapes), "shape_id"_a,
-        "Programmatically select a shape in the viewer by its ID.\n\n"
-        "Args:\n"
+        "Programmatically select a shape in the viewer by its ID.\n\nArgs:\n"
         "    shape_id: ID of the shape to select");
     def(cls, "pick", guarded<pick>("Error picking: %s"), "x"_a, "y"_a,
-        "Find the shape under a point of the view, leaving the selection as it is.\n\n"
-        "Args:\n"
-        "    x: X coordinate in device pixels\n"
-        "    y: Y coordinate in device pixels\n\n"
-        "Returns:\n"
+        "Find the shape under a point of the view, leaving the selection as it is.\n\nArgs:\n"
+        "    x: X coordinate in device pixels\n    y: Y coordinate in device pixels\n\nReturns:\n"
         "    ID of the nearest displayed shape under the point, or None");
     def(cls, "get_shape_id_for_ais_shape", &get_shape_id_for_ais_shape, "ais_shape"_a,
-        "Reverse-lookup: find the shape_id for a given AIS_Shape object.\n\n"
-        "Args:\n"
-        "    ais_shape: AIS_Shape to look up\n\n"
-        "Returns:\n"
-        "    Shape ID or None if not found");
+        "Reverse-lookup: find the shape_id for a given AIS_Shape object.\n\nArgs:\n"
+        "    ais_shape: AIS_Shape to look up\n\nReturns:\n    Shape ID or None if not found");
 }
 
 } // namespace morvik

@@ -1,47 +1,21 @@
 // ShapeInfo: the record class, its garbage-collector slots and the usability check.
 #include "shape_info.hpp"
 
+#include "gc_fields.hpp"
+
 #include <nanobind/stl/string.h>
 
 namespace morvik {
 
 namespace {
 
-int shape_info_traverse(PyObject *self, visitproc visit, void *arg) {
-    Py_VISIT(Py_TYPE(self));
-    if (!nb::inst_ready(self))
-        return 0;
-    ShapeInfo *info = nb::inst_ptr<ShapeInfo>(self);
-    Py_VISIT(info->shape_id.ptr());
-    Py_VISIT(info->ais_shape.ptr());
-    Py_VISIT(info->color.ptr());
-    Py_VISIT(info->visible.ptr());
-    return 0;
-}
-
-int shape_info_clear(PyObject *self) {
-    if (!nb::inst_ready(self))
-        return 0;
-    // None rather than empty: a record the collector has cleared may still be
-    // reached from a finaliser, and must read as a record, not crash.
-    ShapeInfo *info = nb::inst_ptr<ShapeInfo>(self);
-    info->shape_id = nb::none();
-    info->ais_shape = nb::none();
-    info->color = nb::none();
-    info->visible = nb::none();
-    return 0;
-}
-
 // The ShapeInfo class object, set when the module loads. Records made by the
 // service are of exactly this type, so a pointer comparison recognises them
 // without nanobind's lookup by C++ type.
 PyTypeObject *record_type = nullptr;
 
-PyType_Slot shape_info_slots[] = {
-    {Py_tp_traverse, (void *) shape_info_traverse},
-    {Py_tp_clear, (void *) shape_info_clear},
-    {0, nullptr},
-};
+using ShapeInfoSlots = GcFields<ShapeInfo, &ShapeInfo::shape_id, &ShapeInfo::ais_shape,
+                                  &ShapeInfo::color, &ShapeInfo::visible>;
 
 } // namespace
 
@@ -73,7 +47,7 @@ nb::object make_record(nb::handle shape_id, nb::handle ais_shape, nb::handle col
 
 void bind_shape_info(nb::module_ &m) {
     using namespace nb::literals;
-    nb::class_<ShapeInfo> cls(m, "ShapeInfo", nb::type_slots(shape_info_slots),
+    nb::class_<ShapeInfo> cls(m, "ShapeInfo", nb::type_slots(ShapeInfoSlots::slots),
                               "Information about a displayed shape.");
     record_type = (PyTypeObject *) cls.ptr();
     cls.def(

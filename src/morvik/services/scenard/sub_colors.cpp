@@ -30,17 +30,6 @@ void require_shape(nb::handle shape) {
         raise(PyExc_ValueError, "cannot display a null shape");
 }
 
-// The length of `sub_colors`, or -1 when it has none.
-Py_ssize_t length_of(nb::handle sub_colors) {
-    Py_ssize_t length = PyObject_Size(sub_colors.ptr());
-    if (length < 0) {
-        if (!PyErr_ExceptionMatches(PyExc_Exception))
-            throw nb::python_error();
-        PyErr_Clear();
-    }
-    return length;
-}
-
 // The next value of `iterator`, or an empty object when it is exhausted.
 nb::object next_of(nb::handle iterator) {
     nb::object value = nb::steal(PyIter_Next(iterator.ptr()));

@@ -48,25 +48,14 @@ inline constexpr char shape[] = "OCP.TopoDS.TopoDS_Shape", ais[] = "OCP.AIS.AIS_
     records[] = "dict[str, ShapeInfo]", record_or_none[] = "ShapeInfo | None";
 } // namespace text
 
-using Shape = In<text::shape>;
-using Presentation = In<text::ais>;
-using Id = In<text::id>;
-using Flag = In<text::flag>;
-using Int = In<text::integer>;
-using Real = In<text::real>;
-using Color = In<text::color>;
-using ColorOrNone = In<text::color_or_none>;
-using Ids = In<text::ids>;
-using SubColorPairs = In<text::sub_colors>;
-using Items = In<text::items>;
-using Progress = In<text::progress>;
-using Direction = In<text::direction>;
-using Projection = In<text::projection>;
-using Mode = In<text::mode>;
-using FillMethod = In<text::fill_method>;
-using State = In<text::state>;
-using View = In<text::view>;
-using Viewer = In<text::viewer>;
+using Shape = In<text::shape>; using Presentation = In<text::ais>; using Id = In<text::id>;
+using Flag = In<text::flag>; using Int = In<text::integer>; using Real = In<text::real>;
+using Color = In<text::color>; using ColorOrNone = In<text::color_or_none>;
+using Ids = In<text::ids>; using SubColorPairs = In<text::sub_colors>;
+using Items = In<text::items>; using Progress = In<text::progress>;
+using Direction = In<text::direction>; using Projection = In<text::projection>;
+using Mode = In<text::mode>; using FillMethod = In<text::fill_method>;
+using State = In<text::state>; using View = In<text::view>; using Viewer = In<text::viewer>;
 using Context = In<text::context>;
 
 } // namespace morvik

@@ -109,20 +109,17 @@ void bind_view_setup(ScenardClass &cls) {
         "Setup the trihedron (axis indicator).");
     def(cls, "set_background_color",
         guarded<set_background_color>("Error setting background color: %s"), "color"_a,
-        "Set the background to a solid color, clearing any gradient.\n\n"
-        "Args:\n"
+        "Set the background to a solid color, clearing any gradient.\n\nArgs:\n"
         "    color: RGB tuple (0.0 - 1.0) e.g. (1.0, 1.0, 1.0) for white.");
     // The default is the one member bound at load: every call without a
     // method shares it.
     def(cls, "set_background_gradient",
         guarded<set_background_gradient>("Error setting background gradient: %s"), "color1"_a,
-        "color2"_a, "method"_a = gradient_vertical,
-        "Set the background to a two-color gradient.\n\n"
+        "color2"_a, "method"_a = gradient_vertical, "Set the background to a two-color gradient.\n\n"
         "Args:\n"
         "    color1: First color RGB tuple (0.0 - 1.0), top for vertical gradients.\n"
         "    color2: Second color RGB tuple (0.0 - 1.0), bottom for vertical gradients.\n"
-        "    method: Aspect_GradientFillMethod (Vertical, Horizontal, Diagonal1/2, "
-        "Corner1-4).");
+        "    method: Aspect_GradientFillMethod (Vertical, Horizontal, Diagonal1/2, Corner1-4).");
 }
 
 } // namespace morvik

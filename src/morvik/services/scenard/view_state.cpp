@@ -91,23 +91,14 @@ struct ViewState {
 
 // --- writing -----------------------------------------------------------------
 
-nb::list coordinates(const Vector &v) {
-    nb::list xyz;
-    xyz.append(nb::float_(v.x));
-    xyz.append(nb::float_(v.y));
-    xyz.append(nb::float_(v.z));
-    return xyz;
-}
+nb::list coordinates(const Vector &v) { return nb::list(nb::make_tuple(v.x, v.y, v.z)); }
 
 nb::object background_state(Scenard &s) {
     nb::object gradient = s.background_gradient;
     nb::dict background;
     if (nb::bool_(gradient)) {
         auto [first, second, method] = unpack_three(gradient);
-        nb::list colors;
-        colors.append(nb::list(first));
-        colors.append(nb::list(second));
-        background["gradient"] = colors;
+        background["gradient"] = nb::list(nb::make_tuple(nb::list(first), nb::list(second)));
         background["method"] = nb::str(method.attr("name"));
     } else {
         background["color"] = nb::list(nb::object(s.background_color));
@@ -301,17 +292,13 @@ void bind_view_state(ScenardClass &cls) {
         "The state holds the camera (eye, target, up, scale and projection), the\n"
         "display mode, the global transparency and the background, with a format\n"
         "name and version. set_view_state takes back every state returned here;\n"
-        "a camera outside what the view can draw gives None.\n\n"
-        "Returns:\n"
+        "a camera outside what the view can draw gives None.\n\nReturns:\n"
         "    dict: The view state, or None if error");
     def(cls, "set_view_state", reporting<set_view_state>(setting_view_state), "state"_a,
         "Restore a view state that get_view_state returned.\n\n"
         "A state that is malformed, of another format, or with a camera the view\n"
-        "cannot draw, is logged and changes nothing.\n\n"
-        "Args:\n"
-        "    state: The view state\n\n"
-        "Returns:\n"
-        "    bool: True if the state was applied, False if it was refused");
+        "cannot draw, is logged and changes nothing.\n\nArgs:\n    state: The view state\n\n"
+        "Returns:\n    bool: True if the state was applied, False if it was refused");
 }
 
 } // namespace morvik
