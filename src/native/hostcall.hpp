@@ -59,6 +59,14 @@ inline bool truth(nb::handle value) {
     return result != 0;
 }
 
+// The name of `value`'s type for messages, as Python's own errors print it.
+inline nb::object type_name_of(nb::handle value) {
+    PyObject *name = PyType_GetName(Py_TYPE(value.ptr()));
+    if (!name)
+        throw nb::python_error();
+    return nb::steal(name);
+}
+
 // Python's own True or False, borrowed.
 inline nb::handle py_bool(bool value) { return value ? Py_True : Py_False; }
 

@@ -9,14 +9,6 @@
 
 namespace morvik {
 
-namespace {
-
-// The registry's records as they are now: the loops below call out to Python
-// for every shape and must not walk the live dict while doing so.
-nb::list registered_records(Scenard &s) { return s.shapes.values(); }
-
-} // namespace
-
 // A transparency display_shape can apply to every later shape. OCCT refuses
 // anything outside 0..1, so storing such a value would make every later
 // display fail; NaN and infinities are refused along with it. A bool is a
@@ -54,8 +46,9 @@ void apply_transparency(Scenard &s, nb::handle amount) {
     // shaded presentation, whether its solids are closed (back faces culled)
     // from their transparency: that one is computed again when the shape
     // turns opaque or transparent, or its edges would show the faces behind.
+    // (Over a copy of the records: the loop calls out for every shape.)
     bool transparent = truth(amount);
-    for (nb::handle info : registered_records(s)) {
+    for (nb::handle info : s.shapes.values()) {
         nb::object ais = as_record(info).ais_shape;
         bool recompute = is_colored_presentation(ais) &&
                          truth(call_method(ais, py::Transparency)) != transparent;
@@ -80,9 +73,10 @@ void apply_display_mode(Scenard &s, nb::handle mode) {
     // wireframe presentation nor the selection depends on them: recomputing
     // either (as Redisplay does) would cost seconds on large parts and
     // rebuild the picking trees at the next hover. Hidden shapes too, so a
-    // shape shown again matches the mode in force.
+    // shape shown again matches the mode in force. (Over a copy of the
+    // records: the loop calls out for every shape.)
     nb::list changed;
-    for (nb::handle info : registered_records(s)) {
+    for (nb::handle info : s.shapes.values()) {
         nb::object ais = as_record(info).ais_shape;
         nb::object drawer = call_method(ais, py::Attributes);
         if (truth(call_method(drawer, py::FaceBoundaryDraw)) == boundaries)

@@ -18,8 +18,7 @@ namespace {
 // SetProj and the up vector passed to SetUp. The world's +Y axis is up.
 struct StandardView {
     const HostName &direction;
-    int proj[3];
-    int up[3];
+    int proj[3], up[3];
 };
 
 // Tried in this order; the first member equal to the requested one wins.
@@ -33,18 +32,11 @@ const StandardView standard_views[] = {
     {view_iso, {1, 1, 1}, {0, 1, 0}},
 };
 
-// The vector components as the Python ints 0, 1 and -1.
-nb::handle component(int value) { return value > 0 ? one : value < 0 ? minus_one : zero; }
-
-void set_vector(nb::handle view, const char *name, const int (&v)[3]) {
-    view.attr(name)(component(v[0]), component(v[1]), component(v[2]));
-}
-
 void set_projection(Scenard &s, Direction direction) {
     for (const StandardView &row : standard_views) {
         if (direction.equal(row.direction)) {
-            set_vector(s.view, "SetProj", row.proj);
-            set_vector(s.view, "SetUp", row.up);
+            s.view.attr("SetProj")(row.proj[0], row.proj[1], row.proj[2]);
+            s.view.attr("SetUp")(row.up[0], row.up[1], row.up[2]);
             return;
         }
     }
@@ -75,9 +67,7 @@ void redraw(Scenard &s) {
 
 void must_be_resized(Scenard &s) { s.view.attr("MustBeResized")(); }
 
-void start_rotation(Scenard &s, Int x, Int y) {
-    s.view.attr("StartRotation")(x, y);
-}
+void start_rotation(Scenard &s, Int x, Int y) { s.view.attr("StartRotation")(x, y); }
 
 void rotate(Scenard &s, Int x, Int y) { s.view.attr("Rotation")(x, y); }
 

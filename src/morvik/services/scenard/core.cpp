@@ -20,16 +20,17 @@ ScenardClass bind_core_class(nb::module_ &m) {
                            nb::dict(), nb::dict(), nb::borrow(zero_f), nb::borrow(mode_shaded),
                            nb::make_tuple(1.0, 1.0, 1.0), nb::none()};
     }, "view"_a, "viewer"_a, "context"_a);
+    auto any_value = nb::for_setter(nb::arg("value").none());
     cls.def_ro("_view", &Scenard::view)
         .def_ro("_viewer", &Scenard::viewer)
         .def_ro("_context", &Scenard::context)
         .def_rw("_is_rendering", &Scenard::is_rendering)
         .def_ro("_shapes", &Scenard::shapes)
         .def_ro("_ais_to_id", &Scenard::ais_to_id)
-        .def_rw("_global_transparency", &Scenard::global_transparency, nb::for_setter(nb::arg("value").none()))
-        .def_rw("_current_display_mode", &Scenard::current_display_mode, nb::for_setter(nb::arg("value").none()))
-        .def_rw("_background_color", &Scenard::background_color, nb::for_setter(nb::arg("value").none()))
-        .def_rw("_background_gradient", &Scenard::background_gradient, nb::for_setter(nb::arg("value").none()));
+        .def_rw("_global_transparency", &Scenard::global_transparency, any_value)
+        .def_rw("_current_display_mode", &Scenard::current_display_mode, any_value)
+        .def_rw("_background_color", &Scenard::background_color, any_value)
+        .def_rw("_background_gradient", &Scenard::background_gradient, any_value);
     return cls;
 }
 

@@ -9,6 +9,11 @@ namespace {
 
 nb::object black() { return Quantity_Color(zero_f, zero_f, zero_f, Quantity_TOC_RGB); }
 
+void configure_edges(Scenard &, Presentation ais_shape, Flag enable) {
+    // Read once, before OCCT is called.
+    configure_shape_edges(ais_shape, truth(enable));
+}
+
 } // namespace
 
 void configure_shape_edges(nb::handle ais_shape, bool enable) {
@@ -26,15 +31,6 @@ void keep_boundaries_black(nb::handle ais_shape) {
     drawer.attr(py::FaceBoundaryAspect)().attr(py::SetColor)(black());
     ais_shape.attr(py::SynchronizeAspects)();
 }
-
-namespace {
-
-void configure_edges(Scenard &, Presentation ais_shape, Flag enable) {
-    // Read once, before OCCT is called.
-    configure_shape_edges(ais_shape, truth(enable));
-}
-
-} // namespace
 
 void bind_edges(ScenardClass &cls) {
     using namespace nb::literals;

@@ -15,7 +15,6 @@ inline void clear_field(nb::dict &field) {
         field.clear();
 }
 
-// The slots of T, whose Python-object fields are `fields...` (member pointers).
 template <typename T, auto... fields> struct GcFields {
     static int traverse(PyObject *self, visitproc visit, void *arg) {
         Py_VISIT(Py_TYPE(self));

@@ -52,6 +52,17 @@ template <typename F> bool guard(const char *message, F &&body) {
     return !err.is_valid();
 }
 
+// Runs a step of a repair after a failure, swallowing an `Exception`: the
+// error reported is the one that started the repair.
+template <typename F> void quietly(F &&step) {
+    try {
+        step();
+    } catch (nb::python_error &error) {
+        if (!error.matches(PyExc_Exception))
+            throw;
+    }
+}
+
 // True for the errors a binding raises when it lacks a name or refuses an
 // argument's type (AttributeError, TypeError).
 bool is_binding_mismatch(nb::handle err);

@@ -52,10 +52,6 @@ namespace detail {
 template <typename T> const char *annotation() {
     if constexpr (std::is_void_v<T>)
         return "None";
-    else if constexpr (std::is_same_v<T, bool>)
-        return "bool";
-    else if constexpr (std::is_integral_v<T>)
-        return "int";
     else
         return T::annotation;
 }

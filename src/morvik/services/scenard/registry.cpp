@@ -17,29 +17,11 @@ namespace morvik {
 
 namespace {
 
-// The record registered under `shape_id`, or an empty object; an identifier
-// that cannot be a key raises.
-nb::object registered(Scenard &s, nb::handle shape_id) {
-    return find_entry(s.shapes, shape_id, Unhashable::raises);
-}
-
 // Services whose registry a display or erase is changing right now. An
 // identifier's __hash__ or __eq__, or a host's context, may call back into the
 // service in the middle of such a change; a second change then would act on a
 // registry the first has half changed, so it is refused.
 std::vector<const Scenard *> changing;
-
-} // namespace
-
-// A look set in the middle of a display would miss the shape being added: it
-// was built with the look in force before, and is not yet in the registry
-// that the new look walks. Such a change is refused like a second registry change.
-void refuse_during_registry_change(const Scenard &s) {
-    if (std::find(changing.begin(), changing.end(), &s) != changing.end())
-        raise(PyExc_RuntimeError, "the shape registry is being changed by a call in progress");
-}
-
-namespace {
 
 struct RegistryChange {
     const Scenard &s;
@@ -79,17 +61,6 @@ nb::object build_presentation(Scenard &s, nb::handle shape, nb::handle occt_colo
     if (transparency > zero)
         call_method(ais, py::SetTransparency, transparency);
     return ais;
-}
-
-// Steps of a repair after a failure: each swallows an `Exception`, since the
-// error reported is the one that started the repair.
-template <typename F> void quietly(F &&step) {
-    try {
-        step();
-    } catch (nb::python_error &error) {
-        if (!error.matches(PyExc_Exception))
-            throw;
-    }
 }
 
 // Kept raw: one lookup where nanobind's contains-then-delete takes two (about
@@ -154,7 +125,7 @@ Out<text::id_or_none> display_shape(Scenard &s, Shape shape, Id shape_id, ColorO
         kept_color = (rgb = to_occt_color(color)).kept;
     SubColors colors = read_sub_colors(shape, sub_colors);
     RegistryChange change(s);
-    nb::object earlier = registered(s, shape_id);
+    nb::object earlier = find_entry(s.shapes, shape_id, Unhashable::raises);
     nb::object earlier_ais;
     if (earlier.is_valid())
         earlier_ais = owned_presentation(s, earlier);
@@ -188,9 +159,7 @@ Out<text::id_or_none> display_shape(Scenard &s, Shape shape, Id shape_id, ColorO
     return nb::borrow(shape_id);
 }
 
-// How often display_shapes reports its progress, at most.
 constexpr std::chrono::milliseconds progress_interval{100};
-
 
 // The fields of one item of display_shapes: at most four are ever read, so
 // an endless or huge iterable is refused without being walked.
@@ -275,7 +244,7 @@ Out<text::ids_shown> display_shapes(Scenard &s, Items items, Flag update, Progre
 void erase_shape(Scenard &s, Id shape_id, Flag update) {
     nb::handle update_flag = py_bool(truth(update));
     RegistryChange change(s);
-    nb::object info = registered(s, shape_id);
+    nb::object info = find_entry(s.shapes, shape_id, Unhashable::raises);
     if (!info.is_valid())
         return;
     nb::object ais = owned_presentation(s, info);
@@ -315,13 +284,21 @@ Out<text::records> get_all_shapes(Scenard &s) {
 }
 
 Out<text::record_or_none> get_shape_info(Scenard &s, Id shape_id) {
-    nb::object info = registered(s, shape_id);
+    nb::object info = find_entry(s.shapes, shape_id, Unhashable::raises);
     return info.is_valid() ? info : nb::none();
 }
 
-Py_ssize_t get_shape_count(Scenard &s) { return (Py_ssize_t) s.shapes.size(); }
+Out<text::integer> get_shape_count(Scenard &s) { return nb::int_(s.shapes.size()); }
 
 } // namespace
+
+// A look set in the middle of a display would miss the shape being added: it
+// was built with the look in force before, and is not yet in the registry
+// that the new look walks. Such a change is refused like a second registry change.
+void refuse_during_registry_change(const Scenard &s) {
+    if (std::find(changing.begin(), changing.end(), &s) != changing.end())
+        raise(PyExc_RuntimeError, "the shape registry is being changed by a call in progress");
+}
 
 void bind_registry(ScenardClass &cls) {
     using namespace nb::literals;

@@ -12,11 +12,12 @@ namespace morvik {
 
 namespace {
 
+// select_shape fails as select_shapes does, under its template.
+constexpr const char *selecting_shapes = "Error selecting shapes: %s";
+
 // Replaces the context's selection with the registered shapes among
 // `shape_ids`, in their order. The context toggles an object on each
 // AddOrRemoveSelected, so an identifier listed twice ends up unselected.
-// select_shape fails as select_shapes does, under its template.
-constexpr const char *selecting_shapes = "Error selecting shapes: %s";
 
 void select_shapes(Scenard &s, Ids shape_ids) {
     s.context.attr("ClearSelected")(false);
@@ -34,8 +35,7 @@ void select_shapes(Scenard &s, Ids shape_ids) {
 
 // Selecting one shape replaces the whole selection as well.
 void select_shape(Scenard &s, Id shape_id) {
-    nb::list single;
-    single.append(shape_id);
+    nb::object single = nb::make_tuple(shape_id);
     guard(selecting_shapes, [&] { select_shapes(s, single); });
 }
 
@@ -59,9 +59,7 @@ nb::object nearest_registered(Scenard &s, nb::handle selector) {
 // point it picked at; empty when the selector's last pick was no such
 // detection. A detection in another view is left alone: that view may have
 // lost its window since, and picking there would crash OCCT.
-struct Detection {
-    nb::object view, x, y;
-};
+struct Detection { nb::object view, x, y; };
 
 Detection last_detection(Scenard &s, nb::handle selector) {
     // OCP hands back the wrapper the service holds for the same view.
@@ -100,13 +98,7 @@ Out<text::id_or_none> pick(Scenard &s, Int x, Int y) {
         selector.attr("Pick")(x, y, view);
         shape_id = nearest_registered(s, selector);
     } catch (nb::python_error &) {
-        try {
-            detect_again();
-        } catch (nb::python_error &again) {
-            if (!again.matches(PyExc_Exception))
-                throw;
-            // the pick's own error is the one reported
-        }
+        quietly(detect_again); // the pick's own error is the one reported
         throw;
     }
     detect_again();

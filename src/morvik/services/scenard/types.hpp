@@ -28,7 +28,8 @@ template <const auto &text> struct Out : nb::object {
 };
 
 namespace text {
-inline constexpr char shape[] = "OCP.TopoDS.TopoDS_Shape", ais[] = "OCP.AIS.AIS_Shape", id[] = "str",
+inline constexpr char shape[] = "OCP.TopoDS.TopoDS_Shape", ais[] = "OCP.AIS.AIS_Shape",
+    id[] = "str",
     flag[] = "bool", integer[] = "int", real[] = "float", color[] = "tuple[float, float, float]",
     color_or_none[] = "tuple[float, float, float] | None", id_or_none[] = "str | None",
     ids[] = "collections.abc.Iterable[str]", ids_shown[] = "list[str]",
@@ -37,8 +38,8 @@ inline constexpr char shape[] = "OCP.TopoDS.TopoDS_Shape", ais[] = "OCP.AIS.AIS_
     items[] = "collections.abc.Iterable[tuple[OCP.TopoDS.TopoDS_Shape, str] | "
               "tuple[OCP.TopoDS.TopoDS_Shape, str, tuple[float, float, float] | None] | "
               "tuple[OCP.TopoDS.TopoDS_Shape, str, tuple[float, float, float] | None, "
-              "collections.abc.Iterable[tuple[OCP.TopoDS.TopoDS_Shape, tuple[float, float, float]]] | "
-              "None]]",
+              "collections.abc.Iterable[tuple[OCP.TopoDS.TopoDS_Shape, "
+              "tuple[float, float, float]]] | None]]",
     progress[] = "collections.abc.Callable[[int, int | None], object] | None",
     direction[] = "morvik.enums.ViewDirection", projection[] = "morvik.enums.ProjectionType",
     mode[] = "morvik.enums.DisplayMode", fill_method[] = "OCP.Aspect.Aspect_GradientFillMethod",

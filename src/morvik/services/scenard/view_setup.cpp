@@ -24,35 +24,6 @@ void paint_solid_background(nb::handle view, nb::handle occt_color) {
     view.attr("SetBackgroundColor")(occt_color);
 }
 
-void paint_gradient_background(nb::handle view, nb::handle first, nb::handle second,
-                               nb::handle fill_method) {
-    view.attr("SetBgGradientColors")(first, second, fill_method, true);
-}
-
-} // namespace
-
-// Only a member of OCCT's own enumeration is kept: anything else would be
-// refused by every later setup_initial_view instead of by this call.
-void require_fill_method(nb::handle fill_method) {
-    if (!nb::isinstance(fill_method, Aspect_GradientFillMethod))
-        raise(PyExc_TypeError, "a gradient fill method must be an Aspect_GradientFillMethod, not %R",
-              fill_method.ptr());
-}
-
-void apply_background_color(Scenard &s, const Rgb &rgb) {
-    s.background_color = rgb.kept;
-    s.background_gradient = nb::none();
-    paint_solid_background(s.view, rgb.occt);
-}
-
-void apply_background_gradient(Scenard &s, const Rgb &first, const Rgb &second,
-                               nb::handle fill_method) {
-    s.background_gradient = nb::make_tuple(first.kept, second.kept, fill_method);
-    paint_gradient_background(s.view, first.occt, second.occt, fill_method);
-}
-
-namespace {
-
 nb::object white() { return Quantity_Color(Quantity_NOC_WHITE); }
 
 // The trihedron is decoration: an unexpected failure is a warning, not an error.
@@ -75,7 +46,7 @@ void setup_initial_view(Scenard &s) {
     if (nb::bool_(gradient)) {
         auto [color1, color2, fill_method] = unpack_three(gradient);
         Rgb first = to_occt_color(color1), second = to_occt_color(color2);
-        paint_gradient_background(s.view, first.occt, second.occt, fill_method);
+        s.view.attr("SetBgGradientColors")(first.occt, second.occt, fill_method, true);
     } else {
         paint_solid_background(s.view, to_occt_color(solid).occt);
     }
@@ -101,6 +72,26 @@ void set_background_gradient(Scenard &s, Color color1, Color color2, FillMethod 
 
 } // namespace
 
+// Only a member of OCCT's own enumeration is kept: anything else would be
+// refused by every later setup_initial_view instead of by this call.
+void require_fill_method(nb::handle fill_method) {
+    if (!nb::isinstance(fill_method, Aspect_GradientFillMethod))
+        raise(PyExc_TypeError, "a gradient fill method must be an Aspect_GradientFillMethod, not %R",
+              fill_method.ptr());
+}
+
+void apply_background_color(Scenard &s, const Rgb &rgb) {
+    s.background_color = rgb.kept;
+    s.background_gradient = nb::none();
+    paint_solid_background(s.view, rgb.occt);
+}
+
+void apply_background_gradient(Scenard &s, const Rgb &first, const Rgb &second,
+                               nb::handle fill_method) {
+    s.background_gradient = nb::make_tuple(first.kept, second.kept, fill_method);
+    s.view.attr("SetBgGradientColors")(first.occt, second.occt, fill_method, true);
+}
+
 void bind_view_setup(ScenardClass &cls) {
     using namespace nb::literals;
     def(cls, "setup_initial_view", guarded<setup_initial_view>("Error setting up initial view: %s"),
@@ -114,9 +105,9 @@ void bind_view_setup(ScenardClass &cls) {
     // The default is the one member bound at load: every call without a
     // method shares it.
     def(cls, "set_background_gradient",
-        guarded<set_background_gradient>("Error setting background gradient: %s"), "color1"_a,
-        "color2"_a, "method"_a = gradient_vertical, "Set the background to a two-color gradient.\n\n"
-        "Args:\n"
+        guarded<set_background_gradient>("Error setting background gradient: %s"),
+        "color1"_a, "color2"_a, "method"_a = gradient_vertical,
+        "Set the background to a two-color gradient.\n\nArgs:\n"
         "    color1: First color RGB tuple (0.0 - 1.0), top for vertical gradients.\n"
         "    color2: Second color RGB tuple (0.0 - 1.0), bottom for vertical gradients.\n"
         "    method: Aspect_GradientFillMethod (Vertical, Horizontal, Diagonal1/2, Corner1-4).");

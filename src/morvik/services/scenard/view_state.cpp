@@ -49,10 +49,7 @@ Vector cross(const Vector &a, const Vector &b) {
 }
 
 // What a camera holds, in model units.
-struct Lens {
-    Vector eye, target, up;
-    double scale;
-};
+struct Lens { Vector eye, target, up; double scale; };
 
 // A camera OCCT draws and picks as it should: finite, within the view's
 // extent, with a line of sight and an up direction across it.
@@ -136,12 +133,8 @@ Out<text::state_or_none> get_view_state(Scenard &s) {
 
 // --- reading -----------------------------------------------------------------
 
-// `map[key]`, or an empty object when the mapping has no such key.
 nb::object lookup(nb::handle map, const char *key) {
-    nb::str name(key);
-    if (PyDict_CheckExact(map.ptr()))
-        return find_entry(map, name);
-    PyObject *value = PyObject_GetItem(map.ptr(), name.ptr());
+    PyObject *value = PyObject_GetItem(map.ptr(), nb::str(key).ptr());
     if (value)
         return nb::steal(value);
     if (!PyErr_ExceptionMatches(PyExc_KeyError))
@@ -151,10 +144,7 @@ nb::object lookup(nb::handle map, const char *key) {
 }
 
 void require_mapping(nb::handle map, const char *where) {
-    int is_mapping = PyObject_IsInstance(map.ptr(), Mapping.ptr());
-    if (is_mapping < 0)
-        throw nb::python_error();
-    if (!is_mapping)
+    if (!nb::isinstance(map, Mapping))
         raise(PyExc_TypeError, "%s must be a mapping, not %R", where, map.ptr());
 }
 
@@ -279,8 +269,8 @@ void restore_view_state(Scenard &s, nb::handle state) {
 constexpr const char *setting_view_state = "Error setting view state: %s";
 
 // True when the state was applied; a refusal is logged, as any failure is.
-bool set_view_state(Scenard &s, State state) {
-    return guard(setting_view_state, [&] { restore_view_state(s, state); });
+Out<text::flag> set_view_state(Scenard &s, State state) {
+    return nb::bool_(guard(setting_view_state, [&] { restore_view_state(s, state); }));
 }
 
 } // namespace
