@@ -14,6 +14,8 @@
 #   make typecheck    the committed stubs against the built modules, and mypy on the examples
 #   make stubs        write the committed stubs anew from the built modules
 #   make compat       the whole suite on each supported OCP, PySide6 and Python (scripts/compat)
+#   make dist         the sdist and the manylinux abi3 wheel in dist/, from a fresh clone of
+#                     HEAD, checked by twine and by installing each (scripts/dist)
 
 SHELL := bash
 PYTHON ?= .venv/bin/python
@@ -26,7 +28,7 @@ BUILD = $(PYTHON) -m pip install -q --no-build-isolation --no-deps -Cbuild-dir=b
         $(PYTHON) -m pip install -q --no-build-isolation --no-deps --force-reinstall ./standin ./viewer
 
 .PHONY: build test bench bench-quick bench-instructions bench-open lifetime fuzz-long sanitize \
-        sanitize-build typecheck stubs compat
+        sanitize-build typecheck stubs compat dist
 
 build:
 	@$(BUILD_TOOLS)
@@ -106,3 +108,6 @@ stubs: build
 compat:
 	@$(BUILD_TOOLS)
 	scripts/compat
+
+dist:
+	PYTHON=$(PYTHON) scripts/dist

@@ -1,7 +1,7 @@
 """How long a display-mode change holds the window, against a plain OCP script.
 
-A view widget and the toolbar, wired as the viewer wires them (connect_toolbar:
-the switch runs in slices), show a scene; the toolbar is then set to each mode
+A view widget and the toolbar, wired as the viewer wires them (wiring: the
+switch runs in slices), show a scene; the toolbar is then set to each mode
 in turn (shaded -> both -> shaded -> wireframe -> shaded). For each change: the
 time until the scene shows the new mode, and the longest gap between the ticks
 of a 5 ms timer (the stall). The same changes through the service's one call
@@ -54,24 +54,27 @@ def window_changes(app, shapes):
     from morvik.enums import DisplayMode
     from morvik.widgets.panelor import Panelor
     from morvik_viewer.view_widget import OcctViewWidget
-    from morvik_viewer.viewer import create_viewer, fit_view, start_view
-    from morvik_viewer.wiring import connect_toolbar, push_toolbar_state
+    from morvik_viewer.up_axis import Y_UP
+    from morvik_viewer.viewer import create_viewer3d, fit_view, start_scene
+    from morvik_viewer.view_settings import ViewSettings
+    from morvik_viewer.wiring import connect_service, connect_toolbar
 
-    stack = create_viewer()
-    service = stack.service
+    viewer3d = create_viewer3d()
+    service = viewer3d.service
     window = QWidget()
-    canvas = OcctViewWidget(service, stack.connection)
+    canvas = OcctViewWidget(service, viewer3d.connection)
     toolbar = Panelor(window, "vertical")
     layout = QHBoxLayout(window)
     layout.addWidget(canvas, 1)
     layout.addWidget(toolbar)
-    messages = []
-    connect_toolbar(toolbar, service, messages.append)
+    messages, settings = [], ViewSettings()
+    connect_toolbar(toolbar, settings)
+    connect_service(service, settings, toolbar, messages.append)
     window.resize(1000, 700)
     window.show()
     QTest.qWaitForWindowExposed(window)
-    start_view(service)
-    push_toolbar_state(toolbar, service)
+    start_scene(service, Y_UP, settings.projection_type, settings.display_mode,
+                settings.transparency)
     service.display_shapes([(s, f"part-{i}", (0.2, 0.5, 0.9)) for i, s in enumerate(shapes)])
     fit_view(service)
     QTest.qWait(300)
@@ -87,7 +90,7 @@ def window_changes(app, shapes):
         seconds = time.perf_counter() - began
         QTest.qWait(50)
         meter.stop()
-        assert stack.context.DisplayMode() == (0 if mode == "wireframe" else 1), mode
+        assert viewer3d.context.DisplayMode() == (0 if mode == "wireframe" else 1), mode
         rows.append({"to": mode, "seconds": seconds, "longest_stall_ms": meter.longest * 1000,
                      "progress_messages": len(messages)})
     # The service's own call, on the same scene.

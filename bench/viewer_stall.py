@@ -70,8 +70,8 @@ def hover_costs(app, window):
     from PySide6.QtCore import QPoint
     from PySide6.QtTest import QTest
 
-    widget, context = window.view_widget, window.stack.context
-    view, viewer = window.stack.view, window.stack.viewer
+    widget, context = window.view_widget, window.viewer3d.context
+    view, viewer = window.viewer3d.view, window.viewer3d.viewer
     ratio = widget.devicePixelRatioF()
     path = [(int(widget.width() * (0.1 + 0.8 * i / HOVER_POINTS)),
              int(widget.height() * (0.3 + 0.4 * (i % 9) / 8))) for i in range(HOVER_POINTS)]
@@ -151,7 +151,7 @@ def main(argv=None):
     from PySide6.QtWidgets import QApplication
 
     from morvik_viewer.scene import sample_parts
-    from morvik_viewer.viewer import create_viewer
+    from morvik_viewer.viewer import create_viewer3d
     from morvik_viewer.window import ViewerWindow
 
     folder = Path(tempfile.mkdtemp(prefix="viewer-stall-"))
@@ -162,7 +162,7 @@ def main(argv=None):
         progress(f"wrote {files[solids].name}")
 
     app = QApplication.instance() or QApplication(["viewer-stall"])
-    window = ViewerWindow(create_viewer())
+    window = ViewerWindow(create_viewer3d())
     window.show()
     window.start(sample_parts())
     QTest.qWaitForWindowExposed(window)

@@ -6,10 +6,12 @@ skips: a test that needs the real viewer and cannot get it fails.
 """
 
 import atexit
+import logging
 import os
 import shutil
 import tempfile
 import types
+from contextlib import contextmanager
 
 import pytest
 from hypothesis import HealthCheck, settings
@@ -119,11 +121,60 @@ def make_box():
     return make
 
 
+SERVICE_LOGGER = "morvik.services.scenard"
+
+
+class ServiceLog(logging.Handler):
+    """The records the service writes, at every level from DEBUG."""
+
+    def __init__(self):
+        logging.Handler.__init__(self, logging.DEBUG)
+        self.records = []
+
+    def emit(self, record):
+        self.records.append(record)
+
+    def clear(self):
+        self.records = []
+
+    @contextmanager
+    def collect(self):
+        """The records written inside the block, and no others."""
+        self.records = block = []
+        yield block
+        self.records = []
+
+    def one(self, level, template, traceback=True):
+        """The one record written: at level, with template, and with the traceback of the
+        error it names or (traceback=False) without any. Returns that error."""
+        assert len(self.records) == 1, [(r.levelname, r.getMessage()) for r in self.records]
+        (record,) = self.records
+        assert (record.name, record.levelname, record.msg) == (SERVICE_LOGGER, level, template)
+        error = record.args[0]
+        if traceback:
+            assert record.exc_info and record.exc_info[1] is error and record.exc_info[2] is not None
+        else:
+            assert not record.exc_info
+        return error
+
+    def one_error(self, template):
+        return self.one("ERROR", template)
+
+
 @pytest.fixture
-def errors(caplog):
-    """Records of the service logger, captured from level DEBUG up."""
-    caplog.set_level("DEBUG", logger="morvik.services.scenard")
-    return caplog
+def errors():
+    """What the service logs during the test (a ServiceLog)."""
+    log, logger = ServiceLog(), logging.getLogger(SERVICE_LOGGER)
+    saved = logger.level, logger.propagate
+    logger.addHandler(log)
+    logger.setLevel(logging.DEBUG)
+    # Not propagated: pytest's own capture would keep every record, and the tracebacks
+    # of thousands (the fuzz) would keep every scene of the run alive.
+    logger.propagate = False
+    yield log
+    logger.removeHandler(log)
+    logger.setLevel(saved[0])
+    logger.propagate = saved[1]
 
 
 # --- the view toolbar --------------------------------------------------------

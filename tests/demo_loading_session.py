@@ -25,7 +25,7 @@ from morvik_viewer import cli
 from morvik_viewer.loading import SceneLoad
 from morvik_viewer.reading import Heard
 from morvik_viewer.scene import sample_parts
-from morvik_viewer.viewer import create_viewer
+from morvik_viewer.viewer import create_viewer3d
 from morvik_viewer.window import ViewerWindow
 
 TIMEOUT_MS = 60000
@@ -48,7 +48,7 @@ def wait_until(condition, step_ms=5):
 
 def scene(window):
     """What the registry holds and the window says of it."""
-    service, context = window.service, window.stack.context
+    service, context = window.service, window.viewer3d.context
     shapes = service.get_all_shapes()
     return {"ids": list(shapes), "label": window.count_label.text(),
             "all_displayed": all(context.IsDisplayed(info.ais_shape) for info in shapes.values())}
@@ -176,14 +176,14 @@ def command_line_run(app, session_window, state_file, act, files=()):
 
 def main(path, folder):
     app = QApplication.instance() or QApplication(["demo-loading-session"])
-    window = ViewerWindow(create_viewer())
+    window = ViewerWindow(create_viewer3d())
     window.resize(900, 600)
     window.show()
     window.start(sample_parts())
     watch(window)
     QTest.qWaitForWindowExposed(window)
     QTest.qWait(200)
-    view, out = window.stack.view, {}
+    view, out = window.viewer3d.view, {}
 
     meter = StallMeter()
     stream = streamed()
@@ -238,12 +238,12 @@ def main(path, folder):
     state_file = Path(folder) / "view.json"
     top = lambda w: (QTest.mouseClick(next(b for b in w.toolbar.findChildren(QPushButton)
                                            if b.text() == "Top"), Qt.LeftButton),
-                     camera(w.stack.view))[1]
+                     camera(w.viewer3d.view))[1]
     first = command_line_run(app, window, state_file, top)
     saved = json.loads(state_file.read_text())
     # Its file read by the reader the command line started before it loaded OCP.
     second = command_line_run(app, window, state_file,
-                              lambda w: (camera(w.stack.view), list(w.service.get_all_shapes())),
+                              lambda w: (camera(w.viewer3d.view), list(w.service.get_all_shapes())),
                               files=[Path(folder) / "small.step"])
     out["view_state"] = {"statuses": [first[0], second[0]], "set": first[1],
                          "restored": second[1][0], "shown": second[1][1],

@@ -50,7 +50,7 @@ def on_screen(app, widget):
 def colours_at(app, window, points):
     """Colours on screen where the model points show, by name."""
     image = on_screen(app, window.view_widget)
-    return {name: list(image.pixelColor(*window.stack.view.Convert(*xyz)).getRgb()[:3])
+    return {name: list(image.pixelColor(*window.viewer3d.view.Convert(*xyz)).getRgb()[:3])
             for name, xyz in points.items()}
 
 
@@ -74,7 +74,7 @@ def combo_with(toolbar, data):
 def click_at_model_point(window, xyz, modifiers=Qt.NoModifier):
     """Clicks the view where the model point xyz shows; returns the status text."""
     widget = window.view_widget
-    px, py = window.stack.view.Convert(*xyz)
+    px, py = window.viewer3d.view.Convert(*xyz)
     ratio = widget.devicePixelRatioF()
     QTest.mouseClick(widget, Qt.LeftButton, modifiers, QPoint(int(px / ratio), int(py / ratio)))
     return window.selection_label.text()
@@ -136,20 +136,34 @@ def zoom_about(app, widget, view, xyz):
     return {"start": start, "seen": seen, "far": far, "back": on_view(view, xyz)}
 
 
+def agreement(window):
+    """Display mode, projection type and transparency as the menus, the toolbar and the
+    service each show them."""
+    state = window.service.get_view_state()
+    checked = [value for actions in (window.display_mode_actions, window.projection_actions)
+               for value, action in actions.items() if action.isChecked()]
+    toolbar = window.toolbar
+    return {"menus": checked,
+            "toolbar": [toolbar.get_display_mode(), toolbar.get_projection_type(),
+                        toolbar.get_transparency()],
+            "service": [state["display_mode"], state["camera"]["projection"],
+                        state["transparency"]]}
+
+
 def main():
     from morvik_viewer.scene import sample_parts
-    from morvik_viewer.viewer import create_viewer
+    from morvik_viewer.viewer import create_viewer3d
 
     app = QApplication.instance() or QApplication(["demo-window-session"])
-    stack = create_viewer()
-    window = ViewerWindow(stack)
+    viewer3d = create_viewer3d()
+    window = ViewerWindow(viewer3d)
     window.resize(900, 600)
     window.show()
     window.start(sample_parts())
     QTest.qWaitForWindowExposed(window)
     settle(app, 200)
 
-    view, context, service, toolbar = stack.view, stack.context, stack.service, window.toolbar
+    view, context, service, toolbar = viewer3d.view, viewer3d.context, viewer3d.service, window.toolbar
     emitted = {"display_mode_changed": []}
     toolbar.display_mode_changed.connect(emitted["display_mode_changed"].append)
     out = {"platform": app.platformName(), "start": camera(view),
@@ -252,6 +266,22 @@ def main():
     out["corners_after_resize"] = view_corners(app, window.view_widget)
     out["shape_count_label"] = window.count_label.text()
 
+    # The menus, the toolbar and the service agree after a change from each side, and
+    # after a restored view state, which keeps its camera and its finer transparency.
+    agree = {}
+    QTest.keyClick(display, Qt.Key_Up)  # the toolbar: both -> shaded
+    settle(app)
+    agree["toolbar"] = agreement(window)
+    window.projection_actions["perspective"].trigger()
+    settle(app)
+    agree["menu"] = agreement(window)
+    state = dict(service.get_view_state(), display_mode="wireframe", transparency=0.255)
+    state["camera"] = dict(state["camera"], projection="orthographic", scale=123.0)
+    window.show_scene(window._start_parts, state)
+    settle(app)
+    agree["restore"] = {**agreement(window), "scale": view.Camera().Scale()}
+    out["agree"] = agree
+
     # Ctrl+C while the event loop runs closes the window, which keeps its geometry.
     quit_on_interrupt(app)
     QTimer.singleShot(50, lambda: os.kill(os.getpid(), signal.SIGINT))
@@ -267,18 +297,18 @@ def trihedron_extent():
     """Shows the window with every shape hidden; prints the size of what remains drawn
     (the trihedron with its labels) in device pixels."""
     from morvik_viewer.scene import sample_parts
-    from morvik_viewer.viewer import create_viewer
+    from morvik_viewer.viewer import create_viewer3d
 
     app = QApplication.instance() or QApplication(["demo-window-session"])
-    stack = create_viewer()
-    window = ViewerWindow(stack)
+    viewer3d = create_viewer3d()
+    window = ViewerWindow(viewer3d)
     window.findChild(QDockWidget).hide()  # a small window fits the screen at twice the scale
     window.resize(420, 320)
     window.show()
     window.start(sample_parts())
     QTest.qWaitForWindowExposed(window)
-    for shape_id in stack.service.get_all_shapes():
-        stack.service.set_shape_visibility(shape_id, False)
+    for shape_id in viewer3d.service.get_all_shapes():
+        viewer3d.service.set_shape_visibility(shape_id, False)
     settle(app, 300)
     image = on_screen(app, window.view_widget).convertToFormat(QImage.Format_RGB888)
     w, h = image.width(), image.height()
@@ -301,10 +331,10 @@ def trihedron_extent():
 def from_settings():
     """Starts the window over whatever settings file the test left; prints what it took from it."""
     from morvik_viewer.scene import sample_parts
-    from morvik_viewer.viewer import create_viewer
+    from morvik_viewer.viewer import create_viewer3d
 
     app = QApplication.instance() or QApplication(["demo-window-session"])
-    window = ViewerWindow(create_viewer())
+    window = ViewerWindow(create_viewer3d())
     window.show()
     window.start(sample_parts())
     QTest.qWaitForWindowExposed(window)
@@ -398,12 +428,12 @@ def board_parts():
 
 def where(window, point):
     """Where a point of the file shows, in device pixels."""
-    return list(window.stack.view.Convert(*to_view(window.up_axis, point)))
+    return list(window.viewer3d.view.Convert(*to_view(window.up_axis, point)))
 
 
 def looking(window):
     """The camera's direction and up, in the file's frame."""
-    camera = window.stack.view.Camera()
+    camera = window.viewer3d.view.Camera()
     d, u = camera.Direction(), camera.Up()
     return {"looks": [round(c, 9) for c in from_view(window.up_axis, (d.X(), d.Y(), d.Z()))],
             "up": [round(c, 9) for c in from_view(window.up_axis, (u.X(), u.Y(), u.Z()))]}
@@ -412,7 +442,7 @@ def looking(window):
 def trihedron_names(window):
     from OCP.V3d import V3d_X, V3d_Y, V3d_Z
 
-    trihedron = window.stack.view.Trihedron(False)
+    trihedron = window.viewer3d.view.Trihedron(False)
     return [trihedron.Label(axis).ToCString() for axis in (V3d_X, V3d_Y, V3d_Z)]
 
 
@@ -422,10 +452,10 @@ def upright():
     from OCP.BRepTools import BRepTools
 
     from morvik_viewer.scene import compound
-    from morvik_viewer.viewer import create_viewer
+    from morvik_viewer.viewer import create_viewer3d
 
     app = QApplication.instance() or QApplication(["demo-window-session"])
-    window = ViewerWindow(create_viewer())
+    window = ViewerWindow(create_viewer3d())
     window.resize(900, 600)
     window.show()
     parts = board_parts()

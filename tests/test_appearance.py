@@ -9,7 +9,6 @@ import pytest
 from OCP.AIS import AIS_Shape
 
 from doubles import Recorder, viewer_updates
-from logs import one_error, service_records
 from morvik.enums import DisplayMode
 from morvik.services.scenard import Scenard
 from pictures import rgb
@@ -35,7 +34,7 @@ def test_recoloured_shape_shows_new_colour_and_record_keeps_display_colour(servi
 
     assert rgb(ais) == pytest.approx((0.2, 0.4, 0.6), abs=1e-6)
     assert service.get_shape_info("a").color == displayed_with
-    assert service_records(errors) == []
+    assert errors.records == []
 
 
 @pytest.mark.parametrize("update", [True, False])
@@ -71,7 +70,7 @@ def test_malformed_colour_is_logged_and_changes_nothing(recorded, make_box, erro
 
     assert recorded.service.set_shape_color(ais, color) is None
 
-    one_error(errors, "Error setting shape color: %s")
+    errors.one_error("Error setting shape color: %s")
     assert rgb(ais) == pytest.approx((1.0, 1.0, 0.0))
     assert recorded.context.calls == []
 
@@ -79,7 +78,7 @@ def test_malformed_colour_is_logged_and_changes_nothing(recorded, make_box, erro
 @pytest.mark.parametrize("ais", [None, "a", 42], ids=repr)
 def test_colour_on_something_that_is_no_presentation_is_logged(service, errors, ais):
     assert service.set_shape_color(ais, (0.0, 0.0, 0.0)) is None
-    one_error(errors, "Error setting shape color: %s")
+    errors.one_error("Error setting shape color: %s")
 
 
 # --- visibility --------------------------------------------------------------
@@ -98,7 +97,7 @@ def test_hide_and_show_keep_context_and_registry_in_step(service, scene, make_bo
     service.set_shape_visibility("a", True)
     assert scene.context.IsDisplayed(ais) is True
     assert service.is_shape_visible("a") is True
-    assert service_records(errors) == []
+    assert errors.records == []
 
 
 @pytest.mark.parametrize(
@@ -148,7 +147,7 @@ def test_unknown_identifier_is_no_failure(recorded, make_box, errors, shape_id):
 
     assert recorded.service.is_shape_visible(shape_id) is False
     assert recorded.context.calls == []
-    assert service_records(errors) == []
+    assert errors.records == []
 
 
 @pytest.mark.parametrize("failure", ["context", "update flag"])
@@ -164,7 +163,7 @@ def test_failed_hide_leaves_the_shape_recorded_as_visible(scene, make_box, error
 
     service.set_shape_visibility("a", False, update)
 
-    one_error(errors, "Error setting shape visibility: %s")
+    errors.one_error("Error setting shape visibility: %s")
     assert service.is_shape_visible("a") is True
     assert scene.context.IsDisplayed(ais)
 
@@ -181,7 +180,7 @@ def test_transparency_reaches_hidden_shapes_and_later_ones(service, make_box, er
     assert hidden.Transparency() == pytest.approx(0.4)
     (later,) = show(service, make_box, "later")
     assert later.Transparency() == pytest.approx(0.4)
-    assert service_records(errors) == []
+    assert errors.records == []
 
 
 @pytest.mark.parametrize("unordered", [False, True], ids=["service's blending", "unordered blending"])
@@ -260,7 +259,7 @@ def test_transparency_within_range_is_kept_as_a_float(service, make_box, errors,
     assert service._global_transparency == float(value)
     (later,) = show(service, make_box, "later")
     assert later.Transparency() == pytest.approx(float(value))
-    assert service_records(errors) == []
+    assert errors.records == []
 
 
 @pytest.mark.parametrize(
@@ -277,7 +276,7 @@ def test_transparency_that_is_no_amount_is_refused_and_changes_nothing(
 
     recorded.service.set_global_transparency(value)
 
-    one_error(errors, "Error setting global transparency: %s")
+    errors.one_error("Error setting global transparency: %s")
     assert recorded.service._global_transparency == 0.3
     assert ais.Transparency() == pytest.approx(0.3)
     assert recorded.context.calls == []
@@ -287,7 +286,7 @@ def test_transparency_that_is_no_amount_is_refused_and_changes_nothing(
     (later,) = show(recorded.service, make_box, "later")
     assert recorded.real.IsDisplayed(later)
     assert later.Transparency() == pytest.approx(0.3)
-    assert service_records(errors) == []
+    assert errors.records == []
 
 
 def test_transparency_failure_midway_keeps_what_was_done(recorded, make_box, errors):
@@ -299,7 +298,7 @@ def test_transparency_failure_midway_keeps_what_was_done(recorded, make_box, err
 
     recorded.service.set_global_transparency(0.6)
 
-    one_error(errors, "Error setting global transparency: %s")
+    errors.one_error("Error setting global transparency: %s")
     assert first.Transparency() == pytest.approx(0.6)
     assert recorded.service._global_transparency == 0.6
     assert recorded.context.count("UpdateCurrentViewer") == 0
@@ -327,7 +326,7 @@ def test_registry_changing_during_a_bulk_walk_does_not_derail_it(scene, make_box
 
     assert service.get_shape_count() == 2
     assert context.count("UpdateCurrentViewer") == 1
-    assert service_records(errors) == []
+    assert errors.records == []
 
 
 # --- display mode ------------------------------------------------------------
@@ -357,7 +356,7 @@ def test_display_mode_reaches_context_and_every_shape(
     # A shape displayed later follows the mode in force.
     (later,) = show(service, make_box, "later")
     assert later.Attributes().FaceBoundaryDraw() is boundaries
-    assert service_records(errors) == []
+    assert errors.records == []
 
 
 def test_leaving_both_turns_boundaries_off_and_keeps_the_black_aspect(service, scene, make_box):
@@ -419,7 +418,7 @@ def test_display_mode_failure_is_logged_and_the_mode_kept(scene, errors, failure
 
     service.set_display_mode(mode)
 
-    one_error(errors, "Error setting display mode: %s")
+    errors.one_error("Error setting display mode: %s")
     assert service._current_display_mode is mode
     assert context.count("UpdateCurrentViewer") == 0
 
@@ -477,7 +476,7 @@ def test_look_switches_draw_what_recomputing_everything_draws(graphic_driver, ma
         ids = picked(service)
         assert ids == picked(fresh), step
         assert {"plain", "faces", "bare"} <= set(ids), step
-    assert service_records(errors) == []
+    assert errors.records == []
 
 
 # --- sub-shape colours ---------------------------------------------------------
@@ -535,7 +534,7 @@ def test_a_face_shows_its_own_colour_and_the_rest_the_base_colour(lit_service, s
     (front, _), (back, _) = front_and_back(lit_service, scene)
     # The face's colour wins over the solid's, which wins over the base colour.
     assert hue_off(front, RED) < 5 and hue_off(back, YELLOW) < 5, (front, back)
-    assert service_records(errors) == []
+    assert errors.records == []
 
 
 def test_sub_shape_colours_keep_through_recolouring_boundaries_and_transparency(
@@ -561,7 +560,7 @@ def test_sub_shape_colours_keep_through_recolouring_boundaries_and_transparency(
     lit_service.set_global_transparency(0.5)
     (front, _), _ = front_and_back(lit_service, scene)
     assert hue_off(front, RED) > 20, front
-    assert service_records(errors) == []
+    assert errors.records == []
 
 
 def test_faces_of_one_colour_share_aspects_and_a_face_named_again_keeps_its_last(
@@ -587,7 +586,7 @@ def test_faces_of_one_colour_share_aspects_and_a_face_named_again_keeps_its_last
     lit_service.display_shape(box, "box", BLUE, sub_colors=[(face, GREEN) for face in sides])
     ais = lit_service.get_shape_info("box").ais_shape
     assert (ais.CustomAspects(sides[0]) is ais.CustomAspects(sides[2])) is can_share
-    assert service_records(errors) == []
+    assert errors.records == []
 
 
 def test_recolouring_a_plain_shape_keeps_its_face_boundaries_black(lit_service, scene, make_box):
@@ -639,7 +638,7 @@ def test_every_colour_operation_accepts_any_three_real_numbers(service, make_box
     (ais,) = show(service, make_box, "a")
     for name, (take, _) in colour_takers(service, ais).items():
         take(color)
-        assert service_records(errors) == [], name
+        assert errors.records == [], name
     assert rgb(ais) == pytest.approx(tuple(float(c) for c in color))
     assert service.get_shape_info("new").color == pytest.approx(tuple(float(c) for c in color))
 
@@ -654,7 +653,7 @@ def test_every_colour_operation_refuses_the_same_values_alike(service, make_box,
     for name, (take, template) in colour_takers(service, ais).items():
         errors.clear()
         take(color)
-        error = one_error(errors, template)
+        error = errors.one_error(template)
         messages.add((type(error), str(error)))
     assert len(messages) == 1, messages
     assert rgb(ais) == pytest.approx((1.0, 1.0, 0.0)) and service.get_shape_count() == 1

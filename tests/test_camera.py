@@ -1,6 +1,5 @@
 """Camera and navigation: view directions, projection, fit, redraw, rotation, panning, zoom."""
 
-import logging
 import math
 from fractions import Fraction
 
@@ -8,7 +7,6 @@ import pytest
 from OCP.Graphic3d import Graphic3d_Camera
 
 from doubles import Recorder
-from logs import one_error, one_record
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
 from morvik.services.scenard import Scenard
 
@@ -101,7 +99,7 @@ def test_failed_integer_retry_is_one_debug_note(mismatch, errors):
     camera = Recorder(raises={"SetProjectionType": mismatch("no such projection")})
     over(Recorder(returns={"Camera": camera})).set_projection_type(ProjectionType.PERSPECTIVE)
     assert camera.count("SetProjectionType") == 2
-    error = one_record(errors, "DEBUG", "Could not set projection type: %s", traceback=False)
+    error = errors.one("DEBUG", "Could not set projection type: %s", traceback=False)
     assert str(error) == "no such projection"
 
 
@@ -109,7 +107,7 @@ def test_other_camera_failure_is_an_error_without_retry(errors):
     view = Recorder(raises={"Camera": RuntimeError("no camera")})
     over(view).set_projection_type(ProjectionType.ORTHOGRAPHIC)
     assert view.names() == ["Camera"]
-    one_error(errors, "Error setting projection type: %s")
+    errors.one_error("Error setting projection type: %s")
 
 
 # --- fit ----------------------------------------------------------------------
@@ -133,7 +131,7 @@ def test_failed_fit_skips_the_depth_fit(errors):
     view = Recorder(raises={"FitAll": RuntimeError("empty")})
     over(view).fit_all()
     assert view.names() == ["FitAll"]
-    one_error(errors, "Error fitting view: %s")
+    errors.one_error("Error fitting view: %s")
 
 
 # --- redraw -----------------------------------------------------------------------
@@ -165,21 +163,11 @@ def test_redraw_while_flag_is_set_does_nothing(errors):
 def test_failed_redraw_clears_the_flag_before_reporting(errors):
     view = Recorder(raises={"Redraw": RuntimeError("lost context")})
     service = over(view)
-    flag_when_logged = []
-
-    class Watch(logging.Handler):
-        def emit(self, record):
-            flag_when_logged.append(service._is_rendering)
-
-    logger = logging.getLogger("morvik.services.scenard")
-    logger.addHandler(watch := Watch())
-    try:
-        service.redraw()
-    finally:
-        logger.removeHandler(watch)
-
+    flag_when_logged, keep = [], errors.emit
+    errors.emit = lambda record: (flag_when_logged.append(service._is_rendering), keep(record))
+    service.redraw()
     assert flag_when_logged == [False]
-    one_error(errors, "Error in redraw: %s")
+    errors.one_error("Error in redraw: %s")
     service.redraw()
     assert view.count("Redraw") == 2
 
@@ -233,7 +221,7 @@ def test_zoom_scales_the_camera(service, scene, errors):
 def test_zoom_by_nothing_or_less_is_one_error(service, scene, factor, errors):
     before = scene.view.Camera().Scale()
     assert service.zoom(factor) is None
-    one_error(errors, "Error zooming: %s")
+    errors.one_error("Error zooming: %s")
     assert scene.view.Camera().Scale() == before
 
 
@@ -276,7 +264,7 @@ class Unequal:
 ])
 def test_bad_arguments_are_reported_not_raised(service, operation, args, message, errors):
     assert getattr(service, operation)(*args) is None
-    one_error(errors, message)
+    errors.one_error(message)
 
 
 @pytest.mark.parametrize("operation, args, message", [
@@ -286,7 +274,7 @@ def test_bad_arguments_are_reported_not_raised(service, operation, args, message
 ])
 def test_service_without_a_view_reports_each_operation(operation, args, message, errors):
     assert getattr(over(None), operation)(*args) is None
-    one_error(errors, message)
+    errors.one_error(message)
 
 
 # --- saved views ----------------------------------------------------------------
@@ -358,17 +346,17 @@ def test_the_view_takes_every_state_it_gives_and_none_it_cannot_draw(service, sc
             errors.clear()
             lens = dict(good["camera"], scale=scale, projection=projection)
             assert service.set_view_state(dict(good, camera=lens)) is False
-            one_error(errors, "Error setting view state: %s")
+            errors.one_error("Error setting view state: %s")
     errors.clear()
     service.zoom(1e30)  # nor can a zoom take the camera there
-    one_error(errors, "Error zooming: %s")
+    errors.one_error("Error zooming: %s")
     assert rounded(service.get_view_state()) == rounded(good) and service.pick(*centre) == "a"
 
     # A camera sent beyond by other means is not handed out, and hover survives it.
     scene.view.Camera().SetScale(1e-160)
     errors.clear()
     assert service.get_view_state() is None
-    one_error(errors, "Error getting view state: %s")
+    errors.one_error("Error getting view state: %s")
     highlight = HoverHighlight(service)
     highlight.move(*centre)
     assert not scene.context.HasDetected()
@@ -437,6 +425,6 @@ def test_malformed_or_foreign_state_is_one_error_and_changes_nothing(
 
     service.set_view_state(spoil(other))
 
-    one_error(errors, "Error setting view state: %s")
+    errors.one_error("Error setting view state: %s")
     assert service.get_view_state() == good
     assert abs(view_pixels(scene.view) - before).max() <= 2

@@ -1,20 +1,22 @@
 """Where the viewer finds an X server (the user's, a private Xvfb, or a clear refusal), and
 what it draws there: dark parts, frames while the camera moves, display-mode switches."""
 
+import json
 import os
 import subprocess
 import sys
 
 import pytest
 from OCP.BRepPrimAPI import BRepPrimAPI_MakeBox
-from pictures import view_pixels
+from pictures import near, srgb8, view_pixels
 
 from morvik.enums import DisplayMode, ViewDirection
-from morvik_viewer import display, mode_switch
+from morvik_viewer import display, mode_switch, platform_window
 from morvik_viewer.cli import FALLBACK_SCREENSHOT, main
 from morvik_viewer.scene import PALETTE
-from morvik_viewer.viewer import (LUMINANCE_FLOOR, LUMINANCE_WEIGHTS, fit_view, readable_color,
-                                  set_camera_moving, start_view)
+from morvik_viewer.viewer import (GRADIENT_BOTTOM, GRADIENT_TOP, LUMINANCE_FLOOR,
+                                  LUMINANCE_WEIGHTS, fit_view, readable_color, set_camera_moving,
+                                  start_view)
 
 
 @pytest.fixture
@@ -57,6 +59,80 @@ def test_display_that_does_not_answer_is_reported(argv, tmp_path, monkeypatch, c
     monkeypatch.chdir(tmp_path)
     assert main(argv) == 1
     assert "cannot open the X display" in capsys.readouterr().err
+
+
+# --- platforms whose OCP has no X11 windows ---
+
+# Imports every module of the viewer with OCP's platform window modules missing, as
+# on a platform whose OCCT has none of them, then shows a view widget on this X
+# server, resizes it and reads back its native window: its size and what OCCT drew
+# at its corners.
+WITHOUT_PLATFORM_WINDOWS = r"""
+import importlib, json, pkgutil, sys, time
+for name in ("OCP.Xw", "OCP.WNT", "OCP.Cocoa"):
+    sys.modules[name] = None  # import fails
+import morvik_viewer
+names = sorted(m.name for m in pkgutil.iter_modules(morvik_viewer.__path__, "morvik_viewer."))
+for name in names:
+    importlib.import_module(name)
+
+from PySide6.QtWidgets import QApplication
+from morvik_viewer.view_widget import OcctViewWidget
+from morvik_viewer.viewer import create_viewer3d, start_view
+
+app = QApplication([])
+viewer3d = create_viewer3d()
+widget = OcctViewWidget(viewer3d.service, viewer3d.connection)
+start_view(viewer3d.service)
+seen = []
+for size in ((320, 200), (203, 151)):  # odd sizes: halves at ratio 1.5
+    widget.resize(*size)
+    widget.show()
+    deadline = time.monotonic() + 10
+    while time.monotonic() < deadline and not (widget.isVisible() and widget.has_final_size()):
+        app.processEvents()
+    viewer3d.service.redraw()
+    image = widget.screen().grabWindow(widget.winId()).toImage()
+    w, h = image.width(), image.height()
+    seen.append({"widget": list(widget.device_size()), "occt": list(viewer3d.view.Window().Size()),
+                 "native": [w, h],
+                 "top": list(image.pixelColor(3, 3).getRgb()[:3]),
+                 "bottom": list(image.pixelColor(w - 4, h - 4).getRgb()[:3])})
+print(json.dumps({"modules": names, "window": type(viewer3d.view.Window()).__name__,
+                  "loaded": sorted(n for n in ("OCP.Xw", "OCP.WNT", "OCP.Cocoa") if sys.modules[n]),
+                  "platform": app.platformName(), "seen": seen}))
+"""
+
+
+@pytest.mark.parametrize("scale", ["1", "1.5"])
+def test_viewer_imports_and_shows_its_view_without_platform_window_modules(tmp_path, scale):
+    env = dict(os.environ, QT_QPA_PLATFORM="xcb", XDG_CONFIG_HOME=str(tmp_path),
+               QT_SCALE_FACTOR=scale)
+    run = subprocess.run([sys.executable, "-c", WITHOUT_PLATFORM_WINDOWS], env=env,
+                         capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0, run.stderr[-3000:]
+    report = json.loads(run.stdout.strip().splitlines()[-1])
+    for module in ("cli", "view_widget", "viewer", "window", "screenshot", "platform_window"):
+        assert f"morvik_viewer.{module}" in report["modules"]
+    assert report["window"] == "Aspect_NeutralWindow" and report["loaded"] == []
+    assert report["platform"] == "xcb"
+    top, bottom = srgb8(GRADIENT_TOP), srgb8(GRADIENT_BOTTOM)
+    for seen in report["seen"]:  # OCCT follows the native window's size and fills it
+        assert seen["occt"] == seen["widget"] == seen["native"], seen
+        assert near(seen["top"], top, 6) and near(seen["bottom"], bottom, 6), seen
+    assert report["seen"][0]["widget"] != report["seen"][1]["widget"]
+
+
+@pytest.mark.parametrize("x11, chosen, platform", [
+    (True, None, "xcb"), (True, "offscreen", "xcb"), (True, "wayland;xcb", "xcb"),
+    (True, "xcb:nograb", "xcb:nograb"),  # the user's own xcb options stay
+    (False, None, None), (False, "offscreen", "offscreen"), (False, "cocoa", "cocoa"),
+])
+def test_window_runs_on_x11_only_through_xcb(monkeypatch, x11, chosen, platform):
+    # OCCT's X11 build needs an X window, which Qt gives only on xcb; a user's choice of
+    # another platform would hand OCCT a handle that is no window and end the process.
+    monkeypatch.setattr(platform_window, "X11", x11)
+    assert platform_window.qt_platform(chosen) == platform
 
 
 # --- what the viewer draws there: dark parts, moving frames, display-mode switches ---

@@ -89,6 +89,34 @@ def test_cancel_while_showing_keeps_what_is_shown_and_counts_it(session):
     assert stopped["all_displayed"]
 
 
+def test_a_reload_stopped_while_clearing_keeps_the_rest_and_the_camera(service, make_box, files,
+                                                                       qtbot):
+    from morvik_viewer.loading import SceneLoad
+
+    old = service.display_shapes([(make_box(at=(2 * i, 0, 0)), f"old-{i}") for i in range(120)])
+    camera, ended, kept = service.get_view_state(), [], []
+
+    def cancel_after_the_first_slice():  # connected after the slice's own slot
+        if load._phase == "clearing" and not kept:
+            kept.append(service.get_shape_count())
+            load.cancel()  # as the dialog's Cancel does
+
+    # Given the camera to keep, as a reload is; the reader meshes on while the scene clears.
+    load = SceneLoad(service, [files.folder / "rig.step"], view_state=camera)
+    load.finished.connect(ended.append)
+    load._timer.timeout.connect(cancel_after_the_first_slice)
+    load.start()
+    reader = load._process.processId()
+    qtbot.waitUntil(lambda: len(ended) == 1, timeout=60000)
+    (stopped,) = ended
+    assert (stopped.state, stopped.shown) == ("stopped", [])
+    left = list(service.get_all_shapes())
+    assert 0 < len(left) == kept[0] < len(old) and left == old[-len(left):]  # no slice after Cancel
+    context = service.get_context()
+    assert all(context.IsDisplayed(service.get_shape_info(i).ais_shape) for i in left)
+    assert service.get_view_state() == camera and gone(reader)
+
+
 def test_reload_reads_again_and_keeps_the_camera(session):
     reload = session["reload"]
     assert reload["new_presentations"] and reload["ids"] == session["expected_ids"]

@@ -117,6 +117,33 @@ def test_host_key_moves_the_toolbar_and_emits_once(session):
     assert after["emitted"] == ["both"]
 
 
+def test_menus_toolbar_and_service_agree_after_each_change(session):
+    agree = session["agree"]
+    assert agree["toolbar"] == {"menus": ["shaded", "orthographic"], "toolbar": [
+        "shaded", "orthographic", 0.1], "service": ["shaded", "orthographic", 0.1]}
+    assert agree["menu"] == {"menus": ["shaded", "perspective"], "toolbar": [
+        "shaded", "perspective", 0.1], "service": ["shaded", "perspective", 0.1]}
+    # The slider shows the nearest percent; the service keeps what was restored.
+    assert agree["restore"] == {"menus": ["wireframe", "orthographic"], "toolbar": [
+        "wireframe", "orthographic", 0.26], "service": ["wireframe", "orthographic", 0.255],
+        "scale": pytest.approx(123.0)}
+
+
+def test_menus_and_messages_name_each_choice_as_the_toolbar_does(toolbar):
+    from PySide6.QtWidgets import QComboBox, QPushButton
+
+    from morvik.enums import DisplayMode, ProjectionType, ViewDirection
+    from morvik_viewer.view_settings import caption
+
+    shown = {combo.itemData(i): combo.itemText(i)
+             for combo in toolbar.findChildren(QComboBox) for i in range(combo.count())}
+    views = {direction.value for direction in ViewDirection}
+    shown.update((b.text().lower(), b.text()) for b in toolbar.findChildren(QPushButton)
+                 if b.text().lower() in views)
+    assert {member.value for member in (*DisplayMode, *ProjectionType)} <= shown.keys()
+    assert {value: caption(value) for value in shown} == shown
+
+
 @pytest.mark.parametrize("pick, expected", [
     ("pick_sphere", "Selected: sphere"),
     ("pick_torus", "Selected: torus"),
@@ -220,6 +247,31 @@ def test_unusable_settings_give_way_to_the_defaults(settings):
     assert started["recent"] == [] and started["folder"] == "" and started["up"] == "z"
     assert "No recent files" in started["recent_menu"]
     assert started["geometry_saved"]
+
+
+def test_recent_files_are_newest_first_each_once_and_few(tmp_path, monkeypatch):
+    from PySide6.QtCore import QSettings
+
+    from morvik_viewer.settings import RECENT_LIMIT, RecentFiles
+
+    store = tmp_path / "viewer.conf"
+    store.write_text("[open]\nrecent=/models/only.step\n")  # INI reads one item back as a str
+    settings = QSettings(str(store), QSettings.IniFormat)
+    recent = RecentFiles(settings)
+    assert recent.paths() == ["/models/only.step"]
+    monkeypatch.chdir(tmp_path)
+    names = [f"{n}.step" for n in range(RECENT_LIMIT + 1)]
+    for name in names:
+        recent.add([name])
+    recent.add([f"sub/../{names[2]}"])  # the same file, written otherwise, goes to the top
+    recent.add(["b.step", "a.step"])  # opened together: the first one first
+    kept = ["b.step", "a.step", names[2], *names[:2:-1]][:RECENT_LIMIT]
+    assert recent.paths() == [str(tmp_path / name) for name in kept]
+    recent.clear()
+    recent.add(["last.step"])
+    settings.sync()
+    again = RecentFiles(QSettings(str(store), QSettings.IniFormat))
+    assert again.paths() == [str(tmp_path / "last.step")]
 
 
 def test_embedding_example_of_the_docs_runs(tmp_path):

@@ -13,7 +13,6 @@ import ast
 import enum
 import gc
 import itertools
-import logging
 import math
 import sys
 from contextlib import contextmanager
@@ -44,8 +43,6 @@ from morvik.enums import DisplayMode, ProjectionType, ViewDirection
 from morvik.services import scenard
 from morvik.services.scenard import Scenard, ShapeInfo
 from morvik.widgets.panelor import Panelor
-
-LOGGER = "morvik.services.scenard"
 
 pytestmark = [
     # Qt-sized integers out of range: PySide warns before it raises.
@@ -342,27 +339,6 @@ def matches_allowed(records, slots):
     return True
 
 
-@contextmanager
-def service_records():
-    """The service's records written inside the block, at every level."""
-    records = []
-    handler = logging.Handler(logging.DEBUG)
-    handler.emit = records.append
-    logger = logging.getLogger(LOGGER)
-    saved = logger.level, logger.propagate
-    logger.addHandler(handler)
-    # Not propagated: thousands of tracebacks kept by the test report would
-    # keep every scene of the run alive.
-    logger.setLevel(logging.DEBUG)
-    logger.propagate = False
-    try:
-        yield records
-    finally:
-        logger.removeHandler(handler)
-        logger.setLevel(saved[0])
-        logger.propagate = saved[1]
-
-
 class Flaky:
     """Forwards to a real OCCT object, except for one armed call that raises instead."""
 
@@ -442,6 +418,7 @@ class ServiceMachine(RuleBasedStateMachine):
 
     graphic_driver = None
     elsewhere = None  # presentations displayed in another context
+    log = None  # the test's ServiceLog (see conftest.py)
 
     @initialize(windowed=st.booleans())
     def build(self, windowed):
@@ -493,7 +470,7 @@ class ServiceMachine(RuleBasedStateMachine):
             op.name in ("display_shape", "erase_shape")) else None
         registered = self.is_registered(key)
         self.view.fired = self.context.fired = None
-        with service_records() as records:
+        with self.log.collect() as records:
             try:
                 result = getattr(self.service, op.name)(*args, **kwargs)
             except BaseException as raised:
@@ -550,7 +527,7 @@ class ServiceMachine(RuleBasedStateMachine):
     def call_with_wrong_arity(self, call):
         op, args, kwargs = call
         before = list(self.service._shapes)
-        with service_records() as records, pytest.raises(TypeError):
+        with self.log.collect() as records, pytest.raises(TypeError):
             getattr(self.service, op.name)(*args, **kwargs)
         assert records == [] and list(self.service._shapes) == before
 
@@ -604,20 +581,20 @@ def _elsewhere(graphic_driver):
     return other, [shown, AIS_Shape(_box())]
 
 
-def test_service_survives_random_calls_and_keeps_its_registry(graphic_driver):
+def test_service_survives_random_calls_and_keeps_its_registry(graphic_driver, errors):
     other, elsewhere = _elsewhere(graphic_driver)
     machine = type("Service", (ServiceMachine,), {"graphic_driver": graphic_driver,
-                                                  "elsewhere": elsewhere})
+                                                  "elsewhere": elsewhere, "log": errors})
     run_state_machine_as_test(machine)
 
 
 @given(view=JUNK, viewer=JUNK, context=JUNK, sequence=st.lists(calls(SERVICE_OPERATIONS), max_size=12))
-def test_service_over_foreign_objects_logs_and_returns(view, viewer, context, sequence):
+def test_service_over_foreign_objects_logs_and_returns(errors, view, viewer, context, sequence):
     service = Scenard(view, viewer, context)
     for op, args, kwargs in sequence:
         args = [None if isinstance(value, Ref) else value for value in args]
         kwargs = {name: None if isinstance(v, Ref) else v for name, v in kwargs.items()}
-        with service_records() as records:
+        with errors.collect() as records:
             if op.guarded:
                 getattr(service, op.name)(*args, **kwargs)
             else:

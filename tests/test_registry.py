@@ -6,7 +6,6 @@ import pytest
 
 from conftest import interactive_list
 from doubles import Recorder, viewer_updates
-from logs import one_error
 from morvik.enums import DisplayMode
 from morvik.services.scenard import Scenard, ShapeInfo
 from OCP.AIS import AIS_Shape
@@ -359,7 +358,7 @@ class TestBadInput:
         assert service.display_shape(actual, "new", color) is None
         assert (service.get_all_shapes(), dict(service._ais_to_id)) == before
         assert (scene.context.NbCurrents(), len(list_displayed(scene))) == objects_before
-        one_error(errors, DISPLAY_ERROR)
+        errors.one_error(DISPLAY_ERROR)
 
     @pytest.mark.parametrize("shape, sub_colors, error", [
         ("box", lambda box, other: [(faces(other)[0], RED)], ValueError),
@@ -386,7 +385,7 @@ class TestBadInput:
         before = service.get_all_shapes(), dict(service._ais_to_id)
         shape = {"box": box, "null": TopoDS_Shape(), "no shape": "box"}[shape]
         assert service.display_shape(shape, "kept", BLUE, True, sub_colors(box, other)) is None
-        assert isinstance(one_error(errors, DISPLAY_ERROR), error)
+        assert isinstance(errors.one_error(DISPLAY_ERROR), error)
         assert (service.get_all_shapes(), dict(service._ais_to_id)) == before
         assert list_displayed(scene) == [before[0]["kept"].ais_shape]
 
@@ -455,7 +454,7 @@ def test_unusable_record_is_an_error_record_never_a_crash(service, make_box, err
     for name, operation, template in RECORD_READERS:
         errors.clear()
         operation(service, make_box())
-        assert isinstance(one_error(errors, template), TypeError), name
+        assert isinstance(errors.one_error(template), TypeError), name
     with pytest.raises(TypeError):
         service.is_shape_visible("a")
 
@@ -516,7 +515,7 @@ class TestRegistryAndScreenAgree:
         key = Fickle("y", uses=10, on_hash=lambda: change(service))
         assert service.display_shape(make_box(), key) == key
         # Refused like a second registry change: the look in force is the one every shape has.
-        one_error(errors, template)
+        errors.one_error(template)
         assert (service._current_display_mode, service._global_transparency) == (DisplayMode.SHADED, 0.0)
         assert all(info.ais_shape.Transparency() == 0.0 for info in service.get_all_shapes().values())
         assert_registry_matches_screen(service, scene)
@@ -619,7 +618,7 @@ def test_a_failing_batch_is_one_record_and_keeps_what_it_showed(
 
     result = service.display_shapes(items, progress=progress)
 
-    one_error(errors, "Error displaying shapes: %s")
+    errors.one_error("Error displaying shapes: %s")
     assert result == shown == list(service.get_all_shapes())
 
 

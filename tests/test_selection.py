@@ -3,7 +3,6 @@
 import pytest
 
 from doubles import Recorder, viewer_updates
-from logs import one_error, service_records
 from morvik.enums import ViewDirection
 from morvik.services.scenard import Scenard
 
@@ -41,7 +40,7 @@ def test_select_shapes_replaces_the_selection(service, scene, make_box, errors, 
     service.select_shapes(shape_ids)
 
     assert selected(scene.context, shapes) == expected
-    assert service_records(errors) == []
+    assert errors.records == []
 
 
 @pytest.mark.parametrize("shape_id, expected", [("b", {"b"}), ("nope", set()), (None, set())])
@@ -52,7 +51,7 @@ def test_select_shape_selects_that_one_alone(service, scene, make_box, errors, s
     service.select_shape(shape_id)
 
     assert selected(scene.context, shapes) == expected
-    assert service_records(errors) == []
+    assert errors.records == []
 
 
 def test_selection_updates_the_viewer_once_for_many_shapes(recorded, make_box):
@@ -90,7 +89,7 @@ def test_select_shapes_with_no_sequence_is_logged(service, scene, make_box, erro
 
     assert service.select_shapes(shape_ids) is None
 
-    one_error(errors, "Error selecting shapes: %s")
+    errors.one_error("Error selecting shapes: %s")
     # The old selection was already dropped when the failure came.
     assert selected(scene.context, shapes) == set()
 
@@ -105,7 +104,7 @@ def test_selection_failure_midway_skips_the_viewer_update(scene, make_box, error
     service.select_shape("a")
 
     # One record, under select_shapes' own message: select_shape adds none.
-    assert str(one_error(errors, "Error selecting shapes: %s")) == "refused"
+    assert str(errors.one_error("Error selecting shapes: %s")) == "refused"
     assert context.count("UpdateCurrentViewer") == 0
 
 
@@ -121,7 +120,7 @@ def test_reverse_lookup_follows_display_and_erase(service, make_box, errors):
 
     service.erase_all()
     assert [service.get_shape_id_for_ais_shape(ais) for ais in shapes.values()] == [None] * 3
-    assert service_records(errors) == []
+    assert errors.records == []
 
 
 def test_reverse_lookup_of_what_the_context_reports_selected(service, scene, make_box):
@@ -138,7 +137,7 @@ def test_reverse_lookup_of_what_the_context_reports_selected(service, scene, mak
 def test_reverse_lookup_of_anything_else_is_none(service, make_box, errors, ais):
     show(service, make_box, "a")
     assert service.get_shape_id_for_ais_shape(ais) is None
-    assert service_records(errors) == []
+    assert errors.records == []
 
 
 def test_reverse_lookup_of_a_presentation_never_displayed_through_the_service(service, scene, make_box):
@@ -198,7 +197,7 @@ def test_pick_at_no_pixel_is_one_error(service, make_box, errors, x, y):
 
     assert service.pick(x, y) is None
 
-    one_error(errors, "Error picking: %s")
+    errors.one_error("Error picking: %s")
 
 
 class ViewLookalike:
@@ -220,4 +219,4 @@ def test_pick_in_anything_but_a_windowed_view_is_one_error(graphic_driver, scene
 
     assert Scenard(view, scene.viewer, scene.context).pick(5, 5) is None
 
-    one_error(errors, "Error picking: %s")
+    errors.one_error("Error picking: %s")

@@ -8,6 +8,8 @@ from conftest import control, controls, groups
 from morvik.enums import ViewDirection
 from morvik.widgets.panelor import Panelor
 
+pytestmark = pytest.mark.portable
+
 Key = Qt.Key
 
 

@@ -5,6 +5,8 @@ import pytest
 from conftest import control, controls, groups
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
 
+pytestmark = pytest.mark.portable
+
 INF = float("inf")
 
 

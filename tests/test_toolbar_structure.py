@@ -11,6 +11,8 @@ from conftest import control, controls, groups
 from morvik.enums import DisplayMode
 from morvik.widgets.panelor import Panelor
 
+pytestmark = pytest.mark.portable
+
 SUNKEN = QFrame.Shadow.Sunken
 
 

@@ -21,6 +21,7 @@ def shipped_stub(module_name):
     return ROOT / "src" / (module_name.replace(".", "/") + ".pyi")
 
 
+@pytest.mark.portable
 @pytest.mark.parametrize("module_name", MODULES)
 def test_committed_stub_matches_the_built_module(module_name, tmp_path):
     fresh = tmp_path / "fresh.pyi"
@@ -51,6 +52,7 @@ def test_component_installs_its_stable_abi_modules_and_stubs_and_nothing_of_the_
         assert installed[f"morvik-stubs/{stub}"].read_text() == committed
 
 
+@pytest.mark.portable
 @pytest.mark.parametrize("module_name, expected", [
     ("morvik.services.scenard", [
         "def display_shape(self, shape: OCP.TopoDS.TopoDS_Shape, shape_id: str, "
@@ -75,6 +77,7 @@ def test_stubs_show_what_each_operation_takes_and_returns(module_name, expected)
         assert line in stub
 
 
+@pytest.mark.portable
 def test_panelor_stub_names_the_real_class_members():
     from morvik.widgets.panelor import Panelor
 
@@ -124,6 +127,7 @@ def mypy_environment(tmp_path):
         return dict(os.environ, MYPYPATH=str(shadow.parent))
 
 
+@pytest.mark.portable
 def test_host_code_type_checks_against_the_stubs(tmp_path):
     misuse = tmp_path / "misuse.py"
     misuse.write_text(MISUSE)

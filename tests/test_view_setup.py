@@ -6,14 +6,12 @@ from fractions import Fraction
 import pytest
 from OCP.Aspect import Aspect_GradientFillMethod, Aspect_TypeOfTriedronPosition
 from OCP.Graphic3d import Graphic3d_Camera
-from OCP.Image import Image_AlienPixMap
-from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB, Quantity_TOC_sRGB
+from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB
 from OCP.V3d import V3d_TypeOfVisualization
 
 from doubles import Recorder
-from logs import one_error, one_record
 from morvik.services.scenard import Scenard
-from pictures import rgb
+from pictures import near, rgb, srgb8, view_pixels
 
 VERTICAL = Aspect_GradientFillMethod.Aspect_GradientFillMethod_Vertical
 NO_GRADIENT = Aspect_GradientFillMethod.Aspect_GradientFillMethod_None
@@ -26,18 +24,6 @@ def gradient_colors(view):
     first, last = Quantity_Color(), Quantity_Color()
     view.GradientBackground().Colors(first, last)
     return rgb(first), rgb(last)
-
-
-def screen(view):
-    """What a user sees: pixel(x, y) -> sRGB colour, y counted from the top."""
-    pixmap = Image_AlienPixMap()
-    assert view.ToPixMap(pixmap, 400, 300)
-    return lambda x, y: pixmap.PixelColor(x, y).GetRGB().Values(Quantity_TOC_RGB)
-
-
-def as_displayed(color):
-    # Colours are given in linear RGB; the window holds them sRGB-encoded.
-    return Quantity_Color(*color, Quantity_TOC_RGB).Values(Quantity_TOC_sRGB)
 
 
 def trihedron_shown(view):
@@ -97,7 +83,7 @@ def test_unpaintable_remembered_gradient_stops_the_set_up(errors):
     service._background_gradient = ((0.1, 0.2, 0.3), (0.9, 0.9, 0.9))  # no fill method
     service.setup_initial_view()
     assert view.calls == []
-    one_error(errors, "Error setting up initial view: %s")
+    errors.one_error("Error setting up initial view: %s")
 
 
 # --- trihedron failures -------------------------------------------------------------
@@ -125,7 +111,7 @@ def test_trihedron_failures_never_stop_the_set_up(trihedron, attempts, record, e
     if record is None:
         assert not errors.records
     else:
-        one_record(errors, *record)
+        errors.one(*record)
 
 
 # --- solid and gradient backgrounds -------------------------------------------------
@@ -136,10 +122,10 @@ def test_solid_background_reaches_the_screen(service, scene, errors):
     service.set_background_color(color)
 
     assert rgb(scene.view.BackgroundColor()) == pytest.approx([0.2, 0.4, 0.6])
-    pixel = screen(scene.view)
+    pixels = view_pixels(scene.view)
     # The gradient is gone from the screen too, not just from memory.
     for y in (2, 150, 297):
-        assert pixel(200, y) == pytest.approx(as_displayed(color), abs=0.01)
+        assert near(pixels[y, 200], srgb8(color), 2), pixels[y, 200]
     assert service._background_color == pytest.approx((0.2, 0.4, 0.6))
     assert all(type(c) is float for c in service._background_color)
     assert service._background_gradient is None
@@ -161,9 +147,9 @@ def test_gradient_reaches_the_screen_top_to_bottom(service, scene, errors):
 
     assert scene.view.GradientBackground().BgGradientFillMethod() == VERTICAL
     assert gradient_colors(scene.view) == (top, tuple(bottom))
-    pixel = screen(scene.view)
-    upper, lower = pixel(200, 0), pixel(200, 299)
-    assert upper[0] > 0.9 > upper[2] and lower[2] > 0.9 > lower[0]
+    pixels = view_pixels(scene.view)
+    upper, lower = pixels[0, 200], pixels[299, 200]
+    assert upper[0] > 230 > upper[2] and lower[2] > 230 > lower[0]
     color1, color2, method = service._background_gradient
     assert color1 == top and color2 == tuple(bottom) and method == VERTICAL
     assert service._background_color == solid
@@ -203,7 +189,7 @@ def test_malformed_colour_changes_nothing(operation, args, message, bad, errors)
 
     assert getattr(service, operation)(*args(bad)) is None
 
-    one_error(errors, message)
+    errors.one_error(message)
     assert service._background_color is color and service._background_gradient is gradient
     assert view.calls == []
 

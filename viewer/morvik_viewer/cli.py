@@ -202,8 +202,13 @@ def _screenshot(path, parts, size, mode, projection, direction, view_state, stat
 
 
 def _window(files, mode, projection, direction, view_state, state_path, reader, up):
-    # OCCT renders into the widget's X window, which only Qt's xcb platform provides.
-    os.environ["QT_QPA_PLATFORM"] = "xcb"
+    from morvik_viewer.platform_window import qt_platform
+
+    # OCCT renders into the widget's native window: on X11 an X window, which only
+    # Qt's xcb platform provides; elsewhere Qt's own choice serves.
+    platform = qt_platform(os.environ.get("QT_QPA_PLATFORM"))
+    if platform is not None:
+        os.environ["QT_QPA_PLATFORM"] = platform
     problem = _display_problem()
     if problem is not None:
         return _fail(problem, EXIT_FAILURE)
@@ -224,29 +229,29 @@ def _run_window(app, files, mode, projection, direction, view_state, state_path,
     from morvik_viewer.view_state import ViewStateError, write_state
     from morvik_viewer.window import ViewerWindow
 
-    stack = None
+    viewer3d = None
     if view_state is not None:
         # The service judges the state before any window shows (the view has none
         # yet, so taking it draws nothing); the window puts it in place again later.
         from morvik_viewer.view_state import refusal
-        from morvik_viewer.viewer import DisplayUnavailable, create_viewer
+        from morvik_viewer.viewer import DisplayUnavailable, create_viewer3d
 
         try:
-            stack = create_viewer()
+            viewer3d = create_viewer3d()
         except DisplayUnavailable as error:
             return _fail(error, EXIT_FAILURE)
-        reason = refusal(stack.service, view_state)
+        reason = refusal(viewer3d.service, view_state)
         if reason is not None:
             return _refused(state_path, reason)
-    window = ViewerWindow(stack, up=up)
+    window = ViewerWindow(viewer3d, up=up)
     failed = []
 
     def bring_up():
-        if window.stack is None:
-            from morvik_viewer.viewer import DisplayUnavailable, create_viewer
+        if window.viewer3d is None:
+            from morvik_viewer.viewer import DisplayUnavailable, create_viewer3d
 
             try:
-                window.attach(create_viewer())
+                window.attach(create_viewer3d())
             except DisplayUnavailable as error:
                 failed.append(error)
                 app.exit(EXIT_FAILURE)
@@ -260,10 +265,10 @@ def _run_window(app, files, mode, projection, direction, view_state, state_path,
         window.start(sample_parts() if not files else (), mode, projection, direction, files,
                      view_state)
 
-    if stack is None:
+    if viewer3d is None:
         window.painted.connect(bring_up)  # OCP loads once the window is on screen
     window.show()
-    if stack is not None:
+    if viewer3d is not None:
         bring_up()
     # Ctrl+C in the terminal closes the window and ends the run: from here on, since
     # app.exit() before the loop runs is lost (Python's own KeyboardInterrupt till then).
@@ -295,9 +300,13 @@ def _interrupts_held():
 def _display_problem():
     """Why no X server answers on DISPLAY, or None. Qt aborts the process on a display
     that does not answer, where OCCT only raises; this asks through libxcb, which Qt's
-    xcb platform loads anyway, without loading either."""
+    xcb platform loads anyway, without loading either. Without X11 there is nothing to ask."""
     import ctypes
 
+    from morvik_viewer.platform_window import X11
+
+    if not X11:
+        return None
     try:
         xcb = ctypes.CDLL("libxcb.so.1")
     except OSError:

@@ -8,9 +8,9 @@ from OCP.TCollection import TCollection_AsciiString
 from morvik_viewer.meshing import triangulated
 from morvik_viewer.paths import occt_name, shown
 from morvik_viewer.reading import display_item
-from morvik_viewer.up_axis import Z_UP, upright
+from morvik_viewer.up_axis import Z_UP, turn_shapes
 from morvik_viewer.view_state import StateRefused, refusal, restore, write_state
-from morvik_viewer.viewer import FIT_MARGIN, create_viewer, start_view, style_shapes
+from morvik_viewer.viewer import FIT_MARGIN, create_viewer3d, start_scene, style_shapes
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
 
 
@@ -31,30 +31,28 @@ def render_screenshot(path, parts, size=(1024, 768), mode=DisplayMode.SHADED,
     points up (see up_axis).
     """
     width, height = size
-    stack = create_viewer(size=size)
-    service = stack.service
+    viewer3d = create_viewer3d(size=size)
+    service = viewer3d.service
     # Judged before anything is shown: the service is the one to say what it takes.
     reason = refusal(service, view_state) if view_state is not None else None
     if reason is not None:
         raise StateRefused(reason)
-    start_view(service)
+    start_scene(service, up, projection, mode)
     # The picture is the one frame drawn: moving the camera paints nothing.
-    stack.view.SetImmediateUpdate(False)
-    service.set_projection_type(projection)
-    service.set_display_mode(mode)
+    viewer3d.view.SetImmediateUpdate(False)
     if all(triangulated(part.shape) for part in parts):
         # Parts a reader meshed are drawn from their own triangles, however fine.
-        stack.context.DefaultDrawer().SetAutoTriangulation(False)
+        viewer3d.context.DefaultDrawer().SetAutoTriangulation(False)
     service.display_shapes([display_item(part) for part in parts], False)
     style_shapes(service)
-    upright(service, up)
+    turn_shapes(service, up)
     service.set_projection(direction)
-    _fit(stack.view)
+    _fit(viewer3d.view)
     if view_state is not None:
         restore(service, view_state)  # in place of the fitted view, taken as before
 
     pixmap = Image_AlienPixMap()
-    if not stack.view.ToPixMap(pixmap, width, height):
+    if not viewer3d.view.ToPixMap(pixmap, width, height):
         raise ScreenshotError("OCCT could not render the view into an image")
     target = Path(path)
     # OCP takes no plain str where OCCT wants a TCollection_AsciiString.

@@ -14,8 +14,6 @@ import secrets
 import stat
 from pathlib import Path
 
-from morvik.enums import DisplayMode, ProjectionType
-
 from morvik_viewer.paths import one_line, shown
 from morvik_viewer.up_axis import AXES, Y_UP, checked, from_view, to_view
 
@@ -174,15 +172,3 @@ def restore(service, state):
     refusal, which it logs, and which changes nothing) counts as refused.
     """
     return service.set_view_state(state) is True
-
-
-def show_in_toolbar(toolbar, state):
-    """Makes the toolbar show a state's display mode, projection and transparency, silently:
-    the service has them already."""
-    was_blocked = toolbar.blockSignals(True)
-    try:
-        toolbar.set_display_mode(DisplayMode(state["display_mode"]))
-        toolbar.set_projection_type(ProjectionType(state["camera"]["projection"]))
-        toolbar.set_transparency(state["transparency"])
-    finally:
-        toolbar.blockSignals(was_blocked)

@@ -1,25 +1,22 @@
 """The OCCT view inside a Qt widget, with mouse navigation and picking.
 
-OCCT draws straight into the widget's native X window, so Qt must neither paint
+OCCT draws straight into the widget's native window, so Qt must neither paint
 the widget nor clear its background. Navigation and picking go through the
 viewer service; positions reach OCCT in device pixels, as ints.
 """
 
 import math
 
-from OCP.Xw import Xw_Window
 from OCP.gp import gp_Trsf, gp_Vec
-from PySide6.QtCore import QEvent, QPoint, Qt, QTimer, Signal
+from PySide6.QtCore import QEvent, QPoint, Qt, Signal
 from PySide6.QtWidgets import QWidget
 
 from morvik_viewer.hover import HoverHighlight
+from morvik_viewer.platform_window import resize_window, widget_window
 from morvik_viewer.viewer import set_camera_moving, set_pixel_ratio
 
 # A press and release closer than this (device pixels) is a click, not a drag.
 CLICK_SLOP = 4
-# How soon to look again when the X server has not caught up with a resize.
-RESIZE_RETRY_MS = 15
-RESIZE_RETRIES = 20
 # One wheel notch (120 eighths of a degree) zooms by this factor.
 ZOOM_STEP = 1.1
 # How far the wheel may zoom: the height the view shows, against the size of
@@ -71,10 +68,10 @@ class OcctViewWidget(QWidget):
         self._gesture = None  # the running gesture once the pointer left the click slop
         self._last = None  # last device point seen by a pan
 
-        # winId() creates the native window that OCCT renders into.
-        self._window = Xw_Window(connection, int(self.winId()))
-        self._occt_size = None  # the widget size OCCT last resized to, in device pixels
-        self._resize_retries = 0
+        # winId() creates the native window that OCCT renders into. OCCT takes its
+        # size from us, not from the window system, so it never reads a stale one.
+        self._occt_size = self.device_size()  # the size OCCT draws at, in device pixels
+        self._window = widget_window(int(self.winId()), self._occt_size)
         # The pixel ratio OCCT's screen-space sizes are set for.
         self._pixel_ratio = self._view.RenderingParams().ResolutionRatio()
         self._primary = None  # the identifier picked last, while it stays selected
@@ -100,12 +97,7 @@ class OcctViewWidget(QWidget):
         return QWidget.event(self, event)
 
     def _follow_size(self):
-        """Tells OCCT about a new widget size, or pixel ratio, once the X server has it too.
-
-        OCCT reads the size from the X server over its own connection, while Qt
-        may not have sent its resize request yet: resizing then would keep the
-        old size, and the view would fill only part of the widget.
-        """
+        """Tells OCCT about a new widget size, or pixel ratio."""
         ratio = self.devicePixelRatioF()
         if ratio != self._pixel_ratio:
             self._pixel_ratio = ratio
@@ -113,14 +105,8 @@ class OcctViewWidget(QWidget):
         wanted = self.device_size()
         if wanted == self._occt_size:
             return
-        if tuple(self._window.Size()) != wanted and self._resize_retries < RESIZE_RETRIES:
-            self._resize_retries += 1
-            QTimer.singleShot(RESIZE_RETRY_MS, self.update)  # ask again on a later paint
-            return
-        # Sizes agree, or the server keeps a size of its own (rounding of a
-        # fractional scale): either way OCCT now reads the final one.
-        self._resize_retries = 0
         self._occt_size = wanted
+        resize_window(self._window, wanted)
         self._service.must_be_resized()
         self.view_resized.emit()
 
@@ -129,8 +115,10 @@ class OcctViewWidget(QWidget):
         return self._occt_size == self.device_size()
 
     def device_size(self):
+        """The widget's size in device pixels, as its native window has it: Qt rounds halves
+        up (Python's round() takes them to even, a pixel short at ratio 1.5)."""
         ratio = self.devicePixelRatioF()
-        return (int(round(self.width() * ratio)), int(round(self.height() * ratio)))
+        return (int(self.width() * ratio + 0.5), int(self.height() * ratio + 0.5))
 
     # --- mouse --------------------------------------------------------------
 

@@ -6,16 +6,18 @@ import logging
 from dataclasses import dataclass
 
 from OCP.AIS import AIS_InteractiveContext
-from OCP.Aspect import Aspect_DisplayConnection
+from OCP.Aspect import Aspect_DisplayConnection, Aspect_Window
 from OCP.Graphic3d import Graphic3d_RenderingParams
 from OCP.OpenGl import OpenGl_GraphicDriver
 from OCP.Prs3d import Prs3d_TypeOfHighlight_Dynamic, Prs3d_TypeOfHighlight_Selected
 from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB
 from OCP.V3d import V3d_AmbientLight, V3d_DirectionalLight, V3d_View, V3d_Viewer
-from OCP.Xw import Xw_Window
 from OCP.gp import gp_Dir
 
+from morvik.enums import DisplayMode, ProjectionType
 from morvik.services.scenard import Scenard
+from morvik_viewer.platform_window import virtual_window
+from morvik_viewer.up_axis import name_trihedron
 
 logger = logging.getLogger(__name__)
 
@@ -76,7 +78,7 @@ class Scene3d:
     viewer: V3d_Viewer
     context: AIS_InteractiveContext
     view: V3d_View
-    window: Xw_Window | None
+    window: Aspect_Window | None
 
 
 @dataclass
@@ -124,17 +126,16 @@ def offscreen_window(connection, view, size, title):
     ToPixMap and Dump crash the process on a view without any window. The
     caller keeps the window as long as the view draws into it.
     """
-    window = Xw_Window(connection, title, 0, 0, *size)
-    window.SetVirtual(True)
+    window = virtual_window(connection, title, size)
     view.SetWindow(window)
     view.MustBeResized()
     return window
 
 
-def create_viewer(connection=None, size=None):
+def create_viewer3d(connection=None, size=None):
     """A scene (see create_scene) and a service over it, constructed but not set up.
 
-    Once the view has its window, start_view gives it its working look.
+    Once the view has its window, start_scene brings it up.
     """
     scene = create_scene(open_graphics(connection), size)
     service = Scenard(scene.view, scene.viewer, scene.context)
@@ -156,6 +157,19 @@ def start_view(service):
     _scale_trihedron(view, view.RenderingParams().ResolutionRatio())
     light_scene(service.get_viewer())
     style_context(service.get_context())
+
+
+def start_scene(service, up, projection=ProjectionType.ORTHOGRAPHIC, mode=DisplayMode.SHADED,
+                transparency=0.0):
+    """Brings a windowed view up as the viewer shows it, on screen and in screenshots alike:
+    its working look (start_view), the trihedron named for the up axis (see up_axis), and
+    the projection type, transparency and display mode given, as members or value strings
+    (a fresh context draws wireframe till its mode is set)."""
+    start_view(service)
+    name_trihedron(service.get_view(), up)
+    service.set_projection_type(ProjectionType(projection))
+    service.set_global_transparency(transparency, False)
+    service.set_display_mode(DisplayMode(mode))
 
 
 def readable_color(rgb):

@@ -18,9 +18,10 @@ from morvik_viewer.file_kinds import OPENABLE
 from morvik_viewer.settings import (BYTES, GEOMETRY_KEY, STATE_KEY, RecentFiles, last_folder,
                                     open_settings, remember_folder, remember_up, remembered_up)
 from morvik_viewer.settings import read as read_setting
-from morvik_viewer.up_axis import Y_UP, Z_UP, checked, name_trihedron, turn_shapes, upright
-from morvik_viewer.view_state import restore, show_in_toolbar
-from morvik_viewer.wiring import caption, connect_toolbar, push_toolbar_state
+from morvik_viewer.up_axis import Y_UP, Z_UP, checked, turn_shapes, upright
+from morvik_viewer.view_settings import ViewSettings, caption
+from morvik_viewer.view_state import restore
+from morvik_viewer.wiring import connect_service, connect_toolbar
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
 from morvik.widgets.panelor import Panelor
 
@@ -49,21 +50,21 @@ def _css(rgb):
 
 
 class ViewerWindow(QMainWindow):
-    """Hosts one OCCT view with its service and the toolbar that drives it.
+    """Hosts one OCCT view with its service, and the toolbar and menus that drive it.
 
-    Given a stack (viewer.create_viewer), the view is in place at once;
-    without one, the window can show before OCP loads, and attach(stack) puts
-    the view in later (painted says when the window is on screen).
+    Given a viewer3d (viewer.create_viewer3d), the view is in place at once;
+    without one, the window can show before OCP loads, and attach(viewer3d)
+    puts the view in later (painted says when the window is on screen).
     """
 
     # The window's first frame is on screen, before any view is attached (once).
     painted = Signal()
 
-    def __init__(self, stack=None, parent=None, up=None):
+    def __init__(self, viewer3d=None, parent=None, up=None):
         """up, an up_axis axis, overrides the one remembered for this window only."""
         QMainWindow.__init__(self, parent)
         self.setWindowTitle(TITLE)
-        self.stack = None
+        self.viewer3d = None
         self.service = None
         self.view_widget = None
         self.readers = None  # the next open's reader, started ahead (once attached)
@@ -86,6 +87,9 @@ class ViewerWindow(QMainWindow):
         self.setAcceptDrops(True)
 
         self.toolbar = Panelor(None, "vertical")
+        # How the view draws, in one place: the toolbar, the menus and the service follow it.
+        self.view_settings = ViewSettings(self)
+        connect_toolbar(self.toolbar, self.view_settings)
         self.dock = QDockWidget("View", self)
         self.dock.setObjectName("view-controls")
         self.dock.setAllowedAreas(Qt.LeftDockWidgetArea | Qt.RightDockWidgetArea)
@@ -114,23 +118,24 @@ class ViewerWindow(QMainWindow):
         self.restoreGeometry(read_setting(self.settings, GEOMETRY_KEY, BYTES, QByteArray()))
         self.restoreState(read_setting(self.settings, STATE_KEY, BYTES, QByteArray()))
         self._enable_view_controls(False)
-        if stack is not None:
-            self.attach(stack)
+        if viewer3d is not None:
+            self.attach(viewer3d)
 
     # --- start-up -----------------------------------------------------------
 
-    def attach(self, stack):
-        """Puts the OCCT view of stack (see viewer.create_viewer) in the window, in place of
-        the starting page, and the toolbar to work on its service; start() follows. Once."""
-        if self.stack is not None:
+    def attach(self, viewer3d):
+        """Puts the OCCT view of viewer3d (see viewer.create_viewer3d) in the window, in place
+        of the starting page, and its service to follow the view settings; start() follows.
+        Once."""
+        if self.viewer3d is not None:
             raise RuntimeError("the window has its view already")
         # OCP-bound: loaded now, once the window has shown.
         from morvik_viewer.loading import ReaderPool
         from morvik_viewer.view_widget import OcctViewWidget
         from morvik_viewer.viewer import GRADIENT_BOTTOM, GRADIENT_TOP
 
-        self.stack, self.service = stack, stack.service
-        self.view_widget = OcctViewWidget(stack.service, stack.connection, self.central)
+        self.viewer3d, self.service = viewer3d, viewer3d.service
+        self.view_widget = OcctViewWidget(viewer3d.service, viewer3d.connection, self.central)
         self.central.addWidget(self.view_widget)
         self.central.setCurrentWidget(self.view_widget)
         self.empty_hint.setStyleSheet(
@@ -141,14 +146,15 @@ class ViewerWindow(QMainWindow):
         self.starting.deleteLater()
         self.starting = None
 
-        self.slots = connect_toolbar(self.toolbar, self.service, self.show_message, self.fit)
+        self.slots = connect_service(self.service, self.view_settings, self.toolbar,
+                                     self.show_message, self.fit)
         self.toolbar.projection_changed.connect(self._on_direction_chosen)
         self.view_widget.view_resized.connect(self._on_view_resized)
         self.view_widget.selection_changed.connect(self._on_selection_changed)
         self.view_widget.hover.switched.connect(self._on_hover_switched)
         self.readers = ReaderPool(self)
         self._enable_view_controls(True)
-        self._show_toolbar_state()
+        self._show_view_settings()
 
     def _enable_view_controls(self, on):
         self.dock.widget().setEnabled(on)
@@ -163,7 +169,7 @@ class ViewerWindow(QMainWindow):
 
     def showEvent(self, event):
         QMainWindow.showEvent(self, event)
-        if self.stack is None:
+        if self.viewer3d is None:
             QTimer.singleShot(PAINT_OVERDUE_MS, self._on_painted)
 
     def _on_painted(self):
@@ -180,15 +186,15 @@ class ViewerWindow(QMainWindow):
         view_state, a state that service.get_view_state() gave, is restored
         once the scene is shown, in place of fitting the view to it.
         """
-        from morvik_viewer.viewer import start_view
+        from morvik_viewer.viewer import start_scene
 
-        start_view(self.service)
-        name_trihedron(self.service.get_view(), self.up_axis)
-        push_toolbar_state(self.toolbar, self.service)
-        # Host-side changes go through the toolbar, which then drives the service:
-        # the controls stay in step and each change reaches the service once.
-        self.toolbar.set_display_mode(mode)
-        self.toolbar.set_projection_type(projection)
+        settings = self.view_settings
+        start_scene(self.service, self.up_axis, settings.projection_type, settings.display_mode,
+                    settings.transparency)
+        # The options come as changes of the settings, which the toolbar, the menus, the
+        # service and the status bar follow, as they follow the user's.
+        settings.display_mode = mode
+        settings.projection_type = projection
         self.service.set_projection(direction)
         self.direction = direction
         self._start_parts = list(parts)
@@ -278,8 +284,8 @@ class ViewerWindow(QMainWindow):
 
     def _scene_changed(self, paths, view_state):
         # The scene is styled and framed by now.
-        if view_state is not None:
-            show_in_toolbar(self.toolbar, self.service.get_view_state())
+        if view_state is not None:  # the service took it: the settings follow
+            self.view_settings.take_state(self.service.get_view_state())
         self._update_count()
         self.view_widget.hover.scene_changed()
         self.loaded(paths)
@@ -293,7 +299,6 @@ class ViewerWindow(QMainWindow):
             self.show_message(f"Loaded {', '.join(os.fspath(p) for p in paths)}")
             self.recent.add(paths)
         self._show_title(paths)
-        self._show_toolbar_state()  # a restored view state reaches the toolbar silently
 
     # --- actions --------------------------------------------------------------
 
@@ -317,13 +322,14 @@ class ViewerWindow(QMainWindow):
         view(self._add_action(view_menu, "&Clear Selection", "Esc",
                               lambda: self.view_widget.clear_selection(), Qt.WindowShortcut))
         view_menu.addSeparator()
-        # Checked items that follow the toolbar, named as the toolbar names them.
+        # Checked items that follow the view settings, named as the toolbar names them.
+        settings = self.view_settings
         self.display_mode_actions = self._add_choices(
-            view_menu, self.toolbar.set_display_mode,
+            view_menu, settings.set_display_mode,
             ((DisplayMode.WIREFRAME, "W"), (DisplayMode.SHADED, "S"), (DisplayMode.BOTH, "B")))
         view_menu.addSeparator()
         self.projection_actions = self._add_choices(
-            view_menu, self.toolbar.set_projection_type,
+            view_menu, settings.set_projection_type,
             ((ProjectionType.ORTHOGRAPHIC, None), (ProjectionType.PERSPECTIVE, None)))
         view(self._add_action(view_menu, "Toggle &Perspective", "P", self.toggle_projection_type))
         self._view_actions += [*self.display_mode_actions.values(),
@@ -338,9 +344,9 @@ class ViewerWindow(QMainWindow):
             group.addAction(action)
             self.up_actions[up] = action
         self.up_actions[self.up_axis].setChecked(True)
-        self.toolbar.display_mode_changed.connect(self._show_toolbar_state)
-        self.toolbar.projection_type_changed.connect(self._show_toolbar_state)
-        self._show_toolbar_state()
+        settings.display_mode_changed.connect(self._show_view_settings)
+        settings.projection_type_changed.connect(self._show_view_settings)
+        self._show_view_settings()
 
     def _add_action(self, menu, text, shortcut, slot, context=Qt.ApplicationShortcut):
         action = QAction(text, self)
@@ -357,17 +363,17 @@ class ViewerWindow(QMainWindow):
         group = QActionGroup(self)
         actions = {}
         for member, key in members:
-            text = caption(self.toolbar, member.value).replace("&", "&&")
+            text = caption(member).replace("&", "&&")
             action = self._add_action(menu, text, key, lambda member=member: choose(member))
             action.setCheckable(True)
             group.addAction(action)
             actions[member.value] = action
         return actions
 
-    def _show_toolbar_state(self, *_):
-        mode = self.toolbar.get_display_mode()
+    def _show_view_settings(self, *_):
+        mode = self.view_settings.display_mode
         for actions, value in ((self.display_mode_actions, mode),
-                               (self.projection_actions, self.toolbar.get_projection_type())):
+                               (self.projection_actions, self.view_settings.projection_type)):
             if value in actions:
                 actions[value].setChecked(True)
         if self.service is not None:
@@ -504,10 +510,11 @@ class ViewerWindow(QMainWindow):
         self.show_message(f"Up axis: {up.upper()}")
 
     def toggle_projection_type(self):
-        current = self.toolbar.get_projection_type()
-        wanted = (ProjectionType.PERSPECTIVE if current == ProjectionType.ORTHOGRAPHIC.value
-                  else ProjectionType.ORTHOGRAPHIC)
-        self.toolbar.set_projection_type(wanted)
+        settings = self.view_settings
+        settings.projection_type = (
+            ProjectionType.PERSPECTIVE
+            if settings.projection_type == ProjectionType.ORTHOGRAPHIC.value
+            else ProjectionType.ORTHOGRAPHIC)
 
     # --- status bar -------------------------------------------------------------
 

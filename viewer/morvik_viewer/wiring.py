@@ -1,66 +1,85 @@
-"""The host's glue: each toolbar signal becomes the matching service operation.
+"""The host's glue: the toolbar and the service follow the view settings.
 
-The toolbar speaks in value strings, the service takes enumeration members;
-turning the one into the other happens here and nowhere else.
+The toolbar's projection type, display mode and transparency controls set the
+view settings (view_settings.ViewSettings) and show each change of them; the
+service follows them. Its standard views and Fit All are actions, not settings,
+and go straight to the service. The toolbar speaks in value strings, the
+service takes enumeration members: turning the one into the other happens here
+and nowhere else.
 """
 
 import weakref
 
-from PySide6.QtWidgets import QComboBox, QPushButton
-
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
 from morvik_viewer.mode_switch import ModeSwitch
+from morvik_viewer.view_settings import caption, whole_percent
 
 
-def caption(toolbar, value):
-    """The text the toolbar shows for a value string: a display mode, projection type or view.
+def connect_toolbar(toolbar, settings):
+    """The toolbar's controls set the view settings, and show every change of them.
 
-    Menus and messages use it, so each choice has one name everywhere.
+    A control moved by a change emits as the user's move would; its echo finds
+    the settings already there, which ends the chain.
     """
-    for combo in toolbar.findChildren(QComboBox):
-        index = combo.findData(value)
-        if index >= 0:
-            return combo.itemText(index)
-    for button in toolbar.findChildren(QPushButton):
-        if button.text().lower() == value:
-            return button.text()
-    return value
+    # The settings hold these slots: a strong reference back would keep a
+    # parentless toolbar alive for as long as they live.
+    toolbar_ref = weakref.ref(toolbar)
+
+    def show(setter, enum=None):
+        def follow(value):
+            shown = toolbar_ref()
+            if shown is not None:
+                getattr(shown, setter)(value if enum is None else enum(value))
+        return follow
+
+    def transparency_chosen(value):
+        # The slider holds whole percents: a finer value it was set to comes back
+        # rounded, which is no change.
+        if whole_percent(value) != whole_percent(settings.transparency):
+            settings.transparency = value
+
+    toolbar.projection_type_changed.connect(settings.set_projection_type)
+    toolbar.display_mode_changed.connect(settings.set_display_mode)
+    toolbar.transparency_changed.connect(transparency_chosen)
+    settings.projection_type_changed.connect(show("set_projection_type", ProjectionType))
+    settings.display_mode_changed.connect(show("set_display_mode", DisplayMode))
+    settings.transparency_changed.connect(show("set_transparency"))
 
 
-def connect_toolbar(toolbar, service, report=None, fit=None):
-    """Connects the toolbar's five signals to the service.
+def connect_service(service, settings, toolbar, report=None, fit=None):
+    """The service follows the view settings and takes the toolbar's standard views and Fit All.
 
+    A value the service shows already, as after restoring a view state, is left
+    alone: the restore was the change, and a fit would move its camera.
     report, when given, receives a short text for each change (for a status bar).
-    fit, when given, takes the place of service.fit_all for Fit All and the standard views.
+    fit, when given, takes the place of service.fit_all for Fit All, the standard
+    views and a change of projection type.
     Returns the (signal, slot) pairs, which the caller may keep to disconnect them.
     """
     report = report or (lambda text: None)
     fit = fit or (lambda: service.fit_all())
-    # The slots live as long as the connections, which the toolbar holds: a
-    # strong reference back would keep a parentless toolbar alive for good.
-    toolbar_ref = weakref.ref(toolbar)
-
-    def named(value):
-        shown = toolbar_ref()
-        return value if shown is None else caption(shown, value)
 
     def projection_changed(value):
         service.set_projection(ViewDirection(value))
         fit()  # a standard view shows the whole scene
-        report(f"View: {named(value)}")
+        report(f"View: {caption(value)}")
 
     def projection_type_changed(value):
+        if _shown(service)["projection_type"] == value:
+            return
         service.set_projection_type(ProjectionType(value))
         fit()  # the other projection frames the scene differently; the fit repaints
-        report(f"Projection: {named(value)}")
+        report(f"Projection: {caption(value)}")
 
     switch = None  # the display-mode switch running, if any
 
     def display_mode_changed(value):
         # A large scene switches in slices; a switch still running hands over to this one.
         nonlocal switch
+        if _shown(service)["display_mode"] == value:
+            return
         inherited = switch.cancel() if switch is not None else ()
-        text = f"Display mode: {named(value)}"
+        text = f"Display mode: {caption(value)}"
 
         def progress(done, total):
             if done < total:
@@ -71,6 +90,8 @@ def connect_toolbar(toolbar, service, report=None, fit=None):
         switch.start()
 
     def transparency_changed(value):
+        if _shown(service)["transparency"] == value:
+            return
         service.set_global_transparency(value)
         report(f"Transparency: {round(value * 100)}%")
 
@@ -80,9 +101,9 @@ def connect_toolbar(toolbar, service, report=None, fit=None):
 
     slots = [
         (toolbar.projection_changed, projection_changed),
-        (toolbar.projection_type_changed, projection_type_changed),
-        (toolbar.display_mode_changed, display_mode_changed),
-        (toolbar.transparency_changed, transparency_changed),
+        (settings.projection_type_changed, projection_type_changed),
+        (settings.display_mode_changed, display_mode_changed),
+        (settings.transparency_changed, transparency_changed),
         (toolbar.fit_all_requested, fit_all_requested),
     ]
     for signal, slot in slots:
@@ -90,12 +111,12 @@ def connect_toolbar(toolbar, service, report=None, fit=None):
     return slots
 
 
-def push_toolbar_state(toolbar, service):
-    """Makes the service match what the toolbar shows, without any signal.
-
-    A fresh toolbar shows "shaded" while a fresh OCCT context draws wireframe
-    until its display mode is set, so a host calls this once after connecting.
-    """
-    service.set_projection_type(ProjectionType(toolbar.get_projection_type()))
-    service.set_display_mode(DisplayMode(toolbar.get_display_mode()))
-    service.set_global_transparency(toolbar.get_transparency())
+def _shown(service):
+    """What the service draws with, by setting: its own record, as a restore leaves it
+    (mode_switch keeps the display mode's the same way)."""
+    orthographic = service.get_view().Camera().IsOrthographic()
+    mode = service._current_display_mode
+    return {"projection_type": (ProjectionType.ORTHOGRAPHIC if orthographic
+                                else ProjectionType.PERSPECTIVE).value,
+            "display_mode": getattr(mode, "value", mode),
+            "transparency": service._global_transparency}
