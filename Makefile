@@ -99,12 +99,8 @@ typecheck: build
 	$(PYTEST) -q tests/test_typing.py
 	$(PYTHON) -m mypy
 
-# The service's queries are plain method descriptors: their typed signatures
-# reach the stub generator through patterns written from their rows.
 stubs: build
-	$(PYTHON) tools/query_stub_patterns.py > src/morvik/services/scenard/stub_patterns.txt
-	$(PYTHON) -m nanobind.stubgen -q -m morvik.services.scenard -o src/morvik/services/scenard.pyi \
-	    -p src/morvik/services/scenard/stub_patterns.txt
+	$(PYTHON) -m nanobind.stubgen -q -m morvik.services.scenard -o src/morvik/services/scenard.pyi
 	$(PYTHON) -m nanobind.stubgen -q -m morvik.widgets.panelor -o src/morvik/widgets/panelor.pyi \
 	    -p src/morvik/widgets/panelor/stub_patterns.txt
 

@@ -2,6 +2,7 @@
 
 import logging
 import sys
+import traceback
 import types
 
 import pytest
@@ -31,9 +32,25 @@ def test_record_carries_template_error_and_traceback(failing, make_box, errors):
     assert record.exc_info == (Boom, error, error.__traceback__)
     # The record names the line that called the service, as a Python method's would.
     assert (record.pathname, record.funcName) == (__file__, "test_record_carries_template_error_and_traceback")
+    # The traceback starts at the host's calling line, then the context's own raise.
+    caller, raised = traceback.extract_tb(error.__traceback__)
+    assert (caller.filename, caller.name) == (__file__, "test_record_carries_template_error_and_traceback")
+    assert caller.line == 'assert failing.display_shape(make_box(), "box") is None'
+    assert raised.filename.endswith("doubles.py")
     text = logging.Formatter().format(record)
-    assert "Traceback (most recent call last)" in text and "in display_shape" in text
-    assert "context refused" in text
+    assert text.count("Traceback (most recent call last)") == 1 and "context refused" in text
+
+
+def test_an_error_of_the_service_itself_has_the_callers_line_as_its_traceback(service, errors):
+    def host_calls():
+        service.set_background_color("red")
+
+    host_calls()
+    (record,) = errors.records
+    (caller,) = traceback.extract_tb(record.exc_info[2])
+    assert (caller.filename, caller.name, caller.line) == (
+        __file__, "host_calls", 'service.set_background_color("red")')
+    assert (record.pathname, record.funcName) == (__file__, "host_calls")
 
 
 def test_logger_is_called_as_inside_an_except_block(failing, make_box, monkeypatch):
@@ -75,6 +92,28 @@ def test_failing_logger_reaches_the_caller(failing, make_box, monkeypatch):
     with pytest.raises(RuntimeError, match="handler broke"):
         failing.display_shape(make_box(), "box")
     assert sys.exc_info() == (None, None, None)
+
+
+def test_handled_exception_is_left_as_found_in_an_except_block(failing, make_box, errors):
+    seen = []
+
+    class Spy:
+        def error(self, *args, **kwargs):
+            seen.append(sys.exception())
+
+    try:
+        raise KeyError("outer")
+    except KeyError as outer:
+        failing.display_shape(make_box(), "box")
+        assert sys.exception() is outer
+        scenard.logger, saved = Spy(), scenard.logger
+        try:
+            failing.display_shape(make_box(), "box")
+        finally:
+            scenard.logger = saved
+        assert sys.exception() is outer
+    assert sys.exception() is None
+    assert isinstance(seen[0], Boom) and len(errors.records) == 1
 
 
 @types.coroutine

@@ -278,13 +278,15 @@ RECORDS_BEYOND_ONE_ERROR = {
 
 
 def service_operations():
-    """Every operation of Scenard, read from the module's own lists: its
-    parameters from its typed signature, its log template (None for a query,
-    which logs nothing and lets its errors through)."""
+    """Every method of Scenard: its parameters from its typed signature, its log
+    template from the module's `_operations` (none for a query, which logs
+    nothing and lets its errors through)."""
     operations = []
-    for name, template in scenard._operations.items():
-        assert callable(getattr(Scenard, name))
-        signature = scenard._signatures[name]
+    for name, method in vars(Scenard).items():
+        if name.startswith("__") or not hasattr(method, "__nb_signature__"):
+            continue
+        template = scenard._operations.get(name)
+        ((signature, _, _),) = method.__nb_signature__
         function = ast.parse(signature + ": ...").body[0]
         params = function.args.args[1:]
         required = len(params) - len(function.args.defaults)

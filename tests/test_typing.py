@@ -11,7 +11,7 @@ import pytest
 
 ROOT = Path(__file__).resolve().parent.parent
 MODULES = {
-    "morvik.services.scenard": ROOT / "src/morvik/services/scenard/stub_patterns.txt",
+    "morvik.services.scenard": None,
     "morvik.widgets.panelor": ROOT / "src/morvik/widgets/panelor/stub_patterns.txt",
 }
 

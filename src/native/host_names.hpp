@@ -6,15 +6,12 @@
 // one the host lacks fails the import instead of the first call through a
 // null handle.
 //
-// Three kinds, one class:
+// Four kinds, one class:
 //
 //     inline HostName QFrame{"PySide6.QtWidgets", "QFrame"};              // an import
 //     inline HostName hline{"PySide6.QtWidgets", "QFrame.Shape.HLine"};   // reached through classes
 //     inline HostName hundred{[]() -> nb::object { return nb::float_(100.0); }}; // made at load
-//
-// and interned method and attribute names, written where they are used:
-//
-//     call_method(layout, "addWidget"_id, widget);
+//     inline HostName addWidget{"addWidget"};                             // a method name, interned
 #pragma once
 
 #include "hostcall.hpp"
@@ -44,7 +41,7 @@ public:
     // found one of several ways.
     explicit HostName(nb::object (*make)()) : make_(make) { enlist(); }
 
-    // `text`, interned. Written at the point of use as "text"_id.
+    // `text`, interned: a method or attribute name called on a hot path.
     explicit HostName(const char *text) : text_(text) { enlist(); }
 
     HostName(const HostName &) = default;
@@ -114,20 +111,6 @@ inline void bind_host_names() {
         }
         name->m_ptr = name->resolve(module).ptr();
     }
-}
-
-namespace detail {
-template <char... text> struct Chars {
-    static constexpr char value[] = {text..., '\0'};
-};
-template <char... text> inline HostName interned{Chars<text...>::value};
-} // namespace detail
-
-// "name"_id: the interned string, made once at load wherever it is written.
-// (A character-pack literal operator: GCC and Clang take it in C++17; C++20
-// would spell it with a class-type template parameter.)
-template <typename Char, Char... text> const HostName &operator""_id() {
-    return detail::interned<text...>;
 }
 
 } // namespace morvik

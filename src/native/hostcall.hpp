@@ -1,9 +1,9 @@
 // The few helpers nanobind lacks, shared by both modules' calls into the host's bindings.
 //
-// Header only. Everything else goes through nanobind's own object API:
-// `obj.attr("Name"_id)(...)` is one vectorcall on a name interned once, so
-// neither module links OCCT or Qt; call_method is that call without its
-// reference counting, for the paths the benchmark counts per shape.
+// Header only. Everything else goes through nanobind's own object API, so
+// neither module links OCCT or Qt; call_method is `obj.attr(name)(...)` on a
+// name interned once and without its reference counting, for the paths the
+// benchmark counts per shape.
 #pragma once
 
 #include <nanobind/nanobind.h>
@@ -59,20 +59,15 @@ inline bool truth(nb::handle value) {
     return result != 0;
 }
 
+// The name of `value`'s type for messages, as Python's own errors print it.
+inline nb::object type_name_of(nb::handle value) {
+    PyObject *name = PyType_GetName(Py_TYPE(value.ptr()));
+    if (!name)
+        throw nb::python_error();
+    return nb::steal(name);
+}
+
 // Python's own True or False, borrowed.
 inline nb::handle py_bool(bool value) { return value ? Py_True : Py_False; }
-
-// Whether `value` is a number that Python reads as a NaN float. Anything that
-// is no number at all answers false and is left to OCCT to refuse.
-inline bool is_nan(nb::handle value) {
-    double number = PyFloat_AsDouble(value.ptr());
-    if (number == -1.0 && PyErr_Occurred()) {
-        if (!PyErr_ExceptionMatches(PyExc_Exception))
-            throw nb::python_error();
-        PyErr_Clear();
-        return false;
-    }
-    return number != number;
-}
 
 } // namespace morvik

@@ -9,14 +9,6 @@
 
 namespace morvik {
 
-namespace {
-
-// The registry's records as they are now: the loops below call out to Python
-// for every shape and must not walk the live dict while doing so.
-nb::list registered_records(Scenard &s) { return s.shapes.values(); }
-
-} // namespace
-
 // A transparency display_shape can apply to every later shape. OCCT refuses
 // anything outside 0..1, so storing such a value would make every later
 // display fail; NaN and infinities are refused along with it. A bool is a
@@ -43,9 +35,9 @@ void apply_transparency(Scenard &s, nb::handle amount) {
     // A method the host chose for itself (depth peeling) is left alone, and
     // an opaque scene draws alike under either, so it stays once chosen.
     if (truth(amount)) {
-        nb::object params = s.view.attr("ChangeRenderingParams"_id)();
-        if (params.attr("TransparencyMethod"_id).equal(transparency_blend_unordered))
-            params.attr("TransparencyMethod"_id) = transparency_blend_oit;
+        nb::object params = s.view.attr("ChangeRenderingParams")();
+        if (params.attr("TransparencyMethod").equal(transparency_blend_unordered))
+            params.attr("TransparencyMethod") = transparency_blend_oit;
     }
     // AIS_Shape::SetTransparency changes the aspects its presentations already
     // draw with (sub-shape aspects too, for an AIS_ColoredShape): nothing is
@@ -54,15 +46,16 @@ void apply_transparency(Scenard &s, nb::handle amount) {
     // shaded presentation, whether its solids are closed (back faces culled)
     // from their transparency: that one is computed again when the shape
     // turns opaque or transparent, or its edges would show the faces behind.
+    // (Over a copy of the records: the loop calls out for every shape.)
     bool transparent = truth(amount);
-    for (nb::handle info : registered_records(s)) {
+    for (nb::handle info : s.shapes.values()) {
         nb::object ais = as_record(info).ais_shape;
         bool recompute = is_colored_presentation(ais) &&
-                         truth(call_method(ais, "Transparency"_id)) != transparent;
-        call_method(ais, "SetTransparency"_id, amount);
+                         truth(call_method(ais, py::Transparency)) != transparent;
+        call_method(ais, py::SetTransparency, amount);
         if (recompute) {
-            call_method(ais, "SetToUpdate"_id, one); // AIS_Shaded
-            call_method(s.context, "Update"_id, ais, Py_False);
+            call_method(ais, py::SetToUpdate, one); // AIS_Shaded
+            call_method(s.context, py::Update, ais, Py_False);
         }
     }
 }
@@ -80,37 +73,37 @@ void apply_display_mode(Scenard &s, nb::handle mode) {
     // wireframe presentation nor the selection depends on them: recomputing
     // either (as Redisplay does) would cost seconds on large parts and
     // rebuild the picking trees at the next hover. Hidden shapes too, so a
-    // shape shown again matches the mode in force.
+    // shape shown again matches the mode in force. (Over a copy of the
+    // records: the loop calls out for every shape.)
     nb::list changed;
-    for (nb::handle info : registered_records(s)) {
+    for (nb::handle info : s.shapes.values()) {
         nb::object ais = as_record(info).ais_shape;
-        nb::object drawer = call_method(ais, "Attributes"_id);
-        if (truth(call_method(drawer, "FaceBoundaryDraw"_id)) == boundaries)
+        nb::object drawer = call_method(ais, py::Attributes);
+        if (truth(call_method(drawer, py::FaceBoundaryDraw)) == boundaries)
             continue;
         configure_shape_edges(ais, boundaries);
-        call_method(ais, "SetToUpdate"_id, one); // AIS_Shaded
+        call_method(ais, py::SetToUpdate, one); // AIS_Shaded
         changed.append(ais);
     }
-    s.context.attr("SetDisplayMode"_id)(wireframe ? zero : one, false);
+    s.context.attr("SetDisplayMode")(wireframe ? zero : one, false);
     // Draws the marked presentations that are on screen (or highlighted)
     // and not already drawn by the mode change; the rest wait to be shown.
     for (nb::handle ais : changed)
-        call_method(s.context, "Update"_id, ais, Py_False);
+        call_method(s.context, py::Update, ais, Py_False);
 }
 
 namespace {
 
-void set_shape_color(Scenard &s, nb::handle ais_shape, nb::handle color, nb::handle update) {
+void set_shape_color(Scenard &s, Presentation ais_shape, Color color, Flag update) {
     nb::object occt_color = to_occt_color(color).occt;
     bool redisplay(nb::bool_{update});
-    ais_shape.attr("SetColor"_id)(occt_color);
+    ais_shape.attr(py::SetColor)(occt_color);
     keep_boundaries_black(ais_shape);
     if (redisplay)
-        s.context.attr("Redisplay"_id)(ais_shape, true);
+        s.context.attr(py::Redisplay)(ais_shape, true);
 }
 
-void set_shape_visibility(Scenard &s, nb::handle shape_id, nb::handle visible,
-                          nb::handle update) {
+void set_shape_visibility(Scenard &s, Id shape_id, Flag visible, Flag update) {
     // Flags are read once, before anything is looked up or called.
     bool show = truth(visible);
     nb::handle update_flag = py_bool(truth(update));
@@ -122,76 +115,57 @@ void set_shape_visibility(Scenard &s, nb::handle shape_id, nb::handle visible,
     nb::object ais = record.ais_shape;
     if (show == truth(shown))
         return; // already as asked: no call, no viewer update
-    call_method(s.context, show ? "Display"_id : "Erase"_id, ais, update_flag);
+    call_method(s.context, show ? py::Display : py::Erase, ais, update_flag);
     // Written only once the context has done it, so the flag never claims
     // a state the screen does not show.
     record.visible = nb::borrow(py_bool(show));
 }
 
-nb::object is_shape_visible(Scenard &s, nb::handle shape_id) {
+Out<text::flag> is_shape_visible(Scenard &s, Id shape_id) {
     nb::object info = find_entry(s.shapes, shape_id);
     return info.is_valid() ? nb::object(as_record(info).visible) : nb::bool_(false);
 }
 
-void set_global_transparency(Scenard &s, nb::handle transparency, nb::handle update) {
+void set_global_transparency(Scenard &s, Real transparency, Flag update) {
     refuse_during_registry_change(s);
     nb::object amount = to_transparency(transparency);
     bool update_viewer(nb::bool_{update});
     apply_transparency(s, amount);
     if (update_viewer)
-        s.context.attr("UpdateCurrentViewer"_id)();
+        s.context.attr(py::UpdateCurrentViewer)();
 }
 
-void set_display_mode(Scenard &s, nb::handle mode) {
+void set_display_mode(Scenard &s, Mode mode) {
     refuse_during_registry_change(s);
     apply_display_mode(s, mode);
-    s.context.attr("UpdateCurrentViewer"_id)();
+    s.context.attr(py::UpdateCurrentViewer)();
 }
-
-const OperationRow appearance_operations[] = {
-    guarded_row<set_display_mode>("set_display_mode", "Error setting display mode: %s",
-                                  {{"mode"}},
-                                  "def set_display_mode(self, mode: morvik.enums.DisplayMode) -> None",
-                                  "Set the display mode globally for all shapes.\n\n"
-                                  "Args:\n"
-                                  "    mode: DisplayMode to apply"),
-    guarded_row<set_shape_color>("set_shape_color", "Error setting shape color: %s",
-                                 {{"ais_shape"}, {"color"}, {"update", &py_true}},
-                                 "def set_shape_color(self, ais_shape: OCP.AIS.AIS_Shape, "
-                                 "color: tuple[float, float, float], update: bool = True) -> None",
-                                 "Set the color of a shape.\n\n"
-                                 "Args:\n"
-                                 "    ais_shape: AIS_Shape to color\n"
-                                 "    color: Tuple of RGB values (0-1)\n"
-                                 "    update: Whether to update the display"),
-    guarded_row<set_global_transparency>(
-        "set_global_transparency", "Error setting global transparency: %s",
-        {{"transparency"}, {"update", &py_true}},
-        "def set_global_transparency(self, transparency: float, update: bool = True) -> None",
-        "Set transparency for all shapes globally.\n\n"
-        "Args:\n"
-        "    transparency: Float 0-1 for transparency (0 = opaque, 1 = fully transparent)\n"
-        "    update: Whether to update the display"),
-    guarded_row<set_shape_visibility>("set_shape_visibility", "Error setting shape visibility: %s",
-                                      {{"shape_id"}, {"visible"}, {"update", &py_true}},
-                                      "def set_shape_visibility(self, shape_id: str, visible: bool, "
-                                      "update: bool = True) -> None",
-                                      "Set the visibility of a shape.\n\n"
-                                      "Args:\n"
-                                      "    shape_id: ID of the shape\n"
-                                      "    visible: True to show, False to hide\n"
-                                      "    update: Whether to update the display"),
-    query_row<is_shape_visible>("is_shape_visible", {{"shape_id"}},
-                                "def is_shape_visible(self, shape_id: str) -> bool",
-                                "Check if a shape is visible.\n\n"
-                                "Args:\n"
-                                "    shape_id: ID of the shape\n\n"
-                                "Returns:\n"
-                                "    True if the shape is visible, False if hidden or not found"),
-};
 
 } // namespace
 
-void bind_appearance(ScenardClass &cls) { bind_rows(cls, appearance_operations); }
+void bind_appearance(ScenardClass &cls) {
+    using namespace nb::literals;
+    def(cls, "set_display_mode", guarded<set_display_mode>("Error setting display mode: %s"),
+        "mode"_a,
+        "Set the display mode globally for all shapes.\n\nArgs:\n    mode: DisplayMode to apply");
+    def(cls, "set_shape_color", guarded<set_shape_color>("Error setting shape color: %s"),
+        "ais_shape"_a, "color"_a, "update"_a = true,
+        "Set the color of a shape.\n\nArgs:\n    ais_shape: AIS_Shape to color\n"
+        "    color: Tuple of RGB values (0-1)\n    update: Whether to update the display");
+    def(cls, "set_global_transparency",
+        guarded<set_global_transparency>("Error setting global transparency: %s"),
+        "transparency"_a, "update"_a = true,
+        "Set transparency for all shapes globally.\n\nArgs:\n"
+        "    transparency: Float 0-1 for transparency (0 = opaque, 1 = fully transparent)\n"
+        "    update: Whether to update the display");
+    def(cls, "set_shape_visibility",
+        guarded<set_shape_visibility>("Error setting shape visibility: %s"), "shape_id"_a,
+        "visible"_a, "update"_a = true,
+        "Set the visibility of a shape.\n\nArgs:\n    shape_id: ID of the shape\n"
+        "    visible: True to show, False to hide\n    update: Whether to update the display");
+    def(cls, "is_shape_visible", &is_shape_visible, "shape_id"_a,
+        "Check if a shape is visible.\n\nArgs:\n    shape_id: ID of the shape\n\nReturns:\n"
+        "    True if the shape is visible, False if hidden or not found");
+}
 
 } // namespace morvik

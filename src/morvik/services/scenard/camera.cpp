@@ -9,7 +9,8 @@ namespace morvik {
 
 // The second, integer-valued try of set_projection_type is only worth a debug
 // note when it fails: the binding simply cannot take the projection.
-static const char *const projection_type_retry_failed = "Could not set projection type: %s";
+static const char *const projection_type_retry_failed = "Could not set projection type: %s",
+                        *const setting_projection_type = "Error setting projection type: %s";
 
 namespace {
 
@@ -17,8 +18,7 @@ namespace {
 // SetProj and the up vector passed to SetUp. The world's +Y axis is up.
 struct StandardView {
     const HostName &direction;
-    int proj[3];
-    int up[3];
+    int proj[3], up[3];
 };
 
 // Tried in this order; the first member equal to the requested one wins.
@@ -32,26 +32,19 @@ const StandardView standard_views[] = {
     {view_iso, {1, 1, 1}, {0, 1, 0}},
 };
 
-// The vector components as the Python ints 0, 1 and -1.
-nb::handle component(int value) { return value > 0 ? one : value < 0 ? minus_one : zero; }
-
-void set_vector(nb::handle view, nb::handle name, const int (&v)[3]) {
-    view.attr(name)(component(v[0]), component(v[1]), component(v[2]));
-}
-
-void set_projection(Scenard &s, nb::handle direction) {
+void set_projection(Scenard &s, Direction direction) {
     for (const StandardView &row : standard_views) {
         if (direction.equal(row.direction)) {
-            set_vector(s.view, "SetProj"_id, row.proj);
-            set_vector(s.view, "SetUp"_id, row.up);
+            s.view.attr("SetProj")(row.proj[0], row.proj[1], row.proj[2]);
+            s.view.attr("SetUp")(row.up[0], row.up[1], row.up[2]);
             return;
         }
     }
 }
 
 void fit_all(Scenard &s) {
-    s.view.attr("FitAll"_id)();
-    s.view.attr("ZFitAll"_id)();
+    s.view.attr("FitAll")();
+    s.view.attr("ZFitAll")();
 }
 
 // Clears the redraw flag however the paint ends, before any record of its
@@ -69,27 +62,23 @@ void redraw(Scenard &s) {
     if (s.is_rendering)
         return;
     RenderingScope painting(s.is_rendering);
-    s.view.attr("Redraw"_id)();
+    s.view.attr("Redraw")();
 }
 
-void must_be_resized(Scenard &s) { s.view.attr("MustBeResized"_id)(); }
+void must_be_resized(Scenard &s) { s.view.attr("MustBeResized")(); }
 
-void start_rotation(Scenard &s, nb::handle x, nb::handle y) {
-    s.view.attr("StartRotation"_id)(x, y);
-}
+void start_rotation(Scenard &s, Int x, Int y) { s.view.attr("StartRotation")(x, y); }
 
-void rotate(Scenard &s, nb::handle x, nb::handle y) { s.view.attr("Rotation"_id)(x, y); }
+void rotate(Scenard &s, Int x, Int y) { s.view.attr("Rotation")(x, y); }
 
-void pan(Scenard &s, nb::handle dx, nb::handle dy) {
+void pan(Scenard &s, Int dx, Int dy) {
     // Screen y grows downwards, the view's y upwards.
-    s.view.attr("Pan"_id)(dx, -nb::borrow(dy));
+    s.view.attr("Pan")(dx, -nb::borrow(dy));
 }
 
-void zoom(Scenard &s, nb::handle factor) {
+void zoom(Scenard &s, Real factor) {
     // OCCT refuses a factor of zero or less, but a NaN passes its test and
     // leaves the camera without a scale: nothing shows until the next fit.
-    if (is_nan(factor))
-        raise(PyExc_ValueError, "zoom factor is not a number: %R", factor.ptr());
     // Nor may zooming take the camera where OCCT no longer draws or picks
     // (picks fail, and the camera soon holds NaN). What is no number at all
     // is left to OCCT to refuse.
@@ -98,84 +87,59 @@ void zoom(Scenard &s, nb::handle factor) {
         if (!PyErr_ExceptionMatches(PyExc_Exception))
             throw nb::python_error();
         PyErr_Clear();
+    } else if (amount != amount) {
+        raise(PyExc_ValueError, "zoom factor is not a number: %R", factor.ptr());
     } else if (amount > 0.0) {
-        double scale = nb::cast<double>(s.view.attr("Camera"_id)().attr("Scale"_id)());
+        double scale = nb::cast<double>(s.view.attr("Camera")().attr("Scale")());
         require_drawable_scale(scale / amount, "zooming the view");
     }
-    s.view.attr("SetZoom"_id)(factor);
+    s.view.attr("SetZoom")(factor);
 }
 
 } // namespace
 
-void set_projection_type(Scenard &s, nb::handle projection_type) {
-    const Operation &op = operation_of<set_projection_type>();
+void set_projection_type(Scenard &s, Projection projection_type) {
     // The member is compared once: the retry below must ask for the same
     // projection as the first try, whatever its __eq__ answers a second time.
     bool orthographic = false;
-    if (!guarded(op, [&] { orthographic = projection_type.equal(projection_type_orthographic); }))
+    if (!guard(setting_projection_type,
+               [&] { orthographic = projection_type.equal(projection_type_orthographic); }))
         return;
     // A binding without the enumerator, or one that will not take it, may
     // still take the enumerator's integer value.
     with_fallback(
-        op, "error"_id, projection_type_retry_failed,
+        setting_projection_type, "error", projection_type_retry_failed,
         [&] {
-            s.view.attr("Camera"_id)().attr("SetProjectionType"_id)(
+            s.view.attr("Camera")().attr("SetProjectionType")(
                 orthographic ? projection_orthographic : projection_perspective);
         },
         [&] {
-            s.view.attr("Camera"_id)().attr("SetProjectionType"_id)(orthographic ? zero : one);
+            s.view.attr("Camera")().attr("SetProjectionType")(orthographic ? zero : one);
         });
 }
 
-namespace {
-
-const OperationRow camera_operations[] = {
-    guarded_row<set_projection>("set_projection", "Error setting projection: %s", {{"direction"}},
-                                "def set_projection(self, direction: morvik.enums.ViewDirection) "
-                                "-> None",
-                                "Set view direction.\n\n"
-                                "Args:\n"
-                                "    direction: ViewDirection enum"),
-    self_reporting_row<set_projection_type>(
-        "set_projection_type", "Error setting projection type: %s", {{"projection_type"}},
-        "def set_projection_type(self, projection_type: morvik.enums.ProjectionType) -> None",
-        "Set the camera projection type.\n\n"
-        "Args:\n"
-        "    projection_type: ProjectionType enum"),
-    guarded_row<fit_all>("fit_all", "Error fitting view: %s", {}, "def fit_all(self) -> None",
-                         "Fit all displayed objects in the view."),
-    guarded_row<redraw>("redraw", "Error in redraw: %s", {}, "def redraw(self) -> None",
-                        "Redraw the view."),
-    guarded_row<must_be_resized>("must_be_resized", "Error resizing view: %s", {},
-                                 "def must_be_resized(self) -> None",
-                                 "Notify view that it must be resized."),
-    guarded_row<start_rotation>("start_rotation", "Error starting rotation: %s", {{"x"}, {"y"}},
-                                "def start_rotation(self, x: int, y: int) -> None",
-                                "Start rotation at given coordinates.\n\n"
-                                "Args:\n"
-                                "    x: X coordinate\n"
-                                "    y: Y coordinate"),
-    guarded_row<rotate>("rotate", "Error rotating: %s", {{"x"}, {"y"}},
-                        "def rotate(self, x: int, y: int) -> None",
-                        "Rotate view to given coordinates.\n\n"
-                        "Args:\n"
-                        "    x: X coordinate\n"
-                        "    y: Y coordinate"),
-    guarded_row<pan>("pan", "Error panning: %s", {{"dx"}, {"dy"}},
-                     "def pan(self, dx: int, dy: int) -> None",
-                     "Pan the view.\n\n"
-                     "Args:\n"
-                     "    dx: Delta X\n"
-                     "    dy: Delta Y"),
-    guarded_row<zoom>("zoom", "Error zooming: %s", {{"factor"}},
-                      "def zoom(self, factor: float) -> None",
-                      "Zoom the view.\n\n"
-                      "Args:\n"
-                      "    factor: Zoom factor"),
-};
-
-} // namespace
-
-void bind_camera(ScenardClass &cls) { bind_rows(cls, camera_operations); }
+void bind_camera(ScenardClass &cls) {
+    using namespace nb::literals;
+    def(cls, "set_projection", guarded<set_projection>("Error setting projection: %s"),
+        "direction"_a,
+        "Set view direction.\n\nArgs:\n    direction: ViewDirection enum");
+    def(cls, "set_projection_type", reporting<set_projection_type>(setting_projection_type),
+        "projection_type"_a,
+        "Set the camera projection type.\n\nArgs:\n    projection_type: ProjectionType enum");
+    def(cls, "fit_all", guarded<fit_all>("Error fitting view: %s"),
+        "Fit all displayed objects in the view.");
+    def(cls, "redraw", guarded<redraw>("Error in redraw: %s"), "Redraw the view.");
+    def(cls, "must_be_resized", guarded<must_be_resized>("Error resizing view: %s"),
+        "Notify view that it must be resized.");
+    def(cls, "start_rotation", guarded<start_rotation>("Error starting rotation: %s"), "x"_a,
+        "y"_a,
+        "Start rotation at given coordinates.\n\nArgs:\n    x: X coordinate\n    y: Y coordinate");
+    def(cls, "rotate", guarded<rotate>("Error rotating: %s"), "x"_a, "y"_a,
+        "Rotate view to given coordinates.\n\nArgs:\n    x: X coordinate\n    y: Y coordinate");
+    def(cls, "pan", guarded<pan>("Error panning: %s"), "dx"_a, "dy"_a,
+        "Pan the view.\n\nArgs:\n    dx: Delta X\n    dy: Delta Y");
+    def(cls, "zoom", guarded<zoom>("Error zooming: %s"), "factor"_a,
+        "Zoom the view.\n\nArgs:\n    factor: Zoom factor");
+}
 
 } // namespace morvik

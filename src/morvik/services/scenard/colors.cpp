@@ -7,14 +7,6 @@ namespace morvik {
 
 namespace {
 
-// The type's name for messages, as Python's own errors print it.
-nb::object type_name_of(nb::handle value) {
-    PyObject *name = PyType_GetName(Py_TYPE(value.ptr()));
-    if (!name)
-        throw nb::python_error();
-    return nb::steal(name);
-}
-
 // What PyFloat_AsDouble accepts, and so what OCCT's real-valued colour
 // components take: floats, ints and anything with __float__ or __index__.
 bool is_real_number(PyObject *value) {
@@ -47,8 +39,8 @@ std::array<nb::object, 3> unpack_three(nb::handle triple) {
     if (!iterator) {
         if (PyErr_ExceptionMatches(PyExc_TypeError)) {
             PyErr_Clear();
-            nb::object name = type_name_of(triple);
-            raise(PyExc_TypeError, "cannot unpack non-iterable %U object", name.ptr());
+            raise(PyExc_TypeError, "cannot unpack non-iterable %U object",
+                  type_name_of(triple).ptr());
         }
         throw nb::python_error();
     }
@@ -87,11 +79,9 @@ bool is_empty_color(nb::handle rgb) {
 
 Rgb to_occt_color(nb::handle rgb) {
     PyObject *obj = rgb.ptr();
-    if (!is_color_like(obj)) {
-        nb::object name = type_name_of(rgb);
+    if (!is_color_like(obj))
         raise(PyExc_TypeError, "an RGB colour must be a sequence of three numbers, not %U",
-              name.ptr());
-    }
+              type_name_of(rgb).ptr());
     Py_ssize_t size = PySequence_Size(obj);
     if (size < 0)
         throw nb::python_error();
@@ -106,11 +96,9 @@ Rgb to_occt_color(nb::handle rgb) {
         if (!item)
             throw nb::python_error();
         nb::object component = nb::steal(item);
-        if (!is_real_number(component.ptr())) {
-            nb::object name = type_name_of(component);
+        if (!is_real_number(component.ptr()))
             raise(PyExc_TypeError, "RGB colour component %zd must be a number, not %U", i,
-                  name.ptr());
-        }
+                  type_name_of(component).ptr());
         double value = PyFloat_AsDouble(component.ptr());
         if (value == -1.0 && PyErr_Occurred())
             throw nb::python_error();

@@ -1,111 +1,51 @@
 // The Scenard class object: constructor, the ten fields and the accessors.
+#include "gc_fields.hpp"
 #include "names.hpp"
 #include "operations.hpp"
 #include "scenard.hpp"
 
 namespace morvik {
 
-namespace {
-
-int scenard_traverse(PyObject *self, visitproc visit, void *arg) {
-    Py_VISIT(Py_TYPE(self));
-    if (!nb::inst_ready(self))
-        return 0;
-    Scenard *s = nb::inst_ptr<Scenard>(self);
-    Py_VISIT(s->view.ptr());
-    Py_VISIT(s->viewer.ptr());
-    Py_VISIT(s->context.ptr());
-    Py_VISIT(s->shapes.ptr());
-    Py_VISIT(s->ais_to_id.ptr());
-    Py_VISIT(s->global_transparency.ptr());
-    Py_VISIT(s->current_display_mode.ptr());
-    Py_VISIT(s->background_color.ptr());
-    Py_VISIT(s->background_gradient.ptr());
-    return 0;
-}
-
-int scenard_clear(PyObject *self) {
-    if (!nb::inst_ready(self))
-        return 0;
-    Scenard *s = nb::inst_ptr<Scenard>(self);
-    // The registry maps stay the same objects for the life of the instance;
-    // emptying them is enough to break a cycle through them.
-    if (s->shapes.is_valid())
-        s->shapes.clear();
-    if (s->ais_to_id.is_valid())
-        s->ais_to_id.clear();
-    // None rather than empty, so a service reached after the collector cleared
-    // it fails its calls instead of crashing.
-    s->view = nb::none();
-    s->viewer = nb::none();
-    s->context = nb::none();
-    s->global_transparency = nb::none();
-    s->current_display_mode = nb::none();
-    s->background_color = nb::none();
-    s->background_gradient = nb::none();
-    return 0;
-}
-
-PyType_Slot scenard_slots[] = {
-    {Py_tp_traverse, (void *) scenard_traverse},
-    {Py_tp_clear, (void *) scenard_clear},
-    {0, nullptr},
-};
-
-} // namespace
+using ScenardSlots =
+    GcFields<Scenard, &Scenard::view, &Scenard::viewer, &Scenard::context, &Scenard::shapes,
+             &Scenard::ais_to_id, &Scenard::global_transparency, &Scenard::current_display_mode,
+             &Scenard::background_color, &Scenard::background_gradient>;
 
 ScenardClass bind_core_class(nb::module_ &m) {
     using namespace nb::literals;
-    ScenardClass cls(m, "Scenard", nb::type_slots(scenard_slots),
+    ScenardClass cls(m, "Scenard", nb::type_slots(ScenardSlots::slots),
                      "Service for managing view operations and geometry display in OCP viewer.");
-    cls.def(
-           "__init__",
-           [](Scenard *self, nb::object view, nb::object viewer, nb::object context) {
-               nb::object white = nb::make_tuple(1.0, 1.0, 1.0);
-               new (self) Scenard{std::move(view),
-                                  std::move(viewer),
-                                  std::move(context),
-                                  false,
-                                  nb::dict(),
-                                  nb::dict(),
-                                  nb::borrow(zero_f),
-                                  nb::borrow(mode_shaded),
-                                  std::move(white),
-                                  nb::none()};
-           },
-           "view"_a.none(), "viewer"_a.none(), "context"_a.none(),
-           nb::sig("def __init__(self, view: OCP.V3d.V3d_View, viewer: OCP.V3d.V3d_Viewer, "
-                   "context: OCP.AIS.AIS_InteractiveContext) -> None"))
-        .def_ro("_view", &Scenard::view)
+    def(cls, "__init__", +[](Scenard *self, View view, Viewer viewer, Context context) {
+        new (self) Scenard{nb::borrow(view), nb::borrow(viewer), nb::borrow(context), false,
+                           nb::dict(), nb::dict(), nb::borrow(zero_f), nb::borrow(mode_shaded),
+                           nb::make_tuple(1.0, 1.0, 1.0), nb::none()};
+    }, "view"_a, "viewer"_a, "context"_a);
+    auto any_value = nb::for_setter(nb::arg("value").none());
+    cls.def_ro("_view", &Scenard::view)
         .def_ro("_viewer", &Scenard::viewer)
         .def_ro("_context", &Scenard::context)
         .def_rw("_is_rendering", &Scenard::is_rendering)
         .def_ro("_shapes", &Scenard::shapes)
         .def_ro("_ais_to_id", &Scenard::ais_to_id)
-        .def_rw("_global_transparency", &Scenard::global_transparency, nb::for_setter(nb::arg("value").none()))
-        .def_rw("_current_display_mode", &Scenard::current_display_mode, nb::for_setter(nb::arg("value").none()))
-        .def_rw("_background_color", &Scenard::background_color, nb::for_setter(nb::arg("value").none()))
-        .def_rw("_background_gradient", &Scenard::background_gradient, nb::for_setter(nb::arg("value").none()));
+        .def_rw("_global_transparency", &Scenard::global_transparency, any_value)
+        .def_rw("_current_display_mode", &Scenard::current_display_mode, any_value)
+        .def_rw("_background_color", &Scenard::background_color, any_value)
+        .def_rw("_background_gradient", &Scenard::background_gradient, any_value);
     return cls;
 }
 
 namespace {
 
-nb::object get_view(Scenard &s) { return s.view; }
-nb::object get_viewer(Scenard &s) { return s.viewer; }
-nb::object get_context(Scenard &s) { return s.context; }
-
-const OperationRow accessors[] = {
-    query_row<get_view>("get_view", {}, "def get_view(self) -> OCP.V3d.V3d_View", "Get the V3d view."),
-    query_row<get_viewer>("get_viewer", {}, "def get_viewer(self) -> OCP.V3d.V3d_Viewer",
-                          "Get the V3d viewer."),
-    query_row<get_context>("get_context", {},
-                           "def get_context(self) -> OCP.AIS.AIS_InteractiveContext",
-                           "Get the AIS interactive context."),
-};
+Out<text::view> get_view(Scenard &s) { return s.view; }
+Out<text::viewer> get_viewer(Scenard &s) { return s.viewer; }
+Out<text::context> get_context(Scenard &s) { return s.context; }
 
 } // namespace
 
-void bind_core(ScenardClass &cls) { bind_rows(cls, accessors); }
+void bind_core(ScenardClass &cls) {
+    def(cls, "get_view", &get_view, "Get the V3d view.");
+    def(cls, "get_viewer", &get_viewer, "Get the V3d viewer.");
+    def(cls, "get_context", &get_context, "Get the AIS interactive context.");
+}
 
 } // namespace morvik

@@ -3,6 +3,16 @@
 
 namespace morvik {
 
+Py_ssize_t length_of(nb::handle value) {
+    Py_ssize_t length = PyObject_Size(value.ptr());
+    if (length < 0) {
+        if (!PyErr_ExceptionMatches(PyExc_Exception))
+            throw nb::python_error();
+        PyErr_Clear();
+    }
+    return length;
+}
+
 // Kept raw: PyIter_Next tells an exhausted iterator from a failing one.
 Py_ssize_t read_fields(nb::handle record, nb::object *fields, Py_ssize_t least, Py_ssize_t most,
                        void (*refuse)(nb::handle record)) {
@@ -14,16 +24,10 @@ Py_ssize_t read_fields(nb::handle record, nb::object *fields, Py_ssize_t least, 
             fields[i] = nb::borrow(PyTuple_GetItem(record.ptr(), i));
         return n;
     }
-    // A length that cannot be had (too large for an index, say) leaves the
-    // count to the values themselves.
-    Py_ssize_t length = PyObject_Size(record.ptr());
-    if (length < 0) {
-        if (!PyErr_ExceptionMatches(PyExc_Exception))
-            throw nb::python_error();
-        PyErr_Clear();
-    } else if (length < least || length > most) {
+    // Without a length, the values themselves settle the count.
+    Py_ssize_t length = length_of(record);
+    if (length >= 0 && (length < least || length > most))
         refuse(record);
-    }
     nb::object iterator = nb::steal(PyObject_GetIter(record.ptr()));
     if (!iterator.is_valid()) {
         if (!PyErr_ExceptionMatches(PyExc_TypeError))

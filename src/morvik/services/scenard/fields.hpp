@@ -5,6 +5,9 @@
 
 namespace morvik {
 
+// len(value), or -1 when it has none (or one too large for an index).
+Py_ssize_t length_of(nb::handle value);
+
 // Reads `least` to `most` values of `record` into `fields` and returns how
 // many; calls `refuse(record)`, which raises, for anything else. A tuple is
 // read in place. Any other iterable is read no further than one value past

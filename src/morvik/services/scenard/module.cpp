@@ -10,7 +10,7 @@ NB_MODULE(scenard, m) {
               "Handles all view-related operations and geometry display for OCP viewer";
 
     morvik::bind_host_names();
-    morvik::bind_guard_helpers(m);
+    morvik::bind_logger(m);
     morvik::bind_shape_info(m);
 
     // The operations are added in this order, which is also the stub's.
@@ -24,5 +24,4 @@ NB_MODULE(scenard, m) {
     morvik::bind_selection(cls);
     morvik::bind_view_state(cls);
     m.attr("_operations") = morvik::operation_templates;
-    m.attr("_signatures") = morvik::operation_signatures;
 }

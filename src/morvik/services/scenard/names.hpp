@@ -1,5 +1,4 @@
 // The OCP classes and enumerators, host enumerations and constants the service uses, bound at load.
-// Method and attribute names are interned where they are used ("Display"_id).
 #pragma once
 
 #include "host_names.hpp"
@@ -16,11 +15,10 @@ inline HostName V3d_View{v3d, "V3d_View"}, V3d_Viewer{v3d, "V3d_Viewer"},
 
 inline HostName AIS_Shape{"OCP.AIS", "AIS_Shape"}, AIS_ColoredShape{"OCP.AIS", "AIS_ColoredShape"},
     TopoDS_Shape{"OCP.TopoDS", "TopoDS_Shape"}, TopExp{"OCP.TopExp", "TopExp"},
-    Prs3d_LineAspect{"OCP.Prs3d", "Prs3d_LineAspect"},
-    Quantity_Color{quantity, "Quantity_Color"}, Quantity_NOC_WHITE{quantity, "Quantity_NOC_WHITE"},
+    Prs3d_LineAspect{"OCP.Prs3d", "Prs3d_LineAspect"}, Quantity_Color{quantity, "Quantity_Color"},
+    Quantity_NOC_WHITE{quantity, "Quantity_NOC_WHITE"}, Aspect_TOL_SOLID{aspect, "Aspect_TOL_SOLID"},
     Quantity_TOC_RGB{quantity, "Quantity_TOC_RGB"},
     Aspect_GradientFillMethod{aspect, "Aspect_GradientFillMethod"},
-    Aspect_TOL_SOLID{aspect, "Aspect_TOL_SOLID"},
     gradient_vertical{aspect, "Aspect_GradientFillMethod.Aspect_GradientFillMethod_Vertical"},
     gradient_none{aspect, "Aspect_GradientFillMethod.Aspect_GradientFillMethod_None"},
     triedron_left_lower{aspect, "Aspect_TypeOfTriedronPosition.Aspect_TOTP_LEFT_LOWER"},
@@ -81,7 +79,7 @@ inline HostName view_top{enums, "ViewDirection.TOP"}, view_bottom{enums, "ViewDi
 
 // Numbers handed to OCCT, made once.
 inline HostName zero{[] { return nb::object(nb::int_(0)); }},
-    one{[] { return nb::object(nb::int_(1)); }}, minus_one{[] { return nb::object(nb::int_(-1)); }},
+    one{[] { return nb::object(nb::int_(1)); }},
     zero_f{[] { return nb::object(nb::float_(0.0)); }},
     one_f{[] { return nb::object(nb::float_(1.0)); }},
     trihedron_scale{[] { return nb::object(nb::float_(0.08)); }}; // of the view's size
@@ -91,5 +89,22 @@ inline HostName zero{[] { return nb::object(nb::int_(0)); }},
 inline HostName logger{[] {
     return nb::module_::import_("logging").attr("getLogger")("morvik.services.scenard");
 }};
+
+// Method names called for every shape, interned; the rest are looked up by
+// their text (obj.attr("FitAll")), once a call.
+namespace py {
+inline HostName Display{"Display"}, Erase{"Erase"}, Remove{"Remove"}, IsNull{"IsNull"},
+    SetColor{"SetColor"}, SetTransparency{"SetTransparency"}, Transparency{"Transparency"},
+    Redisplay{"Redisplay"}, UpdateCurrentViewer{"UpdateCurrentViewer"}, Update{"Update"},
+    SetToUpdate{"SetToUpdate"}, Attributes{"Attributes"},
+    FaceBoundaryDraw{"FaceBoundaryDraw"}, SetFaceBoundaryDraw{"SetFaceBoundaryDraw"},
+    FaceBoundaryAspect{"FaceBoundaryAspect"},
+    SetFaceBoundaryAspect{"SetFaceBoundaryAspect"}, SetAttributes{"SetAttributes"},
+    SynchronizeAspects{"SynchronizeAspects"}, ShapeType{"ShapeType"}, Contains{"Contains"},
+    MapShapes_s{"MapShapes_s"}, Extent{"Extent"}, SetCustomColor{"SetCustomColor"},
+    CustomAspects{"CustomAspects"}, ChangeCustomAspectsMap{"ChangeCustomAspectsMap"},
+    IsBound{"IsBound"}, UnBind{"UnBind"}, Bind{"Bind"},
+    AddOrRemoveSelected{"AddOrRemoveSelected"}, Picked{"Picked"}, Selectable{"Selectable"};
+} // namespace py
 
 } // namespace morvik

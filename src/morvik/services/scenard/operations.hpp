@@ -1,159 +1,100 @@
-// The service's operations as rows: each declared once, with everything its binding and its guard need.
+// The service's operations in nanobind's terms: one function and one binding each.
 //
-// A row names the function that does the work, its log template, its
-// parameters, its typed signature and its docstring:
+//     def(cls, "fit_all", guarded<fit_all>("Error fitting view: %s"),
+//         "Fit all displayed objects in the view.");
 //
-//     guarded_row<fit_all>("fit_all", "Error fitting view: %s", {},
-//                          "def fit_all(self) -> None", "Fit all displayed objects in the view."),
-//
-// and each file of operations keeps its rows in one table, which bind_rows
-// turns into methods of the class. A guarded row runs its function under the
-// guard (a failure becomes one log record and the result None); a
-// self-reporting row leaves its failures to the function itself, which finds
-// its Operation as operation_of<function>(); a query row has no template,
-// lets its errors through and is bound as a plain method descriptor
-// (query_methods.hpp). The module lists every row's template in `_operations`
-// and its typed signature in `_signatures`, where the tests and the stub
-// patterns read them.
+// guarded<fn> runs fn under the guard (a failure is one log record under its
+// template, and the result None); reporting<fn> binds a function that logs
+// its own failures; a query is bound as the function itself and lets its
+// errors through. nanobind checks the nb::arg count against the function's
+// parameters at compile time.
 #pragma once
 
 #include "guard.hpp"
 #include "host_names.hpp"
-#include "operation_row.hpp"
-#include "query_methods.hpp"
 #include "scenard.hpp"
+#include "types.hpp"
 
-#include <array>
-#include <cstddef>
-#include <initializer_list>
+#include <string>
 #include <type_traits>
-#include <utility>
 
 namespace morvik {
 
-inline HostName py_none{[] { return nb::object(nb::none()); }},
-    py_true{[] { return nb::object(nb::bool_(true)); }};
+// Name -> log template of every operation that logs its failures, where the
+// tests read them.
+inline HostName operation_templates{[] { return nb::object(nb::dict()); }};
 
-// Name -> log template (None for a query), and name -> typed signature,
-// filled as the rows are bound.
-inline HostName operation_templates{[] { return nb::object(nb::dict()); }},
-    operation_signatures{[] { return nb::object(nb::dict()); }};
+template <auto fn, bool guard_it, typename = decltype(fn)> struct Operation;
 
-// The row of `fn`, set when the row is bound (at load, before any call).
-template <auto fn> inline const Operation *operation_slot = nullptr;
-template <auto fn> const Operation &operation_of() { return *operation_slot<fn>; }
+template <auto fn, bool guard_it, typename R, typename... A>
+struct Operation<fn, guard_it, R (*)(Scenard &, A...)> {
+    static constexpr auto function = fn;
+    const char *message;
 
-namespace detail {
-
-template <typename> using as_object = nb::object;
-
-template <auto fn, Failure failure, typename Fn = decltype(fn)> struct Method;
-
-// Every argument arrives as an nb::object, so any Python value reaches the
-// function (and, for a guarded row, its guard) instead of nanobind's refusal.
-template <auto fn, Failure failure, typename R, typename... A>
-struct Method<fn, failure, R (*)(Scenard &, A...)> {
-    static auto call(Scenard &s, A... args) {
-        if constexpr (failure == Failure::reports_own) {
+    R operator()(Scenard &s, A... args) const {
+        if constexpr (!guard_it) {
             return fn(s, args...);
         } else if constexpr (std::is_void_v<R>) {
-            guarded(operation_of<fn>(), [&] { fn(s, args...); });
+            guard(message, [&] { fn(s, args...); });
         } else {
-            nb::object result = nb::none();
-            guarded(operation_of<fn>(), [&] { result = fn(s, args...); });
+            R result = nb::none();
+            guard(message, [&] { result = fn(s, args...); });
             return result;
         }
     }
-
-    template <std::size_t... I>
-    static void bind(ScenardClass &cls, const OperationRow &row, std::index_sequence<I...>) {
-        operation_slot<fn> = &row.op;
-        // A default without a value is a required parameter. The type is that
-        // of an argument taking None with a default: a plain nb::arg_v would
-        // drop the .none() it is built from (nanobind 3).
-        using NoneArg = decltype(nb::arg("").none() = nb::none());
-        auto arg = [](const Param &p) {
-            return NoneArg(nb::arg(p.name).none(),
-                           p.fallback ? nb::borrow(*p.fallback) : nb::object());
-        };
-        // A lambda rather than &call: nanobind inlines it into its dispatcher
-        // instead of calling through a stored pointer.
-        cls.def(
-            row.op.name, [](Scenard &s, as_object<A>... args) { return call(s, args...); },
-            arg(row.params[I])..., nb::sig(row.signature), row.doc);
-    }
-
-    static void bind_row(ScenardClass &cls, const OperationRow &row) {
-        if (row.param_count != sizeof...(A))
-            raise(PyExc_ImportError, "%s: its row names %zu parameters, its function takes %zu",
-                  row.op.name, row.param_count, sizeof...(A));
-        bind(cls, row, std::index_sequence_for<A...>{});
-    }
-
-    static constexpr std::size_t arity = sizeof...(A);
 };
 
-// A query's row checks its parameter count as any other, then becomes a
-// method descriptor.
-template <auto fn> void bind_query_row(ScenardClass &cls, const OperationRow &row) {
-    if (row.param_count != QueryMethod<fn>::arity)
-        raise(PyExc_ImportError, "%s: its row names %zu parameters, its function takes %zu",
-              row.op.name, row.param_count, QueryMethod<fn>::arity);
-    operation_slot<fn> = &row.op;
-    QueryMethod<fn>::bind(cls, row);
+template <auto fn> Operation<fn, true> guarded(const char *message) { return {message}; }
+template <auto fn> Operation<fn, false> reporting(const char *message) { return {message}; }
+
+namespace detail {
+
+template <typename T> const char *annotation() {
+    if constexpr (std::is_void_v<T>)
+        return "None";
+    else
+        return T::annotation;
 }
 
-template <auto fn, Failure failure>
-OperationRow make_row(const char *name, const char *message, std::initializer_list<Param> params,
-                      const char *signature, const char *doc, const char *file, int line) {
-    static_assert(Method<fn, failure>::arity <= most_params, "raise most_params");
-    void (*bind)(ScenardClass &, const OperationRow &);
-    if constexpr (failure == Failure::raised)
-        bind = &bind_query_row<fn>;
+template <typename F> constexpr auto function_of(F f) {
+    if constexpr (std::is_pointer_v<F>)
+        return f;
     else
-        bind = &Method<fn, failure>::bind_row;
-    OperationRow row{Operation{name, message, file, line}, signature, doc, {}, params.size(), bind};
+        return F::function;
+}
+
+// The typed signature, written from the same types and nb::arg names nanobind
+// binds: nanobind would show each parameter as `T | None`, since each takes
+// None. A default shows as written when it is None or a bool, else as `...`.
+template <typename R, typename Self, typename... A, typename... Extra>
+std::string signature(const char *name, R (*)(Self, A...), const Extra &...extra) {
+    const char *types[] = {annotation<A>()..., nullptr};
+    std::string sig = std::string("def ") + name + "(self";
     std::size_t i = 0;
-    for (const Param &p : params)
-        if (i < most_params)
-            row.params[i++] = p;
-    return row;
+    auto parameter = [&](const auto &e) {
+        using traits = nb::detail::arg_traits<std::decay_t<decltype(e)>>;
+        if constexpr (traits::is_arg) {
+            sig += std::string(", ") + e.name_ + ": " + types[i++];
+            if constexpr (traits::has_default)
+                sig += std::string(" = ") + (e.value.is_none() || PyBool_Check(e.value.ptr())
+                                                 ? nb::str(e.value).c_str()
+                                                 : "...");
+        }
+    };
+    (parameter(extra), ...);
+    return sig + ") -> " + annotation<R>();
 }
 
 } // namespace detail
 
-// The file and line are the row's own: tracebacks show them for the operation.
-template <auto fn>
-OperationRow guarded_row(const char *name, const char *message, std::initializer_list<Param> params,
-                         const char *signature, const char *doc,
-                         const char *file = __builtin_FILE(), int line = __builtin_LINE()) {
-    return detail::make_row<fn, Failure::logged>(name, message, params, signature, doc, file, line);
-}
-
-template <auto fn>
-OperationRow self_reporting_row(const char *name, const char *message,
-                                std::initializer_list<Param> params, const char *signature,
-                                const char *doc, const char *file = __builtin_FILE(),
-                                int line = __builtin_LINE()) {
-    return detail::make_row<fn, Failure::reports_own>(name, message, params, signature, doc, file,
-                                                      line);
-}
-
-template <auto fn>
-OperationRow query_row(const char *name, std::initializer_list<Param> params,
-                       const char *signature, const char *doc,
-                       const char *file = __builtin_FILE(), int line = __builtin_LINE()) {
-    return detail::make_row<fn, Failure::raised>(name, nullptr, params, signature, doc, file, line);
-}
-
-// Makes each row a method of the class, in the table's order (the stub's order).
-template <std::size_t n> void bind_rows(ScenardClass &cls, const OperationRow (&rows)[n]) {
-    nb::handle templates = operation_templates, signatures = operation_signatures;
-    for (const OperationRow &row : rows) {
-        row.bind(cls, row);
-        templates[row.op.name] = row.op.message ? nb::object(nb::str(row.op.message)) : nb::none();
-        signatures[row.op.name] = nb::str(row.signature);
-    }
+// cls.def(name, f, extra...) under its typed signature; an operation's log
+// template goes into the module's `_operations`.
+template <typename C, typename F, typename... Extra>
+void def(C &cls, const char *name, F f, const Extra &...extra) {
+    std::string sig = detail::signature(name, detail::function_of(f), extra...);
+    cls.def(name, f, nb::sig(sig.c_str()), extra...);
+    if constexpr (!std::is_pointer_v<F>)
+        operation_templates[name] = f.message;
 }
 
 } // namespace morvik

@@ -17,12 +17,6 @@ namespace morvik {
 
 namespace {
 
-// The record registered under `shape_id`, or an empty object; an identifier
-// that cannot be a key raises.
-nb::object registered(Scenard &s, nb::handle shape_id) {
-    return find_entry(s.shapes, shape_id, Unhashable::raises);
-}
-
 // Services whose registry a display or erase is changing right now. An
 // identifier's __hash__ or __eq__, or a host's context, may call back into the
 // service in the middle of such a change; a second change then would act on a
@@ -32,24 +26,11 @@ std::vector<const Scenard *> changing;
 struct RegistryChange {
     const Scenard &s;
     explicit RegistryChange(const Scenard &service) : s(service) {
-        if (std::find(changing.begin(), changing.end(), &s) != changing.end())
-            raise(PyExc_RuntimeError, "the shape registry is being changed by a call in progress");
+        refuse_during_registry_change(s);
         changing.push_back(&s);
     }
     ~RegistryChange() { changing.erase(std::find(changing.begin(), changing.end(), &s)); }
 };
-
-} // namespace
-
-// A look set in the middle of a display would miss the shape being added: it
-// was built with the look in force before, and is not yet in the registry
-// that the new look walks. Such a change is refused like a second registry change.
-void refuse_during_registry_change(const Scenard &s) {
-    if (std::find(changing.begin(), changing.end(), &s) != changing.end())
-        raise(PyExc_RuntimeError, "the shape registry is being changed by a call in progress");
-}
-
-namespace {
 
 // The presentation of a registered record, which must be one the service put
 // on screen: a record whose presentation the host replaced (with None, say)
@@ -68,31 +49,18 @@ nb::object owned_presentation(Scenard &s, nb::handle info) {
 nb::object build_presentation(Scenard &s, nb::handle shape, nb::handle occt_color,
                               const SubColors &sub_colors, bool boundaries) {
     nb::object ais = sub_colors.empty() ? AIS_Shape(shape) : colored_presentation(shape);
-    if (nb::bool_(call_method(shape, "IsNull"_id)))
+    if (nb::bool_(call_method(shape, py::IsNull)))
         raise(PyExc_ValueError, "cannot display a null shape");
     if (occt_color.is_valid())
-        call_method(ais, "SetColor"_id, occt_color);
+        call_method(ais, py::SetColor, occt_color);
     if (!sub_colors.empty())
         apply_sub_colors(ais, sub_colors);
     if (boundaries)
         configure_shape_edges(ais, true);
     nb::object transparency = s.global_transparency;
     if (transparency > zero)
-        call_method(ais, "SetTransparency"_id, transparency);
+        call_method(ais, py::SetTransparency, transparency);
     return ais;
-}
-
-// Steps of a repair after a failure: each swallows an `Exception`, since the
-// error reported is the one that started the repair.
-template <typename F> bool quietly(F &&step) {
-    try {
-        step();
-        return true;
-    } catch (nb::python_error &error) {
-        if (!error.matches(PyExc_Exception))
-            throw;
-        return false;
-    }
 }
 
 // Kept raw: one lookup where nanobind's contains-then-delete takes two (about
@@ -107,17 +75,17 @@ void pop_reverse_entry(Scenard &s, nb::handle ais) {
 
 // Puts a registered presentation back in the context as its record says.
 void show_again(Scenard &s, nb::handle info, nb::handle ais) {
-    s.context.attr("Display"_id)(ais, false);
+    s.context.attr(py::Display)(ais, false);
     if (!nb::bool_(nb::object(as_record(info).visible)))
-        s.context.attr("Erase"_id)(ais, false);
-    s.context.attr("UpdateCurrentViewer"_id)();
+        s.context.attr(py::Erase)(ais, false);
+    s.context.attr(py::UpdateCurrentViewer)();
 }
 
 // Takes a new presentation back off the screen (when it got there) and out of
 // the reverse map, quietly: the error reported is the one that made it go.
 void take_back(Scenard &s, nb::handle ais, bool on_screen, nb::handle update_flag) {
     if (on_screen)
-        quietly([&] { s.context.attr("Remove"_id)(ais, update_flag); });
+        quietly([&] { s.context.attr(py::Remove)(ais, update_flag); });
     quietly([&] { pop_reverse_entry(s, ais); });
 }
 
@@ -137,8 +105,12 @@ void drop_or_show_again(Scenard &s, nb::handle shape_id, nb::handle info, nb::ha
     quietly([&] { show_again(s, info, ais); });
 }
 
-nb::object display_shape(Scenard &s, nb::handle shape, nb::handle shape_id, nb::handle color,
-                         nb::handle update, nb::handle sub_colors) {
+// display_shapes logs each item's failure as display_shape logs its own.
+constexpr const char *displaying_shape = "Error displaying shape: %s",
+                     *displaying_shapes = "Error displaying shapes: %s";
+
+Out<text::id_or_none> display_shape(Scenard &s, Shape shape, Id shape_id, ColorOrNone color,
+                                    Flag update, SubColorPairs sub_colors) {
     // Every flag, colour and the identifier are read before the context is
     // called: what they answer cannot change halfway through. A failure up to
     // the first call into the context changes nothing.
@@ -153,7 +125,7 @@ nb::object display_shape(Scenard &s, nb::handle shape, nb::handle shape_id, nb::
         kept_color = (rgb = to_occt_color(color)).kept;
     SubColors colors = read_sub_colors(shape, sub_colors);
     RegistryChange change(s);
-    nb::object earlier = registered(s, shape_id);
+    nb::object earlier = find_entry(s.shapes, shape_id, Unhashable::raises);
     nb::object earlier_ais;
     if (earlier.is_valid())
         earlier_ais = owned_presentation(s, earlier);
@@ -164,7 +136,7 @@ nb::object display_shape(Scenard &s, nb::handle shape, nb::handle shape_id, nb::
     // presentation on screen; the identifier keeps its place. Should the
     // context refuse to remove it, still nothing has changed.
     if (earlier.is_valid())
-        call_method(s.context, "Remove"_id, earlier_ais, Py_False);
+        call_method(s.context, py::Remove, earlier_ais, Py_False);
 
     // The new presentation goes on screen, then into both maps. Should any
     // step fail, it is taken back, and an identifier whose earlier
@@ -172,7 +144,7 @@ nb::object display_shape(Scenard &s, nb::handle shape, nb::handle shape_id, nb::
     // screen agree either way.
     bool on_screen = false;
     try {
-        call_method(s.context, "Display"_id, ais, update_flag);
+        call_method(s.context, py::Display, ais, update_flag);
         on_screen = true;
         s.ais_to_id[ais] = shape_id;
         s.shapes[shape_id] = record;
@@ -187,19 +159,7 @@ nb::object display_shape(Scenard &s, nb::handle shape, nb::handle shape_id, nb::
     return nb::borrow(shape_id);
 }
 
-// How often display_shapes reports its progress, at most.
 constexpr std::chrono::milliseconds progress_interval{100};
-
-// len(items), or None for an iterable that has no length.
-nb::object length_or_none(nb::handle items) {
-    Py_ssize_t n = PyObject_Size(items.ptr());
-    if (n >= 0)
-        return nb::int_(n);
-    if (!PyErr_ExceptionMatches(PyExc_Exception))
-        throw nb::python_error();
-    PyErr_Clear();
-    return nb::none();
-}
 
 // The fields of one item of display_shapes: at most four are ever read, so
 // an endless or huge iterable is refused without being walked.
@@ -218,7 +178,7 @@ nb::object display_item(Scenard &s, nb::handle item) {
     nb::object fields[most_item_fields];
     Py_ssize_t n = read_fields(item, fields, 2, most_item_fields, refuse_item);
     return display_shape(s, fields[0], fields[1], n >= 3 ? nb::handle(fields[2]) : Py_None,
-                         Py_False, n == 4 ? nb::handle(fields[3]) : Py_None);
+                         nb::handle(Py_False), n == 4 ? nb::handle(fields[3]) : Py_None);
 }
 
 // Each item is one display_shape, with its own record when it fails; the
@@ -226,16 +186,16 @@ nb::object display_item(Scenard &s, nb::handle item) {
 // raises) end the walk under this operation's template. The viewer is
 // updated once, whichever way the walk ends, so the screen shows what the
 // registry holds.
-nb::object display_shapes(Scenard &s, nb::handle items, nb::handle update, nb::handle progress) {
-    const Operation &op = operation_of<display_shapes>();
+Out<text::ids_shown> display_shapes(Scenard &s, Items items, Flag update, Progress progress) {
     nb::list shown;
     bool update_viewer = false;
     nb::object total, iterator;
-    bool ready = guarded(op, [&] {
+    bool ready = guard(displaying_shapes, [&] {
         update_viewer = truth(update);
         if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
             raise(PyExc_TypeError, "progress must be callable or None, not %R", progress.ptr());
-        total = length_or_none(items);
+        Py_ssize_t length = length_of(items); // None for an iterable without one
+        total = length >= 0 ? nb::object(nb::int_(length)) : nb::none();
         iterator = nb::steal(PyObject_GetIter(items.ptr()));
         if (!iterator.is_valid())
             throw nb::python_error();
@@ -243,13 +203,12 @@ nb::object display_shapes(Scenard &s, nb::handle items, nb::handle update, nb::h
     if (!ready)
         return shown;
 
-    const Operation &item_op = operation_of<display_shape>();
     using clock = std::chrono::steady_clock;
     clock::time_point reported = clock::now();
     Py_ssize_t done = 0;
     auto walk = [&] {
         while (nb::object item = nb::steal(PyIter_Next(iterator.ptr()))) {
-            guarded(item_op, [&] { shown.append(display_item(s, item)); });
+            guard(displaying_shape, [&] { shown.append(display_item(s, item)); });
             ++done;
             // A long walk over a list runs no Python code of the host's, where
             // Ctrl+C would otherwise be noticed: it is looked for here.
@@ -267,10 +226,10 @@ nb::object display_shapes(Scenard &s, nb::handle items, nb::handle update, nb::h
     };
     auto update_once = [&] {
         if (update_viewer)
-            guarded(op, [&] { s.context.attr("UpdateCurrentViewer"_id)(); });
+            guard(displaying_shapes, [&] { s.context.attr(py::UpdateCurrentViewer)(); });
     };
     try {
-        guarded(op, walk);
+        guard(displaying_shapes, walk);
     } catch (nb::python_error &) {
         // Ctrl+C or an exit request: the shapes displayed so far reach the
         // screen before it goes on. The error is held by the C++ exception,
@@ -282,14 +241,14 @@ nb::object display_shapes(Scenard &s, nb::handle items, nb::handle update, nb::h
     return shown;
 }
 
-void erase_shape(Scenard &s, nb::handle shape_id, nb::handle update) {
+void erase_shape(Scenard &s, Id shape_id, Flag update) {
     nb::handle update_flag = py_bool(truth(update));
     RegistryChange change(s);
-    nb::object info = registered(s, shape_id);
+    nb::object info = find_entry(s.shapes, shape_id, Unhashable::raises);
     if (!info.is_valid())
         return;
     nb::object ais = owned_presentation(s, info);
-    call_method(s.context, "Remove"_id, ais, update_flag);
+    call_method(s.context, py::Remove, ais, update_flag);
     // Kept raw for the same reason as in drop_or_show_again.
     if (PyDict_DelItem(s.shapes.ptr(), shape_id.ptr()) < 0) {
         // The identifier refuses to be used as a key again: it stays, and
@@ -305,110 +264,85 @@ void erase_shape(Scenard &s, nb::handle shape_id, nb::handle update) {
 
 void erase_all(Scenard &s) {
     RegistryChange change(s);
-    s.context.attr("RemoveAll"_id)(true);
+    s.context.attr("RemoveAll")(true);
     s.shapes.clear();
     s.ais_to_id.clear();
 }
 
-void update_shape(Scenard &s, nb::handle ais_shape, nb::handle update) {
+void update_shape(Scenard &s, Presentation ais_shape, Flag update) {
     nb::bool_ update_flag(update);
-    s.context.attr("Redisplay"_id)(ais_shape, update_flag);
+    s.context.attr(py::Redisplay)(ais_shape, update_flag);
 }
 
 // A copy: the caller may change it without touching the registry. Kept raw:
 // nanobind offers no copy but a call of the `copy` method by name.
-nb::object get_all_shapes(Scenard &s) {
+Out<text::records> get_all_shapes(Scenard &s) {
     PyObject *copy = PyDict_Copy(s.shapes.ptr());
     if (!copy)
         throw nb::python_error();
     return nb::steal(copy);
 }
 
-nb::object get_shape_info(Scenard &s, nb::handle shape_id) {
-    nb::object info = registered(s, shape_id);
+Out<text::record_or_none> get_shape_info(Scenard &s, Id shape_id) {
+    nb::object info = find_entry(s.shapes, shape_id, Unhashable::raises);
     return info.is_valid() ? info : nb::none();
 }
 
-Py_ssize_t get_shape_count(Scenard &s) { return (Py_ssize_t) s.shapes.size(); }
+Out<text::integer> get_shape_count(Scenard &s) { return nb::int_(s.shapes.size()); }
 
-const OperationRow registry_operations[] = {
-    guarded_row<display_shape>(
-        "display_shape", "Error displaying shape: %s",
-        {{"shape"}, {"shape_id"}, {"color", &py_none}, {"update", &py_true}, {"sub_colors", &py_none}},
-        "def display_shape(self, shape: OCP.TopoDS.TopoDS_Shape, shape_id: str, "
-        "color: tuple[float, float, float] | None = None, update: bool = True, "
-        "sub_colors: collections.abc.Iterable[tuple[OCP.TopoDS.TopoDS_Shape, "
-        "tuple[float, float, float]]] | None = None) -> str | None",
-        "Display an OCP shape in the viewer.\n\n"
-        "Args:\n"
-        "    shape: OCP TopoDS_Shape object\n"
+} // namespace
+
+// A look set in the middle of a display would miss the shape being added: it
+// was built with the look in force before, and is not yet in the registry
+// that the new look walks. Such a change is refused like a second registry change.
+void refuse_during_registry_change(const Scenard &s) {
+    if (std::find(changing.begin(), changing.end(), &s) != changing.end())
+        raise(PyExc_RuntimeError, "the shape registry is being changed by a call in progress");
+}
+
+void bind_registry(ScenardClass &cls) {
+    using namespace nb::literals;
+    def(cls, "display_shape", guarded<display_shape>(displaying_shape), "shape"_a, "shape_id"_a,
+        "color"_a = nb::none(), "update"_a = true, "sub_colors"_a = nb::none(),
+        "Display an OCP shape in the viewer.\n\nArgs:\n    shape: OCP TopoDS_Shape object\n"
         "    shape_id: Specific ID for the shape\n"
         "    color: Tuple of RGB values (0-1) or None for default\n"
         "    update: Whether to update the display\n"
         "    sub_colors: (sub_shape, color) pairs: faces, solids or any sub-shapes of\n"
         "        shape, as TopExp finds them in it, each drawn in its own colour (a\n"
         "        finer sub-shape's colour wins over a coarser one's); color stays the\n"
-        "        colour of the rest. A pair that is wrong refuses the whole display\n\n"
-        "Returns:\n"
-        "    str: Shape ID or None if error"),
-    self_reporting_row<display_shapes>(
-        "display_shapes", "Error displaying shapes: %s",
-        {{"items"}, {"update", &py_true}, {"progress", &py_none}},
-        "def display_shapes(self, items: collections.abc.Iterable[tuple[OCP.TopoDS.TopoDS_Shape, "
-        "str] | tuple[OCP.TopoDS.TopoDS_Shape, str, tuple[float, float, float] | None] | "
-        "tuple[OCP.TopoDS.TopoDS_Shape, str, tuple[float, float, float] | None, "
-        "collections.abc.Iterable[tuple[OCP.TopoDS.TopoDS_Shape, tuple[float, float, float]]] | "
-        "None]], "
-        "update: bool = True, progress: collections.abc.Callable[[int, int | None], object] | "
-        "None = None) -> list[str]",
+        "        colour of the rest. A pair that is wrong refuses the whole display\n\nReturns:\n"
+        "    str: Shape ID or None if error");
+    def(cls, "display_shapes", reporting<display_shapes>(displaying_shapes), "items"_a,
+        "update"_a = true, "progress"_a = nb::none(),
         "Display many shapes with one viewer update: the way to show an assembly.\n\n"
         "Each item is displayed as display_shape displays it, and an item that fails\n"
-        "is logged as display_shape logs it; the others are displayed all the same.\n\n"
-        "Args:\n"
+        "is logged as display_shape logs it; the others are displayed all the same.\n\nArgs:\n"
         "    items: Iterable of (shape, shape_id), (shape, shape_id, color) or\n"
         "        (shape, shape_id, color, sub_colors) tuples\n"
         "    update: Whether to update the display once, at the end\n"
         "    progress: Called as progress(done, total) at most every 100 ms, total being\n"
         "        None when items has no length; returning False stops the display,\n"
-        "        and the shapes displayed so far stay\n\n"
-        "Returns:\n"
-        "    list[str]: IDs of the shapes displayed, in order"),
-    guarded_row<erase_all>("erase_all", "Error erasing all shapes: %s", {},
-                           "def erase_all(self) -> None", "Remove all shapes from the display."),
-    guarded_row<erase_shape>("erase_shape", "Error erasing shape: %s",
-                             {{"shape_id"}, {"update", &py_true}},
-                             "def erase_shape(self, shape_id: str, update: bool = True) -> None",
-                             "Remove a specific shape from the display.\n\n"
-                             "Args:\n"
-                             "    shape_id: ID of the shape to remove\n"
-                             "    update: Whether to update display"),
-    guarded_row<update_shape>(
-        "update_shape", "Error updating shape: %s", {{"ais_shape"}, {"update", &py_true}},
-        "def update_shape(self, ais_shape: OCP.AIS.AIS_Shape, update: bool = True) -> None",
-        "Update a displayed shape.\n\n"
-        "Args:\n"
-        "    ais_shape: AIS_Shape to update\n"
-        "    update: Whether to update the display"),
-    query_row<get_all_shapes>("get_all_shapes", {},
-                              "def get_all_shapes(self) -> dict[str, ShapeInfo]",
-                              "Get all registered shapes.\n\n"
-                              "Returns:\n"
-                              "    Dictionary mapping shape IDs to ShapeInfo objects"),
-    query_row<get_shape_info>("get_shape_info", {{"shape_id"}},
-                              "def get_shape_info(self, shape_id: str) -> ShapeInfo | None",
-                              "Get information about a specific shape.\n\n"
-                              "Args:\n"
-                              "    shape_id: ID of the shape\n\n"
-                              "Returns:\n"
-                              "    ShapeInfo object or None if not found"),
-    query_row<get_shape_count>("get_shape_count", {}, "def get_shape_count(self) -> int",
-                               "Get the number of shapes currently managed.\n\n"
-                               "Returns:\n"
-                               "    Number of shapes"),
-};
-
-} // namespace
-
-void bind_registry(ScenardClass &cls) { bind_rows(cls, registry_operations); }
+        "        and the shapes displayed so far stay\n\nReturns:\n"
+        "    list[str]: IDs of the shapes displayed, in order");
+    def(cls, "erase_all", guarded<erase_all>("Error erasing all shapes: %s"),
+        "Remove all shapes from the display.");
+    def(cls, "erase_shape", guarded<erase_shape>("Error erasing shape: %s"), "shape_id"_a,
+        "update"_a = true,
+        "Remove a specific shape from the display.\n\nArgs:\n"
+        "    shape_id: ID of the shape to remove\n    update: Whether to update display");
+    def(cls, "update_shape", guarded<update_shape>("Error updating shape: %s"), "ais_shape"_a,
+        "update"_a = true,
+        "Update a displayed shape.\n\nArgs:\n    ais_shape: AIS_Shape to update\n"
+        "    update: Whether to update the display");
+    def(cls, "get_all_shapes", &get_all_shapes,
+        "Get all registered shapes.\n\nReturns:\n"
+        "    Dictionary mapping shape IDs to ShapeInfo objects");
+    def(cls, "get_shape_info", &get_shape_info, "shape_id"_a,
+        "Get information about a specific shape.\n\nArgs:\n    shape_id: ID of the shape\n\n"
+        "Returns:\n    ShapeInfo object or None if not found");
+    def(cls, "get_shape_count", &get_shape_count,
+        "Get the number of shapes currently managed.\n\nReturns:\n    Number of shapes");
+}
 
 } // namespace morvik

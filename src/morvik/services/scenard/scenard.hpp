@@ -6,25 +6,20 @@
 
 #include "colors.hpp"
 #include "hostcall.hpp"
+#include "types.hpp"
 
 namespace morvik {
 
 struct Scenard {
-    nb::object view;
-    nb::object viewer;
-    nb::object context;
+    nb::object view, viewer, context;
     bool is_rendering = false;
     nb::dict shapes;    // identifier -> ShapeInfo, in insertion order
     nb::dict ais_to_id; // presentation -> identifier
-    nb::object global_transparency;
-    nb::object current_display_mode;
-    nb::object background_color;
-    nb::object background_gradient;
+    nb::object global_transparency, current_display_mode, background_color, background_gradient;
 };
 
 using ScenardClass = nb::class_<Scenard>;
 
-// _configure_shape_edges: face boundaries on or off for one presentation.
 void configure_shape_edges(nb::handle ais_shape, bool enable);
 
 // AIS_Shape::SetColor paints the face-boundary aspect too: boundaries that
@@ -33,7 +28,7 @@ void keep_boundaries_black(nb::handle ais_shape);
 
 // set_projection_type: orthographic or perspective camera, with its own
 // failure handling; setup_initial_view calls it too.
-void set_projection_type(Scenard &s, nb::handle projection_type);
+void set_projection_type(Scenard &s, Projection projection_type);
 
 // The parts of the appearance and background operations that set_view_state
 // shares. Each takes values already checked, and none updates the viewer.

@@ -12,11 +12,15 @@ namespace morvik {
 
 namespace {
 
+// select_shape fails as select_shapes does, under its template.
+constexpr const char *selecting_shapes = "Error selecting shapes: %s";
+
 // Replaces the context's selection with the registered shapes among
 // `shape_ids`, in their order. The context toggles an object on each
 // AddOrRemoveSelected, so an identifier listed twice ends up unselected.
-void select_shapes(Scenard &s, nb::handle shape_ids) {
-    s.context.attr("ClearSelected"_id)(false);
+
+void select_shapes(Scenard &s, Ids shape_ids) {
+    s.context.attr("ClearSelected")(false);
     // The caller's sequence is walked through an iterator, which stays safe
     // should it change while the context is called.
     for (nb::handle shape_id : shape_ids) {
@@ -24,29 +28,27 @@ void select_shapes(Scenard &s, nb::handle shape_ids) {
         if (!info.is_valid())
             continue; // not registered: skipped without a message
         nb::object ais = as_record(info).ais_shape;
-        s.context.attr("AddOrRemoveSelected"_id)(ais, false);
+        s.context.attr(py::AddOrRemoveSelected)(ais, false);
     }
-    s.context.attr("UpdateCurrentViewer"_id)();
+    s.context.attr(py::UpdateCurrentViewer)();
 }
 
-// Selecting one shape replaces the whole selection as well, and fails as
-// select_shapes does, under its name.
-void select_shape(Scenard &s, nb::handle shape_id) {
-    nb::list single;
-    single.append(shape_id);
-    guarded(operation_of<select_shapes>(), [&] { select_shapes(s, single); });
+// Selecting one shape replaces the whole selection as well.
+void select_shape(Scenard &s, Id shape_id) {
+    nb::object single = nb::make_tuple(shape_id);
+    guard(selecting_shapes, [&] { select_shapes(s, single); });
 }
 
 // The presentation the service owns nearest under the point the selector
 // last picked; the selector sorts what it finds nearest first, and
 // presentations the service does not own (a host's own) are passed over.
 nb::object nearest_registered(Scenard &s, nb::handle selector) {
-    Py_ssize_t found = nb::cast<Py_ssize_t>(selector.attr("NbPicked"_id)());
+    Py_ssize_t found = nb::cast<Py_ssize_t>(selector.attr("NbPicked")());
     for (Py_ssize_t rank = 1; rank <= found; ++rank) {
-        nb::object owner = selector.attr("Picked"_id)(rank);
+        nb::object owner = selector.attr(py::Picked)(rank);
         if (owner.is_none())
             continue;
-        nb::object shape_id = find_entry(s.ais_to_id, owner.attr("Selectable"_id)());
+        nb::object shape_id = find_entry(s.ais_to_id, owner.attr(py::Selectable)());
         if (shape_id.is_valid())
             return shape_id;
     }
@@ -57,97 +59,74 @@ nb::object nearest_registered(Scenard &s, nb::handle selector) {
 // point it picked at; empty when the selector's last pick was no such
 // detection. A detection in another view is left alone: that view may have
 // lost its window since, and picking there would crash OCCT.
-struct Detection {
-    nb::object view, x, y;
-};
+struct Detection { nb::object view, x, y; };
 
 Detection last_detection(Scenard &s, nb::handle selector) {
     // OCP hands back the wrapper the service holds for the same view.
-    nb::object view = s.context.attr("LastActiveView"_id)();
-    nb::object volume = selector.attr("GetManager"_id)();
-    if (!view.is(s.view) || !volume.attr("GetActiveSelectionType"_id)().equal(point_selection))
+    nb::object view = s.context.attr("LastActiveView")();
+    nb::object volume = selector.attr("GetManager")();
+    if (!view.is(s.view) || !volume.attr("GetActiveSelectionType")().equal(point_selection))
         return {};
-    nb::object point = volume.attr("GetMousePosition"_id)();
+    nb::object point = volume.attr("GetMousePosition")();
     auto pixel = [](nb::handle coordinate) {
         return nb::int_(std::lround(nb::cast<double>(coordinate)));
     };
-    return {view, pixel(point.attr("X"_id)()), pixel(point.attr("Y"_id)())};
+    return {view, pixel(point.attr("X")()), pixel(point.attr("Y")())};
 }
 
 // Picks with the context's own selector, then has it pick again where the
 // context last detected: the context's detected list (InitDetected,
 // HilightNextDetected, SelectDetected) indexes the selector's results, so
 // hover and selection stay as they were.
-nb::object pick(Scenard &s, nb::handle x, nb::handle y) {
+Out<text::id_or_none> pick(Scenard &s, Int x, Int y) {
     // The selector takes the view as a handle it does not check: anything
     // but a real view, or a view without a window to read the size of,
     // crashes OCCT.
     nb::object view = s.view;
     if (!nb::isinstance(view, V3d_View))
         raise(PyExc_TypeError, "cannot pick in %R, which is no V3d_View", view.ptr());
-    if (view.attr("Window"_id)().is_none())
+    if (view.attr("Window")().is_none())
         raise(PyExc_RuntimeError, "cannot pick in a view that has no window");
-    nb::object selector = s.context.attr("MainSelector"_id)();
+    nb::object selector = s.context.attr("MainSelector")();
     Detection detection = last_detection(s, selector);
     auto detect_again = [&] {
         if (detection.view.is_valid())
-            selector.attr("Pick"_id)(detection.x, detection.y, detection.view);
+            selector.attr("Pick")(detection.x, detection.y, detection.view);
     };
     nb::object shape_id;
     try {
-        selector.attr("Pick"_id)(x, y, view);
+        selector.attr("Pick")(x, y, view);
         shape_id = nearest_registered(s, selector);
     } catch (nb::python_error &) {
-        try {
-            detect_again();
-        } catch (nb::python_error &again) {
-            if (!again.matches(PyExc_Exception))
-                throw;
-            // the pick's own error is the one reported
-        }
+        quietly(detect_again); // the pick's own error is the one reported
         throw;
     }
     detect_again();
     return shape_id;
 }
 
-nb::object get_shape_id_for_ais_shape(Scenard &s, nb::handle ais_shape) {
+Out<text::id_or_none> get_shape_id_for_ais_shape(Scenard &s, Presentation ais_shape) {
     nb::object shape_id = find_entry(s.ais_to_id, ais_shape);
     return shape_id.is_valid() ? shape_id : nb::none();
 }
 
-const OperationRow selection_operations[] = {
-    guarded_row<select_shapes>(
-        "select_shapes", "Error selecting shapes: %s", {{"shape_ids"}},
-        "def select_shapes(self, shape_ids: collections.abc.Iterable[str]) -> None",
-        "Programmatically select multiple shapes by ID, replacing current selection.\n\n"
-        "Args:\n"
-        "    shape_ids: List of shape IDs to select, in order"),
-    self_reporting_row<select_shape>("select_shape", "Error selecting shapes: %s", {{"shape_id"}},
-                                     "def select_shape(self, shape_id: str) -> None",
-                                     "Programmatically select a shape in the viewer by its ID.\n\n"
-                                     "Args:\n"
-                                     "    shape_id: ID of the shape to select"),
-    guarded_row<pick>("pick", "Error picking: %s", {{"x"}, {"y"}},
-                      "def pick(self, x: int, y: int) -> str | None",
-                      "Find the shape under a point of the view, leaving the selection as it is.\n\n"
-                      "Args:\n"
-                      "    x: X coordinate in device pixels\n"
-                      "    y: Y coordinate in device pixels\n\n"
-                      "Returns:\n"
-                      "    ID of the nearest displayed shape under the point, or None"),
-    query_row<get_shape_id_for_ais_shape>(
-        "get_shape_id_for_ais_shape", {{"ais_shape"}},
-        "def get_shape_id_for_ais_shape(self, ais_shape: OCP.AIS.AIS_Shape) -> str | None",
-        "Reverse-lookup: find the shape_id for a given AIS_Shape object.\n\n"
-        "Args:\n"
-        "    ais_shape: AIS_Shape to look up\n\n"
-        "Returns:\n"
-        "    Shape ID or None if not found"),
-};
-
 } // namespace
 
-void bind_selection(ScenardClass &cls) { bind_rows(cls, selection_operations); }
+void bind_selection(ScenardClass &cls) {
+    using namespace nb::literals;
+    def(cls, "select_shapes", guarded<select_shapes>(selecting_shapes), "shape_ids"_a,
+        "Programmatically select multiple shapes by ID, replacing current selection.\n\nArgs:\n"
+        "    shape_ids: List of shape IDs to select, in order");
+    def(cls, "select_shape", reporting<select_shape>(selecting_shapes), "shape_id"_a,
+        "Programmatically select a shape in the viewer by its ID.\n\nArgs:\n"
+        "    shape_id: ID of the shape to select");
+    def(cls, "pick", guarded<pick>("Error picking: %s"), "x"_a, "y"_a,
+        "Find the shape under a point of the view, leaving the selection as it is.\n\nArgs:\n"
+        "    x: X coordinate in device pixels\n    y: Y coordinate in device pixels\n\nReturns:\n"
+        "    ID of the nearest displayed shape under the point, or None");
+    def(cls, "get_shape_id_for_ais_shape", &get_shape_id_for_ais_shape, "ais_shape"_a,
+        "Reverse-lookup: find the shape_id for a given AIS_Shape object.\n\nArgs:\n"
+        "    ais_shape: AIS_Shape to look up\n\nReturns:\n    Shape ID or None if not found");
+}
 
 } // namespace morvik

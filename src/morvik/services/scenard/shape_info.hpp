@@ -8,10 +8,7 @@ namespace morvik {
 // A plain record, shared: the registry and every caller that asked for it hold
 // the same object, so a change made by one is seen by all.
 struct ShapeInfo {
-    nb::object shape_id;
-    nb::object ais_shape;
-    nb::object color;
-    nb::object visible;
+    nb::object shape_id, ais_shape, color, visible;
 };
 
 // The ShapeInfo behind a registry value; raises TypeError for anything else,
@@ -19,7 +16,6 @@ struct ShapeInfo {
 // as `value` does; copy a field into an nb::object before calling out.
 ShapeInfo &as_record(nb::handle value);
 
-// A new record object.
 nb::object make_record(nb::handle shape_id, nb::handle ais_shape, nb::handle color,
                        nb::handle visible);
 

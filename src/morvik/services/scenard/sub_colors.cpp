@@ -3,6 +3,7 @@
 
 #include "colors.hpp"
 #include "fields.hpp"
+#include "lookup.hpp"
 #include "names.hpp"
 
 #include <array>
@@ -15,33 +16,14 @@ namespace {
     raise(PyExc_TypeError, "a sub-shape colour must be (sub_shape, color), not %R", pair.ptr());
 }
 
-bool is_shape(nb::handle value) {
-    int answer = PyObject_IsInstance(value.ptr(), TopoDS_Shape.ptr());
-    if (answer < 0)
-        throw nb::python_error();
-    return answer == 1;
-}
-
 void require_shape(nb::handle shape) {
-    if (!is_shape(shape))
+    if (!nb::isinstance(shape, TopoDS_Shape))
         raise(PyExc_TypeError, "cannot colour the sub-shapes of %R, which is no TopoDS_Shape",
               shape.ptr());
-    if (truth(call_method(shape, "IsNull"_id)))
+    if (truth(call_method(shape, py::IsNull)))
         raise(PyExc_ValueError, "cannot display a null shape");
 }
 
-// The length of `sub_colors`, or -1 when it has none.
-Py_ssize_t length_of(nb::handle sub_colors) {
-    Py_ssize_t length = PyObject_Size(sub_colors.ptr());
-    if (length < 0) {
-        if (!PyErr_ExceptionMatches(PyExc_Exception))
-            throw nb::python_error();
-        PyErr_Clear();
-    }
-    return length;
-}
-
-// The next value of `iterator`, or an empty object when it is exhausted.
 nb::object next_of(nb::handle iterator) {
     nb::object value = nb::steal(PyIter_Next(iterator.ptr()));
     if (!value.is_valid() && PyErr_Occurred())
@@ -60,7 +42,7 @@ public:
     // and once more pairs name sub-shapes of one type than the shape has,
     // which an endless iterable of pairs would.
     void check(nb::handle sub_shape) {
-        nb::object type = call_method(sub_shape, "ShapeType"_id);
+        nb::object type = call_method(sub_shape, py::ShapeType);
         Py_ssize_t index = PyNumber_AsSsize_t(type.ptr(), PyExc_OverflowError);
         if (index == -1 && PyErr_Occurred())
             throw nb::python_error();
@@ -69,11 +51,11 @@ public:
         OfType &found = of_type_[index];
         if (!found.map.is_valid()) {
             nb::object map = IndexedMapOfShape();
-            TopExp.attr("MapShapes_s"_id)(shape_, type, map);
-            found.most = nb::cast<Py_ssize_t>(call_method(map, "Extent"_id));
+            TopExp.attr(py::MapShapes_s)(shape_, type, map);
+            found.most = nb::cast<Py_ssize_t>(call_method(map, py::Extent));
             found.map = std::move(map);
         }
-        if (!truth(call_method(found.map, "Contains"_id, sub_shape)))
+        if (!truth(call_method(found.map, py::Contains, sub_shape)))
             raise(PyExc_ValueError, "%R is no sub-shape of the shape displayed", sub_shape.ptr());
         if (++found.named > found.most)
             raise(PyExc_ValueError,
@@ -89,6 +71,30 @@ private:
     nb::handle shape_;
     std::array<OfType, 9> of_type_; // by TopAbs_ShapeEnum, compound to shape
 };
+
+// The presentation's own map from sub-shape to aspects, or an invalid object where
+// the binding cannot hand it over (OCP 7 leaves its type unregistered).
+nb::object custom_aspects_map(nb::handle ais) {
+    PyObject *map =
+        PyObject_CallMethodObjArgs(ais.ptr(), py::ChangeCustomAspectsMap.ptr(), nullptr);
+    if (map != nullptr)
+        return nb::steal(map);
+    if (!PyErr_ExceptionMatches(PyExc_TypeError))
+        throw nb::python_error();
+    PyErr_Clear();
+    return nb::object();
+}
+
+// Gives sub_shape aspects of its own in `color`, with the shape's face boundaries.
+nb::object own_aspects(nb::handle ais, const SubColor &entry) {
+    call_method(ais, py::SetCustomColor, entry.sub_shape, entry.color);
+    // A sub-shape's colour also colours its own face-boundary aspect;
+    // without one of its own it draws the shape's, so the shaded mode
+    // with face boundaries outlines every face alike.
+    nb::object drawer = call_method(ais, py::CustomAspects, entry.sub_shape);
+    call_method(drawer, py::SetFaceBoundaryAspect, Py_None);
+    return drawer;
+}
 
 } // namespace
 
@@ -113,14 +119,11 @@ SubColors read_sub_colors(nb::handle shape, nb::handle sub_colors) {
         nb::object fields[2];
         read_fields(pair, fields, 2, 2, refuse_pair);
         nb::handle sub_shape = fields[0];
-        if (!is_shape(sub_shape)) {
-            nb::object name = nb::steal(PyType_GetName(Py_TYPE(sub_shape.ptr())));
-            if (!name.is_valid())
-                throw nb::python_error();
-            raise(PyExc_TypeError, "a sub-shape must be a TopoDS_Shape, not %U", name.ptr());
-        }
+        if (!nb::isinstance(sub_shape, TopoDS_Shape))
+            raise(PyExc_TypeError, "a sub-shape must be a TopoDS_Shape, not %U",
+                  type_name_of(sub_shape).ptr());
         // A null shape has no type to ask for (OCCT would crash).
-        if (truth(call_method(sub_shape, "IsNull"_id)))
+        if (truth(call_method(sub_shape, py::IsNull)))
             raise(PyExc_ValueError, "a null shape is no sub-shape of the shape displayed");
         within.check(sub_shape);
         Rgb rgb = to_occt_color(fields[1]);
@@ -131,40 +134,7 @@ SubColors read_sub_colors(nb::handle shape, nb::handle sub_colors) {
 
 nb::object colored_presentation(nb::handle shape) { return AIS_ColoredShape(shape); }
 
-bool is_colored_presentation(nb::handle ais) {
-    int answer = PyObject_IsInstance(ais.ptr(), AIS_ColoredShape.ptr());
-    if (answer < 0)
-        throw nb::python_error();
-    return answer == 1;
-}
-
-namespace {
-
-// The presentation's own map from sub-shape to aspects, or an invalid object where
-// the binding cannot hand it over (OCP 7 leaves its type unregistered).
-nb::object custom_aspects_map(nb::handle ais) {
-    nb::handle name = "ChangeCustomAspectsMap"_id;
-    PyObject *map = PyObject_CallMethodObjArgs(ais.ptr(), name.ptr(), nullptr);
-    if (map != nullptr)
-        return nb::steal(map);
-    if (!PyErr_ExceptionMatches(PyExc_TypeError))
-        throw nb::python_error();
-    PyErr_Clear();
-    return nb::object();
-}
-
-// Gives sub_shape aspects of its own in `color`, with the shape's face boundaries.
-nb::object own_aspects(nb::handle ais, const SubColor &entry) {
-    call_method(ais, "SetCustomColor"_id, entry.sub_shape, entry.color);
-    // A sub-shape's colour also colours its own face-boundary aspect;
-    // without one of its own it draws the shape's, so the shaded mode
-    // with face boundaries outlines every face alike.
-    nb::object drawer = call_method(ais, "CustomAspects"_id, entry.sub_shape);
-    call_method(drawer, "SetFaceBoundaryAspect"_id, Py_None);
-    return drawer;
-}
-
-} // namespace
+bool is_colored_presentation(nb::handle ais) { return nb::isinstance(ais, AIS_ColoredShape); }
 
 void apply_sub_colors(nb::handle ais, const SubColors &colors) {
     // Sub-shapes of one colour share one set of aspects: OCCT draws them as
@@ -179,13 +149,11 @@ void apply_sub_colors(nb::handle ais, const SubColors &colors) {
     nb::dict shared; // colour -> aspects
     for (const SubColor &entry : colors) {
         // A sub-shape named again leaves the aspects it shared to the others.
-        if (truth(call_method(map, "IsBound"_id, entry.sub_shape)))
-            call_method(map, "UnBind"_id, entry.sub_shape);
-        PyObject *found = PyDict_GetItemWithError(shared.ptr(), entry.rgb.ptr());
-        if (found != nullptr)
-            call_method(map, "Bind"_id, entry.sub_shape, nb::handle(found));
-        else if (PyErr_Occurred())
-            throw nb::python_error();
+        if (truth(call_method(map, py::IsBound, entry.sub_shape)))
+            call_method(map, py::UnBind, entry.sub_shape);
+        nb::object found = find_entry(shared, entry.rgb, Unhashable::raises);
+        if (found.is_valid())
+            call_method(map, py::Bind, entry.sub_shape, found);
         else
             shared[entry.rgb] = own_aspects(ais, entry);
     }

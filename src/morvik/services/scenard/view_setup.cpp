@@ -12,20 +12,62 @@ namespace morvik {
 
 // A binding that cannot show the trihedron even in its simpler form just
 // leaves the view without one.
-static const char *const trihedron_unavailable = "Could not display trihedron: %s";
+static const char *const trihedron_unavailable = "Could not display trihedron: %s",
+                        *const trihedron_failed = "Unexpected trihedron error: %s";
 
 namespace {
 
 // The solid colour alone. The view keeps drawing a gradient over its solid
 // colour until its fill method is none, so an earlier gradient is dropped.
 void paint_solid_background(nb::handle view, nb::handle occt_color) {
-    view.attr("SetBgGradientStyle"_id)(gradient_none, false);
-    view.attr("SetBackgroundColor"_id)(occt_color);
+    view.attr("SetBgGradientStyle")(gradient_none, false);
+    view.attr("SetBackgroundColor")(occt_color);
 }
 
-void paint_gradient_background(nb::handle view, nb::handle first, nb::handle second,
-                               nb::handle fill_method) {
-    view.attr("SetBgGradientColors"_id)(first, second, fill_method, true);
+nb::object white() { return Quantity_Color(Quantity_NOC_WHITE); }
+
+// The trihedron is decoration: an unexpected failure is a warning, not an error.
+void setup_trihedron(Scenard &s) {
+    // A binding that lacks the visualisation type, or refuses it, may still
+    // show the trihedron in OCCT's default visualisation.
+    with_fallback(
+        trihedron_failed, "warning", trihedron_unavailable,
+        [&] {
+            s.view.attr("TriedronDisplay")(triedron_left_lower, white(), trihedron_scale,
+                                              visualization_wireframe);
+        },
+        [&] { s.view.attr("TriedronDisplay")(triedron_left_lower, white(), trihedron_scale); });
+}
+
+void setup_initial_view(Scenard &s) {
+    // Local references: the host may rewrite the fields while we call out.
+    nb::object gradient = s.background_gradient;
+    nb::object solid = s.background_color;
+    if (nb::bool_(gradient)) {
+        auto [color1, color2, fill_method] = unpack_three(gradient);
+        Rgb first = to_occt_color(color1), second = to_occt_color(color2);
+        s.view.attr("SetBgGradientColors")(first.occt, second.occt, fill_method, true);
+    } else {
+        paint_solid_background(s.view, to_occt_color(solid).occt);
+    }
+    // Both report their own failures; the view is set up as far as it goes.
+    setup_trihedron(s);
+    set_projection_type(s, projection_type_orthographic);
+}
+
+void set_background_color(Scenard &s, Color color) {
+    // Only a colour OCCT has accepted is remembered, as the service's own
+    // tuple of floats: nothing refused, and nothing the caller changes
+    // later, can spoil every later setup_initial_view.
+    apply_background_color(s, to_occt_color(color));
+    s.view.attr("Redraw")();
+}
+
+void set_background_gradient(Scenard &s, Color color1, Color color2, FillMethod fill_method) {
+    Rgb first = to_occt_color(color1), second = to_occt_color(color2);
+    require_fill_method(fill_method);
+    apply_background_gradient(s, first, second, fill_method);
+    s.view.attr("Redraw")();
 }
 
 } // namespace
@@ -47,89 +89,28 @@ void apply_background_color(Scenard &s, const Rgb &rgb) {
 void apply_background_gradient(Scenard &s, const Rgb &first, const Rgb &second,
                                nb::handle fill_method) {
     s.background_gradient = nb::make_tuple(first.kept, second.kept, fill_method);
-    paint_gradient_background(s.view, first.occt, second.occt, fill_method);
+    s.view.attr("SetBgGradientColors")(first.occt, second.occt, fill_method, true);
 }
 
-namespace {
-
-nb::object white() { return Quantity_Color(Quantity_NOC_WHITE); }
-
-// The trihedron is decoration: an unexpected failure is a warning, not an error.
-void setup_trihedron(Scenard &s) {
-    // A binding that lacks the visualisation type, or refuses it, may still
-    // show the trihedron in OCCT's default visualisation.
-    with_fallback(
-        operation_of<setup_trihedron>(), "warning"_id, trihedron_unavailable,
-        [&] {
-            s.view.attr("TriedronDisplay"_id)(triedron_left_lower, white(), trihedron_scale,
-                                              visualization_wireframe);
-        },
-        [&] { s.view.attr("TriedronDisplay"_id)(triedron_left_lower, white(), trihedron_scale); });
-}
-
-void setup_initial_view(Scenard &s) {
-    // Local references: the host may rewrite the fields while we call out.
-    nb::object gradient = s.background_gradient;
-    nb::object solid = s.background_color;
-    if (nb::bool_(gradient)) {
-        auto [color1, color2, fill_method] = unpack_three(gradient);
-        Rgb first = to_occt_color(color1), second = to_occt_color(color2);
-        paint_gradient_background(s.view, first.occt, second.occt, fill_method);
-    } else {
-        paint_solid_background(s.view, to_occt_color(solid).occt);
-    }
-    // Both report their own failures; the view is set up as far as it goes.
-    setup_trihedron(s);
-    set_projection_type(s, projection_type_orthographic);
-}
-
-void set_background_color(Scenard &s, nb::handle color) {
-    // Only a colour OCCT has accepted is remembered, as the service's own
-    // tuple of floats: nothing refused, and nothing the caller changes
-    // later, can spoil every later setup_initial_view.
-    apply_background_color(s, to_occt_color(color));
-    s.view.attr("Redraw"_id)();
-}
-
-void set_background_gradient(Scenard &s, nb::handle color1, nb::handle color2,
-                             nb::handle fill_method) {
-    Rgb first = to_occt_color(color1), second = to_occt_color(color2);
-    require_fill_method(fill_method);
-    apply_background_gradient(s, first, second, fill_method);
-    s.view.attr("Redraw"_id)();
-}
-
-const OperationRow view_setup_operations[] = {
-    guarded_row<setup_initial_view>("setup_initial_view", "Error setting up initial view: %s", {},
-                                    "def setup_initial_view(self) -> None",
-                                    "Setup initial view parameters."),
-    self_reporting_row<setup_trihedron>("_setup_trihedron", "Unexpected trihedron error: %s", {},
-                                        "def _setup_trihedron(self) -> None",
-                                        "Setup the trihedron (axis indicator)."),
-    guarded_row<set_background_color>(
-        "set_background_color", "Error setting background color: %s", {{"color"}},
-        "def set_background_color(self, color: tuple[float, float, float]) -> None",
-        "Set the background to a solid color, clearing any gradient.\n\n"
-        "Args:\n"
-        "    color: RGB tuple (0.0 - 1.0) e.g. (1.0, 1.0, 1.0) for white."),
-    guarded_row<set_background_gradient>(
-        "set_background_gradient", "Error setting background gradient: %s",
-        // The default is the one member bound at load: every call without a
-        // method shares it.
-        {{"color1"}, {"color2"}, {"method", &gradient_vertical}},
-        "def set_background_gradient(self, color1: tuple[float, float, float], "
-        "color2: tuple[float, float, float], "
-        "method: OCP.Aspect.Aspect_GradientFillMethod = ...) -> None",
-        "Set the background to a two-color gradient.\n\n"
-        "Args:\n"
+void bind_view_setup(ScenardClass &cls) {
+    using namespace nb::literals;
+    def(cls, "setup_initial_view", guarded<setup_initial_view>("Error setting up initial view: %s"),
+        "Setup initial view parameters.");
+    def(cls, "_setup_trihedron", reporting<setup_trihedron>(trihedron_failed),
+        "Setup the trihedron (axis indicator).");
+    def(cls, "set_background_color",
+        guarded<set_background_color>("Error setting background color: %s"), "color"_a,
+        "Set the background to a solid color, clearing any gradient.\n\nArgs:\n"
+        "    color: RGB tuple (0.0 - 1.0) e.g. (1.0, 1.0, 1.0) for white.");
+    // The default is the one member bound at load: every call without a
+    // method shares it.
+    def(cls, "set_background_gradient",
+        guarded<set_background_gradient>("Error setting background gradient: %s"),
+        "color1"_a, "color2"_a, "method"_a = gradient_vertical,
+        "Set the background to a two-color gradient.\n\nArgs:\n"
         "    color1: First color RGB tuple (0.0 - 1.0), top for vertical gradients.\n"
         "    color2: Second color RGB tuple (0.0 - 1.0), bottom for vertical gradients.\n"
-        "    method: Aspect_GradientFillMethod (Vertical, Horizontal, Diagonal1/2, "
-        "Corner1-4)."),
-};
-
-} // namespace
-
-void bind_view_setup(ScenardClass &cls) { bind_rows(cls, view_setup_operations); }
+        "    method: Aspect_GradientFillMethod (Vertical, Horizontal, Diagonal1/2, Corner1-4).");
+}
 
 } // namespace morvik

@@ -49,10 +49,7 @@ Vector cross(const Vector &a, const Vector &b) {
 }
 
 // What a camera holds, in model units.
-struct Lens {
-    Vector eye, target, up;
-    double scale;
-};
+struct Lens { Vector eye, target, up; double scale; };
 
 // A camera OCCT draws and picks as it should: finite, within the view's
 // extent, with a line of sight and an up direction across it.
@@ -71,13 +68,13 @@ void require_drawable(const Lens &lens, const char *whose) {
 }
 
 Vector vector_of(nb::handle point) {
-    return {nb::cast<double>(point.attr("X"_id)()), nb::cast<double>(point.attr("Y"_id)()),
-            nb::cast<double>(point.attr("Z"_id)())};
+    return {nb::cast<double>(point.attr("X")()), nb::cast<double>(point.attr("Y")()),
+            nb::cast<double>(point.attr("Z")())};
 }
 
 Lens lens_of(nb::handle camera) {
-    return {vector_of(camera.attr("Eye"_id)()), vector_of(camera.attr("Center"_id)()),
-            vector_of(camera.attr("Up"_id)()), nb::cast<double>(camera.attr("Scale"_id)())};
+    return {vector_of(camera.attr("Eye")()), vector_of(camera.attr("Center")()),
+            vector_of(camera.attr("Up")()), nb::cast<double>(camera.attr("Scale")())};
 }
 
 // Everything a state sets, read and checked, as the values OCCT will take.
@@ -91,24 +88,15 @@ struct ViewState {
 
 // --- writing -----------------------------------------------------------------
 
-nb::list coordinates(const Vector &v) {
-    nb::list xyz;
-    xyz.append(nb::float_(v.x));
-    xyz.append(nb::float_(v.y));
-    xyz.append(nb::float_(v.z));
-    return xyz;
-}
+nb::list coordinates(const Vector &v) { return nb::list(nb::make_tuple(v.x, v.y, v.z)); }
 
 nb::object background_state(Scenard &s) {
     nb::object gradient = s.background_gradient;
     nb::dict background;
     if (nb::bool_(gradient)) {
         auto [first, second, method] = unpack_three(gradient);
-        nb::list colors;
-        colors.append(nb::list(first));
-        colors.append(nb::list(second));
-        background["gradient"] = colors;
-        background["method"] = nb::str(method.attr("name"_id));
+        background["gradient"] = nb::list(nb::make_tuple(nb::list(first), nb::list(second)));
+        background["method"] = nb::str(method.attr("name"));
     } else {
         background["color"] = nb::list(nb::object(s.background_color));
     }
@@ -117,23 +105,23 @@ nb::object background_state(Scenard &s) {
 
 ViewState read_state(Scenard &s, nb::handle state);
 
-nb::object get_view_state(Scenard &s) {
-    nb::object camera = s.view.attr("Camera"_id)();
+Out<text::state_or_none> get_view_state(Scenard &s) {
+    nb::object camera = s.view.attr("Camera")();
     Lens lens = lens_of(camera);
-    bool orthographic = camera.attr("ProjectionType"_id)().equal(projection_orthographic);
+    bool orthographic = camera.attr("ProjectionType")().equal(projection_orthographic);
     nb::dict saved;
     saved["eye"] = coordinates(lens.eye);
     saved["target"] = coordinates(lens.target);
     saved["up"] = coordinates(lens.up);
     saved["scale"] = nb::float_(lens.scale);
     saved["projection"] =
-        (orthographic ? projection_type_orthographic : projection_type_perspective).attr("value"_id);
+        (orthographic ? projection_type_orthographic : projection_type_perspective).attr("value");
 
     nb::dict state;
     state["format"] = state_format;
     state["version"] = state_version;
     state["camera"] = saved;
-    state["display_mode"] = nb::object(s.current_display_mode).attr("value"_id);
+    state["display_mode"] = nb::object(s.current_display_mode).attr("value");
     state["transparency"] = nb::float_(nb::object(s.global_transparency));
     state["background"] = background_state(s);
     // Handed out only when set_view_state would take it back: a camera beyond
@@ -145,12 +133,8 @@ nb::object get_view_state(Scenard &s) {
 
 // --- reading -----------------------------------------------------------------
 
-// `map[key]`, or an empty object when the mapping has no such key.
 nb::object lookup(nb::handle map, const char *key) {
-    nb::str name(key);
-    if (PyDict_CheckExact(map.ptr()))
-        return find_entry(map, name);
-    PyObject *value = PyObject_GetItem(map.ptr(), name.ptr());
+    PyObject *value = PyObject_GetItem(map.ptr(), nb::str(key).ptr());
     if (value)
         return nb::steal(value);
     if (!PyErr_ExceptionMatches(PyExc_KeyError))
@@ -160,10 +144,7 @@ nb::object lookup(nb::handle map, const char *key) {
 }
 
 void require_mapping(nb::handle map, const char *where) {
-    int is_mapping = PyObject_IsInstance(map.ptr(), Mapping.ptr());
-    if (is_mapping < 0)
-        throw nb::python_error();
-    if (!is_mapping)
+    if (!nb::isinstance(map, Mapping))
         raise(PyExc_TypeError, "%s must be a mapping, not %R", where, map.ptr());
 }
 
@@ -209,14 +190,14 @@ nb::object read_camera(Scenard &s, nb::handle state) {
     nb::object projection = ProjectionType(entry(lens, "projection", "the camera"));
     bool orthographic = projection.equal(projection_type_orthographic);
 
-    nb::object camera = Graphic3d_Camera(s.view.attr("Camera"_id)());
-    camera.attr("SetProjectionType"_id)(orthographic ? projection_orthographic
+    nb::object camera = Graphic3d_Camera(s.view.attr("Camera")());
+    camera.attr("SetProjectionType")(orthographic ? projection_orthographic
                                                      : projection_perspective);
-    camera.attr("SetEyeAndCenter"_id)(gp_Pnt(asked.eye.x, asked.eye.y, asked.eye.z),
+    camera.attr("SetEyeAndCenter")(gp_Pnt(asked.eye.x, asked.eye.y, asked.eye.z),
                                       gp_Pnt(asked.target.x, asked.target.y, asked.target.z));
-    camera.attr("SetUp"_id)(gp_Dir(asked.up.x, asked.up.y, asked.up.z));
-    camera.attr("OrthogonalizeUp"_id)();
-    camera.attr("SetScale"_id)(nb::float_(asked.scale));
+    camera.attr("SetUp")(gp_Dir(asked.up.x, asked.up.y, asked.up.z));
+    camera.attr("OrthogonalizeUp")();
+    camera.attr("SetScale")(nb::float_(asked.scale));
     require_drawable(lens_of(camera), "the camera as the view would hold it");
     return camera;
 }
@@ -270,7 +251,7 @@ void restore_view_state(Scenard &s, nb::handle state) {
     refuse_during_registry_change(s); // it may change the look of every shape
     ViewState read = read_state(s, state);
 
-    s.view.attr("Camera"_id)().attr("Copy"_id)(read.camera);
+    s.view.attr("Camera")().attr("Copy")(read.camera);
     if (read.gradient)
         apply_background_gradient(s, read.first, read.second, read.method);
     else
@@ -282,39 +263,32 @@ void restore_view_state(Scenard &s, nb::handle state) {
         apply_transparency(s, read.transparency);
     if (!read.display_mode.equal(s.current_display_mode))
         apply_display_mode(s, read.display_mode);
-    s.context.attr("UpdateCurrentViewer"_id)();
+    s.context.attr(py::UpdateCurrentViewer)();
 }
+
+constexpr const char *setting_view_state = "Error setting view state: %s";
 
 // True when the state was applied; a refusal is logged, as any failure is.
-nb::object set_view_state(Scenard &s, nb::handle state) {
-    return nb::bool_(guarded(operation_of<set_view_state>(), [&] { restore_view_state(s, state); }));
+Out<text::flag> set_view_state(Scenard &s, State state) {
+    return nb::bool_(guard(setting_view_state, [&] { restore_view_state(s, state); }));
 }
 
-const OperationRow view_state_operations[] = {
-    guarded_row<get_view_state>(
-        "get_view_state", "Error getting view state: %s", {},
-        "def get_view_state(self) -> dict[str, typing.Any] | None",
+} // namespace
+
+void bind_view_state(ScenardClass &cls) {
+    using namespace nb::literals;
+    def(cls, "get_view_state", guarded<get_view_state>("Error getting view state: %s"),
         "Get the view's state as plain data, ready for json.\n\n"
         "The state holds the camera (eye, target, up, scale and projection), the\n"
         "display mode, the global transparency and the background, with a format\n"
         "name and version. set_view_state takes back every state returned here;\n"
-        "a camera outside what the view can draw gives None.\n\n"
-        "Returns:\n"
-        "    dict: The view state, or None if error"),
-    self_reporting_row<set_view_state>(
-        "set_view_state", "Error setting view state: %s", {{"state"}},
-        "def set_view_state(self, state: collections.abc.Mapping[str, typing.Any]) -> bool",
+        "a camera outside what the view can draw gives None.\n\nReturns:\n"
+        "    dict: The view state, or None if error");
+    def(cls, "set_view_state", reporting<set_view_state>(setting_view_state), "state"_a,
         "Restore a view state that get_view_state returned.\n\n"
         "A state that is malformed, of another format, or with a camera the view\n"
-        "cannot draw, is logged and changes nothing.\n\n"
-        "Args:\n"
-        "    state: The view state\n\n"
-        "Returns:\n"
-        "    bool: True if the state was applied, False if it was refused"),
-};
-
-} // namespace
-
-void bind_view_state(ScenardClass &cls) { bind_rows(cls, view_state_operations); }
+        "cannot draw, is logged and changes nothing.\n\nArgs:\n    state: The view state\n\n"
+        "Returns:\n    bool: True if the state was applied, False if it was refused");
+}
 
 } // namespace morvik
