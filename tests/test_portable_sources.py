@@ -20,7 +20,7 @@ SOURCES = sorted((ROOT / "src").rglob("*.cpp"))
 
 def diagnostics(source):
     # As the module build compiles it: the stable ABI, and nanobind's hidden visibility.
-    command = ["c++", "-std=c++17", "-Wall", "-Wpedantic", "-Werror", "-fsyntax-only",
+    command = ["c++", "-std=c++17", "-Wall", "-Wextra", "-Wpedantic", "-Werror", "-fsyntax-only",
                "-fvisibility=hidden", "-DPy_LIMITED_API=0x030C0000",
                "-isystem", nanobind.include_dir(), "-isystem", sysconfig.get_paths()["include"],
                "-I", str(ROOT / "src/native"), str(source)]
