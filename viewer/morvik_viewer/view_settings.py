@@ -55,19 +55,13 @@ class ViewSettings(QObject):
         return self._projection_type
 
     def set_projection_type(self, value):
-        value = ProjectionType(value).value
-        if value != self._projection_type:
-            self._projection_type = value
-            self.projection_type_changed.emit(value)
+        self._change("_projection_type", ProjectionType(value).value, self.projection_type_changed)
 
     def _get_display_mode(self):
         return self._display_mode
 
     def set_display_mode(self, value):
-        value = DisplayMode(value).value
-        if value != self._display_mode:
-            self._display_mode = value
-            self.display_mode_changed.emit(value)
+        self._change("_display_mode", DisplayMode(value).value, self.display_mode_changed)
 
     def _get_transparency(self):
         return self._transparency
@@ -78,9 +72,12 @@ class ViewSettings(QObject):
         value = float(value)
         if not 0.0 <= value <= 1.0:  # NaN too
             raise ValueError(f"transparency must be a number from 0 to 1, not {value!r}")
-        if value != self._transparency:
-            self._transparency = value
-            self.transparency_changed.emit(value)
+        self._change("_transparency", value, self.transparency_changed)
+
+    def _change(self, field, value, changed):
+        if value != getattr(self, field):
+            setattr(self, field, value)
+            changed.emit(value)
 
     projection_type = Property(str, _get_projection_type, set_projection_type,
                                notify=projection_type_changed)
