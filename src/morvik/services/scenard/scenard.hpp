@@ -1,4 +1,4 @@
-// Scenard: the viewer service over one OCCT view, its viewer and its context.
+// Scenard, the viewer service over one OCCT view, its viewer and its context, and its records.
 //
 // The class is bound in parts, one translation unit per concern; each adds its
 // operations to the class object through its bind_* function.
@@ -9,6 +9,22 @@
 #include "types.hpp"
 
 namespace morvik {
+
+// A plain record, shared: the registry and every caller that asked for it hold
+// the same object, so a change made by one is seen by all.
+struct ShapeInfo {
+    nb::object shape_id, ais_shape, color, visible;
+};
+
+// The ShapeInfo behind a registry value; raises TypeError for anything else,
+// and for a record whose fields are not all set. The reference lives as long
+// as `value` does; copy a field into an nb::object before calling out.
+ShapeInfo &as_record(nb::handle value);
+
+nb::object make_record(nb::handle shape_id, nb::handle ais_shape, nb::handle color,
+                       nb::handle visible);
+
+void bind_shape_info(nb::module_ &m);
 
 struct Scenard {
     nb::object view, viewer, context;
@@ -55,8 +71,6 @@ void require_drawable_scale(double scale, const char *whose);
 // operations that change the look of every shape call it first.
 void refuse_during_registry_change(const Scenard &s);
 
-ScenardClass bind_core_class(nb::module_ &m); // class, constructor, fields
-void bind_core(ScenardClass &cls);       // accessors
 void bind_registry(ScenardClass &cls);   // display, erase, update, registry queries
 void bind_edges(ScenardClass &cls);      // _configure_shape_edges
 void bind_view_setup(ScenardClass &cls); // initial view, trihedron, background

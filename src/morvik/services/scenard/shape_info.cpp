@@ -1,5 +1,4 @@
 // ShapeInfo: the record class, its garbage-collector slots and the usability check.
-#include "shape_info.hpp"
 
 #include "gc_fields.hpp"
 #include "operations.hpp"

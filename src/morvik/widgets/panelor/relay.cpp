@@ -67,17 +67,13 @@ PyType_Spec relay_spec = {
 } // namespace
 
 void bind_slot_relay() {
-    relay_type = (PyTypeObject *) PyType_FromSpec(&relay_spec);
-    if (!relay_type)
-        throw nb::python_error();
+    relay_type = (PyTypeObject *) nb::detail::raise_if_null(PyType_FromSpec(&relay_spec));
 }
 
 void connect(nb::handle control, const char *signal, nb::handle toolbar, const char *slot,
              nb::handle arguments) {
     nb::str name(slot);
-    nb::object weak = nb::steal(PyWeakref_NewRef(toolbar.ptr(), nullptr));
-    if (!weak.is_valid())
-        throw nb::python_error();
+    nb::weakref weak(toolbar);
     SlotRelay *relay = PyObject_New(SlotRelay, relay_type);
     if (!relay)
         throw nb::python_error();
