@@ -21,8 +21,12 @@ struct ShapeInfo {
 // as `value` does; copy a field into an nb::object before calling out.
 ShapeInfo &as_record(nb::handle value);
 
-nb::object make_record(nb::handle shape_id, nb::handle ais_shape, nb::handle color,
-                       nb::handle visible);
+inline nb::object make_record(nb::handle shape_id, nb::handle ais_shape, nb::handle color,
+                              nb::handle visible) {
+    return nb::cast(ShapeInfo{nb::borrow(shape_id), nb::borrow(ais_shape), nb::borrow(color),
+                              nb::borrow(visible)},
+                    nb::rv_policy::move);
+}
 
 void bind_shape_info(nb::module_ &m);
 

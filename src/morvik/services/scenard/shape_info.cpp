@@ -36,13 +36,6 @@ ShapeInfo &as_record(nb::handle value) {
     return record;
 }
 
-nb::object make_record(nb::handle shape_id, nb::handle ais_shape, nb::handle color,
-                       nb::handle visible) {
-    return nb::cast(ShapeInfo{nb::borrow(shape_id), nb::borrow(ais_shape), nb::borrow(color),
-                              nb::borrow(visible)},
-                    nb::rv_policy::move);
-}
-
 void bind_shape_info(nb::module_ &m) {
     using namespace nb::literals;
     nb::class_<ShapeInfo> cls(m, "ShapeInfo", nb::type_slots(ShapeInfoSlots::slots),

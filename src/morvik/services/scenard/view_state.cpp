@@ -82,51 +82,6 @@ struct ViewState {
     nb::object method;
 };
 
-// --- writing -----------------------------------------------------------------
-
-nb::list coordinates(const Vector &v) { return nb::list(nb::make_tuple(v.x, v.y, v.z)); }
-
-nb::object background_state(Scenard &s) {
-    nb::object gradient = s.background_gradient;
-    nb::dict background;
-    if (nb::bool_(gradient)) {
-        auto [first, second, method] = unpack_three(gradient);
-        background["gradient"] = nb::list(nb::make_tuple(nb::list(first), nb::list(second)));
-        background["method"] = nb::str(method.attr("name"));
-    } else {
-        background["color"] = nb::list(nb::object(s.background_color));
-    }
-    return background;
-}
-
-ViewState read_state(Scenard &s, nb::handle state);
-
-Out<text::state_or_none> get_view_state(Scenard &s) {
-    nb::object camera = s.view.attr("Camera")();
-    Lens lens = lens_of(camera);
-    bool orthographic = camera.attr("ProjectionType")().equal(projection_orthographic);
-    nb::dict saved;
-    saved["eye"] = coordinates(lens.eye);
-    saved["target"] = coordinates(lens.target);
-    saved["up"] = coordinates(lens.up);
-    saved["scale"] = nb::float_(lens.scale);
-    saved["projection"] =
-        (orthographic ? projection_type_orthographic : projection_type_perspective).attr("value");
-
-    nb::dict state;
-    state["format"] = state_format;
-    state["version"] = state_version;
-    state["camera"] = saved;
-    state["display_mode"] = nb::object(s.current_display_mode).attr("value");
-    state["transparency"] = nb::float_(nb::object(s.global_transparency));
-    state["background"] = background_state(s);
-    // Handed out only when set_view_state would take it back: a camera beyond
-    // what the view draws, or a display mode or background the host set beyond
-    // what a state holds, is caught here.
-    read_state(s, state);
-    return state;
-}
-
 // --- reading -----------------------------------------------------------------
 
 nb::object lookup(nb::handle map, const char *key) {
@@ -233,6 +188,45 @@ ViewState read_state(Scenard &s, nb::handle state) {
         read.first = to_occt_color(entry(background, "color", "the background"));
     }
     return read;
+}
+
+// --- writing -----------------------------------------------------------------
+
+nb::list coordinates(const Vector &v) { return nb::list(nb::make_tuple(v.x, v.y, v.z)); }
+
+Out<text::state_or_none> get_view_state(Scenard &s) {
+    nb::object camera = s.view.attr("Camera")();
+    Lens lens = lens_of(camera);
+    bool orthographic = camera.attr("ProjectionType")().equal(projection_orthographic);
+    nb::dict saved;
+    saved["eye"] = coordinates(lens.eye);
+    saved["target"] = coordinates(lens.target);
+    saved["up"] = coordinates(lens.up);
+    saved["scale"] = nb::float_(lens.scale);
+    saved["projection"] =
+        (orthographic ? projection_type_orthographic : projection_type_perspective).attr("value");
+
+    nb::dict state;
+    state["format"] = state_format;
+    state["version"] = state_version;
+    state["camera"] = saved;
+    state["display_mode"] = nb::object(s.current_display_mode).attr("value");
+    state["transparency"] = nb::float_(nb::object(s.global_transparency));
+    nb::object gradient = s.background_gradient;
+    nb::dict background;
+    if (nb::bool_(gradient)) {
+        auto [first, second, method] = unpack_three(gradient);
+        background["gradient"] = nb::list(nb::make_tuple(nb::list(first), nb::list(second)));
+        background["method"] = nb::str(method.attr("name"));
+    } else {
+        background["color"] = nb::list(nb::object(s.background_color));
+    }
+    state["background"] = background;
+    // Handed out only when set_view_state would take it back: a camera beyond
+    // what the view draws, or a display mode or background the host set beyond
+    // what a state holds, is caught here.
+    read_state(s, state);
+    return state;
 }
 
 // --- restoring ---------------------------------------------------------------

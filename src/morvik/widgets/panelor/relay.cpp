@@ -55,10 +55,7 @@ void relay_dealloc(PyObject *self) {
 }
 
 PyType_Slot relay_slots[] = {
-    {Py_tp_call, (void *) relay_call},
-    {Py_tp_dealloc, (void *) relay_dealloc},
-    {0, nullptr},
-};
+    {Py_tp_call, (void *) relay_call}, {Py_tp_dealloc, (void *) relay_dealloc}, {0, nullptr}};
 
 PyType_Spec relay_spec = {
     "morvik.widgets.panelor._SlotRelay", sizeof(SlotRelay), 0,
