@@ -1,6 +1,5 @@
 // Module set-up: bound names, the logger, ShapeInfo, and the Scenard class object
 // (constructor, the ten fields and the accessors) with its operations.
-#include "gc_fields.hpp"
 #include "operations.hpp"
 
 namespace morvik {

@@ -1,6 +1,4 @@
 // ShapeInfo: the record class, its garbage-collector slots and the usability check.
-
-#include "gc_fields.hpp"
 #include "operations.hpp"
 
 #include <string>
