@@ -1,6 +1,5 @@
 // Shape appearance: colour, face-boundary edges, visibility, transparency and display mode.
 #include "operations.hpp"
-#include "sub_colors.hpp"
 
 namespace morvik {
 
