@@ -47,9 +47,6 @@ public:
     HostName(const HostName &) = default;
     HostName &operator=(const HostName &) = delete;
 
-    // The path or interned text it was declared with.
-    const char *text() const { return text_; }
-
 private:
     friend void bind_host_names();
 
@@ -58,42 +55,40 @@ private:
         detail::host_name_tail = &next_;
     }
 
-    nb::handle resolve(nb::handle module) const;
+    // `module` is module_ itself, imported by the caller.
+    nb::handle resolve(nb::handle module) const {
+        if (make_)
+            return keep(make_());
+        if (!module_)
+            return intern(text_);
+
+        nb::object owner = nb::borrow(module);
+        const char *segment = text_;
+        for (;;) {
+            const char *dot = std::strchr(segment, '.');
+            size_t length = dot ? (size_t) (dot - segment) : std::strlen(segment);
+            nb::object attribute =
+                nb::steal(PyObject_GetAttr(owner.ptr(), nb::str(segment, length).ptr()));
+            if (!attribute.is_valid()) {
+                PyErr_Clear();
+                if (segment == text_)
+                    raise(PyExc_ImportError, "cannot import name '%.*s' from '%s'", (int) length,
+                          segment, module_);
+                raise(PyExc_ImportError, "%s.%.*s offers no '%.*s'", module_,
+                      (int) (segment - 1 - text_), text_, (int) length, segment);
+            }
+            if (!dot)
+                return keep(std::move(attribute));
+            owner = std::move(attribute);
+            segment = dot + 1;
+        }
+    }
 
     const char *module_ = nullptr;
     const char *text_ = nullptr;
     nb::object (*make_)() = nullptr;
     HostName *next_ = nullptr;
 };
-
-// `module` is module_ itself, imported by the caller.
-inline nb::handle HostName::resolve(nb::handle module) const {
-    if (make_)
-        return keep(make_());
-    if (!module_)
-        return intern(text_);
-
-    nb::object owner = nb::borrow(module);
-    const char *segment = text_;
-    for (;;) {
-        const char *dot = std::strchr(segment, '.');
-        size_t length = dot ? (size_t) (dot - segment) : std::strlen(segment);
-        nb::object attribute =
-            nb::steal(PyObject_GetAttr(owner.ptr(), nb::str(segment, length).ptr()));
-        if (!attribute.is_valid()) {
-            PyErr_Clear();
-            if (segment == text_)
-                raise(PyExc_ImportError, "cannot import name '%.*s' from '%s'", (int) length,
-                      segment, module_);
-            raise(PyExc_ImportError, "%s.%.*s offers no '%.*s'", module_,
-                  (int) (segment - 1 - text_), text_, (int) length, segment);
-        }
-        if (!dot)
-            return keep(std::move(attribute));
-        owner = std::move(attribute);
-        segment = dot + 1;
-    }
-}
 
 // Binds every name the module declared; raises ImportError, naming it, for
 // the first the host lacks. The module's init calls it before anything else.

@@ -23,16 +23,29 @@ namespace morvik {
     throw nb::python_error();
 }
 
+// Clears the pending Python error when it is a `type`; raises any other
+// (an interrupt, say) as a C++ exception.
+inline void clear_error(PyObject *type) {
+    if (!PyErr_ExceptionMatches(type))
+        throw nb::python_error();
+    PyErr_Clear();
+}
+
+// A float as PyFloat_AsDouble reads it (floats, ints, __float__, __index__).
+inline double to_double(nb::handle value) {
+    double result = PyFloat_AsDouble(value.ptr());
+    if (result == -1.0 && PyErr_Occurred())
+        throw nb::python_error();
+    return result;
+}
+
 // Names bound at load outlive the module object: they are never released,
 // so nothing is decremented after the interpreter has finalised.
 inline nb::handle keep(nb::object obj) { return obj.release(); }
 
 // A name interned once and kept for the life of the process.
 inline nb::handle intern(const char *name) {
-    PyObject *s = PyUnicode_InternFromString(name);
-    if (!s)
-        throw nb::python_error();
-    return s;
+    return nb::detail::raise_if_null(PyUnicode_InternFromString(name));
 }
 
 // obj.name(args...) on borrowed arguments, as one vectorcall of the method.
@@ -61,10 +74,7 @@ inline bool truth(nb::handle value) {
 
 // The name of `value`'s type for messages, as Python's own errors print it.
 inline nb::object type_name_of(nb::handle value) {
-    PyObject *name = PyType_GetName(Py_TYPE(value.ptr()));
-    if (!name)
-        throw nb::python_error();
-    return nb::steal(name);
+    return nb::steal(nb::detail::raise_if_null(PyType_GetName(Py_TYPE(value.ptr()))));
 }
 
 // Python's own True or False, borrowed.

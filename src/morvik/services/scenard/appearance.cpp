@@ -1,13 +1,26 @@
-// Shape appearance: colour, visibility, transparency and display mode.
-#include "colors.hpp"
-#include "lookup.hpp"
-#include "names.hpp"
+// Shape appearance: colour, face-boundary edges, visibility, transparency and display mode.
 #include "operations.hpp"
-#include "scenard.hpp"
-#include "shape_info.hpp"
-#include "sub_colors.hpp"
 
 namespace morvik {
+
+static nb::object black() { return Quantity_Color(zero_f, zero_f, zero_f, Quantity_TOC_RGB); }
+
+// How the shaded-with-boundaries mode reaches one shape.
+void configure_shape_edges(nb::handle ais_shape, bool enable) {
+    nb::object drawer = ais_shape.attr(py::Attributes)();
+    drawer.attr(py::SetFaceBoundaryDraw)(enable);
+    if (enable)
+        drawer.attr(py::SetFaceBoundaryAspect)(Prs3d_LineAspect(black(), Aspect_TOL_SOLID, one_f));
+    ais_shape.attr(py::SetAttributes)(drawer);
+}
+
+void keep_boundaries_black(nb::handle ais_shape) {
+    nb::object drawer = ais_shape.attr(py::Attributes)();
+    if (!truth(drawer.attr(py::FaceBoundaryDraw)()))
+        return;
+    drawer.attr(py::FaceBoundaryAspect)().attr(py::SetColor)(black());
+    ais_shape.attr(py::SynchronizeAspects)();
+}
 
 // A transparency display_shape can apply to every later shape. OCCT refuses
 // anything outside 0..1, so storing such a value would make every later
@@ -19,9 +32,7 @@ nb::object to_transparency(nb::handle value) {
         raise(PyExc_TypeError, "transparency must be a number from 0 to 1, not bool");
     // Kept raw: Python's own message for what is no number, where a nanobind
     // cast would only say it could not convert.
-    double amount = PyFloat_AsDouble(value.ptr());
-    if (amount == -1.0 && PyErr_Occurred())
-        throw nb::python_error();
+    double amount = to_double(value);
     if (!(amount >= 0.0 && amount <= 1.0))
         raise(PyExc_ValueError, "transparency must be a finite number from 0 to 1, got %R",
               value.ptr());
@@ -50,7 +61,7 @@ void apply_transparency(Scenard &s, nb::handle amount) {
     bool transparent = truth(amount);
     for (nb::handle info : s.shapes.values()) {
         nb::object ais = as_record(info).ais_shape;
-        bool recompute = is_colored_presentation(ais) &&
+        bool recompute = nb::isinstance(ais, AIS_ColoredShape) &&
                          truth(call_method(ais, py::Transparency)) != transparent;
         call_method(ais, py::SetTransparency, amount);
         if (recompute) {
@@ -93,6 +104,11 @@ void apply_display_mode(Scenard &s, nb::handle mode) {
 }
 
 namespace {
+
+void configure_edges(Scenard &, Presentation ais_shape, Flag enable) {
+    // Read once, before OCCT is called.
+    configure_shape_edges(ais_shape, truth(enable));
+}
 
 void set_shape_color(Scenard &s, Presentation ais_shape, Color color, Flag update) {
     nb::object occt_color = to_occt_color(color).occt;
@@ -142,6 +158,13 @@ void set_display_mode(Scenard &s, Mode mode) {
 }
 
 } // namespace
+
+void bind_edges(ScenardClass &cls) {
+    using namespace nb::literals;
+    def(cls, "_configure_shape_edges", &configure_edges, "ais_shape"_a, "enable"_a,
+        "Configure edge display for a shape.\n\nArgs:\n    ais_shape: AIS_Shape to configure\n"
+        "    enable: True to draw face boundaries, False to stop");
+}
 
 void bind_appearance(ScenardClass &cls) {
     using namespace nb::literals;

@@ -1,9 +1,6 @@
 // Camera and navigation: view directions, projection, fit, redraw and the
 // pointer-driven rotation, panning and zoom.
-#include "guard.hpp"
-#include "names.hpp"
 #include "operations.hpp"
-#include "scenard.hpp"
 
 namespace morvik {
 
@@ -83,16 +80,13 @@ void zoom(Scenard &s, Real factor) {
     // (picks fail, and the camera soon holds NaN). What is no number at all
     // is left to OCCT to refuse.
     double amount = PyFloat_AsDouble(factor.ptr());
-    if (amount == -1.0 && PyErr_Occurred()) {
-        if (!PyErr_ExceptionMatches(PyExc_Exception))
-            throw nb::python_error();
-        PyErr_Clear();
-    } else if (amount != amount) {
+    if (amount == -1.0 && PyErr_Occurred())
+        clear_error(PyExc_Exception);
+    else if (amount != amount)
         raise(PyExc_ValueError, "zoom factor is not a number: %R", factor.ptr());
-    } else if (amount > 0.0) {
-        double scale = nb::cast<double>(s.view.attr("Camera")().attr("Scale")());
-        require_drawable_scale(scale / amount, "zooming the view");
-    }
+    else if (amount > 0.0)
+        require_drawable_scale(nb::cast<double>(s.view.attr("Camera")().attr("Scale")()) / amount,
+                               "zooming the view");
     s.view.attr("SetZoom")(factor);
 }
 

@@ -35,16 +35,11 @@ bool is_color_like(PyObject *obj) {
 // unpacking errors and tell an exhausted iterator from a failing one, which
 // nanobind's iterator and sequence helpers do not let them do.
 std::array<nb::object, 3> unpack_three(nb::handle triple) {
-    PyObject *iterator = PyObject_GetIter(triple.ptr());
-    if (!iterator) {
-        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-            PyErr_Clear();
-            raise(PyExc_TypeError, "cannot unpack non-iterable %U object",
-                  type_name_of(triple).ptr());
-        }
-        throw nb::python_error();
+    nb::object it = nb::steal(PyObject_GetIter(triple.ptr()));
+    if (!it.is_valid()) {
+        clear_error(PyExc_TypeError);
+        raise(PyExc_TypeError, "cannot unpack non-iterable %U object", type_name_of(triple).ptr());
     }
-    nb::object it = nb::steal(iterator);
     std::array<nb::object, 3> values;
     for (int i = 0; i < 3; ++i) {
         PyObject *item = PyIter_Next(it.ptr());
@@ -69,11 +64,8 @@ bool is_empty_color(nb::handle rgb) {
     if (!is_color_like(rgb.ptr()))
         return false;
     Py_ssize_t size = PySequence_Size(rgb.ptr());
-    if (size < 0) { // to_occt_color reports it
-        if (!PyErr_ExceptionMatches(PyExc_Exception))
-            throw nb::python_error();
-        PyErr_Clear();
-    }
+    if (size < 0) // to_occt_color reports it
+        clear_error(PyExc_Exception);
     return size == 0;
 }
 
@@ -92,16 +84,11 @@ Rgb to_occt_color(nb::handle rgb) {
     // past these checks into OCCT or into what the service keeps.
     double values[3];
     for (Py_ssize_t i = 0; i < 3; ++i) {
-        PyObject *item = PySequence_GetItem(obj, i);
-        if (!item)
-            throw nb::python_error();
-        nb::object component = nb::steal(item);
+        nb::object component = nb::steal(nb::detail::raise_if_null(PySequence_GetItem(obj, i)));
         if (!is_real_number(component.ptr()))
             raise(PyExc_TypeError, "RGB colour component %zd must be a number, not %U", i,
                   type_name_of(component).ptr());
-        double value = PyFloat_AsDouble(component.ptr());
-        if (value == -1.0 && PyErr_Occurred())
-            throw nb::python_error();
+        double value = to_double(component);
         // OCCT refuses components outside 0..1, but a NaN passes its range
         // test and would end up in the colour.
         if (value != value)

@@ -73,9 +73,4 @@ void log_failure(const char *level, const char *message, nb::handle err, bool wi
         log(message, err);
 }
 
-bool is_binding_mismatch(nb::handle err) {
-    return PyErr_GivenExceptionMatches(err.ptr(), PyExc_AttributeError) ||
-           PyErr_GivenExceptionMatches(err.ptr(), PyExc_TypeError);
-}
-
 } // namespace morvik

@@ -65,7 +65,10 @@ template <typename F> void quietly(F &&step) {
 
 // True for the errors a binding raises when it lacks a name or refuses an
 // argument's type (AttributeError, TypeError).
-bool is_binding_mismatch(nb::handle err);
+inline bool is_binding_mismatch(nb::handle err) {
+    return PyErr_GivenExceptionMatches(err.ptr(), PyExc_AttributeError) ||
+           PyErr_GivenExceptionMatches(err.ptr(), PyExc_TypeError);
+}
 
 // Runs `attempt`; a failure is logged at `level` under `message`, with its
 // traceback. A binding mismatch instead gets `fallback`, a simpler form of the

@@ -1,4 +1,4 @@
-// Lookups in the service's maps: one rule, and one flag for the operations that raise.
+// Reading the host's containers: lookups in the service's maps, small records from iterables.
 #pragma once
 
 #include "hostcall.hpp"
@@ -19,15 +19,65 @@ enum class Unhashable {
 inline nb::object find_entry(nb::handle map, nb::handle key,
                              Unhashable unhashable = Unhashable::absent) {
     if (unhashable == Unhashable::absent && PyObject_Hash(key.ptr()) == -1) {
-        if (!PyErr_ExceptionMatches(PyExc_TypeError))
-            throw nb::python_error();
-        PyErr_Clear();
+        clear_error(PyExc_TypeError);
         return nb::object();
     }
     PyObject *value = PyDict_GetItemWithError(map.ptr(), key.ptr());
     if (!value && PyErr_Occurred())
         throw nb::python_error();
     return nb::borrow(value);
+}
+
+// len(value), or -1 when it has none (or one too large for an index).
+inline Py_ssize_t length_of(nb::handle value) {
+    Py_ssize_t length = PyObject_Size(value.ptr());
+    if (length < 0)
+        clear_error(PyExc_Exception);
+    return length;
+}
+
+// Reads `least` to `most` values of `record` into `fields` and returns how
+// many; calls `refuse(record)`, which raises, for anything else. A tuple is
+// read in place. Any other iterable is read no further than one value past
+// `most`, and a length, where there is one, settles the count first, so an
+// endless or huge iterable is refused without being walked.
+//
+// Kept raw: PyIter_Next tells an exhausted iterator from a failing one.
+inline Py_ssize_t read_fields(nb::handle record, nb::object *fields, Py_ssize_t least,
+                              Py_ssize_t most, void (*refuse)(nb::handle record)) {
+    if (PyTuple_CheckExact(record.ptr())) { // the usual record, read in place
+        Py_ssize_t n = PyTuple_Size(record.ptr());
+        if (n < least || n > most)
+            refuse(record);
+        for (Py_ssize_t i = 0; i < n; ++i)
+            fields[i] = nb::borrow(PyTuple_GetItem(record.ptr(), i));
+        return n;
+    }
+    // Without a length, the values themselves settle the count.
+    Py_ssize_t length = length_of(record);
+    if (length >= 0 && (length < least || length > most))
+        refuse(record);
+    nb::object iterator = nb::steal(PyObject_GetIter(record.ptr()));
+    if (!iterator.is_valid()) {
+        clear_error(PyExc_TypeError);
+        refuse(record); // no sequence at all is one of the wrong size
+    }
+    Py_ssize_t n = 0;
+    for (; n <= most; ++n) {
+        PyObject *value = PyIter_Next(iterator.ptr());
+        if (!value)
+            break;
+        if (n == most) { // one too many: it is dropped unlooked-at
+            Py_DECREF(value);
+            refuse(record);
+        }
+        fields[n] = nb::steal(value);
+    }
+    if (PyErr_Occurred())
+        throw nb::python_error();
+    if (n < least)
+        refuse(record);
+    return n;
 }
 
 } // namespace morvik

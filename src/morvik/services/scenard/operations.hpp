@@ -7,13 +7,14 @@
 // template, and the result None); reporting<fn> binds a function that logs
 // its own failures; a query is bound as the function itself and lets its
 // errors through. nanobind checks the nb::arg count against the function's
-// parameters at compile time.
+// parameters at compile time. An operation's file includes this header alone
+// for the service, its guard, lookups and bound names.
 #pragma once
 
 #include "guard.hpp"
-#include "host_names.hpp"
+#include "lookup.hpp"
+#include "names.hpp"
 #include "scenard.hpp"
-#include "types.hpp"
 
 #include <string>
 #include <type_traits>

@@ -1,12 +1,5 @@
 // The shape registry: display, erase, update and the registry queries.
-#include "colors.hpp"
-#include "fields.hpp"
-#include "guard.hpp"
-#include "lookup.hpp"
-#include "names.hpp"
 #include "operations.hpp"
-#include "scenard.hpp"
-#include "shape_info.hpp"
 #include "sub_colors.hpp"
 
 #include <algorithm>
@@ -48,7 +41,7 @@ nb::object owned_presentation(Scenard &s, nb::handle info) {
 // the registry. Without sub-shape colours it is a plain AIS_Shape.
 nb::object build_presentation(Scenard &s, nb::handle shape, nb::handle occt_color,
                               const SubColors &sub_colors, bool boundaries) {
-    nb::object ais = sub_colors.empty() ? AIS_Shape(shape) : colored_presentation(shape);
+    nb::object ais = sub_colors.empty() ? AIS_Shape(shape) : AIS_ColoredShape(shape);
     if (nb::bool_(call_method(shape, py::IsNull)))
         raise(PyExc_ValueError, "cannot display a null shape");
     if (occt_color.is_valid())
@@ -68,41 +61,27 @@ nb::object build_presentation(Scenard &s, nb::handle shape, nb::handle occt_colo
 void pop_reverse_entry(Scenard &s, nb::handle ais) {
     if (PyDict_DelItem(s.ais_to_id.ptr(), ais.ptr()) == 0)
         return;
-    if (!PyErr_ExceptionMatches(PyExc_KeyError))
-        throw nb::python_error();
-    PyErr_Clear(); // not there: nothing to take back
+    clear_error(PyExc_KeyError); // not there: nothing to take back
 }
 
-// Puts a registered presentation back in the context as its record says.
-void show_again(Scenard &s, nb::handle info, nb::handle ais) {
-    s.context.attr(py::Display)(ais, false);
-    if (!nb::bool_(nb::object(as_record(info).visible)))
-        s.context.attr(py::Erase)(ais, false);
-    s.context.attr(py::UpdateCurrentViewer)();
-}
-
-// Takes a new presentation back off the screen (when it got there) and out of
-// the reverse map, quietly: the error reported is the one that made it go.
-void take_back(Scenard &s, nb::handle ais, bool on_screen, nb::handle update_flag) {
-    if (on_screen)
-        quietly([&] { s.context.attr(py::Remove)(ais, update_flag); });
-    quietly([&] { pop_reverse_entry(s, ais); });
-}
-
-// After a presentation left the screen and the registry could not follow,
-// the identifier goes; should the identifier refuse to be used as a key
-// again, its presentation comes back instead. Either way record and screen agree.
+// Once a presentation left the screen, its identifier goes; should the
+// identifier refuse to be used as a key again, it stays, its presentation
+// comes back, and the refusal is raised. Either way record and screen agree.
 void drop_or_show_again(Scenard &s, nb::handle shape_id, nb::handle info, nb::handle ais) {
     // Kept raw: the identifier's own refusal is told apart from success
     // without a C++ exception in between.
-    if (PyDict_DelItem(s.shapes.ptr(), shape_id.ptr()) == 0) {
-        quietly([&] { pop_reverse_entry(s, ais); });
-        return;
-    }
-    nb::python_error refused; // the key's own failure; the first error is the one reported
+    if (PyDict_DelItem(s.shapes.ptr(), shape_id.ptr()) == 0)
+        return pop_reverse_entry(s, ais);
+    nb::python_error refused;
     if (!refused.matches(PyExc_Exception))
         throw refused;
-    quietly([&] { show_again(s, info, ais); });
+    quietly([&] { // back in the context as its record says
+        s.context.attr(py::Display)(ais, false);
+        if (!nb::bool_(nb::object(as_record(info).visible)))
+            s.context.attr(py::Erase)(ais, false);
+        s.context.attr(py::UpdateCurrentViewer)();
+    });
+    throw refused;
 }
 
 // display_shapes logs each item's failure as display_shape logs its own.
@@ -151,9 +130,13 @@ Out<text::id_or_none> display_shape(Scenard &s, Shape shape, Id shape_id, ColorO
         if (earlier.is_valid())
             pop_reverse_entry(s, earlier_ais);
     } catch (...) {
-        take_back(s, ais, on_screen, update_flag);
+        // Taken back quietly: the error reported is the one that made it go.
+        if (on_screen)
+            quietly([&] { s.context.attr(py::Remove)(ais, update_flag); });
+        quietly([&] { pop_reverse_entry(s, ais); });
+        // The registry could not follow: the first error is the one reported.
         if (earlier.is_valid())
-            drop_or_show_again(s, shape_id, earlier, earlier_ais);
+            quietly([&] { drop_or_show_again(s, shape_id, earlier, earlier_ais); });
         throw;
     }
     return nb::borrow(shape_id);
@@ -196,9 +179,7 @@ Out<text::ids_shown> display_shapes(Scenard &s, Items items, Flag update, Progre
             raise(PyExc_TypeError, "progress must be callable or None, not %R", progress.ptr());
         Py_ssize_t length = length_of(items); // None for an iterable without one
         total = length >= 0 ? nb::object(nb::int_(length)) : nb::none();
-        iterator = nb::steal(PyObject_GetIter(items.ptr()));
-        if (!iterator.is_valid())
-            throw nb::python_error();
+        iterator = nb::iter(items);
     });
     if (!ready)
         return shown;
@@ -249,17 +230,7 @@ void erase_shape(Scenard &s, Id shape_id, Flag update) {
         return;
     nb::object ais = owned_presentation(s, info);
     call_method(s.context, py::Remove, ais, update_flag);
-    // Kept raw for the same reason as in drop_or_show_again.
-    if (PyDict_DelItem(s.shapes.ptr(), shape_id.ptr()) < 0) {
-        // The identifier refuses to be used as a key again: it stays, and
-        // so does its presentation on screen.
-        nb::python_error refused;
-        if (!refused.matches(PyExc_Exception))
-            throw refused;
-        quietly([&] { show_again(s, info, ais); });
-        throw refused;
-    }
-    pop_reverse_entry(s, ais);
+    drop_or_show_again(s, shape_id, info, ais);
 }
 
 void erase_all(Scenard &s) {
@@ -274,14 +245,8 @@ void update_shape(Scenard &s, Presentation ais_shape, Flag update) {
     s.context.attr(py::Redisplay)(ais_shape, update_flag);
 }
 
-// A copy: the caller may change it without touching the registry. Kept raw:
-// nanobind offers no copy but a call of the `copy` method by name.
-Out<text::records> get_all_shapes(Scenard &s) {
-    PyObject *copy = PyDict_Copy(s.shapes.ptr());
-    if (!copy)
-        throw nb::python_error();
-    return nb::steal(copy);
-}
+// A copy: the caller may change it without touching the registry.
+Out<text::records> get_all_shapes(Scenard &s) { return s.shapes.attr("copy")(); }
 
 Out<text::record_or_none> get_shape_info(Scenard &s, Id shape_id) {
     nb::object info = find_entry(s.shapes, shape_id, Unhashable::raises);

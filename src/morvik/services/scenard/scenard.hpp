@@ -1,4 +1,4 @@
-// Scenard: the viewer service over one OCCT view, its viewer and its context.
+// Scenard, the viewer service over one OCCT view, its viewer and its context, and its records.
 //
 // The class is bound in parts, one translation unit per concern; each adds its
 // operations to the class object through its bind_* function.
@@ -9,6 +9,55 @@
 #include "types.hpp"
 
 namespace morvik {
+
+// Garbage-collector slots for a class whose C++ fields hold Python objects.
+//
+// Each is cleared to None rather than left empty, so an instance reached after the
+// collector cleared it (from a finaliser, say) fails its calls instead of
+// crashing. A map stays the same object for the instance's life: emptying it
+// is enough to break a cycle through it.
+inline void clear_field(nb::object &field) { field = nb::none(); }
+inline void clear_field(nb::dict &field) {
+    if (field.is_valid())
+        field.clear();
+}
+
+template <typename T, auto... fields> struct GcFields {
+    static int traverse(PyObject *self, visitproc visit, void *arg) {
+        Py_VISIT(Py_TYPE(self));
+        if (nb::inst_ready(self))
+            for (PyObject *field : {(nb::inst_ptr<T>(self)->*fields).ptr()...})
+                Py_VISIT(field);
+        return 0;
+    }
+    static int clear(PyObject *self) {
+        if (nb::inst_ready(self))
+            (clear_field(nb::inst_ptr<T>(self)->*fields), ...);
+        return 0;
+    }
+    static inline PyType_Slot slots[] = {
+        {Py_tp_traverse, (void *) traverse}, {Py_tp_clear, (void *) clear}, {0, nullptr}};
+};
+
+// A plain record, shared: the registry and every caller that asked for it hold
+// the same object, so a change made by one is seen by all.
+struct ShapeInfo {
+    nb::object shape_id, ais_shape, color, visible;
+};
+
+// The ShapeInfo behind a registry value; raises TypeError for anything else,
+// and for a record whose fields are not all set. The reference lives as long
+// as `value` does; copy a field into an nb::object before calling out.
+ShapeInfo &as_record(nb::handle value);
+
+inline nb::object make_record(nb::handle shape_id, nb::handle ais_shape, nb::handle color,
+                              nb::handle visible) {
+    return nb::cast(ShapeInfo{nb::borrow(shape_id), nb::borrow(ais_shape), nb::borrow(color),
+                              nb::borrow(visible)},
+                    nb::rv_policy::move);
+}
+
+void bind_shape_info(nb::module_ &m);
 
 struct Scenard {
     nb::object view, viewer, context;
@@ -55,8 +104,6 @@ void require_drawable_scale(double scale, const char *whose);
 // operations that change the look of every shape call it first.
 void refuse_during_registry_change(const Scenard &s);
 
-ScenardClass bind_core_class(nb::module_ &m); // class, constructor, fields
-void bind_core(ScenardClass &cls);       // accessors
 void bind_registry(ScenardClass &cls);   // display, erase, update, registry queries
 void bind_edges(ScenardClass &cls);      // _configure_shape_edges
 void bind_view_setup(ScenardClass &cls); // initial view, trihedron, background

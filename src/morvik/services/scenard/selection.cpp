@@ -1,10 +1,5 @@
 // Selection by identifier and reverse lookup.
-#include "guard.hpp"
-#include "lookup.hpp"
-#include "names.hpp"
 #include "operations.hpp"
-#include "scenard.hpp"
-#include "shape_info.hpp"
 
 #include <cmath>
 

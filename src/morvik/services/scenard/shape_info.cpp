@@ -1,7 +1,4 @@
 // ShapeInfo: the record class, its garbage-collector slots and the usability check.
-#include "shape_info.hpp"
-
-#include "gc_fields.hpp"
 #include "operations.hpp"
 
 #include <string>
@@ -35,13 +32,6 @@ ShapeInfo &as_record(nb::handle value) {
         !record.visible.is_valid())
         raise(PyExc_TypeError, "the shape registry holds a ShapeInfo with unset fields");
     return record;
-}
-
-nb::object make_record(nb::handle shape_id, nb::handle ais_shape, nb::handle color,
-                       nb::handle visible) {
-    return nb::cast(ShapeInfo{nb::borrow(shape_id), nb::borrow(ais_shape), nb::borrow(color),
-                              nb::borrow(visible)},
-                    nb::rv_policy::move);
 }
 
 void bind_shape_info(nb::module_ &m) {

@@ -2,7 +2,6 @@
 #include "sub_colors.hpp"
 
 #include "colors.hpp"
-#include "fields.hpp"
 #include "lookup.hpp"
 #include "names.hpp"
 
@@ -79,9 +78,7 @@ nb::object custom_aspects_map(nb::handle ais) {
         PyObject_CallMethodObjArgs(ais.ptr(), py::ChangeCustomAspectsMap.ptr(), nullptr);
     if (map != nullptr)
         return nb::steal(map);
-    if (!PyErr_ExceptionMatches(PyExc_TypeError))
-        throw nb::python_error();
-    PyErr_Clear();
+    clear_error(PyExc_TypeError);
     return nb::object();
 }
 
@@ -104,18 +101,14 @@ SubColors read_sub_colors(nb::handle shape, nb::handle sub_colors) {
         return read;
     nb::object iterator = nb::steal(PyObject_GetIter(sub_colors.ptr()));
     if (!iterator.is_valid()) {
-        if (!PyErr_ExceptionMatches(PyExc_TypeError))
-            throw nb::python_error();
-        PyErr_Clear();
+        clear_error(PyExc_TypeError);
         raise(PyExc_TypeError, "sub_colors must be an iterable of (sub_shape, color) pairs, not %R",
               sub_colors.ptr());
     }
-    nb::object pair = next_of(iterator);
-    if (!pair.is_valid())
-        return read;
-    require_shape(shape);
     SubShapes within(shape);
-    for (; pair.is_valid(); pair = next_of(iterator)) {
+    while (nb::object pair = next_of(iterator)) {
+        if (read.empty()) // checked once there is a pair to check against it
+            require_shape(shape);
         nb::object fields[2];
         read_fields(pair, fields, 2, 2, refuse_pair);
         nb::handle sub_shape = fields[0];
@@ -131,10 +124,6 @@ SubColors read_sub_colors(nb::handle shape, nb::handle sub_colors) {
     }
     return read;
 }
-
-nb::object colored_presentation(nb::handle shape) { return AIS_ColoredShape(shape); }
-
-bool is_colored_presentation(nb::handle ais) { return nb::isinstance(ais, AIS_ColoredShape); }
 
 void apply_sub_colors(nb::handle ais, const SubColors &colors) {
     // Sub-shapes of one colour share one set of aspects: OCCT draws them as

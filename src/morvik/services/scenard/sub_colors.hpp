@@ -20,15 +20,8 @@ using SubColors = std::vector<SubColor>;
 // sub-shape of `shape` or holds no colour. Empty when there are no pairs.
 SubColors read_sub_colors(nb::handle shape, nb::handle sub_colors);
 
-// A presentation of `shape` that can carry sub-shape colours (an
-// AIS_ColoredShape, which is an AIS_Shape).
-nb::object colored_presentation(nb::handle shape);
-
-// Gives each sub-shape of `colors` its colour on `ais`, a colored_presentation;
+// Gives each sub-shape of `colors` its colour on `ais`, an AIS_ColoredShape;
 // sub-shapes of one colour share one set of aspects where the binding allows.
 void apply_sub_colors(nb::handle ais, const SubColors &colors);
-
-// Whether `ais` is such a presentation (made by the service or by the host).
-bool is_colored_presentation(nb::handle ais);
 
 } // namespace morvik

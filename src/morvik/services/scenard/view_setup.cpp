@@ -2,11 +2,7 @@
 //
 // The background is remembered on the service (a solid colour, or a gradient
 // that wins over it) so that setup_initial_view can paint it again.
-#include "colors.hpp"
-#include "guard.hpp"
-#include "names.hpp"
 #include "operations.hpp"
-#include "scenard.hpp"
 
 namespace morvik {
 

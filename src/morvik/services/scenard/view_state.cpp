@@ -15,11 +15,7 @@
 // will hold it (a perspective camera takes its distance from the scale),
 // against the bounds OCCT draws and picks within; a state is handed out only
 // when the same check passes, so every state the service gives it takes back.
-#include "colors.hpp"
-#include "lookup.hpp"
-#include "names.hpp"
 #include "operations.hpp"
-#include "scenard.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -86,60 +82,13 @@ struct ViewState {
     nb::object method;
 };
 
-// --- writing -----------------------------------------------------------------
-
-nb::list coordinates(const Vector &v) { return nb::list(nb::make_tuple(v.x, v.y, v.z)); }
-
-nb::object background_state(Scenard &s) {
-    nb::object gradient = s.background_gradient;
-    nb::dict background;
-    if (nb::bool_(gradient)) {
-        auto [first, second, method] = unpack_three(gradient);
-        background["gradient"] = nb::list(nb::make_tuple(nb::list(first), nb::list(second)));
-        background["method"] = nb::str(method.attr("name"));
-    } else {
-        background["color"] = nb::list(nb::object(s.background_color));
-    }
-    return background;
-}
-
-ViewState read_state(Scenard &s, nb::handle state);
-
-Out<text::state_or_none> get_view_state(Scenard &s) {
-    nb::object camera = s.view.attr("Camera")();
-    Lens lens = lens_of(camera);
-    bool orthographic = camera.attr("ProjectionType")().equal(projection_orthographic);
-    nb::dict saved;
-    saved["eye"] = coordinates(lens.eye);
-    saved["target"] = coordinates(lens.target);
-    saved["up"] = coordinates(lens.up);
-    saved["scale"] = nb::float_(lens.scale);
-    saved["projection"] =
-        (orthographic ? projection_type_orthographic : projection_type_perspective).attr("value");
-
-    nb::dict state;
-    state["format"] = state_format;
-    state["version"] = state_version;
-    state["camera"] = saved;
-    state["display_mode"] = nb::object(s.current_display_mode).attr("value");
-    state["transparency"] = nb::float_(nb::object(s.global_transparency));
-    state["background"] = background_state(s);
-    // Handed out only when set_view_state would take it back: a camera beyond
-    // what the view draws, or a display mode or background the host set beyond
-    // what a state holds, is caught here.
-    read_state(s, state);
-    return state;
-}
-
 // --- reading -----------------------------------------------------------------
 
 nb::object lookup(nb::handle map, const char *key) {
     PyObject *value = PyObject_GetItem(map.ptr(), nb::str(key).ptr());
     if (value)
         return nb::steal(value);
-    if (!PyErr_ExceptionMatches(PyExc_KeyError))
-        throw nb::python_error();
-    PyErr_Clear();
+    clear_error(PyExc_KeyError);
     return nb::object();
 }
 
@@ -161,9 +110,7 @@ nb::object entry(nb::handle map, const char *key, const char *where) {
 double real(nb::handle value, const char *what) {
     if (PyBool_Check(value.ptr()) || !(PyFloat_Check(value.ptr()) || PyLong_Check(value.ptr())))
         raise(PyExc_TypeError, "%s must be a number, not %R", what, value.ptr());
-    double number = PyFloat_AsDouble(value.ptr());
-    if (number == -1.0 && PyErr_Occurred())
-        throw nb::python_error();
+    double number = to_double(value);
     if (!std::isfinite(number))
         raise(PyExc_ValueError, "%s must be finite, not %R", what, value.ptr());
     return number;
@@ -224,14 +171,12 @@ ViewState read_state(Scenard &s, nb::handle state) {
     if (colors.is_valid()) {
         if (!PyList_Check(colors.ptr()) && !PyTuple_Check(colors.ptr()))
             raise(PyExc_TypeError, "the background's gradient must be a list of two colours");
-        nb::object pair = nb::steal(PySequence_Tuple(colors.ptr()));
-        if (!pair.is_valid())
-            throw nb::python_error();
-        if (PyTuple_Size(pair.ptr()) != 2)
+        nb::tuple pair(colors);
+        if (pair.size() != 2)
             raise(PyExc_ValueError, "the background's gradient must be a list of two colours");
         read.gradient = true;
-        read.first = to_occt_color(PyTuple_GetItem(pair.ptr(), 0));
-        read.second = to_occt_color(PyTuple_GetItem(pair.ptr(), 1));
+        read.first = to_occt_color(pair[0]);
+        read.second = to_occt_color(pair[1]);
         nb::object name = entry(background, "method", "the background");
         if (!PyUnicode_Check(name.ptr()))
             raise(PyExc_TypeError, "the gradient's method must be a name, not %R", name.ptr());
@@ -243,6 +188,45 @@ ViewState read_state(Scenard &s, nb::handle state) {
         read.first = to_occt_color(entry(background, "color", "the background"));
     }
     return read;
+}
+
+// --- writing -----------------------------------------------------------------
+
+nb::list coordinates(const Vector &v) { return nb::list(nb::make_tuple(v.x, v.y, v.z)); }
+
+Out<text::state_or_none> get_view_state(Scenard &s) {
+    nb::object camera = s.view.attr("Camera")();
+    Lens lens = lens_of(camera);
+    bool orthographic = camera.attr("ProjectionType")().equal(projection_orthographic);
+    nb::dict saved;
+    saved["eye"] = coordinates(lens.eye);
+    saved["target"] = coordinates(lens.target);
+    saved["up"] = coordinates(lens.up);
+    saved["scale"] = nb::float_(lens.scale);
+    saved["projection"] =
+        (orthographic ? projection_type_orthographic : projection_type_perspective).attr("value");
+
+    nb::dict state;
+    state["format"] = state_format;
+    state["version"] = state_version;
+    state["camera"] = saved;
+    state["display_mode"] = nb::object(s.current_display_mode).attr("value");
+    state["transparency"] = nb::float_(nb::object(s.global_transparency));
+    nb::object gradient = s.background_gradient;
+    nb::dict background;
+    if (nb::bool_(gradient)) {
+        auto [first, second, method] = unpack_three(gradient);
+        background["gradient"] = nb::list(nb::make_tuple(nb::list(first), nb::list(second)));
+        background["method"] = nb::str(method.attr("name"));
+    } else {
+        background["color"] = nb::list(nb::object(s.background_color));
+    }
+    state["background"] = background;
+    // Handed out only when set_view_state would take it back: a camera beyond
+    // what the view draws, or a display mode or background the host set beyond
+    // what a state holds, is caught here.
+    read_state(s, state);
+    return state;
 }
 
 // --- restoring ---------------------------------------------------------------

@@ -70,7 +70,4 @@ void bind_slot_relay();
 void connect(nb::handle control, const char *signal, nb::handle toolbar, const char *slot,
              nb::handle arguments = nb::handle());
 
-// Creates the class; `m` receives it as `Panelor`.
-void bind_panelor(nb::module_ &m);
-
 } // namespace morvik::panelor

@@ -1,5 +1,5 @@
-// The Panelor class object: its controls, documentation, signals, constructor
-// and the main layout.
+// The Panelor class object (its controls, documentation, signals, constructor
+// and the main layout), and the module set-up.
 #include "panelor.hpp"
 
 #include <string>
@@ -73,6 +73,7 @@ void setup_ui(nb::handle self) {
 
 } // namespace
 
+// Creates the class; `m` receives it as `Panelor`.
 void bind_panelor(nb::module_ &m) {
     using namespace nb::literals;
     nb::dict ns;
@@ -98,3 +99,11 @@ void bind_panelor(nb::module_ &m) {
 }
 
 } // namespace morvik::panelor
+
+NB_MODULE(panelor, m) {
+    m.doc() = "Viewer toolbar: the Panelor widget and its view-control signals.";
+
+    morvik::bind_host_names();
+    morvik::panelor::bind_slot_relay();
+    morvik::panelor::bind_panelor(m);
+}

@@ -55,10 +55,7 @@ void relay_dealloc(PyObject *self) {
 }
 
 PyType_Slot relay_slots[] = {
-    {Py_tp_call, (void *) relay_call},
-    {Py_tp_dealloc, (void *) relay_dealloc},
-    {0, nullptr},
-};
+    {Py_tp_call, (void *) relay_call}, {Py_tp_dealloc, (void *) relay_dealloc}, {0, nullptr}};
 
 PyType_Spec relay_spec = {
     "morvik.widgets.panelor._SlotRelay", sizeof(SlotRelay), 0,
@@ -67,17 +64,13 @@ PyType_Spec relay_spec = {
 } // namespace
 
 void bind_slot_relay() {
-    relay_type = (PyTypeObject *) PyType_FromSpec(&relay_spec);
-    if (!relay_type)
-        throw nb::python_error();
+    relay_type = (PyTypeObject *) nb::detail::raise_if_null(PyType_FromSpec(&relay_spec));
 }
 
 void connect(nb::handle control, const char *signal, nb::handle toolbar, const char *slot,
              nb::handle arguments) {
     nb::str name(slot);
-    nb::object weak = nb::steal(PyWeakref_NewRef(toolbar.ptr(), nullptr));
-    if (!weak.is_valid())
-        throw nb::python_error();
+    nb::weakref weak(toolbar);
     SlotRelay *relay = PyObject_New(SlotRelay, relay_type);
     if (!relay)
         throw nb::python_error();

@@ -21,9 +21,7 @@ nb::object fraction_of(nb::handle percent) { return percent / nb::float_(100.0);
 // (infinities included) are held at its ends for the slider to bound; NaN has
 // no nearest percent and is refused.
 int whole_percent(nb::handle transparency) {
-    double fraction = PyFloat_AsDouble(transparency.ptr());
-    if (fraction == -1.0 && PyErr_Occurred())
-        throw nb::python_error();
+    double fraction = to_double(transparency);
     if (std::isnan(fraction))
         raise(PyExc_ValueError, "transparency must be a number, not NaN");
     double percent = std::round(fraction * 100.0);
