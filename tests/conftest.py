@@ -84,6 +84,18 @@ def interactive_list():
     return ObjectList()
 
 
+def faces(shape):
+    """The faces of `shape`, in TopExp's order (a box's: -X, +X, -Y, +Y, -Z, +Z)."""
+    from OCP.TopAbs import TopAbs_FACE
+    from OCP.TopExp import TopExp_Explorer
+
+    explorer, found = TopExp_Explorer(shape, TopAbs_FACE), []
+    while explorer.More():
+        found.append(explorer.Current())
+        explorer.Next()
+    return found
+
+
 @pytest.fixture
 def scene(graphic_driver):
     """Real viewer, context and view, with a virtual window so rendering works."""

@@ -30,15 +30,13 @@ from OCP.gp import gp_Pnt
 from OCP.Graphic3d import Graphic3d_Camera
 from OCP.Prs3d import Prs3d_Drawer
 from OCP.Quantity import Quantity_Color, Quantity_NOC_RED, Quantity_TOC_RGB
-from OCP.TopAbs import TopAbs_FACE
-from OCP.TopExp import TopExp_Explorer
 from OCP.TopoDS import TopoDS_Shape
 from OCP.V3d import V3d_TypeOfVisualization
 from PySide6.QtCore import Qt
 from PySide6.QtTest import QTest
 from PySide6.QtWidgets import QApplication, QComboBox, QPushButton, QVBoxLayout, QWidget
 
-from conftest import TOOLBAR_SIGNALS, interactive_list, make_scene
+from conftest import TOOLBAR_SIGNALS, faces, interactive_list, make_scene
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
 from morvik.services import scenard
 from morvik.services.scenard import Scenard, ShapeInfo
@@ -165,23 +163,15 @@ _SPHERES = st.builds(lambda r: BRepPrimAPI_MakeSphere(r).Shape(), st.floats(0.1,
 _ITEM_IDS = st.one_of(st.sampled_from(["a", "b", "c", "d"]), JUNK)
 
 
-def _faces(shape):
-    explorer, found = TopExp_Explorer(shape, TopAbs_FACE), []
-    while explorer.More():
-        found.append(explorer.Current())
-        explorer.Next()
-    return found
-
-
 def _coloured_sphere(radius, shape_id, color, pairs):
     sphere = BRepPrimAPI_MakeSphere(radius).Shape()
-    return sphere, shape_id, color, [(sub, (1.0, 0.8, 0.0)) for sub in [sphere, *_faces(sphere)][:pairs]]
+    return sphere, shape_id, color, [(sub, (1.0, 0.8, 0.0)) for sub in [sphere, *faces(sphere)][:pairs]]
 
 
 # Sub-shape colours that can never be right, whatever the shape: other shapes'
 # faces, pairs and iterables of junk, and endless ones.
 _WRONG_SUB_COLORS = st.one_of(
-    st.lists(st.tuples(st.builds(lambda: _faces(_box())[0]), COLORS), min_size=1, max_size=3),
+    st.lists(st.tuples(st.builds(lambda: faces(_box())[0]), COLORS), min_size=1, max_size=3),
     st.lists(st.one_of(st.tuples(JUNK, COLORS), st.tuples(JUNK), JUNK), min_size=1, max_size=3),
     st.builds(lambda: itertools.repeat((_box(), (1.0, 0.0, 0.0)))),
     st.just([(TopoDS_Shape(), (1.0, 0.0, 0.0))]),
@@ -440,7 +430,7 @@ class ServiceMachine(RuleBasedStateMachine):
         if value.kind == "shape":
             return self.shape
         if value.kind == "sub_colors":  # the machine's box and its faces, each its own colour
-            subs = [self.shape, *_faces(self.shape)]
+            subs = [self.shape, *faces(self.shape)]
             return [(sub, (0.1 * n, 0.5, 1.0 - 0.1 * n)) for n, sub in enumerate(subs[:value.index])]
         if value.kind == "id":
             return records[value.index % len(records)].shape_id if records else "unregistered"

@@ -4,7 +4,7 @@ import itertools
 
 import pytest
 
-from conftest import interactive_list
+from conftest import faces, interactive_list
 from doubles import Recorder, viewer_updates
 from morvik.enums import DisplayMode
 from morvik.services.scenard import Scenard, ShapeInfo
@@ -14,18 +14,6 @@ from pictures import rgb
 
 DISPLAY_ERROR = "Error displaying shape: %s"
 RED, BLUE = (1.0, 0.0, 0.0), (0.0, 0.0, 1.0)
-
-
-def faces(shape):
-    """The faces of `shape`, in TopExp's order (a box's: -X, +X, -Y, +Y, -Z, +Z)."""
-    from OCP.TopAbs import TopAbs_FACE
-    from OCP.TopExp import TopExp_Explorer
-
-    explorer, found = TopExp_Explorer(shape, TopAbs_FACE), []
-    while explorer.More():
-        found.append(explorer.Current())
-        explorer.Next()
-    return found
 
 
 def assert_consistent(service):
