@@ -22,7 +22,7 @@ import pytest
 from hypothesis import given, note, strategies as st
 from hypothesis.stateful import (
     RuleBasedStateMachine, initialize, invariant, rule, run_state_machine_as_test)
-from OCP.AIS import AIS_Shape
+from OCP.AIS import AIS_Shape, AIS_ViewCube
 from OCP.Aspect import Aspect_GradientFillMethod
 from OCP.BRepBuilderAPI import BRepBuilderAPI_MakeEdge
 from OCP.BRepPrimAPI import BRepPrimAPI_MakeBox, BRepPrimAPI_MakeSphere
@@ -30,6 +30,7 @@ from OCP.gp import gp_Pnt
 from OCP.Graphic3d import Graphic3d_Camera
 from OCP.Prs3d import Prs3d_Drawer
 from OCP.Quantity import Quantity_Color, Quantity_NOC_RED, Quantity_TOC_RGB
+from OCP.TopAbs import TopAbs_EDGE, TopAbs_FACE, TopAbs_SOLID, TopAbs_VERTEX
 from OCP.TopoDS import TopoDS_Shape
 from OCP.V3d import V3d_TypeOfVisualization
 from PySide6.QtCore import Qt
@@ -159,6 +160,7 @@ PRESENTATIONS = st.one_of(
     st.builds(Ref, st.sampled_from(["ais", "stale", "elsewhere"]), st.integers(0, 9)), JUNK)
 ID_LISTS = st.one_of(st.lists(IDS, max_size=4), JUNK)
 MEMBERS = st.one_of(_MEMBERS, JUNK)
+SUB_SHAPE_KINDS = st.one_of(st.sampled_from([None, TopAbs_FACE, TopAbs_EDGE, TopAbs_VERTEX, TopAbs_SOLID]), JUNK)
 _SPHERES = st.builds(lambda r: BRepPrimAPI_MakeSphere(r).Shape(), st.floats(0.1, 10.0))
 _ITEM_IDS = st.one_of(st.sampled_from(["a", "b", "c", "d"]), JUNK)
 
@@ -255,6 +257,7 @@ VALUES_OF_TYPE = {
     "collections.abc.Iterable[tuple[OCP.TopoDS.TopoDS_Shape, tuple[float, float, float]]] | None]]": ITEMS,
     "collections.abc.Callable[[int, int | None], object] | None": PROGRESS,
     "collections.abc.Mapping[str, typing.Any]": STATES,
+    "OCP.TopAbs.TopAbs_ShapeEnum | None": SUB_SHAPE_KINDS,
 }
 # Operations that may write more than their one error record.
 RECORDS_BEYOND_ONE_ERROR = {
@@ -357,9 +360,10 @@ class Flaky:
 
 
 CONTEXT_CALLS = ["Display", "Erase", "Remove", "RemoveAll", "Redisplay", "SetDisplayMode", "Update",
-                 "UpdateCurrentViewer", "ClearSelected", "AddOrRemoveSelected"]
+                 "UpdateCurrentViewer", "ClearSelected", "AddOrRemoveSelected", "Filters", "AddFilter",
+                 "SetSelectionModeActive", "NbSelected", "FitSelected", "DisplayedObjects"]
 VIEW_CALLS = ["SetProj", "SetUp", "Camera", "FitAll", "ZFitAll", "Redraw", "MustBeResized",
-              "StartRotation", "Rotation", "Pan", "SetZoom", "SetBackgroundColor",
+              "StartRotation", "Rotation", "Pan", "SetZoom", "SetBackgroundColor", "ClipPlanes", "AddClipPlane",
               "SetBgGradientColors", "SetBgGradientStyle", "TriedronDisplay"]
 
 
@@ -487,6 +491,9 @@ class ServiceMachine(RuleBasedStateMachine):
             assert result is (not records) and after == before
         elif op.name == "pick":
             assert (result is None or result in after) and after == before
+        elif op.name == "pick_detail":
+            assert (result is None or result[0] in after and isinstance(result[1], TopoDS_Shape))
+            assert after == before
         elif op.name in QUERIES:
             assert QUERIES[op.name](self, result, *args, *kwargs.values()) and after == before
         else:
@@ -545,8 +552,9 @@ class ServiceMachine(RuleBasedStateMachine):
             assert info.visible in (True, False)
             assert service.is_shape_visible(key) is info.visible
             assert context.IsDisplayed(info.ais_shape) == info.visible
-        # The context holds exactly the registered presentations: none left behind.
-        held = {id(ais) for ais in all_presentations(context)}
+        # The context holds exactly the registered presentations, none left behind,
+        # and the view cube, which is the view's.
+        held = {id(ais) for ais in all_presentations(context) if not isinstance(ais, AIS_ViewCube)}
         assert held == {id(info.ais_shape) for info in shapes.values()}
         assert service._is_rendering is False
 

@@ -10,6 +10,7 @@ from typing import Any
 
 import OCP.AIS
 import OCP.Aspect
+import OCP.TopAbs
 import OCP.TopoDS
 import OCP.V3d
 
@@ -77,6 +78,18 @@ class Scenard:
             method: Aspect_GradientFillMethod (Vertical, Horizontal, Diagonal1/2, Corner1-4).
         """
 
+    def set_view_cube(self, visible: bool) -> None:
+        """
+        Show or hide the view cube in the lower left corner of the view.
+
+        Clicking a face, edge or corner of the cube turns the camera to look at
+        it, in a short animation. The cube belongs to the view: it is no
+        registered shape, and erase_all leaves it.
+
+        Args:
+            visible: True to show the cube, False to hide it
+        """
+
     def set_projection(self, direction: morvik.enums.ViewDirection) -> None:
         """
         Set view direction.
@@ -95,6 +108,11 @@ class Scenard:
 
     def fit_all(self) -> None:
         """Fit all displayed objects in the view."""
+
+    def fit_selected(self) -> None:
+        """
+        Fit the selected shapes in the view, or all shapes when none is selected.
+        """
 
     def redraw(self) -> None:
         """Redraw the view."""
@@ -268,6 +286,19 @@ class Scenard:
             update: Whether to update the display
         """
 
+    def isolate_shapes(self, shape_ids: Iterable[str]) -> None:
+        """
+        Show only the given shapes and hide every other registered shape.
+
+        IDs that are not registered are skipped.
+
+        Args:
+            shape_ids: IDs of the shapes to keep shown
+        """
+
+    def show_all_shapes(self) -> None:
+        """Show every registered shape."""
+
     def is_shape_visible(self, shape_id: str) -> bool:
         """
         Check if a shape is visible.
@@ -307,6 +338,32 @@ class Scenard:
             ID of the nearest displayed shape under the point, or None
         """
 
+    def pick_detail(self, x: int, y: int) -> tuple[str, OCP.TopoDS.TopoDS_Shape] | None:
+        """
+        Find the shape and the sub-shape under a point of the view, leaving the
+        selection as it is.
+
+        The sub-shape is the face, edge or vertex picked in the selection mode, or
+        the whole shape when the mode is None.
+
+        Args:
+            x: X coordinate in device pixels
+            y: Y coordinate in device pixels
+
+        Returns:
+            (shape ID, picked TopoDS_Shape) of the nearest displayed shape under the
+            point, or None
+        """
+
+    def set_selection_mode(self, mode: OCP.TopAbs.TopAbs_ShapeEnum | None) -> None:
+        """
+        Choose what a click picks on every shape, shown now or later.
+
+        Args:
+            mode: TopAbs_FACE, TopAbs_EDGE or TopAbs_VERTEX to pick sub-shapes of
+                that kind, or None to pick whole shapes
+        """
+
     def get_shape_id_for_ais_shape(self, ais_shape: OCP.AIS.AIS_Shape) -> str | None:
         """
         Reverse-lookup: find the shape_id for a given AIS_Shape object.
@@ -323,8 +380,8 @@ class Scenard:
         Get the view's state as plain data, ready for json.
 
         The state holds the camera (eye, target, up, scale and projection), the
-        display mode, the global transparency and the background, with a format
-        name and version. set_view_state takes back every state returned here;
+        display mode, the global transparency, the background and the section
+        plane, with a format name and version. set_view_state takes back every state returned here;
         a camera outside what the view can draw gives None.
 
         Returns:
@@ -344,3 +401,20 @@ class Scenard:
         Returns:
             bool: True if the state was applied, False if it was refused
         """
+
+    def set_clip_plane(self, origin: tuple[float, float, float], normal: tuple[float, float, float], capping: bool = True) -> None:
+        """
+        Cut the view with a section plane, replacing the one it has.
+
+        Everything behind the plane, against its normal, is hidden; capping fills
+        the cut of each solid with the solid's colour. Moving the plane costs
+        no more than a redraw, so it can follow a slider.
+
+        Args:
+            origin: A point of the plane (x, y, z)
+            normal: The plane's normal (x, y, z), pointing to what stays shown
+            capping: Whether to fill the cut
+        """
+
+    def clear_clip_plane(self) -> None:
+        """Remove the section plane from the view."""

@@ -119,22 +119,55 @@ void set_shape_color(Scenard &s, Presentation ais_shape, Color color, Flag updat
         s.context.attr(py::Redisplay)(ais_shape, true);
 }
 
-void set_shape_visibility(Scenard &s, Id shape_id, Flag visible, Flag update) {
-    // Flags are read once, before anything is looked up or called.
-    bool show = truth(visible);
-    nb::handle update_flag = py_bool(truth(update));
-    nb::object info = find_entry(s.shapes, shape_id);
-    if (!info.is_valid())
-        return;
+// Shows or hides a record's presentation, as `mode` (see selection_mode)
+// for picking when it comes back.
+void show_record(Scenard &s, nb::handle info, bool show, nb::handle update_flag,
+                 nb::handle mode) {
     ShapeInfo &record = as_record(info);
     nb::object shown = record.visible;
     nb::object ais = record.ais_shape;
     if (show == truth(shown))
         return; // already as asked: no call, no viewer update
     call_method(s.context, show ? py::Display : py::Erase, ais, update_flag);
+    if (show)
+        activate_mode(s, ais, mode);
     // Written only once the context has done it, so the flag never claims
     // a state the screen does not show.
-    record.visible = nb::borrow(py_bool(show));
+    as_record(info).visible = nb::borrow(py_bool(show));
+}
+
+void set_shape_visibility(Scenard &s, Id shape_id, Flag visible, Flag update) {
+    // Flags are read once, before anything is looked up or called.
+    bool show = truth(visible);
+    nb::handle update_flag = py_bool(truth(update));
+    nb::object info = find_entry(s.shapes, shape_id);
+    if (info.is_valid())
+        show_record(s, info, show, update_flag, show ? selection_mode(s) : nb::object());
+}
+
+// Shows the registered shapes among `shape_ids` and hides every other one;
+// identifiers not registered are passed over. The identifiers are all read
+// before any shape changes.
+void isolate_shapes(Scenard &s, Ids shape_ids) {
+    if (PyUnicode_Check(shape_ids.ptr()))
+        raise(PyExc_TypeError, "shape_ids must be a collection of identifiers, not one str");
+    nb::set kept;
+    for (nb::handle shape_id : shape_ids) {
+        nb::object info = find_entry(s.shapes, shape_id);
+        if (info.is_valid())
+            kept.add(nb::object(as_record(info).ais_shape));
+    }
+    nb::object mode = selection_mode(s);
+    for (nb::handle info : nb::list(s.shapes.values()))
+        show_record(s, info, kept.contains(nb::object(as_record(info).ais_shape)), Py_False, mode);
+    s.context.attr(py::UpdateCurrentViewer)();
+}
+
+void show_all_shapes(Scenard &s) {
+    nb::object mode = selection_mode(s);
+    for (nb::handle info : nb::list(s.shapes.values()))
+        show_record(s, info, true, Py_False, mode);
+    s.context.attr(py::UpdateCurrentViewer)();
 }
 
 Out<text::flag> is_shape_visible(Scenard &s, Id shape_id) {
@@ -186,6 +219,13 @@ void bind_appearance(ScenardClass &cls) {
         "visible"_a, "update"_a = true,
         "Set the visibility of a shape.\n\nArgs:\n    shape_id: ID of the shape\n"
         "    visible: True to show, False to hide\n    update: Whether to update the display");
+    def(cls, "isolate_shapes", guarded<isolate_shapes>("Error isolating shapes: %s"),
+        "shape_ids"_a,
+        "Show only the given shapes and hide every other registered shape.\n\n"
+        "IDs that are not registered are skipped.\n\nArgs:\n"
+        "    shape_ids: IDs of the shapes to keep shown");
+    def(cls, "show_all_shapes", guarded<show_all_shapes>("Error showing all shapes: %s"),
+        "Show every registered shape.");
     def(cls, "is_shape_visible", &is_shape_visible, "shape_id"_a,
         "Check if a shape is visible.\n\nArgs:\n    shape_id: ID of the shape\n\nReturns:\n"
         "    True if the shape is visible, False if hidden or not found");

@@ -44,6 +44,22 @@ void fit_all(Scenard &s) {
     s.view.attr("ZFitAll")();
 }
 
+// A selection too small to frame (one vertex, say) leaves the camera as it was.
+void fit_selected(Scenard &s) {
+    if (nb::cast<Py_ssize_t>(s.context.attr("NbSelected")()) == 0)
+        return fit_all(s);
+    nb::object camera = s.view.attr("Camera")();
+    nb::object before = Graphic3d_Camera(camera);
+    s.context.attr("FitSelected")(s.view, 0.01, false);
+    double scale = nb::cast<double>(camera.attr("Scale")());
+    if (!(scale >= smallest_view_scale && scale <= largest_view_extent)) {
+        camera.attr("Copy")(before);
+        raise(PyExc_ValueError, "the selection is too small to fit the view to");
+    }
+    s.view.attr("ZFitAll")();
+    s.view.attr("Redraw")();
+}
+
 // Clears the redraw flag however the paint ends, before any record of its
 // failure is written; an interrupt inside Redraw must not leave the view
 // unpaintable for good.
@@ -122,6 +138,8 @@ void bind_camera(ScenardClass &cls) {
         "Set the camera projection type.\n\nArgs:\n    projection_type: ProjectionType enum");
     def(cls, "fit_all", guarded<fit_all>("Error fitting view: %s"),
         "Fit all displayed objects in the view.");
+    def(cls, "fit_selected", guarded<fit_selected>("Error fitting view to selection: %s"),
+        "Fit the selected shapes in the view, or all shapes when none is selected.");
     def(cls, "redraw", guarded<redraw>("Error in redraw: %s"), "Redraw the view.");
     def(cls, "must_be_resized", guarded<must_be_resized>("Error resizing view: %s"),
         "Notify view that it must be resized.");

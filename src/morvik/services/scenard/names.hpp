@@ -60,6 +60,28 @@ inline HostName IndexedMapOfShape{[] {
                           .attr("IndexedMap_TopoDS_Shape_TopTools_ShapeMapHasher"));
 }};
 
+// Sub-shape selection, the section plane and the view cube.
+inline HostName TopAbs_ShapeEnum{"OCP.TopAbs", "TopAbs_ShapeEnum"},
+    TopAbs_FACE{"OCP.TopAbs", "TopAbs_FACE"}, TopAbs_EDGE{"OCP.TopAbs", "TopAbs_EDGE"},
+    TopAbs_VERTEX{"OCP.TopAbs", "TopAbs_VERTEX"},
+    SelectMgr_OrFilter{"OCP.SelectMgr", "SelectMgr_OrFilter"},
+    StdSelect_ShapeTypeFilter{"OCP.StdSelect", "StdSelect_ShapeTypeFilter"},
+    AIS_TypeFilter{"OCP.AIS", "AIS_TypeFilter"},
+    kind_none{"OCP.AIS", "AIS_KindOfInteractive.AIS_KindOfInteractive_None"},
+    mode_single{"OCP.AIS", "AIS_SelectionModesConcurrency.AIS_SelectionModesConcurrency_Single"},
+    Graphic3d_ClipPlane{"OCP.Graphic3d", "Graphic3d_ClipPlane"}, gp_Pln{"OCP.gp", "gp_Pln"},
+    AIS_ViewCube{"OCP.AIS", "AIS_ViewCube"},
+    Graphic3d_SequenceOfHClipPlane{"OCP.Graphic3d", "Graphic3d_SequenceOfHClipPlane"};
+
+// The list of interactive objects the context fills: under OCCT's own name in
+// OCP 7, among the instantiated collections in OCP 8.
+inline HostName ObjectList{[] {
+    nb::object ais = nb::module_::import_("OCP.AIS");
+    if (nb::hasattr(ais, "AIS_ListOfInteractive"))
+        return nb::object(ais.attr("AIS_ListOfInteractive"));
+    return nb::object(nb::module_::import_("OCP.collections").attr("List_AIS_InteractiveObject"));
+}};
+
 // What set_view_state takes: any mapping, not only a dict.
 inline HostName Mapping{"collections.abc", "Mapping"};
 

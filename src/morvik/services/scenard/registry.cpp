@@ -88,8 +88,9 @@ void drop_or_show_again(Scenard &s, nb::handle shape_id, nb::handle info, nb::ha
 constexpr const char *displaying_shape = "Error displaying shape: %s",
                      *displaying_shapes = "Error displaying shapes: %s";
 
-Out<text::id_or_none> display_shape(Scenard &s, Shape shape, Id shape_id, ColorOrNone color,
-                                    Flag update, SubColorPairs sub_colors) {
+// display_shape, with the selection mode the new presentation takes.
+nb::object show_shape(Scenard &s, nb::handle shape, nb::handle shape_id, nb::handle color,
+                      nb::handle update, nb::handle sub_colors, nb::handle pick_mode) {
     // Every flag, colour and the identifier are read before the context is
     // called: what they answer cannot change halfway through. A failure up to
     // the first call into the context changes nothing.
@@ -125,6 +126,7 @@ Out<text::id_or_none> display_shape(Scenard &s, Shape shape, Id shape_id, ColorO
     try {
         call_method(s.context, py::Display, ais, update_flag);
         on_screen = true;
+        activate_mode(s, ais, pick_mode);
         s.ais_to_id[ais] = shape_id;
         s.shapes[shape_id] = record;
         if (earlier.is_valid())
@@ -142,6 +144,11 @@ Out<text::id_or_none> display_shape(Scenard &s, Shape shape, Id shape_id, ColorO
     return nb::borrow(shape_id);
 }
 
+Out<text::id_or_none> display_shape(Scenard &s, Shape shape, Id shape_id, ColorOrNone color,
+                                    Flag update, SubColorPairs sub_colors) {
+    return show_shape(s, shape, shape_id, color, update, sub_colors, selection_mode(s));
+}
+
 constexpr std::chrono::milliseconds progress_interval{100};
 
 // The fields of one item of display_shapes: at most four are ever read, so
@@ -157,11 +164,11 @@ constexpr Py_ssize_t most_item_fields = 4;
 
 // One item of display_shapes, displayed by display_shape's rules without a
 // viewer update.
-nb::object display_item(Scenard &s, nb::handle item) {
+nb::object display_item(Scenard &s, nb::handle item, nb::handle mode) {
     nb::object fields[most_item_fields];
     Py_ssize_t n = read_fields(item, fields, 2, most_item_fields, refuse_item);
-    return display_shape(s, fields[0], fields[1], n >= 3 ? nb::handle(fields[2]) : Py_None,
-                         nb::handle(Py_False), n == 4 ? nb::handle(fields[3]) : Py_None);
+    return show_shape(s, fields[0], fields[1], n >= 3 ? nb::handle(fields[2]) : Py_None,
+                      Py_False, n == 4 ? nb::handle(fields[3]) : Py_None, mode);
 }
 
 // Each item is one display_shape, with its own record when it fails; the
@@ -172,8 +179,9 @@ nb::object display_item(Scenard &s, nb::handle item) {
 Out<text::ids_shown> display_shapes(Scenard &s, Items items, Flag update, Progress progress) {
     nb::list shown;
     bool update_viewer = false;
-    nb::object total, iterator;
+    nb::object total, iterator, mode;
     bool ready = guard(displaying_shapes, [&] {
+        mode = selection_mode(s);
         update_viewer = truth(update);
         if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
             raise(PyExc_TypeError, "progress must be callable or None, not %R", progress.ptr());
@@ -189,7 +197,7 @@ Out<text::ids_shown> display_shapes(Scenard &s, Items items, Flag update, Progre
     Py_ssize_t done = 0;
     auto walk = [&] {
         while (nb::object item = nb::steal(PyIter_Next(iterator.ptr()))) {
-            guard(displaying_shape, [&] { shown.append(display_item(s, item)); });
+            guard(displaying_shape, [&] { shown.append(display_item(s, item, mode)); });
             ++done;
             // A long walk over a list runs no Python code of the host's, where
             // Ctrl+C would otherwise be noticed: it is looked for here.
@@ -233,11 +241,15 @@ void erase_shape(Scenard &s, Id shape_id, Flag update) {
     drop_or_show_again(s, shape_id, info, ais);
 }
 
+// The view cube belongs to the view, not to the scene: it comes back at once.
 void erase_all(Scenard &s) {
     RegistryChange change(s);
-    s.context.attr("RemoveAll")(true);
+    nb::object cube = find_view_cube(s);
+    s.context.attr("RemoveAll")(!cube.is_valid());
     s.shapes.clear();
     s.ais_to_id.clear();
+    if (cube.is_valid())
+        s.context.attr(py::Display)(cube, true);
 }
 
 void update_shape(Scenard &s, Presentation ais_shape, Flag update) {

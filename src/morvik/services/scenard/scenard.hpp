@@ -100,6 +100,15 @@ inline constexpr const char *smallest_view_scale_text = "1e-9", *largest_view_ex
 // the camera in the message.
 void require_drawable_scale(double scale, const char *whose);
 
+// The selection mode every registered presentation on screen has active
+// (an AIS mode number), or empty for whole shapes; activate_mode gives a
+// presentation that mode, and does nothing when it is empty.
+nb::object selection_mode(Scenard &s);
+void activate_mode(Scenard &s, nb::handle ais, nb::handle mode);
+
+// The view cube on the service's context, or empty.
+nb::object find_view_cube(Scenard &s);
+
 // Raises while a display or erase of `s` is changing its registry: the
 // operations that change the look of every shape call it first.
 void refuse_during_registry_change(const Scenard &s);

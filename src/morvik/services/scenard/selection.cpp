@@ -35,9 +35,12 @@ void select_shape(Scenard &s, Id shape_id) {
 }
 
 // The presentation the service owns nearest under the point the selector
-// last picked; the selector sorts what it finds nearest first, and
-// presentations the service does not own (a host's own) are passed over.
-nb::object nearest_registered(Scenard &s, nb::handle selector) {
+// last picked, with the owner picked on it; the selector sorts what it finds
+// nearest first, and presentations the service does not own (a host's own,
+// the view cube) are passed over. Empty when there is none.
+struct Nearest { nb::object shape_id, owner; };
+
+Nearest nearest_registered(Scenard &s, nb::handle selector) {
     Py_ssize_t found = nb::cast<Py_ssize_t>(selector.attr("NbPicked")());
     for (Py_ssize_t rank = 1; rank <= found; ++rank) {
         nb::object owner = selector.attr(py::Picked)(rank);
@@ -45,9 +48,9 @@ nb::object nearest_registered(Scenard &s, nb::handle selector) {
             continue;
         nb::object shape_id = find_entry(s.ais_to_id, owner.attr(py::Selectable)());
         if (shape_id.is_valid())
-            return shape_id;
+            return {shape_id, owner};
     }
-    return nb::none();
+    return {};
 }
 
 // The context's last detection (its MoveTo) in the service's view, as the
@@ -72,8 +75,8 @@ Detection last_detection(Scenard &s, nb::handle selector) {
 // Picks with the context's own selector, then has it pick again where the
 // context last detected: the context's detected list (InitDetected,
 // HilightNextDetected, SelectDetected) indexes the selector's results, so
-// hover and selection stay as they were.
-Out<text::id_or_none> pick(Scenard &s, Int x, Int y) {
+// hover and selection stay as they were. `answer` reads the pick's result.
+template <typename F> nb::object pick_at(Scenard &s, Int x, Int y, F answer) {
     // The selector takes the view as a handle it does not check: anything
     // but a real view, or a view without a window to read the size of,
     // crashes OCCT.
@@ -88,16 +91,89 @@ Out<text::id_or_none> pick(Scenard &s, Int x, Int y) {
         if (detection.view.is_valid())
             selector.attr("Pick")(detection.x, detection.y, detection.view);
     };
-    nb::object shape_id;
+    nb::object result;
     try {
         selector.attr("Pick")(x, y, view);
-        shape_id = nearest_registered(s, selector);
+        result = answer(nearest_registered(s, selector));
     } catch (nb::python_error &) {
         quietly(detect_again); // the pick's own error is the one reported
         throw;
     }
     detect_again();
-    return shape_id;
+    return result;
+}
+
+Out<text::id_or_none> pick(Scenard &s, Int x, Int y) {
+    return pick_at(s, x, y, [](Nearest found) {
+        return found.shape_id.is_valid() ? found.shape_id : nb::none();
+    });
+}
+
+// The owner of a shape's presentation holds the face, edge or vertex picked
+// in a sub-shape mode, and the whole shape in the whole-shape mode.
+Out<text::detail> pick_detail(Scenard &s, Int x, Int y) {
+    return pick_at(s, x, y, [](Nearest found) -> nb::object {
+        if (!found.shape_id.is_valid())
+            return nb::none();
+        nb::object shape = nb::hasattr(found.owner, "Shape")
+                               ? found.owner.attr("Shape")()
+                               : found.owner.attr(py::Selectable)().attr("Shape")();
+        return nb::make_tuple(found.shape_id, shape);
+    });
+}
+
+// --- sub-shape selection ----------------------------------------------------------
+//
+// The mode lives in the context, as the filter its detection applies: one
+// kind of sub-shape of any shape, or whatever is no shape at all (the view
+// cube). Every registered presentation on screen has the same mode active;
+// OCCT drops a presentation's modes when it leaves the screen, so each show
+// activates it again.
+
+bool is_mode_filter(nb::handle filter) {
+    if (!nb::isinstance(filter, SelectMgr_OrFilter))
+        return false;
+    for (nb::handle kept : filter.attr("StoredFilters")())
+        return nb::isinstance(kept, StdSelect_ShapeTypeFilter);
+    return false;
+}
+
+nb::object mode_filter(Scenard &s) {
+    for (nb::handle filter : s.context.attr("Filters")())
+        if (is_mode_filter(filter))
+            return nb::borrow(filter);
+    return {};
+}
+
+[[noreturn]] void refuse_mode(nb::handle mode) {
+    raise(nb::isinstance(mode, TopAbs_ShapeEnum) ? PyExc_ValueError : PyExc_TypeError,
+          "a selection mode must be TopAbs_FACE, TopAbs_EDGE, TopAbs_VERTEX or None, not %R",
+          mode.ptr());
+}
+
+void set_selection_mode(Scenard &s, SubShapeKind mode) {
+    if (!mode.is_none() && !(nb::isinstance(mode, TopAbs_ShapeEnum) &&
+                             (mode.equal(TopAbs_FACE) || mode.equal(TopAbs_EDGE) ||
+                              mode.equal(TopAbs_VERTEX))))
+        refuse_mode(mode);
+    refuse_during_registry_change(s); // a shape being added would miss the mode
+    nb::object number = mode.is_none() ? nb::borrow(zero) : AIS_Shape.attr("SelectionMode_s")(mode);
+    nb::object filter;
+    if (!mode.is_none()) {
+        filter = SelectMgr_OrFilter();
+        filter.attr("Add")(StdSelect_ShapeTypeFilter(mode));
+        filter.attr("Add")(AIS_TypeFilter(kind_none));
+    }
+    nb::object earlier = mode_filter(s);
+    if (earlier.is_valid())
+        s.context.attr("RemoveFilter")(earlier);
+    if (filter.is_valid())
+        s.context.attr("AddFilter")(filter);
+    for (nb::handle info : nb::list(s.shapes.values())) {
+        ShapeInfo &record = as_record(info);
+        if (truth(record.visible))
+            activate_mode(s, nb::object(record.ais_shape), number);
+    }
 }
 
 Out<text::id_or_none> get_shape_id_for_ais_shape(Scenard &s, Presentation ais_shape) {
@@ -106,6 +182,20 @@ Out<text::id_or_none> get_shape_id_for_ais_shape(Scenard &s, Presentation ais_sh
 }
 
 } // namespace
+
+nb::object selection_mode(Scenard &s) {
+    nb::object filter = mode_filter(s);
+    if (!filter.is_valid())
+        return {};
+    for (nb::handle kept : filter.attr("StoredFilters")())
+        return AIS_Shape.attr("SelectionMode_s")(kept.attr("Type")());
+    return {};
+}
+
+void activate_mode(Scenard &s, nb::handle ais, nb::handle mode) {
+    if (mode.is_valid())
+        s.context.attr("SetSelectionModeActive")(ais, mode, true, mode_single, false);
+}
 
 void bind_selection(ScenardClass &cls) {
     using namespace nb::literals;
@@ -119,6 +209,19 @@ void bind_selection(ScenardClass &cls) {
         "Find the shape under a point of the view, leaving the selection as it is.\n\nArgs:\n"
         "    x: X coordinate in device pixels\n    y: Y coordinate in device pixels\n\nReturns:\n"
         "    ID of the nearest displayed shape under the point, or None");
+    def(cls, "pick_detail", guarded<pick_detail>("Error picking: %s"), "x"_a, "y"_a,
+        "Find the shape and the sub-shape under a point of the view, leaving the\n"
+        "selection as it is.\n\n"
+        "The sub-shape is the face, edge or vertex picked in the selection mode, or\n"
+        "the whole shape when the mode is None.\n\nArgs:\n"
+        "    x: X coordinate in device pixels\n    y: Y coordinate in device pixels\n\nReturns:\n"
+        "    (shape ID, picked TopoDS_Shape) of the nearest displayed shape under the\n"
+        "    point, or None");
+    def(cls, "set_selection_mode", guarded<set_selection_mode>("Error setting selection mode: %s"),
+        "mode"_a,
+        "Choose what a click picks on every shape, shown now or later.\n\nArgs:\n"
+        "    mode: TopAbs_FACE, TopAbs_EDGE or TopAbs_VERTEX to pick sub-shapes of\n"
+        "        that kind, or None to pick whole shapes");
     def(cls, "get_shape_id_for_ais_shape", &get_shape_id_for_ais_shape, "ais_shape"_a,
         "Reverse-lookup: find the shape_id for a given AIS_Shape object.\n\nArgs:\n"
         "    ais_shape: AIS_Shape to look up\n\nReturns:\n    Shape ID or None if not found");

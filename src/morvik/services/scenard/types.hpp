@@ -46,7 +46,10 @@ inline constexpr char shape[] = "OCP.TopoDS.TopoDS_Shape", ais[] = "OCP.AIS.AIS_
     state[] = "collections.abc.Mapping[str, typing.Any]",
     state_or_none[] = "dict[str, typing.Any] | None", view[] = "OCP.V3d.V3d_View",
     viewer[] = "OCP.V3d.V3d_Viewer", context[] = "OCP.AIS.AIS_InteractiveContext",
-    records[] = "dict[str, ShapeInfo]", record_or_none[] = "ShapeInfo | None";
+    records[] = "dict[str, ShapeInfo]", record_or_none[] = "ShapeInfo | None",
+    detail[] = "tuple[str, OCP.TopoDS.TopoDS_Shape] | None",
+    sub_shape_kind[] = "OCP.TopAbs.TopAbs_ShapeEnum | None",
+    point[] = "tuple[float, float, float]";
 } // namespace text
 
 using Shape = In<text::shape>; using Presentation = In<text::ais>; using Id = In<text::id>;
@@ -57,7 +60,8 @@ using Items = In<text::items>; using Progress = In<text::progress>;
 using Direction = In<text::direction>; using Projection = In<text::projection>;
 using Mode = In<text::mode>; using FillMethod = In<text::fill_method>;
 using State = In<text::state>; using View = In<text::view>; using Viewer = In<text::viewer>;
-using Context = In<text::context>;
+using Context = In<text::context>; using SubShapeKind = In<text::sub_shape_kind>;
+using Point = In<text::point>;
 
 } // namespace morvik
 

@@ -4,6 +4,9 @@
 // that wins over it) so that setup_initial_view can paint it again.
 #include "operations.hpp"
 
+#include <algorithm>
+#include <cmath>
+
 namespace morvik {
 
 // A binding that cannot show the trihedron even in its simpler form just
@@ -51,6 +54,43 @@ void setup_initial_view(Scenard &s) {
     set_projection_type(s, projection_type_orthographic);
 }
 
+// The cube's side, in pixels of the view, and the distance of its centre
+// from the corner; a view without a window takes the size of a 560-pixel one.
+constexpr double cube_share = 0.125, smallest_cube = 40.0, largest_cube = 120.0,
+                 cube_offset = 1.4;
+
+// The cube turns the camera itself when a click selects one of its parts
+// through the context, in an animation it runs to the end. View clipping
+// never cuts it.
+void set_view_cube(Scenard &s, Flag visible) {
+    bool show = truth(visible);
+    nb::object cube = find_view_cube(s);
+    if (show == cube.is_valid())
+        return;
+    if (!show) {
+        s.context.attr(py::Remove)(cube, true);
+        return;
+    }
+    double side = 70.0;
+    nb::object window = s.view.attr("Window")();
+    if (!window.is_none()) {
+        nb::object size = window.attr("Size")();
+        double shorter = std::min(nb::cast<double>(size[0]), nb::cast<double>(size[1]));
+        side = std::clamp(cube_share * shorter, smallest_cube, largest_cube);
+    }
+    cube = AIS_ViewCube();
+    cube.attr("SetSize")(side);
+    nb::object persistence = cube.attr("TransformPersistence")();
+    nb::handle offset_type = persistence.attr("Offset2d")().type();
+    int offset = static_cast<int>(std::lround(side * cube_offset));
+    persistence.attr("SetOffset2d")(offset_type(offset, offset));
+    nb::object unclipped = Graphic3d_SequenceOfHClipPlane();
+    unclipped.attr("SetOverrideGlobal")(true);
+    cube.attr("SetClipPlanes")(unclipped);
+    cube.attr("SetFixedAnimationLoop")(true);
+    s.context.attr(py::Display)(cube, true);
+}
+
 void set_background_color(Scenard &s, Color color) {
     // Only a colour OCCT has accepted is remembered, as the service's own
     // tuple of floats: nothing refused, and nothing the caller changes
@@ -67,6 +107,15 @@ void set_background_gradient(Scenard &s, Color color1, Color color2, FillMethod 
 }
 
 } // namespace
+
+nb::object find_view_cube(Scenard &s) {
+    nb::object shown = ObjectList();
+    s.context.attr("DisplayedObjects")(kind_none, -1, shown);
+    for (nb::handle object : shown)
+        if (nb::isinstance(object, AIS_ViewCube))
+            return nb::borrow(object);
+    return {};
+}
 
 // Only a member of OCCT's own enumeration is kept: anything else would be
 // refused by every later setup_initial_view instead of by this call.
@@ -107,6 +156,12 @@ void bind_view_setup(ScenardClass &cls) {
         "    color1: First color RGB tuple (0.0 - 1.0), top for vertical gradients.\n"
         "    color2: Second color RGB tuple (0.0 - 1.0), bottom for vertical gradients.\n"
         "    method: Aspect_GradientFillMethod (Vertical, Horizontal, Diagonal1/2, Corner1-4).");
+    def(cls, "set_view_cube", guarded<set_view_cube>("Error setting view cube: %s"), "visible"_a,
+        "Show or hide the view cube in the lower left corner of the view.\n\n"
+        "Clicking a face, edge or corner of the cube turns the camera to look at\n"
+        "it, in a short animation. The cube belongs to the view: it is no\n"
+        "registered shape, and erase_all leaves it.\n\nArgs:\n"
+        "    visible: True to show the cube, False to hide it");
 }
 
 } // namespace morvik

@@ -1,4 +1,5 @@
-// Saved views: camera, display mode, transparency and background as plain data, and back.
+// Saved views: camera, display mode, transparency, background and section plane as plain
+// data, and back; the section plane's own operations.
 //
 // A state is a dict that json can write and read back as it is:
 //
@@ -7,7 +8,11 @@
 //                 "scale": s, "projection": "orthographic"},
 //      "display_mode": "shaded", "transparency": 0.0,
 //      "background": {"color": [r, g, b]}
-//                 or {"gradient": [[r, g, b], [r, g, b]], "method": "Aspect_GradientFillMethod_Vertical"}}
+//                 or {"gradient": [[r, g, b], [r, g, b]], "method": "Aspect_GradientFillMethod_Vertical"},
+//      "clip_plane": {"origin": [x, y, z], "normal": [x, y, z], "capping": true} or None}
+//
+// A state without "clip_plane" (one saved before there was a section plane)
+// restores a view without one.
 //
 // Restoring reads and checks the whole state before it changes anything, so
 // a state that is malformed, or not one of ours, leaves the view as it was.
@@ -73,8 +78,16 @@ Lens lens_of(nb::handle camera) {
             vector_of(camera.attr("Up")()), nb::cast<double>(camera.attr("Scale")())};
 }
 
+// The section plane: through `origin`, keeping what lies where `normal` points.
+struct Section {
+    bool on = false;
+    Vector origin{}, normal{};
+    bool capping = true;
+};
+
 // Everything a state sets, read and checked, as the values OCCT will take.
 struct ViewState {
+    Section section;
     nb::object camera; // a camera of its own, as the view will hold it
     nb::object display_mode, transparency;
     bool gradient = false;
@@ -121,6 +134,49 @@ Vector vector(nb::handle value, const char *what) {
         raise(PyExc_TypeError, "%s must be a list of three numbers, not %R", what, value.ptr());
     auto [x, y, z] = unpack_three(value);
     return {real(x, what), real(y, what), real(z, what)};
+}
+
+Section read_section(nb::handle origin, nb::handle normal, bool capping) {
+    Section section{true, vector(origin, "the plane's origin"), vector(normal, "the plane's normal"),
+                    capping};
+    if (!(section.origin.largest() <= largest_view_extent))
+        raise(PyExc_ValueError, "the plane's origin lies outside what the view can draw "
+              "(coordinates within %s)", largest_view_extent_text);
+    double length = section.normal.length();
+    if (!(length > 1e-12) || !std::isfinite(length))
+        raise(PyExc_ValueError, "the plane's normal must be a direction, not %R", normal.ptr());
+    return section;
+}
+
+// The section plane is the view's first clipping plane, or none.
+nb::object section_plane(Scenard &s) {
+    nb::object planes = s.view.attr("ClipPlanes")();
+    if (planes.is_none() || truth(planes.attr("IsEmpty")()))
+        return {};
+    return planes.attr("First")();
+}
+
+// Moves the plane the view has, in place, which costs OCCT no more than
+// the next frame: what a dragged slider needs.
+void apply_section(Scenard &s, const Section &section) {
+    nb::object plane = section_plane(s);
+    if (!section.on) {
+        if (plane.is_valid())
+            s.view.attr("RemoveClipPlane")(plane);
+        return;
+    }
+    const Vector &o = section.origin, &n = section.normal;
+    nb::object equation = gp_Pln(gp_Pnt(o.x, o.y, o.z), gp_Dir(n.x, n.y, n.z));
+    if (!plane.is_valid()) {
+        plane = Graphic3d_ClipPlane(equation);
+        plane.attr("SetUseObjectMaterial")(true); // the cut shows each part's own colour
+        plane.attr("SetCapping")(section.capping);
+        s.view.attr("AddClipPlane")(plane);
+        return;
+    }
+    plane.attr("SetEquation")(equation);
+    if (truth(plane.attr("IsCapping")()) != section.capping)
+        plane.attr("SetCapping")(section.capping);
 }
 
 // The state's camera, set up on a copy of the view's: OCCT derives part of
@@ -187,6 +243,16 @@ ViewState read_state(Scenard &s, nb::handle state) {
     } else {
         read.first = to_occt_color(entry(background, "color", "the background"));
     }
+
+    nb::object plane = lookup(state, "clip_plane");
+    if (plane.is_valid() && !plane.is_none()) {
+        nb::object capping = entry(plane, "capping", "the clip plane");
+        if (!PyBool_Check(capping.ptr()))
+            raise(PyExc_TypeError, "the clip plane's capping must be a bool, not %R",
+                  capping.ptr());
+        read.section = read_section(entry(plane, "origin", "the clip plane"),
+                                    entry(plane, "normal", "the clip plane"), capping.is(Py_True));
+    }
     return read;
 }
 
@@ -222,6 +288,17 @@ Out<text::state_or_none> get_view_state(Scenard &s) {
         background["color"] = nb::list(nb::object(s.background_color));
     }
     state["background"] = background;
+    nb::object plane = section_plane(s);
+    nb::object section = nb::none();
+    if (plane.is_valid()) {
+        nb::object equation = plane.attr("ToPlane")();
+        nb::dict saved_plane;
+        saved_plane["origin"] = coordinates(vector_of(equation.attr("Location")()));
+        saved_plane["normal"] = coordinates(vector_of(equation.attr("Axis")().attr("Direction")()));
+        saved_plane["capping"] = nb::bool_(truth(plane.attr("IsCapping")()));
+        section = saved_plane;
+    }
+    state["clip_plane"] = section;
     // Handed out only when set_view_state would take it back: a camera beyond
     // what the view draws, or a display mode or background the host set beyond
     // what a state holds, is caught here.
@@ -236,6 +313,7 @@ void restore_view_state(Scenard &s, nb::handle state) {
     ViewState read = read_state(s, state);
 
     s.view.attr("Camera")().attr("Copy")(read.camera);
+    apply_section(s, read.section);
     if (read.gradient)
         apply_background_gradient(s, read.first, read.second, read.method);
     else
@@ -257,6 +335,16 @@ Out<text::flag> set_view_state(Scenard &s, State state) {
     return nb::bool_(guard(setting_view_state, [&] { restore_view_state(s, state); }));
 }
 
+void set_clip_plane(Scenard &s, Point origin, Point normal, Flag capping) {
+    apply_section(s, read_section(origin, normal, truth(capping)));
+    s.view.attr("Redraw")();
+}
+
+void clear_clip_plane(Scenard &s) {
+    apply_section(s, Section{});
+    s.view.attr("Redraw")();
+}
+
 } // namespace
 
 void bind_view_state(ScenardClass &cls) {
@@ -264,8 +352,8 @@ void bind_view_state(ScenardClass &cls) {
     def(cls, "get_view_state", guarded<get_view_state>("Error getting view state: %s"),
         "Get the view's state as plain data, ready for json.\n\n"
         "The state holds the camera (eye, target, up, scale and projection), the\n"
-        "display mode, the global transparency and the background, with a format\n"
-        "name and version. set_view_state takes back every state returned here;\n"
+        "display mode, the global transparency, the background and the section\n"
+        "plane, with a format name and version. set_view_state takes back every state returned here;\n"
         "a camera outside what the view can draw gives None.\n\nReturns:\n"
         "    dict: The view state, or None if error");
     def(cls, "set_view_state", reporting<set_view_state>(setting_view_state), "state"_a,
@@ -273,6 +361,17 @@ void bind_view_state(ScenardClass &cls) {
         "A state that is malformed, of another format, or with a camera the view\n"
         "cannot draw, is logged and changes nothing.\n\nArgs:\n    state: The view state\n\n"
         "Returns:\n    bool: True if the state was applied, False if it was refused");
+    def(cls, "set_clip_plane", guarded<set_clip_plane>("Error setting clip plane: %s"),
+        "origin"_a, "normal"_a, "capping"_a = true,
+        "Cut the view with a section plane, replacing the one it has.\n\n"
+        "Everything behind the plane, against its normal, is hidden; capping fills\n"
+        "the cut of each solid with the solid's colour. Moving the plane costs\n"
+        "no more than a redraw, so it can follow a slider.\n\nArgs:\n"
+        "    origin: A point of the plane (x, y, z)\n"
+        "    normal: The plane's normal (x, y, z), pointing to what stays shown\n"
+        "    capping: Whether to fill the cut");
+    def(cls, "clear_clip_plane", guarded<clear_clip_plane>("Error clearing clip plane: %s"),
+        "Remove the section plane from the view.");
 }
 
 } // namespace morvik
