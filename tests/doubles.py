@@ -7,6 +7,10 @@ the call order can still be checked.
 
 
 class Recorder:
+    # Reads by which the service finds what it keeps in the context (its
+    # selection-mode filter, the view cube): forwarded, not recorded.
+    UNRECORDED = {"Filters", "DisplayedObjects"}
+
     def __init__(self, target=None, *, returns=None, raises=None):
         object.__setattr__(self, "calls", [])
         object.__setattr__(self, "_target", target)
@@ -18,7 +22,8 @@ class Recorder:
             raise AttributeError(name)
 
         def method(*args, **kwargs):
-            self.calls.append((name, args, kwargs) if kwargs else (name, args))
+            if name not in self.UNRECORDED:
+                self.calls.append((name, args, kwargs) if kwargs else (name, args))
             if name in self.raises:
                 error = self.raises[name]
                 raise error() if isinstance(error, type) else error
