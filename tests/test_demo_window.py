@@ -27,16 +27,17 @@ SESSION = Path(__file__).with_name("demo_window_session.py")
 BOARD = (0.05, 0.45, 0.15)  # the session's board colour
 
 
-def run_session(*args, settings=None, output=False, **env):
-    """Runs the session script; settings, when given, is the text of the settings file it finds.
+def run_session(*args, settings=None, output=False, script=SESSION, config=None, **env):
+    """Runs a session script (this file's, unless named); settings, when given, is the text of
+    the settings file it finds, config the folder that keeps them (a new one unless given).
     With output, the script's standard output and error come along with its report."""
     # Each window keeps its settings apart: one with its dock hidden must not hide the next one's.
-    config = tempfile.mkdtemp(dir=os.environ["XDG_CONFIG_HOME"])
+    config = config or tempfile.mkdtemp(dir=os.environ["XDG_CONFIG_HOME"])
     if settings is not None:
         (Path(config) / "morvik").mkdir()
         (Path(config) / "morvik" / "morvik-viewer.conf").write_text(settings)
     env = dict(os.environ, QT_QPA_PLATFORM="xcb", XDG_CONFIG_HOME=config, **env)
-    run = subprocess.run([sys.executable, str(SESSION), *args], env=env, capture_output=True,
+    run = subprocess.run([sys.executable, str(script), *args], env=env, capture_output=True,
                          text=True, timeout=120)
     assert run.returncode == 0, run.stderr[-3000:]
     report = json.loads(run.stdout.strip().splitlines()[-1])

@@ -89,6 +89,8 @@ class LoadOutcome:
     state: str
     message: str = ""
     shown: list = field(default_factory=list)
+    # Each file's tree (tree.FileTree) the reader sent; a file without one is left out.
+    trees: list = field(default_factory=list)
 
 
 class Pace:
@@ -608,4 +610,5 @@ class SceneLoad(QObject):
         finally:
             # Whatever went wrong above, the caller hears the end exactly once.
             self._parts, self._heard.batches = None, []
-            self.finished.emit(LoadOutcome(self._paths, state, message, self._shown))
+            self.finished.emit(LoadOutcome(self._paths, state, message, self._shown,
+                                           trees=self._heard.trees))

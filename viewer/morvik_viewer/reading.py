@@ -11,7 +11,7 @@ It imports OCP and the readers first, then waits for one JSON line on its
 standard input, {"paths": [...]}, so it can be started ahead of need and read
 at once when asked (starting one costs about a second, mostly OCP's import).
 It answers with frames on its standard output: a stage ("reading", file
-name), the number of parts with the deflection they are meshed to, the parts
+name), each file's tree (tree.FileTree), the number of parts with the deflection they are meshed to, the parts
 in batches (identifiers, colours and sub-shape colours, and the shapes with
 their triangles as one binary BREP compound), then "done" or "error"; any
 error it can catch becomes an "error" frame, with OCCT's own reason when it
@@ -116,6 +116,7 @@ class Heard:
         # (see meshing.keep_triangles); None till the reader says.
         self.deflection = None
         self.batches = []  # (head, body) of parts frames
+        self.trees = []  # each file's tree.FileTree, as far as the reader sent one fit to use
         self.error = None
         self.done = False
         self._frames = FrameReader()
@@ -133,6 +134,12 @@ class Heard:
             elif kind == "parts":
                 self.batches.append((head, body))
                 self._reach(head.get("deflection"))
+            elif kind == "file-tree":
+                from morvik_viewer.tree import FileTree
+
+                tree = FileTree.from_head(head)
+                if tree is not None:
+                    self.trees.append(tree)
             elif kind == "error":
                 self.error = head["message"]
             elif kind == "done":
@@ -465,8 +472,11 @@ def _serve(ask, channel, console=None):
         channel.write(encode({"kind": "stage", "file": shown(path)}))
 
     try:
-        paths = json.loads(line)["paths"]
-        _send_parts(channel, load_all(paths, stage))
+        paths, trees = json.loads(line)["paths"], []
+        parts = load_all(paths, stage, trees)
+        for file_tree in trees:  # ahead of the parts: the window lists them as they come
+            channel.write(encode(file_tree.head()))
+        _send_parts(channel, parts)
     except BrokenPipeError:
         raise
     except LoadError as error:

@@ -227,16 +227,31 @@ def show_parts(service, parts, update=True):
     service.display_shapes([display_item(p) for p in parts], update)
 
 
-def load_all(paths, before_each=None):
+def load_all(paths, before_each=None, trees=None):
     """The parts of several files; an identifier met twice gets a numbered suffix.
 
     before_each, when given, is called with each path before it is read.
+    trees, when given, is a list that takes each file's tree (tree.FileTree),
+    its parts under the identifiers given here.
     """
     parts, taken = [], set()
     for path in paths:
         if before_each is not None:
             before_each(path)
-        for part in load_parts(path):
+        nodes = [] if trees is not None else None
+        read = load_parts(path, nodes)
+        for part in read:
             part.shape_id = unique(part.shape_id, taken)
-            parts.append(part)
+        parts += read
+        if trees is not None:
+            _add_tree(trees, path, read, nodes)
     return parts
+
+
+def _add_tree(trees, path, parts, nodes):
+    from morvik_viewer.tree import FileTree
+
+    try:
+        trees.append(FileTree.of(path, parts, nodes))
+    except Exception:  # noqa: BLE001 - the window lists the parts flat without it
+        pass

@@ -30,7 +30,6 @@ def render_screenshot(path, parts, size=(1024, 768), mode=DisplayMode.SHADED,
     not take view_state: no picture is written then. up is the model axis that
     points up (see up_axis).
     """
-    width, height = size
     viewer3d = create_viewer3d(size=size)
     service = viewer3d.service
     # Judged before anything is shown: the service is the one to say what it takes.
@@ -51,16 +50,25 @@ def render_screenshot(path, parts, size=(1024, 768), mode=DisplayMode.SHADED,
     if view_state is not None:
         restore(service, view_state)  # in place of the fitted view, taken as before
 
+    target = write_image(viewer3d.view, path, size)
+    if state_out is not None:
+        write_state(state_out, service.get_view_state(), up)
+    return target
+
+
+def write_image(view, path, size):
+    """Renders what view shows at size (width, height) into an image file at path, its type
+    from the name's ending (.png, .jpg...); returns the path. ScreenshotError when OCCT
+    cannot render or write it. The view must have a window (a virtual one will do)."""
+    width, height = size
     pixmap = Image_AlienPixMap()
-    if not viewer3d.view.ToPixMap(pixmap, width, height):
+    if not view.ToPixMap(pixmap, width, height):
         raise ScreenshotError("OCCT could not render the view into an image")
     target = Path(path)
     # OCP takes no plain str where OCCT wants a TCollection_AsciiString.
     if not pixmap.Save(TCollection_AsciiString(occt_name(target))):
         raise ScreenshotError(f"{shown(target)}: cannot write the image (does its folder exist, "
                               "and does the name end in an image type such as .png?)")
-    if state_out is not None:
-        write_state(state_out, service.get_view_state(), up)
     return target
 
 

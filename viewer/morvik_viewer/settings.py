@@ -1,5 +1,5 @@
 """What the viewer keeps between runs: window geometry, the open dialog's folder, recent
-files, and the axis models show up with.
+files, the axis models show up with, and whether the model tree shows.
 
 Everything lands in one QSettings store named after the organisation and the
 application, on Linux ~/.config/morvik/morvik-viewer.conf ($XDG_CONFIG_HOME
@@ -22,6 +22,7 @@ STATE_KEY = "window/state"
 FOLDER_KEY = "open/folder"
 RECENT_KEY = "open/recent"
 UP_KEY = "view/up"
+MODEL_TREE_KEY = "view/model_tree"
 
 
 def open_settings():
@@ -98,3 +99,12 @@ def remembered_up(settings):
 
 def remember_up(settings, up):
     settings.setValue(UP_KEY, up)
+
+
+def remembered_model_tree(settings):
+    """Whether the model tree showed last time (shown unless it said otherwise)."""
+    return read(settings, MODEL_TREE_KEY, TEXT, "true") != "false"
+
+
+def remember_model_tree(settings, shown):
+    settings.setValue(MODEL_TREE_KEY, "true" if shown else "false")

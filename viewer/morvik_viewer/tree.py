@@ -13,6 +13,9 @@ file after file, by a "stage" frame and then a "tree" frame ({"index",
 end. A row is [depth, name, linear RGB or null, solids, sub-colours], depth
 first. A reader that crashes costs its file only: a new one reads the rest.
 
+A reader asked for parts sends each file's tree too (FileTree, a "file-tree"
+frame), under the identifiers its parts go by, for the window's model tree.
+
 Nothing here imports OCP or Qt until a reader process asks for it.
 """
 
@@ -21,6 +24,7 @@ import os
 import re
 import subprocess
 import sys
+from dataclasses import dataclass
 
 # Indentation stops growing here: a file may nest a hundred thousand levels.
 MAX_INDENT = 40
@@ -99,22 +103,31 @@ def _step_rows(path, found, nodes):
     shift = 1 if roots > 1 else 0  # several free shapes: the file holds them
     if shift:
         rows.append([0, path.stem, None, 0, 0])
+    for depth, node, index in _outline(nodes):
+        if index is None:
+            rows.append([depth + shift, node.name or path.stem, _rgb(node.color), 0, 0])
+        else:
+            part = parts[index]
+            rows.append([depth + shift, part.shape_id, _rgb(found[index].color),
+                         _solids(part.shape), len(part.sub_colors)])
+    return _summed(rows)
+
+
+def _outline(nodes):
+    """(depth, node, part index or None) for each row of a STEP file's tree, from the
+    nodes its walk gave: an assembly, or a leaf of one part, is one row; a leaf of
+    several parts (a part opened into its solids) is a row above one row a part."""
     for node in nodes:
-        depth = node.depth + shift
         if node.parts is None:
-            rows.append([depth, node.name or path.stem, _rgb(node.color), 0, 0])
+            yield node.depth, node, None
             continue
         start, end = node.parts
         if end - start == 1:
-            part = parts[start]
-            rows.append([depth, part.shape_id, _rgb(found[start].color),
-                         _solids(part.shape), len(part.sub_colors)])
+            yield node.depth, node, start
             continue
-        rows.append([depth, node.name or path.stem, _rgb(node.color), 0, 0])
-        rows.extend([depth + 1, parts[i].shape_id, _rgb(found[i].color),
-                     _solids(parts[i].shape), len(parts[i].sub_colors)]
-                    for i in range(start, end))
-    return _summed(rows)
+        yield node.depth, node, None
+        for index in range(start, end):
+            yield node.depth + 1, node, index
 
 
 def _brep_rows(path):
@@ -177,6 +190,66 @@ def _close(open_nodes, depth):
         if open_nodes:
             open_nodes[-1][3] += done[3]
             open_nodes[-1][4] += done[4]
+
+
+# --- for the window -----------------------------------------------------------------
+
+
+@dataclass
+class FileTree:
+    """One file's tree as the window's model tree takes it."""
+
+    file: str  # the file's name
+    path: str  # the file as the user named it
+    rows: list  # [depth, name] of each node, depth first
+    parts: list  # indices of the rows that stand for a part: their name is its identifier
+
+    @classmethod
+    def of(cls, path, parts, nodes=None):
+        """The tree of a file read into parts (scene.Part, under their final identifiers);
+        nodes are a STEP file's (see step_reader.read_step). Without nodes, the parts
+        lie flat under the file (a BREP file's compounds carry no names)."""
+        from pathlib import Path
+
+        from morvik_viewer.paths import shown
+
+        rows, indices = [], []
+        for depth, node, index in _outline(nodes) if nodes else ((0, None, i) for i in
+                                                                range(len(parts))):
+            if index is None:
+                rows.append([depth, node.name or Path(path).stem])
+            else:
+                indices.append(len(rows))
+                rows.append([depth, parts[index].shape_id])
+        return cls(Path(path).name, shown(path), rows, indices)
+
+    def head(self):
+        """The frame head a reader sends it in."""
+        return {"kind": "file-tree", "file": self.file, "path": self.path, "rows": self.rows,
+                "parts": self.parts}
+
+    @classmethod
+    def from_head(cls, head):
+        """The FileTree a frame head holds, or None when it holds anything else."""
+        try:
+            file, path, rows, parts = (head[key] for key in ("file", "path", "rows", "parts"))
+            if not (isinstance(file, str) and isinstance(path, str) and isinstance(rows, list)
+                    and isinstance(parts, list)):
+                return None
+            rows = [[_count(depth), name] for depth, name in rows]
+            if not all(isinstance(name, str) for _, name in rows):
+                return None
+            parts = [_count(index, len(rows)) for index in parts]
+        except (KeyError, TypeError, ValueError):
+            return None
+        return cls(file, path, rows, parts)
+
+
+def _count(value, below=None):
+    """value when it is a whole number from 0 (and below below), else ValueError."""
+    if type(value) is not int or value < 0 or (below is not None and value >= below):
+        raise ValueError(value)
+    return value
 
 
 # --- in the command line's process --------------------------------------------------

@@ -1,10 +1,10 @@
 """Views that last: the service's view state in a JSON file, and back into the view.
 
 A state file holds what service.get_view_state() returns: the camera, display
-mode, transparency and background; and, under a key of the viewer's own, the
-up axis the camera was saved under (see up_axis), which the service never
-sees. Files are replaced whole (written beside the target, then renamed over
-it), so an interrupted save leaves the old one.
+mode, transparency, background and section plane; and, under a key of the
+viewer's own, the up axis the camera was saved under (see up_axis), which the
+service never sees. Files are replaced whole (written beside the target, then
+renamed over it), so an interrupted save leaves the old one.
 """
 
 import json
@@ -22,6 +22,8 @@ SERVICE_LOGGER = "morvik.services.scenard"
 # The viewer's own key: the up axis of the frame the camera was saved in. A file
 # without it was saved before the viewer turned Z-up models, when views were Y-up.
 UP_KEY = "up_axis"
+# The service's keys whose points and directions live in the view's frame.
+CAMERA_KEY, CLIP_PLANE_KEY = "camera", "clip_plane"
 # A real state takes under 2 KB; anything far larger is no state, and is not read whole.
 SIZE_LIMIT = 1 << 20
 
@@ -67,21 +69,27 @@ def read_state(path):
 
 def for_view(state, up):
     """A state read from a file, as the service takes it while models show with up
-    pointing up: without the viewer's own key, and its camera turned from the frame it
-    was saved in, so that it shows the same picture. A camera that is not three-number
-    points and directions is left as it is, for the service to judge."""
+    pointing up: without the viewer's own key, and its camera and section plane turned
+    from the frame they were saved in, so that it shows the same picture. Points and
+    directions that are not three numbers are left as they are, for the service to judge."""
     if not isinstance(state, dict):
         return state
     state = dict(state)
     saved = checked(state.pop(UP_KEY, Y_UP), Y_UP)
-    camera = state.get("camera")
-    if saved != up and isinstance(camera, dict):
-        camera = dict(camera)
-        for key in ("eye", "target", "up"):
-            if _is_vector(camera.get(key)):
-                camera[key] = list(to_view(up, from_view(saved, camera[key])))
-        state["camera"] = camera
+    if saved != up:
+        for part, keys in ((CAMERA_KEY, ("eye", "target", "up")),
+                           (CLIP_PLANE_KEY, ("origin", "normal"))):
+            if isinstance(state.get(part), dict):
+                state[part] = _turned(state[part], keys, saved, up)
     return state
+
+
+def _turned(points, keys, saved, up):
+    points = dict(points)
+    for key in keys:
+        if _is_vector(points.get(key)):
+            points[key] = list(to_view(up, from_view(saved, points[key])))
+    return points
 
 
 def _is_vector(value):

@@ -26,6 +26,8 @@ ZOOM_OUT_LIMIT = 20.0
 # A click with one of these adds the shape under the cursor to the selection,
 # or takes it out.
 TOGGLE_MODIFIERS = Qt.ShiftModifier | Qt.ControlModifier
+# OCCT's class name of the view cube, which takes clicks of its own.
+VIEW_CUBE = "AIS_ViewCube"
 # Qt 6.6 and later say so when the window moves to a screen of another pixel ratio.
 PIXEL_RATIO_CHANGE = getattr(QEvent, "DevicePixelRatioChange", None)
 
@@ -75,6 +77,7 @@ class OcctViewWidget(QWidget):
         # The pixel ratio OCCT's screen-space sizes are set for.
         self._pixel_ratio = self._view.RenderingParams().ResolutionRatio()
         self._primary = None  # the identifier picked last, while it stays selected
+        self.view_cube_shown = False  # whether clicks may land on OCCT's view cube
         self._view.SetWindow(self._window)
         if not self._window.IsMapped():
             self._window.Map()
@@ -156,7 +159,7 @@ class OcctViewWidget(QWidget):
         self._press = self._gesture = None
         if not clicked:
             set_camera_moving(self._view, False)
-        if clicked and button == Qt.LeftButton:
+        if clicked and button == Qt.LeftButton and not self.click_view_cube(start.x(), start.y()):
             self.pick(start.x(), start.y(), bool(event.modifiers() & TOGGLE_MODIFIERS))
 
     def wheelEvent(self, event):
@@ -241,6 +244,19 @@ class OcctViewWidget(QWidget):
         self._service.pan(delta.x(), delta.y())
 
     # --- picking ------------------------------------------------------------
+
+    def click_view_cube(self, x, y):
+        """Hands a click at device point (x, y) to the view cube when it lies there, which
+        turns the camera to the face, edge or corner clicked; whether it did. The cube is
+        no registered shape: picking would pass it by."""
+        if not self.view_cube_shown:  # no detection to pay for
+            return False
+        context = self._context
+        context.MoveTo(x, y, self._view, False)
+        if not context.HasDetected() or not context.DetectedInteractive().IsKind(VIEW_CUBE):
+            return False
+        context.SelectDetected()  # its owner takes the click and starts the turn
+        return True
 
     def pick(self, x, y, toggle=False):
         """Selects the shape under device point (x, y).

@@ -152,6 +152,7 @@ class ViewerWindow(QMainWindow):
         self.view_widget.view_resized.connect(self._on_view_resized)
         self.view_widget.selection_changed.connect(self._on_selection_changed)
         self.view_widget.hover.switched.connect(self._on_hover_switched)
+        self._attach_model_tree()
         self.readers = ReaderPool(self)
         self._enable_view_controls(True)
         self._show_view_settings()
@@ -232,6 +233,7 @@ class ViewerWindow(QMainWindow):
         # The load frames the scene itself, and styles and turns the shapes as it shows them.
         self._load = SceneLoad(self.service, paths, view_state, fit=self.frame_scene,
                                shown=self._shown, parent=self, readers=self.readers)
+        self._tree_follows_load(self._load)  # before the window hears the end
         self._load.finished.connect(lambda outcome: self._on_load_finished(outcome, view_state))
         self._load.start(self)
         return True
@@ -288,6 +290,7 @@ class ViewerWindow(QMainWindow):
             self.view_settings.take_state(self.service.get_view_state())
         self._update_count()
         self.view_widget.hover.scene_changed()
+        self._show_model_tree(paths)
         self.loaded(paths)
 
     def loaded(self, paths):
@@ -321,6 +324,7 @@ class ViewerWindow(QMainWindow):
         # Esc belongs to the window that has focus: a dialog's Esc closes the dialog.
         view(self._add_action(view_menu, "&Clear Selection", "Esc",
                               lambda: self.view_widget.clear_selection(), Qt.WindowShortcut))
+        self._create_model_tree(view_menu)
         view_menu.addSeparator()
         # Checked items that follow the view settings, named as the toolbar names them.
         settings = self.view_settings
@@ -515,6 +519,53 @@ class ViewerWindow(QMainWindow):
             ProjectionType.PERSPECTIVE
             if settings.projection_type == ProjectionType.ORTHOGRAPHIC.value
             else ProjectionType.ORTHOGRAPHIC)
+
+    # --- model tree -------------------------------------------------------------
+
+    def _create_model_tree(self, view_menu):
+        from morvik_viewer.model_tree import ModelTree
+        from morvik_viewer.settings import remember_model_tree, remembered_model_tree
+
+        self.model_tree = ModelTree()
+        self.model_tree.setEnabled(False)  # till the view is attached
+        self._trees = []  # the open files' trees (tree.FileTree)
+        self.tree_dock = QDockWidget("Model", self)
+        self.tree_dock.setObjectName("model-tree")
+        self.tree_dock.setAllowedAreas(Qt.LeftDockWidgetArea | Qt.RightDockWidgetArea)
+        self.tree_dock.setWidget(self.model_tree)
+        self.addDockWidget(Qt.LeftDockWidgetArea, self.tree_dock)
+        self.tree_dock.setVisible(remembered_model_tree(self.settings))
+        action = self.tree_dock.toggleViewAction()
+        action.setText("Model &Tree")
+        action.setShortcut(QKeySequence("Ctrl+T"))
+        action.toggled.connect(lambda shown: remember_model_tree(self.settings, shown))
+        view_menu.addAction(action)
+
+    def _attach_model_tree(self):
+        tree, widget = self.model_tree, self.view_widget
+        tree.attach(self.service)
+        tree.setEnabled(True)
+        tree.picked.connect(self._on_selection_changed)
+        tree.visibility_changed.connect(self._update_count)
+        widget.selection_changed.connect(
+            lambda shape_id: tree.select_ids(widget.selected_shape_ids(), shape_id))
+
+    def _tree_follows_load(self, load):
+        # The old rows name shapes the load erases: off till the new scene is listed.
+        self.model_tree.setEnabled(False)
+        load.finished.connect(self._take_trees)
+
+    def _take_trees(self, outcome):
+        if outcome.shown:
+            self._trees = outcome.trees
+        self.model_tree.setEnabled(True)
+        if outcome.state in ("failed", "cancelled"):  # no _scene_changed: list what is left
+            self._show_model_tree(self.paths)
+
+    def _show_model_tree(self, paths):
+        """Lists the scene's parts under the trees of its files (paths; none: flat)."""
+        self.model_tree.show_scene(self._trees if paths else [],
+                                   list(self.service.get_all_shapes()))
 
     # --- status bar -------------------------------------------------------------
 
