@@ -381,8 +381,8 @@ class Scenard:
 
         The state holds the camera (eye, target, up, scale and projection), the
         display mode, the global transparency, the background and the section
-        plane, with a format name and version. set_view_state takes back every state returned here;
-        a camera outside what the view can draw gives None.
+        plane, with a format name and version. set_view_state takes back every
+        state returned here; a camera outside what the view can draw gives None.
 
         Returns:
             dict: The view state, or None if error

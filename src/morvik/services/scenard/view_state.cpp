@@ -353,8 +353,9 @@ void bind_view_state(ScenardClass &cls) {
         "Get the view's state as plain data, ready for json.\n\n"
         "The state holds the camera (eye, target, up, scale and projection), the\n"
         "display mode, the global transparency, the background and the section\n"
-        "plane, with a format name and version. set_view_state takes back every state returned here;\n"
-        "a camera outside what the view can draw gives None.\n\nReturns:\n"
+        "plane, with a format name and version. set_view_state takes back every\n"
+        "state returned here; a camera outside what the view can draw gives None.\n\n"
+        "Returns:\n"
         "    dict: The view state, or None if error");
     def(cls, "set_view_state", reporting<set_view_state>(setting_view_state), "state"_a,
         "Restore a view state that get_view_state returned.\n\n"
