@@ -300,7 +300,7 @@ def test_window_shows_before_occt_loads_and_only_the_viewers_own_output_reaches_
     # At its first paint: menus, the toolbar (off till the view is there), the status bar
     # and a page saying the view is starting; OCP not loaded yet.
     assert not started["ocp_loaded"]
-    assert started["menus"] == ["&File", "&View"]
+    assert started["menus"] == ["&File", "&View", "&Tools"]
     assert started["dock_visible"] and started["status_bar"] and not started["toolbar_enabled"]
     assert started["page"] == STARTING_TEXT
     # Then the view and the scene, as before.

@@ -82,13 +82,15 @@ class LoadOutcome:
     (message says why, on one line; the scene is as it was when the reader
     failed before sending any part, else it holds what was left and what was
     shown, all registered, as after an error of ours while clearing or
-    showing).
+    showing). units holds the length unit of each part the reader sent with one
+    (see scene.Part.unit), by identifier.
     """
 
     paths: list
     state: str
     message: str = ""
     shown: list = field(default_factory=list)
+    units: dict = field(default_factory=dict)
     # Each file's tree (tree.FileTree) the reader sent; a file without one is left out.
     trees: list = field(default_factory=list)
 
@@ -611,4 +613,4 @@ class SceneLoad(QObject):
             # Whatever went wrong above, the caller hears the end exactly once.
             self._parts, self._heard.batches = None, []
             self.finished.emit(LoadOutcome(self._paths, state, message, self._shown,
-                                           trees=self._heard.trees))
+                                           self._heard.units, trees=self._heard.trees))

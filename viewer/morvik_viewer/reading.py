@@ -59,6 +59,9 @@ MAX_REASON = 200
 _ANSI = re.compile(r"\x1b\[[0-9;]*m")
 _OCCT_ERROR = re.compile(r"\b(ERR|Error|Fail|Exception)", re.IGNORECASE)
 _HEADER = struct.Struct("<II")  # sizes of the JSON head and of the binary body
+# The length unit of BREP files and of STEP files in millimetres or naming none:
+# (short name, millimetres in one).
+MILLIMETRES = ("mm", 1.0)
 # prctl's request to be sent a signal when the parent ends (linux/prctl.h).
 _PR_SET_PDEATHSIG = 1
 
@@ -117,6 +120,8 @@ class Heard:
         self.deflection = None
         self.batches = []  # (head, body) of parts frames
         self.trees = []  # each file's tree.FileTree, as far as the reader sent one fit to use
+        # The length unit of each part sent with one (see scene.Part.unit), by identifier.
+        self.units = {}
         self.error = None
         self.done = False
         self._frames = FrameReader()
@@ -133,6 +138,10 @@ class Heard:
                 self._reach(head.get("deflection"))
             elif kind == "parts":
                 self.batches.append((head, body))
+                units = head.get("units")
+                if isinstance(units, list) and isinstance(head.get("ids"), list):
+                    self.units.update((shape_id, length_unit(unit)) for shape_id, unit
+                                      in zip(head["ids"], units) if isinstance(shape_id, str))
                 self._reach(head.get("deflection"))
             elif kind == "file-tree":
                 from morvik_viewer.tree import FileTree
@@ -187,6 +196,8 @@ def pack_parts(parts, deflection=None):
             "colors": [list(p.color) for p in parts]}
     if any(p.sub_colors for p in parts):
         head["subs"] = [_sub_places(p) for p in parts]
+    if any(tuple(p.unit) != MILLIMETRES for p in parts):
+        head["units"] = [list(p.unit) for p in parts]
     if deflection is not None:
         head["deflection"] = deflection
     return encode(head, body.getvalue())
@@ -253,7 +264,18 @@ def unpack_parts(head, body):
             if 1 <= index <= maps[kind].Extent():
                 subs.append((maps[kind].FindKey(index), tuple(rgb)))
         part.sub_colors = tuple(subs)
+    for part, unit in zip(parts, head.get("units", ())):
+        part.unit = length_unit(unit)
     return parts
+
+
+def length_unit(unit):
+    """unit when it is a (short name, millimetres in one) pair, else millimetres."""
+    if isinstance(unit, (list, tuple)) and len(unit) == 2 and isinstance(unit[0], str) \
+            and isinstance(unit[1], (int, float)) and not isinstance(unit[1], bool) \
+            and 0 < unit[1] < float("inf"):
+        return (unit[0], float(unit[1]))
+    return MILLIMETRES
 
 
 def display_item(part):

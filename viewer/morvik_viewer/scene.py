@@ -22,6 +22,7 @@ from OCP.gp import gp_Ax1, gp_Ax2, gp_Dir, gp_Pnt, gp_Trsf
 from morvik_viewer import file_kinds
 from morvik_viewer.file_kinds import STEP_SUFFIXES
 from morvik_viewer.paths import PathError, one_line, shown
+from morvik_viewer.reading import MILLIMETRES
 
 # Colours handed out in turn to loaded parts; the sample scene uses them too.
 PALETTE = (
@@ -46,6 +47,9 @@ class Part:
     # (sub-shape, colour) pairs: faces or solids of shape, as TopExp finds them in
     # shape, coloured apart from the rest; a finer sub-shape wins over a coarser one.
     sub_colors: tuple = ()
+    # The file's length unit, (short name, millimetres in one): the shape itself is in
+    # millimetres, as OCCT reads every file.
+    unit: tuple = MILLIMETRES
 
 
 class LoadError(Exception):
@@ -100,11 +104,15 @@ def load_parts(path, nodes=None):
     """
     path = Path(path)
     check_file(path)
+    unit = []
     if path.suffix.lower() in STEP_SUFFIXES:
-        found = _read_step(path, nodes)
+        found = _read_step(path, nodes, unit)
     else:
         found = [Found(None, solid) for solid in _solids(read_brep(path))]
-    return identify(path, found)
+    parts = identify(path, found)
+    for part in parts:
+        part.unit = unit[0] if unit else MILLIMETRES
+    return parts
 
 
 def identify(path, found):
@@ -162,13 +170,13 @@ def _solids(shape):
     return top_level_solids(shape) if shape is not None and not shape.IsNull() else []
 
 
-def _read_step(path, nodes=None):
+def _read_step(path, nodes=None, unit=None):
     """The parts of a STEP file: step_reader.StepPart, which reads as Found."""
     # Loaded here, not with this module: the window shows parts but reads no files.
     from morvik_viewer.step_reader import StepError, read_step
 
     try:
-        parts = read_step(str(path), nodes)
+        parts = read_step(str(path), nodes, unit)
     except StepError as error:
         raise LoadError(f"{shown(path)}: {error}") from error
     return parts

@@ -31,20 +31,38 @@ from OCP.XCAFDoc import (
 )
 
 from morvik_viewer.paths import one_line
+from morvik_viewer.reading import MILLIMETRES
 
 try:  # OCP 8 binds OCCT's collections in a module of their own
     from OCP.collections import IndexedMap_TopoDS_Shape_TopTools_ShapeMapHasher as ShapeMap
     from OCP.collections import Sequence_TDF_Attribute as AttributeSequence
     from OCP.collections import Sequence_TDF_Label as LabelSequence
+    from OCP.collections import Sequence_TCollection_AsciiString as NameSequence
 except ImportError:  # OCP 7 under OCCT's own names
     from OCP.TDF import TDF_AttributeSequence as AttributeSequence
     from OCP.TDF import TDF_LabelSequence as LabelSequence
+    from OCP.TColStd import TColStd_SequenceOfAsciiString as NameSequence
     from OCP.TopTools import TopTools_IndexedMapOfShape as ShapeMap
 
 # The name OCCT's own writer gives a product that was given none.
 OCCT_PLACEHOLDER = "Open CASCADE STEP translator "
 # Levels of references and assemblies a walk goes down at most.
 MAX_DEPTH = 100_000
+# Length units as STEP files name them (SI ones as OCCT spells them, the others as
+# exporters write them): the short name shown, and millimetres in one unit. OCCT
+# converts every file to millimetres; the viewer shows lengths in the file's own unit.
+LENGTH_UNITS = {
+    "millimetre": ("mm", 1.0), "millimeter": ("mm", 1.0), "mm": ("mm", 1.0),
+    "centimetre": ("cm", 10.0), "centimeter": ("cm", 10.0), "cm": ("cm", 10.0),
+    "decimetre": ("dm", 100.0), "decimeter": ("dm", 100.0),
+    "metre": ("m", 1000.0), "meter": ("m", 1000.0), "m": ("m", 1000.0),
+    "kilometre": ("km", 1e6), "kilometer": ("km", 1e6),
+    "micrometre": ("µm", 1e-3), "micrometer": ("µm", 1e-3), "micron": ("µm", 1e-3),
+    "nanometre": ("nm", 1e-6), "nanometer": ("nm", 1e-6),
+    "inch": ("inch", 25.4), "in": ("inch", 25.4), "foot": ("ft", 304.8), "feet": ("ft", 304.8),
+    "ft": ("ft", 304.8), "yard": ("yd", 914.4), "mile": ("mi", 1609344.0),
+    "mil": ("mil", 0.0254), "thou": ("mil", 0.0254),
+}
 
 # Coloured sub-shapes, coarse to fine: a finer one's colour wins where they overlap.
 _RANK = {TopAbs_COMPOUND: 0, TopAbs_COMPSOLID: 1, TopAbs_SOLID: 2, TopAbs_SHELL: 3, TopAbs_FACE: 4}
@@ -84,7 +102,7 @@ class StepPart:
     group: str | None = None
 
 
-def read_step(path, nodes=None):
+def read_step(path, nodes=None, unit=None):
     """The parts of the STEP file at path (a str OCCT can open), in the file's order.
 
     A part's name is its instance's, else (when the instance places a
@@ -98,17 +116,19 @@ def read_step(path, nodes=None):
     coloured solids, shells and faces.
 
     nodes, when given, is a list that takes the tree's assemblies and leaves
-    (Node), in the same order.
+    (Node), in the same order; unit, when given, a list that takes the file's
+    length unit (see length_unit).
     """
-    walk = _Walk(open_document(path), nodes)
+    walk = _Walk(open_document(path, unit), nodes)
     walk.free_shapes()
     if not walk.parts:
         raise StepError("the STEP file holds no shape")
     return walk.parts
 
 
-def open_document(path):
-    """The XCAF document of the STEP file at path; raises StepError."""
+def open_document(path, unit=None):
+    """The XCAF document of the STEP file at path; raises StepError. unit, when given,
+    is a list that takes the file's length unit (see length_unit)."""
     document = TDocStd_Document(TCollection_ExtendedString("MDTV-XCAF"))
     XCAFApp_Application.GetApplication_s().InitDocument(document)
     reader = STEPCAFControl_Reader()
@@ -121,11 +141,28 @@ def open_document(path):
         raise StepError(f"cannot read STEP data ({one_line(error)})") from error
     if status != IFSelect_RetDone:
         raise StepError("not a readable STEP file")
+    if unit is not None:
+        unit.append(length_unit(reader))
     try:
         reader.Transfer(document)
     except Exception as error:
         raise StepError(f"cannot read STEP data ({one_line(error)})") from error
     return document
+
+
+def length_unit(reader):
+    """(short name, millimetres in one) of the length unit a STEP file (read, not yet
+    transferred, by reader) gives its shapes; millimetres when it names none, several
+    or one unknown here, as OCCT's shapes then come (in millimetres) and are shown."""
+    names = NameSequence(), NameSequence(), NameSequence()
+    try:
+        reader.ChangeReader().FileUnits(*names)
+        lengths = {names[0].Value(i).ToCString().strip().lower()
+                   for i in range(1, names[0].Length() + 1)}
+    except Exception:  # noqa: BLE001 - a file without units shows millimetres
+        lengths = set()
+    found = {LENGTH_UNITS.get(name) for name in lengths}
+    return found.pop() if len(found) == 1 and None not in found else MILLIMETRES
 
 
 def meaningful_name(text, top=None):

@@ -77,6 +77,9 @@ class OcctViewWidget(QWidget):
         # The pixel ratio OCCT's screen-space sizes are set for.
         self._pixel_ratio = self._view.RenderingParams().ResolutionRatio()
         self._primary = None  # the identifier picked last, while it stays selected
+        # A tool that takes left clicks in place of picking: called (x, y, toggle) in
+        # device pixels, as pick would be.
+        self.click_handler = None
         self.view_cube_shown = False  # whether clicks may land on OCCT's view cube
         self._view.SetWindow(self._window)
         if not self._window.IsMapped():
@@ -160,7 +163,8 @@ class OcctViewWidget(QWidget):
         if not clicked:
             set_camera_moving(self._view, False)
         if clicked and button == Qt.LeftButton and not self.click_view_cube(start.x(), start.y()):
-            self.pick(start.x(), start.y(), bool(event.modifiers() & TOGGLE_MODIFIERS))
+            take = self.pick if self.click_handler is None else self.click_handler
+            take(start.x(), start.y(), bool(event.modifiers() & TOGGLE_MODIFIERS))
 
     def wheelEvent(self, event):
         notches = event.angleDelta().y() / 120.0

@@ -213,6 +213,7 @@ class ViewerWindow(QMainWindow):
         self.view_widget.clear_selection()
         self.service.erase_all()
         show_parts(self.service, parts, update=False)
+        self.measure.scene_changed({part.shape_id: part.unit for part in parts})
         self._shown([part.shape_id for part in parts])
         # One viewer update: the restored view's, or the fit's.
         if view_state is None or not restore(self.service, view_state):
@@ -278,6 +279,7 @@ class ViewerWindow(QMainWindow):
             self.show_message("Opening cancelled: the scene is as it was")
             return
         self.view_widget.clear_selection()
+        self.measure.scene_changed(outcome.units)
         if outcome.shown:  # else stopped while the old scene went: what is left is of the old files
             self.paths = outcome.paths
         self._scene_changed(self.paths, view_state)
@@ -322,8 +324,8 @@ class ViewerWindow(QMainWindow):
         view(self._add_action(view_menu, "&Hide Selected", "H", self.hide_selected))
         view(self._add_action(view_menu, "&Show All", "Shift+H", self.show_all))
         # Esc belongs to the window that has focus: a dialog's Esc closes the dialog.
-        view(self._add_action(view_menu, "&Clear Selection", "Esc",
-                              lambda: self.view_widget.clear_selection(), Qt.WindowShortcut))
+        view(self._add_action(view_menu, "&Clear Selection", "Esc", self._on_escape,
+                              Qt.WindowShortcut))
         self._create_model_tree(view_menu)
         view_menu.addSeparator()
         # Checked items that follow the view settings, named as the toolbar names them.
@@ -348,6 +350,7 @@ class ViewerWindow(QMainWindow):
             group.addAction(action)
             self.up_actions[up] = action
         self.up_actions[self.up_axis].setChecked(True)
+        self._create_tools_menu()
         settings.display_mode_changed.connect(self._show_view_settings)
         settings.projection_type_changed.connect(self._show_view_settings)
         self._show_view_settings()
@@ -511,6 +514,7 @@ class ViewerWindow(QMainWindow):
         if self.service is not None:
             upright(self.service, up)  # a load running turns what it shows next itself
             self.frame_scene()
+            self.measure.show()  # its drawing turns with the shapes
         self.show_message(f"Up axis: {up.upper()}")
 
     def toggle_projection_type(self):
@@ -566,6 +570,24 @@ class ViewerWindow(QMainWindow):
         """Lists the scene's parts under the trees of its files (paths; none: flat)."""
         self.model_tree.show_scene(self._trees if paths else [],
                                    list(self.service.get_all_shapes()))
+
+    # --- measuring ----------------------------------------------------------------------
+
+    def _create_tools_menu(self):
+        from morvik_viewer.measure import MeasureTool
+
+        tools_menu = self.menuBar().addMenu("&Tools")
+        self.measure = MeasureTool(self)
+        tools_menu.addAction(self.measure.action)
+        self.addAction(self.measure.action)
+        self._view_actions.append(self.measure.action)
+
+    def _on_escape(self):
+        # Esc leaves measure mode first; it clears the selection otherwise.
+        if self.measure.active:
+            self.measure.set_active(False)
+        else:
+            self.view_widget.clear_selection()
 
     # --- status bar -------------------------------------------------------------
 

@@ -1,0 +1,372 @@
+"""The measure tool end to end: a real xcb window, clicked like a user, against OCCT's own
+answers (BRepExtrema_DistShapeShape, BRepGProp) on the very entities picked.
+
+Run as a script (`python test_demo_measure.py [inch FILE]`) this file is the session: it
+drives the window and prints what it saw as JSON, as demo_window_session.py does.
+"""
+
+import json
+import math
+import os
+import sys
+
+import pytest
+from pictures import hue_and_level
+
+from morvik_viewer.measure import EDGE, FACE, PICKED_COLOR, amount, describe, measure, number
+from morvik_viewer.up_axis import Y_UP, Z_UP, to_view
+
+# Two boxes 3.5 apart along X and a cylinder, Z-up as the viewer turns them.
+GAP = 3.5
+RADIUS = 7.5
+CORNER = (40.0 + RADIUS * math.cos(-math.pi / 4), 5.0 + RADIUS * math.sin(-math.pi / 4))
+LEFT_TOP, RIGHT_TOP = (5.0, 5.0, 10.0), (18.5, 5.0, 10.0)
+RIM, WALL = (*CORNER, 10.0), (*CORNER, 5.0)  # a point of the cylinder's top circle; its side
+LEFT_FRONT = (5.0, 0.0, 5.0)  # (its +X side hides behind the right box)
+# The file in inches: a 1 x 2 x 0.5 inch plate, its top face clicked.
+PLATE_INCHES = (1.0, 2.0, 0.5)
+PLATE_TOP = (12.7, 25.4, 12.7)
+
+
+def _run(*args):
+    import subprocess
+    import tempfile
+
+    config = tempfile.mkdtemp(dir=os.environ["XDG_CONFIG_HOME"])
+    env = dict(os.environ, QT_QPA_PLATFORM="xcb", XDG_CONFIG_HOME=config)
+    run = subprocess.run([sys.executable, __file__, *args], env=env, capture_output=True,
+                         text=True, timeout=180)
+    assert run.returncode == 0, run.stderr[-3000:]
+    assert "Traceback" not in run.stderr, run.stderr[-3000:]
+    return json.loads(run.stdout.strip().splitlines()[-1])
+
+
+@pytest.fixture(scope="module")
+def measured():
+    return _run()
+
+
+@pytest.fixture(scope="module")
+def inches(tmp_path_factory):
+    from OCP.BRepPrimAPI import BRepPrimAPI_MakeBox
+    from OCP.Interface import Interface_Static
+    from OCP.STEPControl import STEPControl_AsIs, STEPControl_Controller, STEPControl_Writer
+
+    path = tmp_path_factory.mktemp("inch") / "plate.step"
+    STEPControl_Controller.Init_s()
+    Interface_Static.SetCVal_s("write.step.unit", "INCH")
+    try:
+        writer = STEPControl_Writer()
+        writer.Transfer(BRepPrimAPI_MakeBox(*(25.4 * side for side in PLATE_INCHES)).Shape(),
+                        STEPControl_AsIs)
+        writer.Write(str(path))
+    finally:
+        Interface_Static.SetCVal_s("write.step.unit", "MM")
+    return _run("inch", str(path))
+
+
+def test_two_faces_a_gap_apart_measure_as_brep_extrema_does(measured):
+    gap = measured["gap"]
+    assert gap["kinds"] == ["planar face of left", "planar face of right"]
+    assert gap["distance"] == pytest.approx(gap["extrema"], abs=1e-9)
+    assert gap["distance"] == pytest.approx(GAP, abs=1e-9)
+    assert gap["angle"] == pytest.approx(0.0, abs=1e-9)  # both tops face up
+    assert "Distance: 3.5 mm" in gap["text"] and "Angle: 0°" in gap["text"]
+    # Both top faces: 10 + 3.5 + 10 long, 10 deep, flat.
+    assert gap["size"] == pytest.approx([2 * 10.0 + GAP, 10.0, 0.0], abs=1e-9)
+    # The tool's own presentations, drawn over the picked faces where they show (the
+    # shapes are turned upright) and never registered with the service.
+    assert gap["registered"] == 3 and gap["drawn"] > 0
+    for pixel in gap["pixels"]:
+        hue, level = hue_and_level(pixel, PICKED_COLOR)
+        assert hue < 10 and 0.5 < level < 1.2, (gap["pixels"], hue, level)
+
+
+def test_shapes_selected_before_measuring_are_measured_whole(measured):
+    selected = measured["selected"]
+    assert selected["kinds"] == ["solid of left", "solid of right"] and not selected["selection"]
+    assert selected["distance"] == pytest.approx(GAP, abs=1e-9)
+    assert selected["size"] == pytest.approx([2 * 10.0 + GAP, 10.0, 10.0], abs=1e-9)
+
+
+def test_a_third_click_starts_anew_and_adjacent_faces_stand_at_right_angles(measured):
+    corner = measured["corner"]
+    assert corner["kinds"] == ["planar face of left", "planar face of left"]
+    assert corner["angle"] == pytest.approx(90.0, abs=1e-9)
+    assert corner["distance"] == pytest.approx(0.0, abs=1e-9)
+
+
+@pytest.mark.parametrize("case, kind, diameter", [
+    ("rim", "circular edge of cylinder", 2 * RADIUS),
+    ("wall", "cylindrical face of cylinder", 2 * RADIUS),
+])
+def test_circles_and_cylinders_give_their_diameter(measured, case, kind, diameter):
+    assert measured["cleared"] == {"entities": 0, "drawn": 0, "text": ""}
+    one = measured[case]
+    assert one["kinds"] == [kind]
+    assert one["diameter"] == pytest.approx(diameter, abs=1e-9)
+    assert one["radius"] == pytest.approx(diameter / 2, abs=1e-9)
+    assert f"Diameter: {number(diameter)} mm" in one["text"]
+    assert one["label"] == f"Ø {number(diameter)} mm"
+    if kind.endswith("edge"):  # its length as BRepGProp gives it
+        assert one["length"] == pytest.approx(one["gprop"], abs=1e-9)
+        assert one["gprop"] == pytest.approx(math.pi * diameter, rel=1e-9)
+
+
+def test_the_drawing_turns_with_the_shapes_and_odd_values_change_nothing(measured):
+    hue, level = hue_and_level(measured["turned"][0], PICKED_COLOR)
+    assert hue < 10 and level > 0.1, (measured["turned"], hue, level)  # lit from aside
+    # Modes that are none, a click off the view, units of no use: millimetres, as before.
+    assert measured["hostile"] == {"mode": FACE, "active": True, "entities": 0,
+                                   "unit": [["mm", 1.0]]}
+
+
+def test_escape_leaves_measure_mode_and_clicks_select_again(measured):
+    left = measured["left"]
+    assert left["active"] is False and left["dock_visible"] is False
+    assert left["drawn"] == 0 and left["handler"] is None
+    assert left["pick"] == "Selected: left"  # the whole shape, in its own mode again
+    assert left["menu"] == "&Tools" and left["checked"] is False
+    # M comes back to it, with the mode last chosen; Esc again leaves.
+    assert measured["again"] == {"active": True, "mode": "Edge", "after_escape": False}
+
+
+def test_copy_puts_the_values_on_the_clipboard(measured):
+    copied = measured["copied"]
+    assert copied["clipboard"] == copied["text"] and copied["text"].startswith("Picked: ")
+    assert "Diameter: 15 mm" in copied["clipboard"]
+
+
+def test_a_file_in_inches_shows_inches(inches):
+    assert inches["unit"] == ["inch", 25.4]
+    assert inches["kinds"] == ["planar face of plate"]
+    assert inches["area"] == pytest.approx(inches["gprop"], abs=1e-9)  # mm², as read
+    text = inches["text"]
+    assert "Area: 2 inch²" in text, text
+    assert "1 × 2 × 0 inch" in text, text
+    assert inches["distance_text"] == "Distance: 0.5 inch"  # top to bottom face
+
+
+def test_values_read_in_the_unit_given():
+    from morvik_viewer.measure import Measurement, Value
+
+    assert [number(x) for x in (1.0, 0.5, -0.0, 1 / 3, 2.5e-5, 1234.56789)] == [
+        "1", "0.5", "0", "0.3333", "2.5e-05", "1234.5679"]
+    inch = ("inch", 25.4)
+    assert amount(Value("Distance", 25.4), inch) == "1 inch"
+    assert amount(Value("Area", 2 * 25.4 ** 2, 2), inch) == "2 inch²"
+    assert amount(Value("Angle", 45.0, 0), inch) == "45°"
+    text = describe(Measurement(["vertex of a", "vertex of b"], [Value("Distance", 50.8)],
+                                (50.8, 0.0, 25.4)), inch)
+    assert text.splitlines() == ["Picked: vertex of a, vertex of b", "Distance: 2 inch",
+                                 "Box of the picked entities (dx × dy × dz, file axes): "
+                                 "2 × 0 × 1 inch"]
+
+
+def test_edges_meeting_at_an_angle_measure_from_where_they_meet():
+    from OCP.BRepBuilderAPI import BRepBuilderAPI_MakeEdge
+    from OCP.gp import gp_Pnt
+
+    def edge(a, b):
+        return BRepBuilderAPI_MakeEdge(gp_Pnt(*a), gp_Pnt(*b)).Edge()
+
+    # 120 degrees at the corner they share, whichever way each edge runs.
+    far = (math.cos(math.radians(120)), math.sin(math.radians(120)), 0.0)
+    for first in (edge((0, 0, 0), (1, 0, 0)), edge((1, 0, 0), (0, 0, 0))):
+        result = measure([("a", first), ("b", edge(far, (0, 0, 0)))])
+        assert [v.name for v in result.values] == ["Distance", "Angle"]
+        assert result.values[1].amount == pytest.approx(120.0, abs=1e-9)
+    # Apart, they are lines: the acute angle between them.
+    apart = measure([("a", edge((0, 0, 0), (1, 0, 0))), ("b", edge((0, 1, 1), (-1, 2, 1)))])
+    assert apart.values[0].amount == pytest.approx(math.sqrt(2), abs=1e-12)
+    assert apart.values[1].amount == pytest.approx(45.0, abs=1e-9)
+
+
+# --- the session ----------------------------------------------------------------------------
+
+
+def _parts():
+    from OCP.BRepPrimAPI import BRepPrimAPI_MakeBox, BRepPrimAPI_MakeCylinder
+    from OCP.gp import gp_Ax2, gp_Dir, gp_Pnt
+
+    from morvik_viewer.scene import PALETTE, Part
+
+    return [Part("left", BRepPrimAPI_MakeBox(10.0, 10.0, 10.0).Shape(), PALETTE[0]),
+            Part("right", BRepPrimAPI_MakeBox(gp_Pnt(10.0 + GAP, 0, 0), 10.0, 10.0, 10.0).Shape(),
+                 PALETTE[1]),
+            Part("cylinder", BRepPrimAPI_MakeCylinder(
+                gp_Ax2(gp_Pnt(40.0, 5.0, 0.0), gp_Dir(0, 0, 1)), RADIUS, 10.0).Shape(), PALETTE[2])]
+
+
+def _click(window, xyz, toggle=False):
+    from PySide6.QtCore import QPoint, Qt
+    from PySide6.QtTest import QTest
+
+    from demo_window_session import settle
+
+    widget = window.view_widget
+    x, y = window.viewer3d.view.Convert(*to_view(window.up_axis, xyz))
+    ratio = widget.devicePixelRatioF()
+    QTest.mouseClick(widget, Qt.LeftButton, Qt.ShiftModifier if toggle else Qt.NoModifier,
+                     QPoint(int(x / ratio), int(y / ratio)))
+    settle(window.app, 30)
+
+
+def _seen(window):
+    """What the tool shows now, with OCCT's own answers on the entities it picked."""
+    from OCP.BRepExtrema import BRepExtrema_DistShapeShape
+    from OCP.BRepGProp import BRepGProp
+    from OCP.GProp import GProp_GProps
+
+    from morvik_viewer.measure import label_text
+
+    tool = window.measure
+    values = {v.name.lower(): v.amount for v in tool.measurement.values}
+    shapes = [shape for _, shape in tool.entities]
+    seen = {"kinds": tool.measurement.picked, "text": tool.text,
+            "size": list(tool.measurement.size), "label": label_text(tool.measurement, tool.unit()),
+            **values}
+    if len(shapes) == 2:
+        seen["extrema"] = BRepExtrema_DistShapeShape(*shapes).Value()
+    elif shapes:
+        props = GProp_GProps()
+        edge = shapes[0].ShapeType() == EDGE
+        (BRepGProp.LinearProperties_s if edge else BRepGProp.SurfaceProperties_s)(shapes[0], props)
+        seen["gprop"] = props.Mass()
+    return seen
+
+
+def _drawn(window):
+    """How many presentations the context shows beyond the registered shapes."""
+    from conftest import interactive_list
+
+    shown = interactive_list()
+    window.service.get_context().DisplayedObjects(shown)
+    return shown.Size() - window.service.get_shape_count()
+
+
+def _window(parts=None, files=()):
+    from PySide6.QtTest import QTest
+    from PySide6.QtWidgets import QApplication
+
+    from demo_window_session import settle
+    from morvik_viewer.viewer import create_viewer3d
+    from morvik_viewer.window import ViewerWindow
+
+    app = QApplication.instance() or QApplication(["demo-measure-session"])
+    window = ViewerWindow(create_viewer3d())
+    window.app = app
+    window.resize(1000, 700)
+    window.show()
+    window.start(parts or (), files=files)
+    QTest.qWaitForWindowExposed(window)
+    while window._load is not None:
+        QTest.qWait(20)
+    window.activateWindow()  # the keys are the window's shortcuts
+    window.view_widget.setFocus()
+    settle(app, 200)
+    return window
+
+
+def main():
+    from PySide6.QtCore import QPoint, Qt
+    from PySide6.QtGui import QGuiApplication
+    from PySide6.QtTest import QTest
+
+    from demo_window_session import colours_at, settle
+
+    window = _window(_parts())
+    widget, out = window.view_widget, {}
+    window.service.select_shapes(["left", "right"])
+    QTest.keyClick(widget, Qt.Key_M)
+    settle(window.app)
+    out["selected"] = {**_seen(window), "selection": widget.selected_shape_ids()}
+    _click(window, LEFT_TOP)
+    _click(window, RIGHT_TOP)
+    out["gap"] = {**_seen(window), "registered": window.service.get_shape_count(),
+                  "drawn": _drawn(window)}
+    out["gap"]["pixels"] = list(colours_at(window.app, window, {
+        name: to_view(window.up_axis, xyz) for name, xyz in
+        (("left", (2.0, 8.0, 10.0)), ("right", (21.0, 8.0, 10.0)))}).values())
+    _click(window, LEFT_TOP)  # a third click starts anew
+    _click(window, LEFT_FRONT)
+    out["corner"] = _seen(window)
+
+    window.measure.mode_buttons[EDGE].trigger()
+    _click(window, RIM)
+    out["rim"] = _seen(window)
+    window.measure.copy_action.trigger()
+    out["copied"] = {"clipboard": QGuiApplication.clipboard().text(), "text": window.measure.text}
+    window.measure.mode_buttons[FACE].trigger()
+    QTest.mouseClick(widget, Qt.LeftButton, Qt.NoModifier, QPoint(3, widget.height() // 2))
+    settle(window.app)  # nothing there: a fresh start
+    out["cleared"] = {"entities": len(window.measure.entities), "drawn": _drawn(window),
+                      "text": window.measure.results.toPlainText()}
+    _click(window, WALL)
+    out["wall"] = _seen(window)
+    window.set_up_axis(Y_UP, remember=False)  # the drawing turns with the shapes
+    settle(window.app, 200)
+    out["turned"] = list(colours_at(window.app, window, {"wall": to_view(Y_UP, WALL)}).values())
+    window.set_up_axis(Z_UP, remember=False)
+    tool = window.measure
+    for hostile in ("x", None, 99, -1, 4.5, [6], float("nan")):
+        tool.set_mode(hostile)
+    tool.set_active("yes")
+    tool.click(-5, 10 ** 9, toggle=True)
+    tool.scene_changed({"cylinder": "inch", "left": ["ft"], "right": ("m", float("inf"))})
+    out["hostile"] = {"mode": tool.mode, "active": tool.active, "entities": len(tool.entities),
+                      "unit": [list(tool.unit())]}
+
+    QTest.keyClick(widget, Qt.Key_Escape)
+    settle(window.app)
+    state = {"active": tool.active, "dock_visible": tool.dock.isVisible(),
+             "drawn": _drawn(window), "handler": widget.click_handler,
+             "menu": window.menuBar().actions()[-1].text(), "checked": tool.action.isChecked()}
+    _click(window, LEFT_TOP)
+    out["left"] = {**state, "pick": window.selection_label.text()}
+
+    tool.set_mode(EDGE)
+    QTest.keyClick(widget, Qt.Key_M)
+    settle(window.app)
+    again = {"active": tool.active,
+             "mode": next(a.text() for a in tool.mode_buttons.values() if a.isChecked())}
+    QTest.keyClick(widget, Qt.Key_Escape)
+    out["again"] = {**again, "after_escape": tool.active}
+    window.close()
+    print(json.dumps(out))
+    return 0
+
+
+def inch(path):
+    from PySide6.QtCore import Qt
+    from PySide6.QtTest import QTest
+
+    from demo_window_session import settle
+
+    window = _window(files=[path])
+    window.view_widget.setFocus()
+    QTest.keyClick(window.view_widget, Qt.Key_M)
+    settle(window.app)
+    _click(window, PLATE_TOP)
+    out = {**_seen(window), "unit": list(window.measure.unit())}
+    window.measure.pick_shapes([window.measure.entities[0], _bottom(window)])
+    out["distance_text"] = window.measure.text.splitlines()[1]
+    window.close()
+    print(json.dumps(out))
+    return 0
+
+
+def _bottom(window):
+    from OCP.TopAbs import TopAbs_FACE
+    from OCP.TopExp import TopExp_Explorer
+
+    shape = window.service.get_shape_info("plate").ais_shape.Shape()
+    explorer = TopExp_Explorer(shape, TopAbs_FACE)
+    for _ in range(4):  # a box's faces: -X, +X, -Y, +Y, then -Z
+        explorer.Next()
+    return ("plate", explorer.Current())
+
+
+if __name__ == "__main__":
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    sys.exit(inch(sys.argv[2]) if sys.argv[1:2] == ["inch"] else main())
