@@ -1,5 +1,6 @@
 """What the viewer keeps between runs: window geometry, the open dialog's folder, recent
-files, the axis models show up with, and whether the model tree shows.
+files, the axis models show up with, and whether the view cube and the model tree
+show.
 
 Everything lands in one QSettings store named after the organisation and the
 application, on Linux ~/.config/morvik/morvik-viewer.conf ($XDG_CONFIG_HOME
@@ -22,6 +23,7 @@ STATE_KEY = "window/state"
 FOLDER_KEY = "open/folder"
 RECENT_KEY = "open/recent"
 UP_KEY = "view/up"
+VIEW_CUBE_KEY = "view/cube"
 MODEL_TREE_KEY = "view/model_tree"
 
 
@@ -99,6 +101,15 @@ def remembered_up(settings):
 
 def remember_up(settings, up):
     settings.setValue(UP_KEY, up)
+
+
+def remembered_view_cube(settings):
+    """Whether the view cube replaced the trihedron last time (off unless it said so)."""
+    return read(settings, VIEW_CUBE_KEY, TEXT, "false") == "true"
+
+
+def remember_view_cube(settings, on):
+    settings.setValue(VIEW_CUBE_KEY, "true" if on else "false")
 
 
 def remembered_model_tree(settings):

@@ -11,12 +11,13 @@ from pathlib import Path
 
 from PySide6.QtCore import QByteArray, QEvent, Qt, QTimer, Signal
 from PySide6.QtGui import QAction, QActionGroup, QKeySequence
-from PySide6.QtWidgets import (QApplication, QDockWidget, QFileDialog, QLabel, QMainWindow,
-                               QMessageBox, QStackedWidget)
+from PySide6.QtWidgets import (QApplication, QDialog, QDockWidget, QFileDialog, QLabel,
+                               QMainWindow, QMessageBox, QStackedWidget)
 
 from morvik_viewer.file_kinds import OPENABLE
 from morvik_viewer.settings import (BYTES, GEOMETRY_KEY, STATE_KEY, RecentFiles, last_folder,
-                                    open_settings, remember_folder, remember_up, remembered_up)
+                                    open_settings, remember_folder, remember_up, remember_view_cube,
+                                    remembered_up, remembered_view_cube)
 from morvik_viewer.settings import read as read_setting
 from morvik_viewer.up_axis import Y_UP, Z_UP, checked, turn_shapes, upright
 from morvik_viewer.view_settings import ViewSettings, caption
@@ -192,6 +193,7 @@ class ViewerWindow(QMainWindow):
         settings = self.view_settings
         start_scene(self.service, self.up_axis, settings.projection_type, settings.display_mode,
                     settings.transparency)
+        self._start_view_tools()
         # The options come as changes of the settings, which the toolbar, the menus, the
         # service and the status bar follow, as they follow the user's.
         settings.display_mode = mode
@@ -292,6 +294,7 @@ class ViewerWindow(QMainWindow):
             self.view_settings.take_state(self.service.get_view_state())
         self._update_count()
         self.view_widget.hover.scene_changed()
+        self._section_follows(view_state)
         self._show_model_tree(paths)
         self.loaded(paths)
 
@@ -316,6 +319,7 @@ class ViewerWindow(QMainWindow):
         self._fill_recent_menu()
         view(self.recent_menu.menuAction())
         view(self._add_action(file_menu, "&Reload", "F5", self.reload))
+        self._create_image_actions(file_menu)
         file_menu.addSeparator()
         self._add_action(file_menu, "&Quit", QKeySequence.Quit, self.close)
 
@@ -326,6 +330,7 @@ class ViewerWindow(QMainWindow):
         # Esc belongs to the window that has focus: a dialog's Esc closes the dialog.
         view(self._add_action(view_menu, "&Clear Selection", "Esc", self._on_escape,
                               Qt.WindowShortcut))
+        self._create_view_tools(view_menu)
         self._create_model_tree(view_menu)
         view_menu.addSeparator()
         # Checked items that follow the view settings, named as the toolbar names them.
@@ -493,10 +498,7 @@ class ViewerWindow(QMainWindow):
                           else f"Hidden: {len(shape_ids)} shapes")
 
     def show_all(self):
-        # One viewer update for the lot rather than one per shape.
-        for shape_id in list(self.service.get_all_shapes()):
-            self.service.set_shape_visibility(shape_id, True, False)
-        self.service.get_context().UpdateCurrentViewer()
+        self.service.show_all_shapes()
         self._update_count()
         self.show_message("All shapes shown")
 
@@ -514,6 +516,7 @@ class ViewerWindow(QMainWindow):
         if self.service is not None:
             upright(self.service, up)  # a load running turns what it shows next itself
             self.frame_scene()
+            self._view_tools_follow_up()
             self.measure.show()  # its drawing turns with the shapes
         self.show_message(f"Up axis: {up.upper()}")
 
@@ -523,6 +526,127 @@ class ViewerWindow(QMainWindow):
             ProjectionType.PERSPECTIVE
             if settings.projection_type == ProjectionType.ORTHOGRAPHIC.value
             else ProjectionType.ORTHOGRAPHIC)
+
+    # --- section plane, view cube, zoom to selection, isolate, images ------------------
+
+    def _create_image_actions(self, file_menu):
+        self._view_actions.append(
+            self._add_action(file_menu, "Save &Image…", None, self.save_image_dialog))
+
+    def _create_view_tools(self, view_menu):
+        from morvik_viewer.section import SectionPanel
+
+        view = self._view_actions.append
+        view(self._add_action(view_menu, "&Zoom to Selection", "Z", self.zoom_to_selection))
+        view(self._add_action(view_menu, "&Isolate Selected", "I", self.isolate_selected))
+        view_menu.addSeparator()
+        # The panel is on while its dock shows: closing the dock takes the plane away.
+        self.section = SectionPanel()
+        self.section_dock = QDockWidget("Section", self)
+        self.section_dock.setObjectName("section-plane")
+        self.section_dock.setAllowedAreas(Qt.LeftDockWidgetArea | Qt.RightDockWidgetArea)
+        self.section_dock.setWidget(self.section)
+        self.addDockWidget(Qt.RightDockWidgetArea, self.section_dock)
+        self.section_dock.hide()
+        self.section_action = self.section_dock.toggleViewAction()
+        self.section_action.setText("S&ection Plane")
+        self.section_action.toggled.connect(self.section.set_active)
+        view_menu.addAction(self.section_action)
+        view(self.section_action)
+        self.view_cube_action = self._add_action(
+            view_menu, "View &Cube", None,
+            lambda: self.set_view_cube(self.view_cube_action.isChecked()))
+        self.view_cube_action.setCheckable(True)
+        self.view_cube_action.setChecked(remembered_view_cube(self.settings))
+        view(self.view_cube_action)
+
+    def _start_view_tools(self):
+        # The service's set-up has just shown the trihedron.
+        self.section.attach(self.service, lambda: self.up_axis)
+        self.set_view_cube(self.view_cube_action.isChecked(), remember=False)
+
+    def _view_tools_follow_up(self):
+        # Naming the trihedron anew shows it; the plane's axis is the model's.
+        self.set_view_cube(self.view_cube_action.isChecked(), remember=False)
+        self.section.scene_changed()
+
+    def _section_follows(self, view_state):
+        """A restored state's plane shows in the panel; else the panel's plane moves
+        across the new scene."""
+        if view_state is None:
+            self.section.scene_changed()
+            return
+        state = self.service.get_view_state()
+        on = self.section.take_state(state.get("clip_plane") if isinstance(state, dict) else None)
+        self.section_dock.setVisible(on)
+
+    def set_view_cube(self, on, remember=True):
+        """Shows OCCT's view cube in place of the trihedron (on), or the trihedron; kept in
+        the settings unless remember is False."""
+        on = bool(on)
+        if remember:
+            remember_view_cube(self.settings, on)
+        self.view_cube_action.setChecked(on)
+        if self.service is not None:
+            from morvik_viewer.viewer import show_view_cube
+
+            show_view_cube(self.service, on, self.up_axis)
+            self.view_widget.view_cube_shown = on
+
+    def zoom_to_selection(self):
+        selected = self.view_widget.selected_shape_ids()
+        self.service.fit_selected()
+        self.show_message("Zoomed to the selection" if selected else "Nothing selected: fit all")
+
+    def isolate_selected(self):
+        shape_ids = self.view_widget.selected_shape_ids()
+        if not shape_ids:
+            self.show_message("Nothing selected to isolate")
+            return
+        self.service.isolate_shapes(shape_ids)
+        self._update_count()
+        self.show_message(f"Isolated: {shape_ids[0]}" if len(shape_ids) == 1
+                          else f"Isolated: {len(shape_ids)} shapes")
+
+    def save_image_dialog(self):
+        from morvik_viewer.save_image import SaveImageDialog
+
+        dialog = SaveImageDialog(self.view_widget.device_size(), last_folder(self.settings), self)
+        if dialog.exec() == QDialog.Accepted:
+            self.save_image(dialog.path(), dialog.image_size())
+
+    def save_image(self, path, size=None):
+        """Saves what the view shows to a PNG or JPEG file at size (the view's device size by
+        default); returns the path written, or None once the user has been told why not."""
+        from morvik_viewer.paths import shown
+        from morvik_viewer.save_image import ImageError, save_view_image
+
+        try:
+            written = save_view_image(self.viewer3d.view, path,
+                                      size or self.view_widget.device_size())
+        except ImageError as error:
+            QMessageBox.warning(self, TITLE, str(error))
+            return None
+        self.show_message(f"Saved {shown(written)}")
+        return written
+
+    # --- measuring ----------------------------------------------------------------------
+
+    def _create_tools_menu(self):
+        from morvik_viewer.measure import MeasureTool
+
+        tools_menu = self.menuBar().addMenu("&Tools")
+        self.measure = MeasureTool(self)
+        tools_menu.addAction(self.measure.action)
+        self.addAction(self.measure.action)
+        self._view_actions.append(self.measure.action)
+
+    def _on_escape(self):
+        # Esc leaves measure mode first; it clears the selection otherwise.
+        if self.measure.active:
+            self.measure.set_active(False)
+        else:
+            self.view_widget.clear_selection()
 
     # --- model tree -------------------------------------------------------------
 
@@ -570,24 +694,6 @@ class ViewerWindow(QMainWindow):
         """Lists the scene's parts under the trees of its files (paths; none: flat)."""
         self.model_tree.show_scene(self._trees if paths else [],
                                    list(self.service.get_all_shapes()))
-
-    # --- measuring ----------------------------------------------------------------------
-
-    def _create_tools_menu(self):
-        from morvik_viewer.measure import MeasureTool
-
-        tools_menu = self.menuBar().addMenu("&Tools")
-        self.measure = MeasureTool(self)
-        tools_menu.addAction(self.measure.action)
-        self.addAction(self.measure.action)
-        self._view_actions.append(self.measure.action)
-
-    def _on_escape(self):
-        # Esc leaves measure mode first; it clears the selection otherwise.
-        if self.measure.active:
-            self.measure.set_active(False)
-        else:
-            self.view_widget.clear_selection()
 
     # --- status bar -------------------------------------------------------------
 
