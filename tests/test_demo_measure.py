@@ -46,23 +46,33 @@ def measured():
     return _run()
 
 
-@pytest.fixture(scope="module")
-def inches(tmp_path_factory):
+def write_box(path, unit, sides):
+    """A STEP file (unit: the writer's name for its length unit) or, without a unit, a BREP
+    file holding a box of sides, given in millimetres."""
     from OCP.BRepPrimAPI import BRepPrimAPI_MakeBox
+    from OCP.BRepTools import BRepTools
     from OCP.Interface import Interface_Static
     from OCP.STEPControl import STEPControl_AsIs, STEPControl_Controller, STEPControl_Writer
 
-    path = tmp_path_factory.mktemp("inch") / "plate.step"
+    box = BRepPrimAPI_MakeBox(*sides).Shape()
+    if unit is None:
+        BRepTools.Write_s(box, str(path))
+        return path
     STEPControl_Controller.Init_s()
-    Interface_Static.SetCVal_s("write.step.unit", "INCH")
+    Interface_Static.SetCVal_s("write.step.unit", unit)
     try:
         writer = STEPControl_Writer()
-        writer.Transfer(BRepPrimAPI_MakeBox(*(25.4 * side for side in PLATE_INCHES)).Shape(),
-                        STEPControl_AsIs)
+        writer.Transfer(box, STEPControl_AsIs)
         writer.Write(str(path))
     finally:
         Interface_Static.SetCVal_s("write.step.unit", "MM")
-    return _run("inch", str(path))
+    return path
+
+
+@pytest.fixture(scope="module")
+def inches(tmp_path_factory):
+    path = tmp_path_factory.mktemp("inch") / "plate.step"
+    return _run("inch", str(write_box(path, "INCH", [25.4 * side for side in PLATE_INCHES])))
 
 
 def test_two_faces_a_gap_apart_measure_as_brep_extrema_does(measured):
@@ -145,6 +155,39 @@ def test_a_file_in_inches_shows_inches(inches):
     assert "Area: 2 inch²" in text, text
     assert "1 × 2 × 0 inch" in text, text
     assert inches["distance_text"] == "Distance: 0.5 inch"  # top to bottom face
+
+
+@pytest.mark.parametrize("written, unit", [
+    ("INCH", ("inch", 25.4)), ("FT", ("ft", 304.8)), ("M", ("m", 1000.0)), ("CM", ("cm", 10.0)),
+    ("MM", ("mm", 1.0)), (None, ("mm", 1.0)),  # None: a BREP file
+])
+def test_each_file_sends_its_length_unit_with_its_parts(tmp_path, written, unit):
+    from morvik_viewer.reading import MILLIMETRES, Heard, pack_parts, unpack_parts
+    from morvik_viewer.scene import load_parts
+
+    path = write_box(tmp_path / ("box.step" if written else "box.brep"), written, (10, 20, 5))
+    (part,) = load_parts(path)
+    assert part.unit == unit
+    heard = Heard([path])
+    heard.feed(pack_parts([part]))
+    ((head, body),) = heard.batches
+    assert unpack_parts(head, body)[0].unit == unit
+    # Frames of files in millimetres say nothing of it.
+    assert heard.units == ({} if unit == MILLIMETRES else {part.shape_id: unit})
+
+
+def test_length_units_a_frame_garbles_are_millimetres():
+    from morvik_viewer.reading import MILLIMETRES, Heard, encode, length_unit
+
+    for bad in ("inch", ["inch"], ["inch", -1], ["inch", 0], ["inch", float("nan")],
+                ["inch", float("inf")], ["inch", True], [3, 25.4], None, {"inch": 25.4}):
+        assert length_unit(bad) == MILLIMETRES, bad
+    heard = Heard([])
+    heard.feed(encode({"kind": "parts", "ids": ["a", 7, "b"],
+                       "units": [["inch", 25.4], ["ft", 304.8], "x"]}))
+    heard.feed(encode({"kind": "parts", "ids": "c", "units": 5}))
+    heard.feed(encode({"kind": "parts", "ids": ["d"], "units": {"d": ["m", 1000]}}))
+    assert heard.units == {"a": ("inch", 25.4), "b": MILLIMETRES}
 
 
 def test_values_read_in_the_unit_given():
