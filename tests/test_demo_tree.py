@@ -119,6 +119,7 @@ def test_search_keeps_the_ancestors_of_matches_open(dock):
 
 def test_selection_goes_both_ways_and_the_menu_isolates_and_shows(dock, service):
     from PySide6.QtCore import QItemSelectionModel, Qt
+    from PySide6.QtTest import QTest
 
     picked = []
     dock.picked.connect(picked.append)
@@ -128,6 +129,12 @@ def test_selection_goes_both_ways_and_the_menu_isolates_and_shows(dock, service)
     dock.select_ids(["b1"], "b1")  # as the view's selection changed: no echo back
     assert [dock._node(i) for i in select.selectedRows()] == [6] and picked == ["a1"]
     assert dock.view.isExpanded(row(dock, "B"))  # opened to show it
+    service.fit_all()
+    scale = service.get_view().Scale()
+    at = dock.view.visualRect(row(dock, "b1")).center()
+    for click in (QTest.mouseClick, QTest.mouseDClick):  # a double click, as Qt gets one
+        click(dock.view.viewport(), Qt.LeftButton, Qt.NoModifier, at)
+    assert service.get_view().Scale() > 1.5 * scale  # fitted to the one box selected
 
     menu = dock.context_menu(row(dock, "A"))
     assert [a.text() for a in menu.actions() if a.text()] == ["Isolate", "Hide", "Show All"]

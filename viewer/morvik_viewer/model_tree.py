@@ -1,5 +1,6 @@
 """The model tree: the open files' assemblies and parts, each with a check box that shows
-or hides it, a search line, and the selection shared with the view.
+or hides it, a search line, the selection shared with the view (a double click fits the
+view to it) and a context menu.
 
 A QStandardItemModel behind a QSortFilterProxyModel. Items are cloned from one
 prototype a check state and appended a parent at a time into a model not yet
@@ -140,6 +141,7 @@ class ModelTree(QWidget):
         self.search.textChanged.connect(self._filter)
         self.view.selectionModel().selectionChanged.connect(self._on_rows_selected)
         self.view.customContextMenuRequested.connect(self._on_context_menu)
+        self.view.doubleClicked.connect(self._on_double_clicked)
         self._poll = QTimer(self)
         self._poll.setInterval(POLL_MS)
         self._poll.timeout.connect(self._follow_visibility)
@@ -308,6 +310,10 @@ class ModelTree(QWidget):
         primary = next((shape_id for shape_id in self.parts_of([current]) if shape_id in
                         shape_ids), None) if current is not None else None
         self.picked.emit(primary or (shape_ids[-1] if shape_ids else None))
+
+    def _on_double_clicked(self, *_):
+        if self._service is not None:
+            self._service.fit_selected()  # the rows the first click selected
 
     def select_ids(self, shape_ids, primary=None):
         """Selects the rows of shape_ids, as the scene's selection now is; the row of primary
