@@ -11,9 +11,10 @@ import os
 import sys
 
 import pytest
-from pictures import hue_and_level
+from pictures import hue_and_level, near, srgb8
 
-from morvik_viewer.measure import EDGE, FACE, PICKED_COLOR, amount, describe, measure, number
+from morvik_viewer.measure import (EDGE, FACE, LABEL_BACKGROUND, PICKED_COLOR, amount, describe,
+                                   measure, number)
 from morvik_viewer.up_axis import Y_UP, Z_UP, to_view
 
 # Two boxes 3.5 apart along X and a cylinder, Z-up as the viewer turns them.
@@ -87,9 +88,12 @@ def test_two_faces_a_gap_apart_measure_as_brep_extrema_does(measured):
     # The tool's own presentations, drawn over the picked faces where they show (the
     # shapes are turned upright) and never registered with the service.
     assert gap["registered"] == 3 and gap["drawn"] > 0
-    for pixel in gap["pixels"]:
+    *faces, label = gap["pixels"]
+    for pixel in faces:
         hue, level = hue_and_level(pixel, PICKED_COLOR)
         assert hue < 10 and 0.5 < level < 1.2, (gap["pixels"], hue, level)
+    # The label sits on the middle of the distance: its dark ground or its white text.
+    assert near(label, srgb8(LABEL_BACKGROUND), 12) or min(label) > 200, label
 
 
 def test_shapes_selected_before_measuring_are_measured_whole(measured):
@@ -330,7 +334,8 @@ def main():
                   "drawn": _drawn(window)}
     out["gap"]["pixels"] = list(colours_at(window.app, window, {
         name: to_view(window.up_axis, xyz) for name, xyz in
-        (("left", (2.0, 8.0, 10.0)), ("right", (21.0, 8.0, 10.0)))}).values())
+        (("left", (2.0, 8.0, 10.0)), ("right", (21.0, 8.0, 10.0)),
+         ("label", window.measure.measurement.label_at))}).values())
     _click(window, LEFT_TOP)  # a third click starts anew
     _click(window, LEFT_FRONT)
     out["corner"] = _seen(window)

@@ -511,14 +511,14 @@ class MeasureTool(QObject):
     def _placement(self, service, shape_id):
         # The registered shape's presentation may be turned (up_axis): the entities are
         # in the shape's own coordinates, so the tool's presentations turn alike.
-        info = service.get_shape_info(shape_id)
+        info = None if shape_id is None else service.get_shape_info(shape_id)
         return None if info is None else info.ais_shape.LocalTransformation()
 
     def _show(self, service, presentation, shape_id, mode=0, topmost=True):
         from OCP.Graphic3d import Graphic3d_ZLayerId_Topmost
 
         trsf = self._placement(service, shape_id)
-        if trsf is not None:
+        if trsf is not None and shape_id is not None:
             presentation.SetLocalTransformation(trsf)
         if topmost:
             presentation.SetZLayer(Graphic3d_ZLayerId_Topmost)
@@ -564,14 +564,18 @@ class MeasureTool(QObject):
         if text and measurement.label_at is not None:
             label = AIS_TextLabel()
             label.SetText(TCollection_ExtendedString(text, True))  # UTF-8
-            label.SetPosition(gp_Pnt(*measurement.label_at))
+            # OCCT places text at its anchor as the view sees it, without the
+            # presentation's own transformation: the anchor is turned here instead.
+            anchor = gp_Pnt(*measurement.label_at)
+            placement = self._placement(service, shape_id)
+            label.SetPosition(anchor if placement is None else anchor.Transformed(placement))
             label.SetColor(_color(LABEL_COLOR))
             label.SetColorSubTitle(_color(LABEL_BACKGROUND))
             label.SetDisplayType(Aspect_TODT_SUBTITLE)
             label.SetHeight(LABEL_HEIGHT)
             label.SetHJustification(Graphic3d_HTA_CENTER)
             label.SetVJustification(Graphic3d_VTA_CENTER)
-            self._show(service, label, shape_id)
+            self._show(service, label, None)
 
 
 def _color(rgb):
