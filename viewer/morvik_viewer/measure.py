@@ -434,6 +434,9 @@ class MeasureTool(QObject):
         if picked is None:
             if not toggle:
                 self.clear()
+            # No shape there: the view's own click goes on (the view cube's, say), and
+            # selects nothing.
+            self._window.view_widget.pick(x, y, toggle)
             return
         entity = (picked[0], picked[1])
         same = [e for e in self.entities if e[0] == entity[0] and e[1].IsSame(entity[1])]
