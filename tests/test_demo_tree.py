@@ -163,8 +163,17 @@ BAD_HEADS = [
 ]
 
 
-def test_hostile_or_deep_trees_never_break_the_listing(qtbot, service, make_box):
+def test_hostile_or_deep_trees_never_break_the_listing(qtbot, service, make_box, tmp_path):
+    from PySide6.QtCore import QSettings
+
     from morvik_viewer.model_tree import MAX_LEVELS, ModelTree
+    from morvik_viewer.settings import remembered_model_tree
+
+    # The dock hides only when the settings say "false" in so many words.
+    for text, shown in [("false", False), ("true", True), ("0", True), ("@Size(1 2)", True)]:
+        (tmp_path / "viewer.conf").write_text(f"[view]\nmodel_tree={text}\n")
+        settings = QSettings(str(tmp_path / "viewer.conf"), QSettings.IniFormat)
+        assert remembered_model_tree(settings) is shown, text
 
     heard = Heard([])
     frames = [encode(dict(head, kind="file-tree")) for head in BAD_HEADS]
@@ -253,6 +262,7 @@ def test_window_lists_the_files_it_opens_under_the_ids_it_registered(session):
     assert sorted(opened["part_ids"]) == sorted(opened["registered"])
     assert {"R1", "R1#2", "U1-1", "U1-1#2"} <= set(opened["part_ids"])
     assert session["reloaded"] == opened["rows"] and session["after_crash"] == opened["rows"]
+    assert opened["clearing"] == [[]]
 
 
 def test_window_selection_and_visibility_follow_both_ways(session):
@@ -309,9 +319,11 @@ def _run(folder):
 
     board, copy = str(Path(folder) / "board.step"), str(Path(folder) / "copy.step")
     window.open_files([board, copy])
+    while_clearing = []  # the rows listed once the old scene starts going
+    window._load.clearing.connect(lambda: while_clearing.append(names(tree)))
     wait_load()
     tree.view.expandAll()
-    out["opened"] = {"rows": names(tree), "cli": tree_rows(board),
+    out["opened"] = {"rows": names(tree), "cli": tree_rows(board), "clearing": while_clearing,
                      "part_ids": [i for i in tree._ids if i is not None],
                      "registered": list(window.service.get_all_shapes())}
     out["opened"]["cli"] = [[depth, name] for depth, name, *_ in out["opened"]["cli"]]

@@ -292,6 +292,9 @@ class SceneLoad(QObject):
     """
 
     finished = Signal(object)
+    # The old scene starts going (once, at the reader's first parts): whatever lists it
+    # is out of date from now on.
+    clearing = Signal()
 
     def __init__(self, service, paths, view_state=None, fit=None, shown=None, parent=None,
                  readers=None):
@@ -455,6 +458,7 @@ class SceneLoad(QObject):
             return
         self._old_ids = list(self._service.get_all_shapes())
         self._phase = "clearing"
+        self.clearing.emit()
         if self._dialog is not None:
             self._dialog.setRange(0, len(self._old_ids) + (self._heard.count or 0))
             self._label("Clearing the scene…" if self._old_ids else "Showing parts…")

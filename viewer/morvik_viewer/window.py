@@ -679,8 +679,10 @@ class ViewerWindow(QMainWindow):
             lambda shape_id: tree.select_ids(widget.selected_shape_ids(), shape_id))
 
     def _tree_follows_load(self, load):
-        # The old rows name shapes the load erases: off till the new scene is listed.
+        # The rows name shapes the load may erase: off till the new scene is listed, and
+        # gone with the old scene.
         self.model_tree.setEnabled(False)
+        load.clearing.connect(self.model_tree.clear)
         load.finished.connect(self._take_trees)
 
     def _take_trees(self, outcome):
