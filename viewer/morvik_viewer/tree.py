@@ -214,8 +214,8 @@ class FileTree:
         from morvik_viewer.paths import shown
 
         rows, indices = [], []
-        for depth, node, index in _outline(nodes) if nodes else ((0, None, i) for i in
-                                                                range(len(parts))):
+        laid_out = _outline(nodes) if nodes else ((0, None, i) for i in range(len(parts)))
+        for depth, node, index in laid_out:
             if index is None:
                 rows.append([depth, node.name or Path(path).stem])
             else:
