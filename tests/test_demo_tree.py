@@ -196,6 +196,9 @@ def test_hostile_or_deep_trees_never_break_the_listing(qtbot, service, make_box,
     shown = names(tree)
     assert shown[-1] == (MAX_LEVELS, "core") and len(shown) == MAX_LEVELS + 1
     tree.search.setText("")
+    tree.show_scene([FileTree("f", "f", [[0, "U1"], [1, "U1#2"], [0, "R"], [1, "R"], [1, "R2"]],
+                              [1, 3, 4])], ["U1#2", "R", "R2"])
+    assert names(tree) == [(0, "f"), (1, "U1#2"), (1, "R"), (2, "R"), (2, "R2")]
     tree.show_scene([], ["core", "pin"])  # no tree: flat
     assert names(tree) == [(0, "core"), (0, "pin")]
 
@@ -256,9 +259,15 @@ def test_window_lists_the_files_it_opens_under_the_ids_it_registered(session):
     assert session["sample"] == [[0, name] for name in SAMPLE]
     opened = session["opened"]
     assert [name for depth, name in opened["rows"] if depth == 0] == ["board.step", "copy.step"]
-    # The reader's tree, under the file's row, as --tree prints it; the copy's parts renamed.
+    # The reader's tree, under the file's row, as --tree prints it but for the assemblies
+    # that wrap one part of their name; the copy's parts renamed.
+    cli = opened["cli"]
+    wrappers = {i for i, (depth, name) in enumerate(cli[:-1]) if cli[i + 1] == [depth + 1, name]
+                and (i + 2 == len(cli) or cli[i + 2][0] <= depth)}
     board = opened["rows"][1:opened["rows"].index([0, "copy.step"])]
-    assert board == [[depth + 1, name] for depth, name in opened["cli"]]
+    assert board == [[depth + 1 - (i - 1 in wrappers), name] for i, (depth, name) in
+                     enumerate(cli) if i not in wrappers]
+    assert [3, "R1"] not in board and [2, "R1"] in board and [2, "U1"] in board
     assert sorted(opened["part_ids"]) == sorted(opened["registered"])
     assert {"R1", "R1#2", "U1-1", "U1-1#2"} <= set(opened["part_ids"])
     assert session["reloaded"] == opened["rows"] and session["after_crash"] == opened["rows"]

@@ -21,7 +21,7 @@ Nothing here imports OCP: the window builds this before OCP has loaded.
 
 from PySide6.QtCore import (QItemSelection, QItemSelectionModel, QSortFilterProxyModel, Qt,
                             QTimer, Signal)
-from PySide6.QtGui import QStandardItem, QStandardItemModel
+from PySide6.QtGui import QFont, QStandardItem, QStandardItemModel
 from PySide6.QtWidgets import QAbstractItemView, QLineEdit, QMenu, QTreeView, QVBoxLayout, QWidget
 
 # An item's place in the tree's lists.
@@ -41,7 +41,8 @@ def outline(trees, shape_ids):
     """The rows to list, depth first, as (depth, name, shape_id or None, tooltip or None):
     a row per file (tree.FileTree) above its tree, then the registered parts no tree
     holds, flat. Only parts among shape_ids (the registered identifiers) are listed, and
-    only the assemblies that hold any of them."""
+    only the assemblies that hold any of them, but for those that only wrap a part of
+    their own name."""
     registered = dict.fromkeys(shape_ids)
     listed = set()
     rows = []
@@ -55,7 +56,7 @@ def outline(trees, shape_ids):
             elif name in registered:
                 listed.add(name)
                 file_rows.append((depth, name, name, None))
-        rows += _pruned(file_rows)
+        rows += _unwrapped(_pruned(file_rows))
     rows += [(0, shape_id, shape_id, None) for shape_id in registered if shape_id not in listed]
     return rows
 
@@ -74,6 +75,20 @@ def _pruned(rows):
                 holds[j] = True
         open_rows.append(i)
     return [row for row, keep in zip(rows, holds) if keep]
+
+
+def _unwrapped(rows):
+    """rows without the assemblies that only wrap one part of their own name (as EDA
+    exports wrap each component): the part stands in their place."""
+    kept = []
+    for i, row in enumerate(rows):
+        wrapper = kept[-1] if kept and kept[-1][2] is None else None
+        if wrapper is not None and row[2] is not None and row[0] == wrapper[0] + 1 \
+                and (row[2] == wrapper[1] or row[2].startswith(wrapper[1] + "#")) \
+                and (i + 1 == len(rows) or rows[i + 1][0] < row[0]):
+            row = (kept.pop()[0], *row[1:])
+        kept.append(row)
+    return kept
 
 
 def shape(rows):
@@ -199,13 +214,15 @@ class ModelTree(QWidget):
             item = prototypes[state] = QStandardItem()
             item.setFlags(Qt.ItemIsEnabled | Qt.ItemIsSelectable | Qt.ItemIsUserCheckable)
             item.setCheckState(state)
-        items = self._items
+        items, bold = self._items, QFont(self.view.font())
+        bold.setBold(True)
         for i, ((_, name, _, tooltip), state) in enumerate(zip(rows, self._states)):
             item = prototypes[state].clone()
             item.setText(name)
             item.setData(i, NODE_ROLE)
-            if tooltip is not None:
+            if tooltip is not None:  # a file's row
                 item.setToolTip(tooltip)
+                item.setFont(bold)
             items.append(item)
         # Whole subtrees are put together before the model holds them: no signal a row.
         children, tops = {}, []
