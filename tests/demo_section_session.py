@@ -324,7 +324,7 @@ def save_images(app, window):
 
     # Refused: the user is told, and nothing is written.
     for name, size in (("missing/folder/x.png", None), ("x.gif", None), ("x.png", (0, 10)),
-                       ("x.png", (100000, 10))):
+                       ("x.png", (100000, 10)), ("nul\0/x.png", None), ("x.png", "big")):
         seen = []
         QTimer.singleShot(300, lambda seen=seen: close_message_boxes(seen))
         result = window.save_image(os.path.join(folder, name), size)

@@ -134,9 +134,10 @@ def test_save_image_writes_what_the_view_shows_at_the_size_chosen(session):
     assert images["dialog"] == [200, 150]  # a name without an ending became a PNG
     told = [refused["told"] for refused in images["refused"]]
     assert all(refused["result"] is None for refused in images["refused"])
-    assert [len(messages) for messages in told] == [1, 1, 1, 1]
+    assert [len(messages) for messages in told] == [1] * 6
     assert "folder does not exist" in told[0][0] and "PNG" in told[1][0]
     assert "0x10" in told[2][0] and "100000x10" in told[3][0]
+    assert "folder does not exist" in told[4][0] and "Not an image size" in told[5][0]
 
 
 # --- the plane's arithmetic, and what is kept, without a window ------------------------

@@ -6,7 +6,7 @@ from pathlib import Path
 from PySide6.QtWidgets import (QDialog, QDialogButtonBox, QFileDialog, QFormLayout, QHBoxLayout,
                                QLineEdit, QPushButton, QSpinBox, QWidget)
 
-from morvik_viewer.paths import PathError, shown
+from morvik_viewer.paths import PathError, one_line, shown
 
 SUFFIXES = (".png", ".jpg", ".jpeg")
 FILTERS = "PNG image (*.png);;JPEG image (*.jpg *.jpeg)"
@@ -37,12 +37,18 @@ def save_view_image(view, path, size):
         raise ImageError(f"Not an image size: {size!r}") from None
     if not (0 < width <= MAX_SIDE and 0 < height <= MAX_SIDE):
         raise ImageError(f"An image is 1 to {MAX_SIDE} pixels a side, not {width}x{height}")
-    if not path.parent.is_dir():
+    try:
+        folder = path.parent.is_dir()
+    except (OSError, ValueError):  # a name too long, or holding a NUL
+        folder = False
+    if not folder:
         raise ImageError(f"{shown(path)}: the folder does not exist")
     try:
         return write_image(view, path, (width, height))
     except (ScreenshotError, PathError) as error:
         raise ImageError(str(error)) from None
+    except Exception as error:  # noqa: BLE001 - OCCT's own failures, whatever their class
+        raise ImageError(f"{shown(path)}: cannot save the image ({one_line(error)})") from None
 
 
 class SaveImageDialog(QDialog):
