@@ -9,7 +9,7 @@ coalesced: however many arrive while a frame draws, the plane moves once, to
 the last one.
 """
 
-from PySide6.QtCore import Qt, QTimer, Signal
+from PySide6.QtCore import Qt, QTimer
 from PySide6.QtWidgets import (QButtonGroup, QCheckBox, QGridLayout, QHBoxLayout, QLabel,
                                QRadioButton, QSlider, QWidget)
 
@@ -77,9 +77,6 @@ class SectionPanel(QWidget):
     On (set_active(True)) the plane follows the controls; off, the view has none.
     attach(service, up) gives it the service and a callable answering the up axis.
     """
-
-    # The offset along the chosen axis, in model units, as the label shows it.
-    offset_changed = Signal(float)
 
     def __init__(self, parent=None):
         QWidget.__init__(self, parent)
@@ -238,5 +235,3 @@ class SectionPanel(QWidget):
         axis = AXES[self.axis()].upper()
         self.offset_label.setText(f"{axis} = {offset:.6g}" if offset is not None
                                   else f"{axis}: no scene")
-        if offset is not None:
-            self.offset_changed.emit(float(offset))
