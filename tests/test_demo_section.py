@@ -2,6 +2,7 @@
 isolate and Save Image, driven like a user in a real xcb window (demo_section_session.py);
 and the plane's arithmetic and the cube's setting on their own."""
 
+import json
 import os
 import tempfile
 from pathlib import Path
@@ -177,6 +178,33 @@ def test_a_saved_plane_is_turned_into_the_frame_shown():
     assert for_view(dict(state, up_axis="y"), "y")["clip_plane"] == plane
     for odd in (None, "plane", {"origin": "x", "normal": [0, 1]}):
         assert for_view(dict(state, clip_plane=odd), "y")["clip_plane"] == odd
+
+
+def test_a_saved_plane_cuts_the_same_picture_under_either_up_axis(tmp_path):
+    from pictures import Picture
+
+    from morvik_viewer.cli import main
+
+    state, size = tmp_path / "view.json", ["--size", "320x240"]
+    assert main(["--screenshot", str(tmp_path / "whole.png"), *size,
+                 "--view-state", str(state)]) == 0  # saved under Z-up, without a plane
+    saved = json.loads(state.read_text())
+    assert saved["clip_plane"] is None and saved["up_axis"] == "z"
+    # What lies above the model's Z = 17 (the view's Y under Z-up) is cut away.
+    saved["clip_plane"] = {"origin": [0, 17, 0], "normal": [0, -1, 0], "capping": True}
+    state.write_text(json.dumps(saved))
+    cut = {}
+    for up in ("z", "y"):
+        out = tmp_path / f"{up}.png"
+        assert main(["--screenshot", str(out), *size, "--view-state", str(state),
+                     "--up", up]) == 0
+        cut[up] = Picture(out)
+    whole = Picture(tmp_path / "whole.png")
+    # Away from the trihedron, lower left, which draws the view's own axes.
+    models = [(x, y) for x, y, _ in whole.pixels() if x > 120 or y < 240 - 120]
+    differing = sum(cut["z"].rows[y][x] != cut["y"].rows[y][x] for x, y in models)
+    assert differing < 0.002 * len(models)
+    assert cut["z"].shape_share() < 0.85 * whole.shape_share()
 
 
 @pytest.mark.parametrize("stored, on", [
