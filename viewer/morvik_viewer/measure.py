@@ -517,14 +517,16 @@ class MeasureTool(QObject):
         info = None if shape_id is None else service.get_shape_info(shape_id)
         return None if info is None else info.ais_shape.LocalTransformation()
 
-    def _show(self, service, presentation, shape_id, mode=0, topmost=True):
-        from OCP.Graphic3d import Graphic3d_ZLayerId_Topmost
+    def _show(self, service, presentation, shape_id, mode=0, topmost=True, overlay=False):
+        from OCP.Graphic3d import Graphic3d_ZLayerId_TopOSD, Graphic3d_ZLayerId_Topmost
 
         trsf = self._placement(service, shape_id)
         if trsf is not None and shape_id is not None:
             presentation.SetLocalTransformation(trsf)
         if topmost:
-            presentation.SetZLayer(Graphic3d_ZLayerId_Topmost)
+            # A label goes over everything, the distance line through it included.
+            presentation.SetZLayer(Graphic3d_ZLayerId_TopOSD if overlay else
+                                   Graphic3d_ZLayerId_Topmost)
         # Selection mode -1: shown, never picked (the next click picks what lies under it).
         service.get_context().Display(presentation, mode, -1, False)
         self._drawn.append(presentation)
@@ -578,7 +580,7 @@ class MeasureTool(QObject):
             label.SetHeight(LABEL_HEIGHT)
             label.SetHJustification(Graphic3d_HTA_CENTER)
             label.SetVJustification(Graphic3d_VTA_CENTER)
-            self._show(service, label, None)
+            self._show(service, label, None, overlay=True)
 
 
 def _color(rgb):
