@@ -130,17 +130,21 @@ Out<text::detail> pick_detail(Scenard &s, Int x, Int y) {
 // OCCT drops a presentation's modes when it leaves the screen, so each show
 // activates it again.
 
-bool is_mode_filter(nb::handle filter) {
+// The shape-type filter a mode filter holds first, or empty for any other filter.
+nb::object kind_filter(nb::handle filter) {
     if (!nb::isinstance(filter, SelectMgr_OrFilter))
-        return false;
-    for (nb::handle kept : filter.attr("StoredFilters")())
-        return nb::isinstance(kept, StdSelect_ShapeTypeFilter);
-    return false;
+        return {};
+    nb::object held = nb::iter(filter.attr("StoredFilters")());
+    nb::object first = nb::steal(PyIter_Next(held.ptr()));
+    if (!first.is_valid() && PyErr_Occurred())
+        throw nb::python_error();
+    return first.is_valid() && nb::isinstance(first, StdSelect_ShapeTypeFilter) ? first
+                                                                               : nb::object();
 }
 
 nb::object mode_filter(Scenard &s) {
     for (nb::handle filter : s.context.attr("Filters")())
-        if (is_mode_filter(filter))
+        if (kind_filter(filter).is_valid())
             return nb::borrow(filter);
     return {};
 }
@@ -187,9 +191,7 @@ nb::object selection_mode(Scenard &s) {
     nb::object filter = mode_filter(s);
     if (!filter.is_valid())
         return {};
-    for (nb::handle kept : filter.attr("StoredFilters")())
-        return AIS_Shape.attr("SelectionMode_s")(kept.attr("Type")());
-    return {};
+    return AIS_Shape.attr("SelectionMode_s")(kind_filter(filter).attr("Type")());
 }
 
 void activate_mode(Scenard &s, nb::handle ais, nb::handle mode) {
