@@ -224,14 +224,16 @@ class ModelTree(QWidget):
                 item.setToolTip(tooltip)
                 item.setFont(bold)
             items.append(item)
-        # Whole subtrees are put together before the model holds them: no signal a row.
+        # Each row's children in one append, before any view watches the model. A parent
+        # joins the model before its children do: Qt before 6.7 leaves the grandchildren
+        # of a subtree built apart without their model, and their check boxes silent.
         children, tops = {}, []
         for i, parent in enumerate(self._parents):
             (children.setdefault(parent, []) if parent >= 0 else tops).append(items[i])
-        for parent, inside in children.items():
-            items[parent].appendRows(inside)
         model = QStandardItemModel()
         model.invisibleRootItem().appendRows(tops)
+        for parent, inside in children.items():  # parents come before their children
+            items[parent].appendRows(inside)
         return model
 
     def _open(self):
