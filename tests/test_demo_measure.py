@@ -8,6 +8,7 @@ drives the window and prints what it saw as JSON, as demo_window_session.py does
 import json
 import math
 import os
+from pathlib import Path
 import sys
 
 import pytest
@@ -71,9 +72,10 @@ def write_box(path, unit, sides):
 
 
 @pytest.fixture(scope="module")
-def inches(tmp_path_factory):
-    path = tmp_path_factory.mktemp("inch") / "plate.step"
-    return _run("inch", str(write_box(path, "INCH", [25.4 * side for side in PLATE_INCHES])))
+def inches():
+    # Written once, by OCP 8's writer (write_box): OCCT 7.8's writes an inch file whose
+    # coordinates are still millimetres.
+    return _run("inch", str(Path(__file__).parent / "files" / "plate.step"))
 
 
 def test_two_faces_a_gap_apart_measure_as_brep_extrema_does(measured):
