@@ -231,7 +231,8 @@ class ModelTree(QWidget):
         for i, parent in enumerate(self._parents):
             (children.setdefault(parent, []) if parent >= 0 else tops).append(items[i])
         model = QStandardItemModel()
-        model.invisibleRootItem().appendRows(tops)
+        for item in tops:  # the model's own rows: owned by the model in every PySide6
+            model.appendRow(item)
         for parent, inside in children.items():  # parents come before their children
             items[parent].appendRows(inside)
         return model
