@@ -79,6 +79,7 @@ void set_view_cube(Scenard &s, Flag visible) {
         side = std::clamp(cube_share * shorter, smallest_cube, largest_cube);
     }
     cube = AIS_ViewCube();
+    cube.attr("SetYup")(true, true); // its faces turn the camera as the standard views do
     cube.attr("SetSize")(side);
     nb::object persistence = cube.attr("TransformPersistence")();
     nb::handle offset_type = persistence.attr("Offset2d")().type();
