@@ -7,6 +7,7 @@ application, on Linux ~/.config/morvik/morvik-viewer.conf ($XDG_CONFIG_HOME
 moves it).
 """
 
+from functools import partial
 import os
 from pathlib import Path
 
@@ -103,19 +104,18 @@ def remember_up(settings, up):
     settings.setValue(UP_KEY, up)
 
 
-def remembered_view_cube(settings):
-    """Whether the view cube replaced the trihedron last time (off unless it said so)."""
-    return read(settings, VIEW_CUBE_KEY, TEXT, "false") == "true"
+def remembered_flag(settings, key, default):
+    """A setting kept as "true" or "false"; any other value gives default."""
+    value = read(settings, key, TEXT, "true" if default else "false")
+    return value != "false" if default else value == "true"
 
 
-def remember_view_cube(settings, on):
-    settings.setValue(VIEW_CUBE_KEY, "true" if on else "false")
+def remember_flag(settings, on, key):
+    settings.setValue(key, "true" if on else "false")
 
 
-def remembered_model_tree(settings):
-    """Whether the model tree showed last time (shown unless it said otherwise)."""
-    return read(settings, MODEL_TREE_KEY, TEXT, "true") != "false"
-
-
-def remember_model_tree(settings, shown):
-    settings.setValue(MODEL_TREE_KEY, "true" if shown else "false")
+# Whether the view cube replaced the trihedron, and whether the model tree showed, last time.
+remembered_view_cube = partial(remembered_flag, key=VIEW_CUBE_KEY, default=False)
+remember_view_cube = partial(remember_flag, key=VIEW_CUBE_KEY)
+remembered_model_tree = partial(remembered_flag, key=MODEL_TREE_KEY, default=True)
+remember_model_tree = partial(remember_flag, key=MODEL_TREE_KEY)
