@@ -4,10 +4,12 @@ Python host needs to find its presentations again (a dict of records and a
 reverse dict). Loops are written inline, as a host would write them.
 """
 
-from OCP.AIS import AIS_Shape
+from OCP.AIS import AIS_KindOfInteractive_None, AIS_SelectionModesConcurrency_Single, AIS_Shape, AIS_TypeFilter
 from OCP.Aspect import Aspect_TOL_SOLID
 from OCP.Prs3d import Prs3d_LineAspect
 from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB
+from OCP.SelectMgr import SelectMgr_OrFilter
+from OCP.StdSelect import StdSelect_ShapeTypeFilter
 
 from morvik.enums import DisplayMode
 
@@ -42,11 +44,14 @@ class DirectScene:
         self.reverse = {}
         self.transparency = 0.0
         self.mode = DisplayMode.SHADED
+        self.pick_filter = None
+        self.pick_mode = None  # an AIS selection mode, or None for whole shapes
 
     def display(self, items, update):
         ctx, shapes, reverse = self.context, self.shapes, self.reverse
         transparency = self.transparency
         both = self.mode == DisplayMode.BOTH
+        pick_mode = self.pick_mode
         for shape_id, shape, color in items:
             ais = AIS_Shape(shape)
             if shape.IsNull():
@@ -56,6 +61,9 @@ class DirectScene:
             if transparency > 0:
                 ais.SetTransparency(transparency)
             ctx.Display(ais, update)
+            if pick_mode is not None:
+                ctx.SetSelectionModeActive(ais, pick_mode, True, AIS_SelectionModesConcurrency_Single,
+                                           False)
             if both:
                 configure_edges(ais, True)
                 ctx.Redisplay(ais, update)
@@ -87,6 +95,26 @@ class DirectScene:
             ctx.Redisplay(ais, False)
         ctx.UpdateCurrentViewer()
 
+    def set_selection_mode(self, kind):
+        """Sub-shapes of `kind` picked on every shape (and the view cube whole), or whole
+        shapes for None."""
+        ctx = self.context
+        if self.pick_filter is not None:
+            ctx.RemoveFilter(self.pick_filter)
+            self.pick_filter = None
+        self.pick_mode = 0 if kind is None else AIS_Shape.SelectionMode_s(kind)
+        if kind is not None:
+            self.pick_filter = SelectMgr_OrFilter()
+            self.pick_filter.Add(StdSelect_ShapeTypeFilter(kind))
+            self.pick_filter.Add(AIS_TypeFilter(AIS_KindOfInteractive_None))
+            ctx.AddFilter(self.pick_filter)
+        for record in self.shapes.values():
+            if record.visible:
+                ctx.SetSelectionModeActive(record.ais_shape, self.pick_mode, True,
+                                           AIS_SelectionModesConcurrency_Single, False)
+        if kind is None:
+            self.pick_mode = None
+
     def select_shapes(self, shape_ids):
         ctx, shapes = self.context, self.shapes
         ctx.ClearSelected(False)
@@ -97,13 +125,16 @@ class DirectScene:
         ctx.UpdateCurrentViewer()
 
     def set_visibility(self, shape_ids, visible):
-        ctx, shapes = self.context, self.shapes
+        ctx, shapes, pick_mode = self.context, self.shapes, self.pick_mode
         for shape_id in shape_ids:
             record = shapes.get(shape_id)
             if record is None or record.visible == visible:
                 continue
             if visible:
                 ctx.Display(record.ais_shape, False)
+                if pick_mode is not None:
+                    ctx.SetSelectionModeActive(record.ais_shape, pick_mode, True,
+                                               AIS_SelectionModesConcurrency_Single, False)
             else:
                 ctx.Erase(record.ais_shape, False)
             record.visible = visible
@@ -117,7 +148,7 @@ class DirectScene:
         shapes = self.shapes
         for shape_id in shape_ids:
             record = shapes.get(shape_id)
-            record.visible if record is not None else False
+            record.visible if record is not None else False  # noqa: B018 - the read is the work timed
 
     def erase(self, shape_ids, update):
         ctx, shapes, reverse = self.context, self.shapes, self.reverse

@@ -30,10 +30,9 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from bench_service import RESULTS, colour, timed  # noqa: E402
-from scene import ensure_display, graphic_driver, machine_facts, make_scene  # noqa: E402
-
-from morvik_viewer.scene import compound  # noqa: E402
+from bench_service import RESULTS, colour, timed
+from morvik_viewer.cad.shapes import compound
+from scene import ensure_display, graphic_driver, machine_facts, make_scene
 
 PARTS = 50
 SIZE = (800, 600)
@@ -152,9 +151,6 @@ class PlainSide(Side):
     kind = "plain"
 
     def __init__(self, scene, parts):
-        from OCP.AIS import AIS_Shape
-        from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB
-
         self.context, self.view, self.mode = scene.context, scene.view, "shaded"
         self.context.SetDisplayMode(1, False)
         self.parts = parts
@@ -253,7 +249,7 @@ def main(argv=None):
             for side in order:
                 if to == "display":
                     side.clear()
-                wall, cpu = timed(lambda: side.display() if to == "display" else side.switch(to))
+                wall, cpu = timed(lambda: side.display() if to == "display" else side.switch(to))  # noqa: B023 - called at once
                 _, hover = timed(side.hover)
                 samples[name][side.kind].append(
                     {"wall": wall, "cpu": cpu, "hover": hover, "round": round_})

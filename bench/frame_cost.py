@@ -24,10 +24,10 @@ import sys
 import time
 from pathlib import Path
 
+from scene import ensure_display, machine_facts, progress_printer, write_result
+
 HERE = Path(__file__).resolve().parent
 RESULTS = HERE / "results"
-
-from scene import ensure_display, machine_facts, write_result, progress_printer  # noqa: E402 (bench/ itself is on the path)
 
 # A rotation step costs at most this much more in the viewer's look than in a raw view.
 TARGET_RATIO = 1.2
@@ -45,11 +45,11 @@ def make_parts(count):
     from OCP.BRep import BRep_Tool
     from OCP.BRepMesh import BRepMesh_IncrementalMesh
     from OCP.BRepPrimAPI import BRepPrimAPI_MakeTorus
+    from OCP.gp import gp_Ax2, gp_Dir, gp_Pnt
     from OCP.TopAbs import TopAbs_FACE
     from OCP.TopExp import TopExp_Explorer
     from OCP.TopLoc import TopLoc_Location
     from OCP.TopoDS import TopoDS
-    from OCP.gp import gp_Ax2, gp_Dir, gp_Pnt
 
     shapes, triangles = [], 0
     for i in range(count):
@@ -118,7 +118,7 @@ def raw_side(graphics, shapes, size, mode):
     from OCP.AIS import AIS_Shape
     from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB
 
-    from morvik_viewer.viewer import create_scene
+    from morvik_viewer.view.graphics import create_scene
 
     scene = create_scene(graphics)
     window = mapped_window(graphics, scene, "raw", size)
@@ -148,9 +148,9 @@ def viewer_side(graphics, shapes, size, mode, name="viewer"):
     the window."""
     from morvik.enums import DisplayMode, ViewDirection
     from morvik.services.scenard import Scenard
-
-    from morvik_viewer.viewer import (create_scene, fit_view, set_camera_moving, start_view,
-                                      style_shapes)
+    from morvik_viewer.view.fit import fit_view
+    from morvik_viewer.view.graphics import create_scene, start_view
+    from morvik_viewer.view.look import set_camera_moving, style_shapes
 
     scene = create_scene(graphics)
     window = mapped_window(graphics, scene, "viewer", size)
@@ -231,7 +231,7 @@ def main(argv=None):
 
     # Wall-clock time, with Mesa's own rasteriser threads, as the viewer runs.
     ensure_display(cpu_time=False)
-    from morvik_viewer.viewer import open_graphics
+    from morvik_viewer.view.graphics import open_graphics
 
     graphics = open_graphics()
     load_before = os.getloadavg()

@@ -43,13 +43,13 @@ def build_shim(folder):
 def measure(shim, n):
     """Runs under callgrind: one dump per (order, side, step)."""
     import bench_service as bench
-    from scene import ensure_display, graphic_driver, make_boxes, make_scene
+    from scene import ensure_display, make_boxes
 
     ensure_display()
     cg = ctypes.CDLL(str(shim))
-    scenes = [make_scene(graphic_driver()), make_scene(graphic_driver())]
+    throwaway, scenes = bench.make_scenes()
     boxes = {kind: make_boxes(n) for kind in ("service", "direct")}
-    bench.warm_up(scenes[0], boxes)
+    bench.warm_up(throwaway, boxes)
     work = bench.Workload(boxes, n, UPDATED)
     gc.disable()
     cg.start()

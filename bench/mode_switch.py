@@ -16,16 +16,15 @@ DISPLAY is unset.
 import argparse
 import datetime
 import os
-import statistics
 import sys
 import time
 from pathlib import Path
 
+from scene import ensure_display, machine_facts, write_result
+
 HERE = Path(__file__).resolve().parent
 RESULTS = HERE / "results"
 sys.path.insert(0, str(HERE.parent / "tests"))  # the stall meter
-
-from scene import ensure_display, machine_facts, write_result  # noqa: E402 (bench/ itself is on the path)
 
 CHANGES = ("both", "shaded", "wireframe", "shaded")
 TARGET_STALL_S = 0.1
@@ -49,15 +48,16 @@ def window_changes(app, shapes):
     """(seconds, longest stall) of each change through the toolbar, in the sliced switch."""
     from PySide6.QtTest import QTest
     from PySide6.QtWidgets import QHBoxLayout, QWidget
-    from stalls import StallMeter
 
     from morvik.enums import DisplayMode
     from morvik.widgets.panelor import Panelor
-    from morvik_viewer.view_widget import OcctViewWidget
-    from morvik_viewer.up_axis import Y_UP
-    from morvik_viewer.viewer import create_viewer3d, fit_view, start_scene
-    from morvik_viewer.view_settings import ViewSettings
-    from morvik_viewer.wiring import connect_service, connect_toolbar
+    from morvik_viewer.model.up_axis import Y_UP
+    from morvik_viewer.model.view_state import ViewState
+    from morvik_viewer.view.fit import fit_view
+    from morvik_viewer.view.graphics import create_viewer3d, start_scene
+    from morvik_viewer.view.widget import OcctViewWidget
+    from morvik_viewer.window.wiring import connect_service, connect_toolbar
+    from stalls import StallMeter
 
     viewer3d = create_viewer3d()
     service = viewer3d.service
@@ -67,7 +67,7 @@ def window_changes(app, shapes):
     layout = QHBoxLayout(window)
     layout.addWidget(canvas, 1)
     layout.addWidget(toolbar)
-    messages, settings = [], ViewSettings()
+    messages, settings = [], ViewState()
     connect_toolbar(toolbar, settings)
     connect_service(service, settings, toolbar, messages.append)
     window.resize(1000, 700)
@@ -109,7 +109,7 @@ def plain_script(shapes):
     from OCP.AIS import AIS_Shape
     from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB
 
-    from morvik_viewer.viewer import create_scene
+    from morvik_viewer.view.graphics import create_scene
 
     scene = create_scene(size=(1000, 700))
     context = scene.context

@@ -30,11 +30,11 @@ import tempfile
 import time
 from pathlib import Path
 
+from scene import ensure_display, machine_facts, progress_printer, write_result
+
 HERE = Path(__file__).resolve().parent
 RESULTS = HERE / "results"
 sys.path.insert(0, str(HERE.parent / "tests"))  # the assembly writer
-
-from scene import ensure_display, machine_facts, write_result, progress_printer  # noqa: E402 (bench/ itself is on the path)
 
 SIZE = (1024, 768)
 TIMEOUT_S = 1800
@@ -51,7 +51,9 @@ def peak_mb():
                 return int(line.split()[1]) / 1024
     return 0.0
 """
-exec(PEAK)
+_peak: dict = {}
+exec(PEAK, _peak)
+peak_mb = _peak["peak_mb"]
 
 # The floor: nothing but OCP, as a user would write it.
 PLAIN = PEAK + r"""
@@ -126,7 +128,7 @@ os._exit(0)
 # The command line itself, in a process whose own peak RSS is the viewer's.
 SCREENSHOT = PEAK + r"""
 import json, sys
-from morvik_viewer.cli import main
+from morvik_viewer.app.cli import main
 status = main(sys.argv[1:])
 print("OPEN-TIME " + json.dumps({"status": status, "rss_mb": peak_mb()}), flush=True)
 sys.exit(status)
@@ -135,18 +137,19 @@ sys.exit(status)
 
 def window_run(paths):
     """The command line's own window on paths; prints once the whole model is drawn (the
-    load's end, after its last frame), then ends. The window's module is patched as it
+    load's end, after its last frame), then ends. The window's scene module is patched as it
     loads, so that the start runs in the command line's own order."""
     import importlib.abc
     import importlib.util
 
     def patch(module):
-        heard = module.ViewerWindow._on_load_finished
+        heard = module.Scenes._on_load_finished
 
-        def finished(window, outcome, view_state):
+        def finished(scenes, outcome, view_state):
             drawn = time.time()
-            heard(window, outcome, view_state)
-            from morvik_viewer.meshing import triangle_count
+            heard(scenes, outcome, view_state)
+            window = scenes._window
+            from morvik_viewer.cad.meshing import triangle_count
 
             shapes = window.service.get_all_shapes()
             triangles = sum(triangle_count(info.ais_shape.Shape()) for info in shapes.values())
@@ -155,11 +158,11 @@ def window_run(paths):
                 "shapes": len(shapes), "triangles": triangles, "rss_mb": peak_mb()}), flush=True)
             os._exit(0)  # measured: the teardown is no part of an open
 
-        module.ViewerWindow._on_load_finished = finished
+        module.Scenes._on_load_finished = finished
 
     class Patcher(importlib.abc.MetaPathFinder):
         def find_spec(self, name, path, target=None):
-            if name != "morvik_viewer.window":
+            if name != "morvik_viewer.window.scenes":
                 return None
             sys.meta_path.remove(self)
             spec = importlib.util.find_spec(name)
@@ -168,7 +171,7 @@ def window_run(paths):
             return spec
 
     sys.meta_path.insert(0, Patcher())
-    from morvik_viewer.cli import main
+    from morvik_viewer.app.cli import main
 
     main([str(p) for p in paths])
     os._exit(3)  # the window closed before the load ended
@@ -198,16 +201,17 @@ def run(side, path, env):
 def write_single_part(path, solids):
     """A STEP file of one product: a compound of many curved solids (spheres, tori,
     cylinders) in a grid, named "block"."""
-    from assemblies import _Document, _write
     from OCP.BRep import BRep_Builder
     from OCP.BRepPrimAPI import BRepPrimAPI_MakeCylinder, BRepPrimAPI_MakeSphere, BRepPrimAPI_MakeTorus
-    from OCP.TopoDS import TopoDS_Compound
     from OCP.gp import gp_Ax2, gp_Dir, gp_Pnt
+    from OCP.TopoDS import TopoDS_Compound
+
+    from assemblies import _Document, _write
 
     def fill(document: _Document):
         builder, block = BRep_Builder(), TopoDS_Compound()
         builder.MakeCompound(block)
-        side = max(1, int(round(solids ** 0.5)))
+        side = max(1, round(solids ** 0.5))
         for i in range(solids):
             at = gp_Pnt(10.0 * (i % side), 0.0, 10.0 * (i // side))
             kind = i % 3

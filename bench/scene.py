@@ -6,7 +6,7 @@ import os
 import platform
 import types
 
-from morvik_viewer.display import NoDisplay, start_virtual_display
+from morvik_viewer.app.display import NoDisplay, start_virtual_display
 
 
 def ensure_display(qt_platform=None, cpu_time=True):
@@ -27,19 +27,19 @@ def ensure_display(qt_platform=None, cpu_time=True):
         try:
             start_virtual_display()
         except NoDisplay as error:
-            raise SystemExit(str(error))
+            raise SystemExit(str(error)) from error
 
 
 def graphic_driver():
     """An X connection and a graphic driver of its own."""
-    from morvik_viewer.viewer import open_graphics
+    from morvik_viewer.view.graphics import open_graphics
 
     return open_graphics()
 
 
 def make_scene(driver, size=(400, 300)):
     """A viewer, context and view rendering into an offscreen window."""
-    from morvik_viewer.viewer import create_scene
+    from morvik_viewer.view.graphics import create_scene
 
     return create_scene(driver, size, "morvik-bench")
 

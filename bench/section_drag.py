@@ -22,10 +22,10 @@ import sys
 import time
 from pathlib import Path
 
+from scene import ensure_display, machine_facts, write_result
+
 HERE = Path(__file__).resolve().parent
 RESULTS = HERE / "results"
-
-from scene import ensure_display, machine_facts, write_result  # noqa: E402 (bench/ is on the path)
 
 # A slider step costs at most this much more in the viewer than in raw OCCT.
 TARGET_RATIO = 1.2
@@ -35,7 +35,7 @@ SIZE = (1024, 768)
 def scene_parts(count):
     """The sample solids (count 0), or count meshed tori; as (shape, shape_id, colour)."""
     if count == 0:
-        from morvik_viewer.scene import sample_parts
+        from morvik_viewer.cad.shapes import sample_parts
 
         return [(part.shape, part.shape_id, part.color) for part in sample_parts()]
     from frame_cost import make_parts
@@ -47,9 +47,13 @@ def scene_parts(count):
 def viewer_scene(parts):
     from OCP.Xw import Xw_Window
 
-    from morvik_viewer.section import SectionPanel
-    from morvik_viewer.up_axis import Z_UP, turn_shapes
-    from morvik_viewer.viewer import create_viewer3d, fit_view, start_scene, style_shapes
+    from morvik_viewer.model.up_axis import Z_UP
+    from morvik_viewer.model.view_state import ViewState
+    from morvik_viewer.tools.section.panel import SectionPanel
+    from morvik_viewer.view.fit import fit_view
+    from morvik_viewer.view.graphics import create_viewer3d, start_scene
+    from morvik_viewer.view.look import style_shapes
+    from morvik_viewer.view.upright import turn_shapes
 
     viewer3d = create_viewer3d()
     window = Xw_Window(viewer3d.connection, "section", 0, 0, *SIZE)
@@ -62,7 +66,7 @@ def viewer_scene(parts):
     turn_shapes(service, Z_UP)
     fit_view(service)
     panel = SectionPanel()
-    panel.attach(service, lambda: Z_UP)
+    panel.attach(service, ViewState(up_axis=Z_UP))
     return viewer3d, window, panel
 
 

@@ -20,6 +20,9 @@ class ServiceScene:
     def set_global_transparency(self, transparency):
         self.service.set_global_transparency(transparency)
 
+    def set_selection_mode(self, kind):
+        self.service.set_selection_mode(kind)
+
     def select_shapes(self, shape_ids):
         self.service.select_shapes(shape_ids)
 

@@ -21,11 +21,11 @@ import tempfile
 import time
 from pathlib import Path
 
+from scene import ensure_display, machine_facts, progress_printer, write_result
+
 HERE = Path(__file__).resolve().parent
 RESULTS = HERE / "results"
 sys.path.insert(0, str(HERE.parent / "tests"))  # the assembly writer and the stall meter
-
-from scene import ensure_display, machine_facts, write_result, progress_printer  # noqa: E402 (bench/ itself is on the path)
 
 # The open of TARGET_SIZE solids is held to this stall, in seconds.
 TARGET_STALL_S = 0.1
@@ -36,7 +36,7 @@ HOVER_POINTS = 60
 def wait_for_load(window):
     from PySide6.QtTest import QTest
 
-    while window._load is not None:
+    while window.scenes.load is not None:
         QTest.qWait(5)
 
 
@@ -45,6 +45,7 @@ def measured(app, window, action):
     100 ms, seconds, the load average then, one frame of the scene), the stall counted
     until the window has drawn its last frame."""
     from PySide6.QtTest import QTest
+
     from stalls import StallMeter
 
     load = os.getloadavg()[0]
@@ -102,7 +103,7 @@ def run_size(app, window, path, solids, repeats, progress):
     from PySide6.QtCore import Qt
     from PySide6.QtTest import QTest
 
-    from morvik_viewer.scene import sample_parts
+    from morvik_viewer.cad.shapes import sample_parts
 
     opens, reloads, hovers = [], [], []
     for _ in range(repeats):
@@ -146,13 +147,13 @@ def main(argv=None):
 
     # OCCT draws into the widget's X window; the stall is wall-clock time.
     ensure_display(qt_platform="xcb", cpu_time=False)
-    from assemblies import write_assembly
     from PySide6.QtTest import QTest
     from PySide6.QtWidgets import QApplication
 
-    from morvik_viewer.scene import sample_parts
-    from morvik_viewer.viewer import create_viewer3d
-    from morvik_viewer.window import ViewerWindow
+    from assemblies import write_assembly
+    from morvik_viewer.cad.shapes import sample_parts
+    from morvik_viewer.view.graphics import create_viewer3d
+    from morvik_viewer.window.main_window import ViewerWindow
 
     folder = Path(tempfile.mkdtemp(prefix="viewer-stall-"))
     files = {}

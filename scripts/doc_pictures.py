@@ -36,14 +36,14 @@ def grab(app, window, path):
 
 
 def device_point(window, model_point):
-    from morvik_viewer.up_axis import to_view
+    from morvik_viewer.model.up_axis import to_view
 
-    return [int(c) for c in window.viewer3d.view.Convert(*to_view(window.up_axis, model_point))]
+    return [int(c) for c in window.viewer3d.view.Convert(*to_view(window.state.up_axis, model_point))]
 
 
 def show_sample(app, window):
     from morvik.enums import ViewDirection
-    from morvik_viewer.scene import sample_parts
+    from morvik_viewer.cad.shapes import sample_parts
 
     window.show_scene(sample_parts())
     window.service.set_projection(ViewDirection.ISO)
@@ -78,15 +78,16 @@ def viewcube(app, window):
 
 def tree(app, window):
     sys.path.insert(0, str(ROOT / "tests"))
-    from assemblies import write_assembly
     from PySide6.QtTest import QTest
+
+    from assemblies import write_assembly
 
     window.section_dock.hide()
     window.set_view_cube(False, remember=False)
     path = Path(tempfile.mkdtemp()) / "rig.step"
     write_assembly(path, parts=40, row=8)
     window.open_files([path])
-    while window._load is not None:
+    while window.scenes.load is not None:
         QTest.qWait(50)
     set_dock(window, "tree_dock", True)
     settle(app)
@@ -118,16 +119,16 @@ def main(argv=None):
     os.environ.setdefault("LIBGL_ALWAYS_SOFTWARE", "1")
     os.environ["XDG_CONFIG_HOME"] = tempfile.mkdtemp(prefix="morvik-doc-pictures-")
     if not os.environ.get("DISPLAY"):
-        from morvik_viewer.display import start_virtual_display
+        from morvik_viewer.app.display import start_virtual_display
 
         start_virtual_display()
 
     from PySide6.QtTest import QTest
     from PySide6.QtWidgets import QApplication
 
-    from morvik_viewer.scene import sample_parts
-    from morvik_viewer.viewer import create_viewer3d
-    from morvik_viewer.window import ViewerWindow
+    from morvik_viewer.cad.shapes import sample_parts
+    from morvik_viewer.view.graphics import create_viewer3d
+    from morvik_viewer.window.main_window import ViewerWindow
 
     app = QApplication.instance() or QApplication(["morvik-viewer"])
     window = ViewerWindow(create_viewer3d())

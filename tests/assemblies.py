@@ -20,28 +20,30 @@ name), one usage of it colouring one of its resistors; and standoffs whose produ
 
 import argparse
 import colorsys
+import re
 import sys
 from pathlib import Path
 
+from OCP.APIHeaderSection import APIHeaderSection_MakeHeader
 from OCP.Bnd import Bnd_Box
 from OCP.BRepAlgoAPI import BRepAlgoAPI_Fuse
 from OCP.BRepBndLib import BRepBndLib
 from OCP.BRepPrimAPI import BRepPrimAPI_MakeBox, BRepPrimAPI_MakeCylinder
 from OCP.BRepTools import BRepTools
+from OCP.gp import gp_Pnt, gp_Trsf, gp_Vec
 from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB
 from OCP.STEPCAFControl import STEPCAFControl_Writer
 from OCP.STEPControl import STEPControl_AsIs
-from OCP.TCollection import TCollection_ExtendedString
+from OCP.TCollection import TCollection_ExtendedString, TCollection_HAsciiString
 from OCP.TDataStd import TDataStd_Name
 from OCP.TDocStd import TDocStd_Document
-from OCP.TopLoc import TopLoc_Location
 from OCP.TopAbs import TopAbs_FACE
 from OCP.TopExp import TopExp_Explorer
+from OCP.TopLoc import TopLoc_Location
 from OCP.XCAFApp import XCAFApp_Application
 from OCP.XCAFDoc import XCAFDoc_ColorSurf, XCAFDoc_DocumentTool, XCAFDoc_GraphNode, XCAFDoc_ShapeTool
-from OCP.gp import gp_Pnt, gp_Trsf, gp_Vec
 
-from morvik_viewer.scene import compound
+from morvik_viewer.cad.shapes import compound
 
 try:  # OCP 8 binds OCCT's collections in a module of their own
     from OCP.collections import Sequence_TDF_Attribute as AttributeSequence
@@ -178,10 +180,27 @@ def write_assembly(path, parts=300, row=50):
     return _write(path, lambda document: _fill(document, parts, row))
 
 
-def write_board(path, parts=60, columns=10):
+def write_board(path, parts=60, columns=10, system=None):
     """Writes the board with parts components, columns to a row; returns [(identifier,
-    rgb)] as a reader should show them, as write_assembly does."""
-    return _write(path, lambda document: _fill_board(document, parts, columns))
+    rgb)] as a reader should show them, as write_assembly does. system, when given, is
+    the authoring system the file's header names."""
+    return _write(path, lambda document: _fill_board(document, parts, columns), system)
+
+
+def write_repeats(path, count, product=None, top=None):
+    """Writes count placements of one box, a row of them in one assembly called top, the
+    product called product (None: neither has a name, as OCCT's writer then leaves them)."""
+
+    def fill(document):
+        box = document.shapes.AddShape(BRepPrimAPI_MakeBox(1.0, 1.0, 1.0).Shape(), False)
+        if product is not None:
+            document.name(box, product)
+        assembly = document.shapes.NewShape() if top is None else document.assembly(top)
+        for i in range(count):
+            document.place(assembly, box, _moved(dx=2.0 * i))
+        document.shapes.UpdateAssemblies()
+
+    _write(path, fill)
 
 
 def write_nested_assembly(path, depth):
@@ -200,8 +219,9 @@ def write_nested_assembly(path, depth):
     return _write(path, fill)
 
 
-def _write(path, fill):
-    """Writes the document that fill(document) fills; returns what fill returns."""
+def _write(path, fill, system=None):
+    """Writes the document that fill(document) fills, its header naming system as the
+    authoring system when given; returns what fill returns."""
     auto_naming = XCAFDoc_ShapeTool.AutoNaming_s()
     XCAFDoc_ShapeTool.SetAutoNaming_s(False)  # only the names given here go into the file
     try:
@@ -212,6 +232,9 @@ def _write(path, fill):
         writer.SetColorMode(True)
         if not writer.Transfer(document.doc, STEPControl_AsIs):
             raise RuntimeError("OCCT could not transfer the assembly")
+        if system is not None:
+            header = APIHeaderSection_MakeHeader(writer.ChangeWriter().Model())
+            header.SetOriginatingSystem(TCollection_HAsciiString(system))
         writer.Write(str(path))
     finally:
         XCAFDoc_ShapeTool.SetAutoNaming_s(auto_naming)
@@ -231,6 +254,10 @@ def write_nested_compounds(path, depth):
 # (#21 maps #18 into #18): OCCT's transfer follows the loop till its stack
 # overflows (SIGSEGV).
 SELF_HOLDING_STEP = Path(__file__).with_name("files") / "loop.step"
+# What the viewer says of it, whatever the signal: AddressSanitizer turns the
+# overflow into SIGABRT.
+SELF_HOLDING_CRASH = re.compile(r"the reader stopped before it was done "
+                                r"\(it crashed with SIG[A-Z]+\)")
 
 
 def _fill(document, parts, row):

@@ -16,7 +16,7 @@ from contextlib import contextmanager
 import pytest
 from hypothesis import HealthCheck, settings
 
-from morvik_viewer.display import start_virtual_display
+from morvik_viewer.app.display import start_virtual_display
 
 # Property tests: a fixed, modest set of examples by default so every run
 # checks the same calls; MORVIK_FUZZ_PROFILE=long searches far wider and keeps
@@ -36,10 +36,14 @@ if not os.environ.get("DISPLAY"):
     start_virtual_display()
 os.environ.setdefault("LIBGL_ALWAYS_SOFTWARE", "1")
 os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
-# The viewer keeps its settings through QSettings, under XDG_CONFIG_HOME on
-# Linux: the tests, and the windows they start, get a folder of their own.
-os.environ["XDG_CONFIG_HOME"] = tempfile.mkdtemp(prefix="morvik-test-config-")
-atexit.register(shutil.rmtree, os.environ["XDG_CONFIG_HOME"], True)
+
+
+def pytest_configure(config):
+    # The viewer keeps its settings through QSettings, under XDG_CONFIG_HOME on Linux: the
+    # tests, and the windows they start, get a folder of their own. (A window session that
+    # takes a builder from here keeps the folder its test gave it.)
+    os.environ["XDG_CONFIG_HOME"] = tempfile.mkdtemp(prefix="morvik-test-config-")
+    atexit.register(shutil.rmtree, os.environ["XDG_CONFIG_HOME"], True)
 
 
 @pytest.hookimpl(hookwrapper=True)
@@ -57,14 +61,14 @@ def pytest_runtest_makereport(item, call):
 @pytest.fixture(scope="session")
 def graphic_driver():
     """One X connection and graphic driver for the whole run."""
-    from morvik_viewer.viewer import open_graphics
+    from morvik_viewer.view.graphics import open_graphics
 
     return open_graphics()
 
 
 def make_scene(graphic_driver, windowed=True, size=(400, 300)):
     """A fresh viewer, context and view, with an offscreen window when asked."""
-    from morvik_viewer.viewer import create_scene, open_graphics
+    from morvik_viewer.view.graphics import create_scene, open_graphics
 
     if windowed:
         return create_scene(graphic_driver, size, "morvik-test")
@@ -84,16 +88,23 @@ def interactive_list():
     return ObjectList()
 
 
-def faces(shape):
-    """The faces of `shape`, in TopExp's order (a box's: -X, +X, -Y, +Y, -Z, +Z)."""
-    from OCP.TopAbs import TopAbs_FACE
+def explored(shape, kind):
+    """The sub-shapes of `kind` in `shape` as TopExp_Explorer meets them, a shared one as
+    often as it is met (each edge of a box twice)."""
     from OCP.TopExp import TopExp_Explorer
 
-    explorer, found = TopExp_Explorer(shape, TopAbs_FACE), []
+    explorer, found = TopExp_Explorer(shape, kind), []
     while explorer.More():
         found.append(explorer.Current())
         explorer.Next()
     return found
+
+
+def faces(shape):
+    """The faces of `shape`, in TopExp's order (a box's: -X, +X, -Y, +Y, -Z, +Z)."""
+    from OCP.TopAbs import TopAbs_FACE
+
+    return explored(shape, TopAbs_FACE)
 
 
 @pytest.fixture
@@ -121,16 +132,18 @@ def recorded(scene):
         context=context, real=scene.context, service=Scenard(scene.view, scene.viewer, context))
 
 
-@pytest.fixture
-def make_box():
-    """Makes a real box solid: make_box(dx=1, dy=1, dz=1, at=(0, 0, 0))."""
+def box(dx=1.0, dy=1.0, dz=1.0, at=(0.0, 0.0, 0.0)):
+    """A real box solid of sides dx, dy, dz, its lowest corner at `at`."""
     from OCP.BRepPrimAPI import BRepPrimAPI_MakeBox
     from OCP.gp import gp_Pnt
 
-    def make(dx=1.0, dy=1.0, dz=1.0, at=(0.0, 0.0, 0.0)):
-        return BRepPrimAPI_MakeBox(gp_Pnt(*at), dx, dy, dz).Shape()
+    return BRepPrimAPI_MakeBox(gp_Pnt(*at), dx, dy, dz).Shape()
 
-    return make
+
+@pytest.fixture
+def make_box():
+    """The box builder, for tests that take it as a fixture."""
+    return box
 
 
 SERVICE_LOGGER = "morvik.services.scenard"

@@ -1,5 +1,5 @@
 """Opens a large assembly in the real viewer window under X, the way a user does, and
-prints what it saw as JSON: a complete open with the longest stall of the event
+reports what it saw (see sessions.py): a complete open with the longest stall of the event
 loop, Cancel while reading and while showing, F5 keeping the camera, the
 command line's --view-state saved at exit and restored at start, and files
 that crash or out-nest a reader, or a fault of ours in each kind of slot.
@@ -15,35 +15,17 @@ from pathlib import Path
 
 from OCP.Bnd import Bnd_Box
 from OCP.BRepBndLib import BRepBndLib
-
 from PySide6.QtCore import QPoint, Qt, QTimer
 from PySide6.QtTest import QTest
 from PySide6.QtWidgets import QApplication, QMessageBox, QProgressDialog, QPushButton
+
+from morvik_viewer.app import cli
+from morvik_viewer.cad.shapes import sample_parts
+from morvik_viewer.reader.protocol import Heard
+from morvik_viewer.scene.loading import SceneLoad
+from morvik_viewer.window.main_window import ViewerWindow
+from sessions import camera, open_window, report, wait_until
 from stalls import StallMeter
-
-from morvik_viewer import cli
-from morvik_viewer.loading import SceneLoad
-from morvik_viewer.reading import Heard
-from morvik_viewer.scene import sample_parts
-from morvik_viewer.viewer import create_viewer3d
-from morvik_viewer.window import ViewerWindow
-
-TIMEOUT_MS = 60000
-
-
-def camera(view):
-    cam = view.Camera()
-    eye, centre, up = cam.Eye(), cam.Center(), cam.Up()
-    return [round(v, 9) for p in (eye, centre, up) for v in (p.X(), p.Y(), p.Z())] + [cam.Scale()]
-
-
-def wait_until(condition, step_ms=5):
-    waited = 0
-    while not condition():
-        QTest.qWait(step_ms)
-        waited += step_ms
-        if waited > TIMEOUT_MS:
-            raise TimeoutError("the window did not get there")
 
 
 def scene(window):
@@ -58,7 +40,7 @@ def watch(window):
     """Keeps the outcome of each load as the window hears it (a load that fails at once
     ends inside open_files), and answers the window's message boxes, keeping their text."""
     window.outcomes, window.said = [], []
-    hear = window._on_load_finished
+    hear = window.scenes._on_load_finished
 
     def heard(outcome, view_state):
         window.outcomes.append(outcome)
@@ -70,7 +52,7 @@ def watch(window):
                 window.said.append(box.text())
                 box.done(0)
 
-    window._on_load_finished = heard
+    window.scenes._on_load_finished = heard
     window.answerer = QTimer(window)
     window.answerer.timeout.connect(answer)
     window.answerer.start(50)
@@ -80,7 +62,8 @@ def open_file(window, path, cancel_when=None):
     """Opens path as File > Open would; with cancel_when, clicks the dialog's Cancel once
     cancel_when() holds. Returns the load's outcome."""
     count = len(window.outcomes)
-    ended = lambda: len(window.outcomes) > count
+    def ended():
+        return len(window.outcomes) > count
     window.open_files([path])
     if cancel_when is not None:
         wait_until(lambda: ended() or (dialog(window) is not None and cancel_when()))
@@ -161,7 +144,7 @@ def command_line_run(app, session_window, state_file, act, files=()):
     def when_up():
         windows = [w for w in app.topLevelWidgets()
                    if isinstance(w, ViewerWindow) and w is not session_window and w.isVisible()
-                   and w._load is None and w.service is not None and w.service.get_shape_count()]
+                   and w.scenes.load is None and w.service is not None and w.service.get_shape_count()]
         if not windows:
             QTimer.singleShot(50, when_up)
             return
@@ -175,14 +158,8 @@ def command_line_run(app, session_window, state_file, act, files=()):
 
 
 def main(path, folder):
-    app = QApplication.instance() or QApplication(["demo-loading-session"])
-    window = ViewerWindow(create_viewer3d())
-    window.resize(900, 600)
-    window.show()
-    window.start(sample_parts())
+    app, window = open_window()
     watch(window)
-    QTest.qWaitForWindowExposed(window)
-    QTest.qWait(200)
     view, out = window.viewer3d.view, {}
 
     meter = StallMeter()
@@ -206,7 +183,7 @@ def main(path, folder):
     widget.setFocus()
     QTest.qWaitForWindowActive(window)
     QTest.keyClick(widget, Qt.Key_F5)
-    wait_until(lambda: window._load is None)
+    wait_until(lambda: window.scenes.load is None)
     QTest.qWait(50)
     out["reload"] = {"camera_before": before["camera"], "camera_after": camera(view),
                      "new_presentations": window.service.get_shape_info("bolt").ais_shape
@@ -221,10 +198,10 @@ def main(path, folder):
     reader = {}
 
     def showing():
-        load = window._load
-        if load is None or load._process is None or not window.service.get_shape_count():
+        load = window.scenes.load
+        if load is None or load._reader is None or not window.service.get_shape_count():
             return False
-        reader["pid"] = load._process.processId()
+        reader["pid"] = load._reader.pid
         return "Showing" in dialog(window).labelText()
 
     state = open_file(window, path, cancel_when=showing).state
@@ -236,9 +213,10 @@ def main(path, folder):
     out.update(trips(window, Path(folder)))
 
     state_file = Path(folder) / "view.json"
-    top = lambda w: (QTest.mouseClick(next(b for b in w.toolbar.findChildren(QPushButton)
-                                           if b.text() == "Top"), Qt.LeftButton),
-                     camera(w.viewer3d.view))[1]
+    def top(w):
+        return (QTest.mouseClick(next(b for b in w.toolbar.findChildren(QPushButton)
+                                               if b.text() == "Top"), Qt.LeftButton),
+                         camera(w.viewer3d.view))[1]
     first = command_line_run(app, window, state_file, top)
     saved = json.loads(state_file.read_text())
     # Its file read by the reader the command line started before it loaded OCP.
@@ -249,8 +227,7 @@ def main(path, folder):
                          "restored": second[1][0], "shown": second[1][1],
                          "saved_up": saved["camera"]["up"]}
     window.close()
-    print(json.dumps(out))
-    return 0
+    return report(out)
 
 
 if __name__ == "__main__":

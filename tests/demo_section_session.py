@@ -1,46 +1,28 @@
-"""Drives the viewer window's view tools under X and prints what it observed as JSON: the
-section plane, the view cube, zoom to selection, isolate and Save Image.
-
-Run as a script in its own process with QT_QPA_PLATFORM=xcb (see demo_window_session).
+"""Drives the viewer window's view tools under X and reports what it observed (see
+sessions.py): the section plane, the view cube, zoom to selection, isolate and Save Image.
 """
 
-import json
 import os
-import sys
 import tempfile
+from pathlib import Path
 
 import numpy
-from demo_window_session import camera, click_at_model_point, on_screen, settle
-from pictures import view_pixels
 from PySide6.QtCore import QPoint, Qt, QTimer
 from PySide6.QtGui import QImage
 from PySide6.QtTest import QTest
 from PySide6.QtWidgets import QApplication, QMessageBox
 
-from morvik_viewer.save_image import SaveImageDialog
-from morvik_viewer.settings import VIEW_CUBE_KEY, open_settings
-from morvik_viewer.up_axis import Y_UP, Z_UP, to_view
-from morvik_viewer.view_state import for_view, read_state, write_state
-from morvik_viewer.window import ViewerWindow
+from morvik_viewer.app.settings import VIEW_CUBE, open_settings
+from morvik_viewer.model.up_axis import Y_UP, Z_UP, to_view
+from morvik_viewer.model.view_state import for_view, read_state, write_state
+from morvik_viewer.window.save_image import SaveImageDialog
+from pictures import view_pixels
+from sessions import camera, click_at, on_screen, open_window, report, run_sessions, settle
 
 SPHERE = (45.0, 0.0, 18.0)  # the sample sphere's centre, in the file's frame
 SPHERE_TOP = (45.0, 18.0, 0.0)  # a point of the sample sphere as shown (Z-up, turned)
 # The corner of the view the trihedron or the view cube takes, in device pixels a side.
 TRIHEDRON_CORNER = 160
-
-
-def open_window(size=(900, 600)):
-    from morvik_viewer.scene import sample_parts
-    from morvik_viewer.viewer import create_viewer3d
-
-    app = QApplication.instance() or QApplication(["demo-section-session"])
-    window = ViewerWindow(create_viewer3d())
-    window.resize(*size)
-    window.show()
-    window.start(sample_parts())
-    QTest.qWaitForWindowExposed(window)
-    settle(app, 200)
-    return app, window
 
 
 def pixels(window):
@@ -68,13 +50,13 @@ def halves(window, row):
 
 
 def screen_row(window, model_point):
-    return int(window.viewer3d.view.Convert(*to_view(window.up_axis, model_point))[1])
+    return int(window.viewer3d.view.Convert(*to_view(window.state.up_axis, model_point))[1])
 
 
 def brightness_spread(window, model_centre, radius):
     """The spread (standard deviation) of brightness over a disc about a model point."""
     image = pixels(window).sum(axis=2) / 3
-    x, y = window.viewer3d.view.Convert(*to_view(window.up_axis, model_centre))
+    x, y = window.viewer3d.view.Convert(*to_view(window.state.up_axis, model_centre))
     ys, xs = numpy.ogrid[:image.shape[0], :image.shape[1]]
     disc = (xs - x) ** 2 + (ys - y) ** 2 <= radius ** 2
     return float(image[disc].std())
@@ -140,14 +122,14 @@ def section(app, window):
     settle(app)
     saved_plane = clip_plane(window)
     path = os.path.join(tempfile.mkdtemp(), "view.json")
-    write_state(path, service.get_view_state(), window.up_axis)
+    write_state(path, service.get_view_state(), window.state.up_axis)
     saved_panel = panel_state(window)
     window.section_action.trigger()  # off: the plane goes
     settle(app)
     out["off"] = {**panel_state(window), "plane": clip_plane(window)}
     panel.axis_buttons.button(1).setChecked(True)
     panel.slider.setValue(800)
-    window.show_scene(window._start_parts, for_view(read_state(path), window.up_axis))
+    window.show_scene(window.scenes.start_parts, for_view(read_state(path), window.state.up_axis))
     settle(app)
     out["restored"] = {"saved": saved_panel, "now": panel_state(window),
                        "saved_plane": saved_plane, "plane": clip_plane(window)}
@@ -156,7 +138,7 @@ def section(app, window):
     out["reloaded"] = {"now": panel_state(window), "plane": clip_plane(window)}
     # A state without a plane turns the panel off.
     state = dict(service.get_view_state(), clip_plane=None)
-    window.show_scene(window._start_parts, state)
+    window.show_scene(window.scenes.start_parts, state)
     settle(app)
     out["restored_without"] = {**panel_state(window), "plane": clip_plane(window)}
     return out
@@ -198,7 +180,7 @@ def corner(window):
 def cube_axes(window):
     from OCP.Prs3d import Prs3d_DatumParts_XAxis, Prs3d_DatumParts_YAxis, Prs3d_DatumParts_ZAxis
 
-    from morvik_viewer.viewer import find_view_cube
+    from morvik_viewer.view.view_cube import find_view_cube
 
     cube = find_view_cube(window.viewer3d.context)
     return [cube.AxisLabel(axis).ToCString()
@@ -217,7 +199,7 @@ def view_cube(app, window):
     window.view_cube_action.trigger()  # View > View Cube
     settle(app)
     out["on"] = {"corner": corner(window), "checked": window.view_cube_action.isChecked(),
-                 "remembered": open_settings().value(VIEW_CUBE_KEY)}
+                 "remembered": open_settings().value(VIEW_CUBE.key)}
     window.reload()
     settle(app, 200)
     out["reloaded"] = corner(window)
@@ -237,7 +219,7 @@ def view_cube(app, window):
         for _ in range(50):  # the turn is animated
             settle(app, 40)
         eye = V3d.GetProjAxis_s(getattr(V3d_TypeOfOrientation, name))
-        clicks[name] = {"direction": camera(view)["direction"],
+        clicks[name] = {"direction": camera(view).direction,
                         "expected": [-eye.X(), -eye.Y(), -eye.Z()],
                         "selection": window.view_widget.selected_shape_ids()}
     out["clicks"] = clicks
@@ -264,7 +246,7 @@ def selection_tools(app, window):
     window.fit()
     settle(app)
     before = view.Camera().Scale()  # the height the view shows
-    out["picked"] = click_at_model_point(window, SPHERE_TOP)
+    out["picked"] = click_at(window, SPHERE_TOP)
     window.activateWindow()
     widget.setFocus()
     settle(app)
@@ -311,7 +293,7 @@ def save_images(app, window):
     out["sized"] = [image.width(), image.height(), image.format() != QImage.Format_Invalid]
     jpeg = window.save_image(os.path.join(folder, "small.jpg"), (160, 100))
     image = QImage(str(jpeg))
-    out["jpeg"] = [image.width(), image.height(), open(jpeg, "rb").read(2) == b"\xff\xd8"]
+    out["jpeg"] = [image.width(), image.height(), Path(jpeg).read_bytes()[:2] == b"\xff\xd8"]
 
     # At the view's size, the file shows what the screen shows.
     whole = window.save_image(os.path.join(folder, "whole.png"))
@@ -322,9 +304,12 @@ def save_images(app, window):
                     "view": list(window.view_widget.device_size()),
                     "differing": differing_share(saved, screen)}
 
-    # Refused: the user is told, and nothing is written.
+    # Refused: the user is told, and nothing is written (nor does a FIFO hold the window).
+    os.mkfifo(os.path.join(folder, "fifo.png"))
+    os.symlink("/dev/full", os.path.join(folder, "full.png"))
     for name, size in (("missing/folder/x.png", None), ("x.gif", None), ("x.png", (0, 10)),
-                       ("x.png", (100000, 10)), ("nul\0/x.png", None), ("x.png", "big")):
+                       ("x.png", (100000, 10)), ("nul\0/x.png", None), ("x.png", "big"),
+                       ("fifo.png", None), ("full.png", None)):
         seen = []
         QTimer.singleShot(300, lambda seen=seen: close_message_boxes(seen))
         result = window.save_image(os.path.join(folder, name), size)
@@ -335,6 +320,7 @@ def save_images(app, window):
         dialog = next(w for w in QApplication.topLevelWidgets()
                       if isinstance(w, SaveImageDialog) and w.isVisible())
         out["dialog_default"] = list(dialog.image_size())
+        out["dialog_path"] = dialog.path()  # where the last image went
         dialog.path_edit.setText(os.path.join(folder, "typed"))
         dialog.width_box.setValue(200)
         dialog.height_box.setValue(150)
@@ -345,6 +331,8 @@ def save_images(app, window):
     typed = QImage(os.path.join(folder, "typed.png"))
     out["dialog"] = [typed.width(), typed.height()]
     out["view_size"] = list(window.view_widget.device_size())
+    out["folder"] = folder
+    out["left"] = sorted(os.listdir(folder))
     return out
 
 
@@ -364,19 +352,16 @@ def main():
     out = {"section": section(app, window), "view_cube": view_cube(app, window),
            "selection": selection_tools(app, window), "images": save_images(app, window)}
     window.close()
-    print(json.dumps(out))
-    return 0
+    return report(out)
 
 
 def restarted():
     """A window started over the settings the last one left: is the view cube on?"""
-    app, window = open_window()
+    _app, window = open_window()
     out = {"checked": window.view_cube_action.isChecked(), "corner": corner(window)}
     window.close()
-    print(json.dumps(out))
-    return 0
+    return report(out)
 
 
 if __name__ == "__main__":
-    sessions = {"restarted": restarted}
-    sys.exit(sessions[sys.argv[1]]() if sys.argv[1:] else main())
+    run_sessions({"restarted": restarted}, main)

@@ -1,9 +1,7 @@
-"""Drives the real viewer window under X and prints what it observed as JSON.
+"""Drives the real viewer window under X and reports what it observed (see sessions.py).
 
-Run as a script in its own process with QT_QPA_PLATFORM=xcb: the OCCT view
-renders into the widget's native X window, which the offscreen platform that
-the rest of the suite uses cannot give. OCP is imported only where a session
-needs it: the start-up session watches the window show before it loads.
+OCP is imported only where a session needs it: the start-up session watches the window
+show before it loads.
 """
 
 import json
@@ -12,46 +10,33 @@ import os
 import signal
 import sys
 import tempfile
+from pathlib import Path
+from types import SimpleNamespace
 
 from PySide6 import QtWidgets
 from PySide6.QtCore import QEvent, QObject, QPoint, QPointF, Qt, QTimer
 from PySide6.QtGui import QImage, QWheelEvent
 from PySide6.QtTest import QTest
-from PySide6.QtWidgets import (QApplication, QComboBox, QDockWidget, QLabel, QMainWindow,
-                               QPushButton, QSlider)
+from PySide6.QtWidgets import QApplication, QComboBox, QDockWidget, QLabel, QPushButton, QSlider
 
-from morvik_viewer.interrupt import quit_on_interrupt
-from morvik_viewer.settings import (BYTES, GEOMETRY_KEY, last_folder, open_settings, read,
-                                    remembered_up)
-from morvik_viewer.up_axis import Y_UP, Z_UP, from_view, to_view
-from morvik_viewer.view_state import for_view, read_state, restore, write_state
-from morvik_viewer.window import STARTING_TEXT, ViewerWindow
-
-
-def settle(app, ms=50):
-    app.processEvents()
-    QTest.qWait(ms)
-
-
-def camera(view):
-    cam = view.Camera()
-    d, c = cam.Direction(), cam.Center()
-    return {"direction": [d.X(), d.Y(), d.Z()], "center": [c.X(), c.Y(), c.Z()],
-            "orthographic": cam.IsOrthographic(), "scale": view.Scale()}
-
-
-def on_screen(app, widget):
-    """What the screen shows of the widget, in device pixels."""
-    top_left = widget.mapToGlobal(QPoint(0, 0))
-    shot = app.primaryScreen().grabWindow(0, top_left.x(), top_left.y(), widget.width(), widget.height())
-    return shot.toImage()
-
-
-def colours_at(app, window, points):
-    """Colours on screen where the model points show, by name."""
-    image = on_screen(app, window.view_widget)
-    return {name: list(image.pixelColor(*window.viewer3d.view.Convert(*xyz)).getRgb()[:3])
-            for name, xyz in points.items()}
+from morvik_viewer.app.interrupt import quit_on_interrupt
+from morvik_viewer.app.settings import GEOMETRY, UP, last_folder, load, open_settings
+from morvik_viewer.model.up_axis import Y_UP, Z_UP, from_view, to_view
+from morvik_viewer.model.view_state import for_view, read_state, restore, write_state
+from morvik_viewer.window.main_window import ViewerWindow
+from sessions import (
+    camera,
+    click_at,
+    colours_at,
+    drop_files,
+    on_screen,
+    open_window,
+    report,
+    run_sessions,
+    run_viewer,
+    settle,
+    wait_until,
+)
 
 
 def view_corners(app, widget):
@@ -69,15 +54,6 @@ def button(toolbar, caption):
 
 def combo_with(toolbar, data):
     return next(c for c in toolbar.findChildren(QComboBox) if c.findData(data) >= 0)
-
-
-def click_at_model_point(window, xyz, modifiers=Qt.NoModifier):
-    """Clicks the view where the model point xyz shows; returns the status text."""
-    widget = window.view_widget
-    px, py = window.viewer3d.view.Convert(*xyz)
-    ratio = widget.devicePixelRatioF()
-    QTest.mouseClick(widget, Qt.LeftButton, modifiers, QPoint(int(px / ratio), int(py / ratio)))
-    return window.selection_label.text()
 
 
 def drag(widget, button, start, end, steps=5):
@@ -151,18 +127,8 @@ def agreement(window):
 
 
 def main():
-    from morvik_viewer.scene import sample_parts
-    from morvik_viewer.viewer import create_viewer3d
-
-    app = QApplication.instance() or QApplication(["demo-window-session"])
-    viewer3d = create_viewer3d()
-    window = ViewerWindow(viewer3d)
-    window.resize(900, 600)
-    window.show()
-    window.start(sample_parts())
-    QTest.qWaitForWindowExposed(window)
-    settle(app, 200)
-
+    app, window = open_window()
+    viewer3d = window.viewer3d
     view, context, service, toolbar = viewer3d.view, viewer3d.context, viewer3d.service, window.toolbar
     emitted = {"display_mode_changed": []}
     toolbar.display_mode_changed.connect(emitted["display_mode_changed"].append)
@@ -213,23 +179,24 @@ def main():
     settle(app, 100)
     out["after_iso"] = camera(view)
 
-    out["pick_sphere"] = click_at_model_point(window, (45.0, 18.0, 0.0))
+    out["pick_sphere"] = click_at(window, (45.0, 18.0, 0.0))
     window.view_widget.setFocus()
+
+    def sphere_shown():
+        return {"sphere_visible": service.is_shape_visible("sphere"),
+                "sphere_displayed": context.IsDisplayed(service.get_shape_info("sphere").ais_shape),
+                "count": window.count_label.text()}
+
     QTest.keyClick(window.view_widget, Qt.Key_H)
     settle(app)
-    out["after_hide"] = {"sphere_visible": service.is_shape_visible("sphere"),
-                         "sphere_displayed": context.IsDisplayed(service.get_shape_info("sphere").ais_shape),
-                         "selection": window.selection_label.text(),
-                         "count": window.count_label.text()}
+    out["after_hide"] = {**sphere_shown(), "selection": window.selection_label.text()}
     QTest.keyClick(window.view_widget, Qt.Key_H, Qt.ShiftModifier)
     settle(app)
-    out["after_show_all"] = {"sphere_visible": service.is_shape_visible("sphere"),
-                             "sphere_displayed": context.IsDisplayed(service.get_shape_info("sphere").ais_shape),
-                             "count": window.count_label.text()}
+    out["after_show_all"] = sphere_shown()
     torus, sphere = (30.0 + 16.0, 0.0, 50.0), (45.0, 18.0, 0.0)
-    out["pick_torus"] = click_at_model_point(window, torus)
-    out["pick_shift_sphere"] = click_at_model_point(window, sphere, Qt.ShiftModifier)
-    out["pick_ctrl_torus"] = click_at_model_point(window, torus, Qt.ControlModifier)
+    out["pick_torus"] = click_at(window, torus)
+    out["pick_shift_sphere"] = click_at(window, sphere, Qt.ShiftModifier)
+    out["pick_ctrl_torus"] = click_at(window, torus, Qt.ControlModifier)
     QTest.keyClick(window.view_widget, Qt.Key_Escape)
     settle(app)
     out["after_escape"] = window.selection_label.text()
@@ -240,9 +207,21 @@ def main():
     widget = window.view_widget
     middle = QPoint(widget.width() // 2, widget.height() // 2)
     before = camera(view)
-    drag(widget, Qt.LeftButton, middle, middle + QPoint(80, 30))
+    # The drag's moves in one frame, its clock standing still: buffered, the last one sent
+    # as the pointer is released.
+    view_widget = sys.modules[type(widget).__module__]  # loaded with OCP, by the window
+    rotation, sent, clock = widget._gestures["rotation"], [], view_widget.time
+    follow = rotation.follow
+    rotation.follow = lambda point: (sent.append([point.x(), point.y()]), follow(point))
+    view_widget.time = SimpleNamespace(perf_counter=lambda: 1000.0)
+    try:
+        drag(widget, Qt.LeftButton, middle, middle + QPoint(80, 30))
+    finally:
+        rotation.follow, view_widget.time = follow, clock
     settle(app)
-    out["rotation"] = {"before": before, "after": camera(view),
+    out["rotation"] = {"before": before, "after": camera(view), "sent": sent,
+                       "end": [widget.device_point(middle + QPoint(80, 30)).x(),
+                               widget.device_point(middle + QPoint(80, 30)).y()],
                        "selection": window.selection_label.text()}
 
     before = camera(view)
@@ -277,7 +256,7 @@ def main():
     agree["menu"] = agreement(window)
     state = dict(service.get_view_state(), display_mode="wireframe", transparency=0.255)
     state["camera"] = dict(state["camera"], projection="orthographic", scale=123.0)
-    window.show_scene(window._start_parts, state)
+    window.show_scene(window.scenes.start_parts, state)
     settle(app)
     agree["restore"] = {**agreement(window), "scale": view.Camera().Scale()}
     out["agree"] = agree
@@ -285,30 +264,20 @@ def main():
     # Ctrl+C while the event loop runs closes the window, which keeps its geometry.
     quit_on_interrupt(app)
     QTimer.singleShot(50, lambda: os.kill(os.getpid(), signal.SIGINT))
-    QTimer.singleShot(5000, lambda: app.exit(1))  # the signal went unnoticed
+    QTimer.singleShot(60000, lambda: app.exit(1))  # the signal went unnoticed: fail, not hang
     status = app.exec()
     out["interrupted"] = {"status": status, "window_open": window.isVisible(),
-                          "geometry_kept": open_settings().contains(GEOMETRY_KEY)}
-    print(json.dumps(out))
-    return 0
+                          "geometry_kept": open_settings().contains(GEOMETRY.key)}
+    return report(out)
 
 
 def trihedron_extent():
     """Shows the window with every shape hidden; prints the size of what remains drawn
     (the trihedron with its labels) in device pixels."""
-    from morvik_viewer.scene import sample_parts
-    from morvik_viewer.viewer import create_viewer3d
-
-    app = QApplication.instance() or QApplication(["demo-window-session"])
-    viewer3d = create_viewer3d()
-    window = ViewerWindow(viewer3d)
-    window.findChild(QDockWidget).hide()  # a small window fits the screen at twice the scale
-    window.resize(420, 320)
-    window.show()
-    window.start(sample_parts())
-    QTest.qWaitForWindowExposed(window)
-    for shape_id in viewer3d.service.get_all_shapes():
-        viewer3d.service.set_shape_visibility(shape_id, False)
+    # Without its dock, a small window fits the screen at twice the scale.
+    app, window = open_window(size=(420, 320), dock=False)
+    for shape_id in window.service.get_all_shapes():
+        window.service.set_shape_visibility(shape_id, False)
     settle(app, 300)
     image = on_screen(app, window.view_widget).convertToFormat(QImage.Format_RGB888)
     w, h = image.width(), image.height()
@@ -322,42 +291,30 @@ def trihedron_extent():
                 xs.append(x)
                 ys.append(y)
     extent = [max(xs) - min(xs) + 1, max(ys) - min(ys) + 1] if xs else [0, 0]
-    print(json.dumps({"ratio": window.view_widget.devicePixelRatioF(), "image": [w, h],
-                      "extent": extent}))
     window.close()
-    return 0
+    return report({"ratio": window.view_widget.devicePixelRatioF(), "image": [w, h],
+                   "extent": extent})
 
 
 def from_settings():
     """Starts the window over whatever settings file the test left; prints what it took from it."""
-    from morvik_viewer.scene import sample_parts
-    from morvik_viewer.viewer import create_viewer3d
-
-    app = QApplication.instance() or QApplication(["demo-window-session"])
-    window = ViewerWindow(create_viewer3d())
-    window.show()
-    window.start(sample_parts())
-    QTest.qWaitForWindowExposed(window)
-    settle(app, 100)
+    _app, window = open_window(size=None)
     out = {"size": [window.width(), window.height()],
            "dock_visible": window.findChild(QDockWidget).isVisible(),
            "recent": window.recent.paths(), "folder": last_folder(window.settings),
            "recent_menu": [action.text() for action in window.recent_menu.actions()
                            if action.text()],
-           "count": window.count_label.text(), "up": window.up_axis}
+           "count": window.count_label.text(), "up": window.state.up_axis}
     window.close()
     # What the window saves at exit takes the place of what it could not use.
-    out["geometry_saved"] = read(open_settings(), GEOMETRY_KEY, BYTES, None) is not None
-    print(json.dumps(out))
-    return 0
+    out["geometry_saved"] = not load(open_settings(), GEOMETRY).isEmpty()
+    return report(out)
 
 
 def startup():
     """Runs the viewer's command line on the sample scene, noting what the window holds at its
     first paint and whether OCP had loaded by then. Once the scene is in, writes to the
     terminal as native code does and as the viewer does, then closes the window."""
-    from morvik_viewer import cli
-
     seen = {}
 
     def scene_in(window):
@@ -391,18 +348,56 @@ def startup():
                 QTimer.singleShot(20, lambda: scene_in(window))
             return False
 
-    base = QtWidgets.QApplication
+    def watch(app):
+        app.first_paint = FirstPaint()
+        app.installEventFilter(app.first_paint)
 
-    class WatchedApplication(base):
-        def __init__(self, *args):
-            base.__init__(self, *args)
-            self.first_paint = FirstPaint()
-            self.installEventFilter(self.first_paint)
+    seen["status"] = run_viewer(watch)
+    return report(seen)
 
-    QtWidgets.QApplication = WatchedApplication  # the command line makes its application
-    seen["status"] = cli.main([])
-    print(json.dumps(seen))
-    return 0
+
+def while_loading(then="drop"):
+    """Runs the viewer's command line on the sample scene and, once OCP's init is under way
+    behind the window (its package begun, its extension not yet in), notes that the event
+    loop answers, then drops a file on the window or (with "quit") presses Ctrl+Q. Notes
+    what the window shows once its view is in, or how the run ended."""
+    quit_early = then == "quit"
+    plate = os.path.join(os.path.dirname(os.path.abspath(__file__)), "files", "plate.step")
+    seen = {"answers_while_loading": 0}
+
+    def tick():
+        window = next((w for w in QApplication.topLevelWidgets() if isinstance(w, ViewerWindow)
+                       and w.isVisible()), None)
+        if window is None:
+            return
+        if "active" not in seen:
+            seen["active"] = False
+            window.activateWindow()  # for its shortcuts
+        if "OCP" in sys.modules and "OCP.OCP" not in sys.modules:  # OCP's init is running
+            seen["answers_while_loading"] += 1
+            seen["active"] = QApplication.activeWindow() is window
+            if seen["answers_while_loading"] >= 2 and "view_then" not in seen and (
+                    seen["active"] or not quit_early):  # the loop has gone round meanwhile
+                seen["view_then"] = window.service is not None
+                if quit_early:
+                    QTest.keyClick(window, Qt.Key_Q, Qt.ControlModifier)
+                else:
+                    seen["drop_accepted"] = drop_files(window, [plate])
+        elif (window.service is not None and window.scenes.load is None
+              and window.service.get_shape_count()):
+            seen.update(paths=[os.path.basename(p) for p in window.scenes.paths],
+                        title=window.windowTitle())
+            window.close()  # the scene is in (which a quit should have kept from showing)
+
+    def watch(app):
+        app.probe = QTimer()
+        app.probe.setInterval(1)
+        app.probe.timeout.connect(tick)
+        app.probe.start()
+
+    seen["status"] = run_viewer(watch)
+    seen["ocp_loaded"] = "OCP.OCP" in sys.modules
+    return report(seen)
 
 
 # A Z-up board as EDA tools export it, in the file's own frame: a thin board face up, a
@@ -413,30 +408,25 @@ HEADER_TOP, HEADER_FOOT = (-25.0, -28.0, 10.0), (-25.0, -28.0, 1.6)
 
 
 def board_parts():
-    from OCP.BRepPrimAPI import BRepPrimAPI_MakeBox
-    from OCP.gp import gp_Pnt
+    from conftest import box
+    from morvik_viewer.model.parts import Part
 
-    from morvik_viewer.scene import Part
-
-    def box(corner, size):
-        return BRepPrimAPI_MakeBox(gp_Pnt(*corner), *size).Shape()
-
-    return [Part("board", box((-50, -30, 0), (100, 60, 1.6)), BOARD),
-            Part("chip", box((20, 10, 1.6), (20, 15, 2.4)), CHIP),
-            Part("header", box((-40, -28, 1.6), (30, 5, 8.4)), HEADER)]
+    return [Part("board", box(100, 60, 1.6, at=(-50, -30, 0)), BOARD),
+            Part("chip", box(20, 15, 2.4, at=(20, 10, 1.6)), CHIP),
+            Part("header", box(30, 5, 8.4, at=(-40, -28, 1.6)), HEADER)]
 
 
 def where(window, point):
     """Where a point of the file shows, in device pixels."""
-    return list(window.viewer3d.view.Convert(*to_view(window.up_axis, point)))
+    return list(window.viewer3d.view.Convert(*to_view(window.state.up_axis, point)))
 
 
 def looking(window):
     """The camera's direction and up, in the file's frame."""
     camera = window.viewer3d.view.Camera()
     d, u = camera.Direction(), camera.Up()
-    return {"looks": [round(c, 9) for c in from_view(window.up_axis, (d.X(), d.Y(), d.Z()))],
-            "up": [round(c, 9) for c in from_view(window.up_axis, (u.X(), u.Y(), u.Z()))]}
+    return {"looks": [round(c, 9) for c in from_view(window.state.up_axis, (d.X(), d.Y(), d.Z()))],
+            "up": [round(c, 9) for c in from_view(window.state.up_axis, (u.X(), u.Y(), u.Z()))]}
 
 
 def trihedron_names(window):
@@ -451,26 +441,19 @@ def upright():
     between the two, a saved view restored under the other axis, and a file opened."""
     from OCP.BRepTools import BRepTools
 
-    from morvik_viewer.scene import compound
-    from morvik_viewer.viewer import create_viewer3d
+    from morvik_viewer.cad.shapes import compound
 
-    app = QApplication.instance() or QApplication(["demo-window-session"])
-    window = ViewerWindow(create_viewer3d())
-    window.resize(900, 600)
-    window.show()
     parts = board_parts()
-    window.start(parts)
-    QTest.qWaitForWindowExposed(window)
-    settle(app, 200)
+    app, window = open_window(parts)
     service, toolbar = window.service, window.toolbar
-    out = {"up_at_start": window.up_axis, "trihedron": trihedron_names(window)}
+    out = {"up_at_start": window.state.up_axis, "trihedron": trihedron_names(window)}
 
     QTest.mouseClick(button(toolbar, "Top"), Qt.LeftButton)
     settle(app)
     out["top"] = {**looking(window), "face": colours_at(app, window, {
-        "board": to_view(window.up_axis, BOARD_FACE)})["board"],
+        "board": to_view(window.state.up_axis, BOARD_FACE)})["board"],
         "board": where(window, BOARD_FACE), "chip": where(window, CHIP_TOP)}
-    out["pick_chip"] = click_at_model_point(window, to_view(window.up_axis, CHIP_TOP))
+    out["pick_chip"] = click_at(window, to_view(window.state.up_axis, CHIP_TOP))
     QTest.mouseClick(button(toolbar, "Front"), Qt.LeftButton)
     settle(app)
     out["front"] = {**looking(window), "header_top": where(window, HEADER_TOP),
@@ -483,8 +466,8 @@ def upright():
         "same_presentations": all(service.get_shape_info(shape_id).ais_shape is ais
                                   for shape_id, ais in shown.items()),
         "turned": [ais.HasTransformation() for ais in shown.values()],
-        "loading": window._load is not None, "checked": window.up_actions[Y_UP].isChecked(),
-        "remembered": remembered_up(open_settings()), "next_window": ViewerWindow().up_axis,
+        "loading": window.scenes.load is not None, "checked": window.up_actions[Y_UP].isChecked(),
+        "remembered": load(open_settings(), UP), "next_window": ViewerWindow().state.up_axis,
         "trihedron": trihedron_names(window), **looking(window)}
 
     # A view saved under Z-up shows the same picture restored under Y-up.
@@ -495,14 +478,14 @@ def upright():
     points = [BOARD_FACE, CHIP_TOP, HEADER_TOP]
     before = [where(window, p) for p in points]
     path = os.path.join(tempfile.mkdtemp(), "view.json")
-    write_state(path, service.get_view_state(), window.up_axis)
+    write_state(path, service.get_view_state(), window.state.up_axis)
     window.set_up_axis(Y_UP)
     moved = [where(window, p) for p in points]
-    restored = restore(service, for_view(read_state(path), window.up_axis))
+    restored = restore(service, for_view(read_state(path), window.state.up_axis))
     settle(app)
     out["state"] = {"restored": restored, "before": before, "moved": moved,
                     "after": [where(window, p) for p in points],
-                    "saved_up": json.load(open(path))["up_axis"]}
+                    "saved_up": json.loads(Path(path).read_text())["up_axis"]}
 
     # A file opened under Z-up: each batch the load shows is turned before it is drawn.
     window.set_up_axis(Z_UP)
@@ -510,19 +493,16 @@ def upright():
     brep = os.path.join(os.path.dirname(path), "board.brep")
     BRepTools.Write_s(board, brep)
     window.open_files([brep])
-    while window._load is not None:
-        QTest.qWait(20)
+    wait_until(lambda: window.scenes.load is None, 20)
     settle(app)
     infos = service.get_all_shapes().values()
     out["opened"] = {"count": len(infos),
                      "turned": all(info.ais_shape.HasTransformation() for info in infos),
                      **looking(window)}
     window.close()
-    print(json.dumps(out))
-    return 0
+    return report(out)
 
 
 if __name__ == "__main__":
-    sessions = {"trihedron": trihedron_extent, "settings": from_settings, "startup": startup,
-                "upright": upright}
-    sys.exit(sessions[sys.argv[1]]() if sys.argv[1:] else main())
+    run_sessions({"trihedron": trihedron_extent, "settings": from_settings, "startup": startup,
+                  "upright": upright, "loading": while_loading}, main)

@@ -9,7 +9,7 @@ the call order can still be checked.
 class Recorder:
     # Reads by which the service finds what it keeps in the context (its
     # selection-mode filter, the view cube): forwarded, not recorded.
-    UNRECORDED = {"Filters", "DisplayedObjects"}
+    UNRECORDED = frozenset({"Filters", "DisplayedObjects"})
 
     def __init__(self, target=None, *, returns=None, raises=None):
         object.__setattr__(self, "calls", [])
@@ -42,6 +42,20 @@ class Recorder:
 
     def count(self, name):
         return self.names().count(name)
+
+
+class Incomparable:
+    """A value whose every comparison raises (its hash stays the default)."""
+
+    def __eq__(self, other):
+        raise ValueError("cannot compare")
+
+    __hash__ = object.__hash__
+
+
+def unordered(calls):
+    """Calls whose order is no part of the behaviour, in an order of their own for comparing."""
+    return sorted(calls, key=repr)
 
 
 # Context calls whose last argument asks OCCT to update the viewer at once.

@@ -60,7 +60,8 @@ def hue_and_level(pixel, linear_rgb):
     between the two as RGB vectors (0 for the same hue and saturation), and its brightness
     as a share of the colour's."""
     seen = Quantity_Color(*(v / 255 for v in pixel), Quantity_TOC_sRGB).Values(Quantity_TOC_RGB)
-    length = lambda v: math.sqrt(sum(c * c for c in v))
+    def length(v):
+        return math.sqrt(sum(c * c for c in v))
     product = sum(a * b for a, b in zip(seen, linear_rgb))
     cosine = product / max(length(seen) * length(linear_rgb), 1e-12)
     return math.degrees(math.acos(min(1.0, cosine))), length(seen) / length(linear_rgb)

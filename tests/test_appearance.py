@@ -8,7 +8,7 @@ import numpy
 import pytest
 from OCP.AIS import AIS_Shape
 
-from doubles import Recorder, viewer_updates
+from doubles import Incomparable, Recorder, unordered, viewer_updates
 from morvik.enums import DisplayMode
 from morvik.services.scenard import Scenard
 from pictures import rgb
@@ -26,14 +26,19 @@ def show(service, make_box, *shape_ids, color=None):
 
 # --- colour ------------------------------------------------------------------
 
-def test_recoloured_shape_shows_new_colour_and_record_keeps_display_colour(service, make_box, errors):
-    displayed_with = (1.0, 0.0, 0.0)
-    (ais,) = show(service, make_box, "a", color=displayed_with)
+@pytest.mark.parametrize("registered", [True, False])
+def test_recoloured_shape_shows_new_colour_and_record_keeps_display_colour(
+        service, scene, make_box, errors, registered):
+    if registered:
+        (ais,) = show(service, make_box, "a", color=RED)
+    else:  # a presentation the service never registered takes a colour all the same
+        ais = AIS_Shape(make_box())
+        scene.context.Display(ais, False)
 
     service.set_shape_color(ais, (0.2, 0.4, 0.6))
 
     assert rgb(ais) == pytest.approx((0.2, 0.4, 0.6), abs=1e-6)
-    assert service.get_shape_info("a").color == displayed_with
+    assert [info.color for info in service.get_all_shapes().values()] == [RED] * registered
     assert errors.records == []
 
 
@@ -48,37 +53,20 @@ def test_colour_update_flag_decides_the_redisplay(recorded, make_box, update):
     assert recorded.context.calls == ([("Redisplay", (ais, True))] if update else [])
 
 
-def test_colour_applies_to_a_presentation_the_service_never_registered(service, scene, make_box):
-    ais = AIS_Shape(make_box())
-    scene.context.Display(ais, False)
-
-    service.set_shape_color(ais, (0.0, 0.0, 1.0))
-
-    assert rgb(ais) == pytest.approx((0.0, 0.0, 1.0))
-    assert service.get_shape_count() == 0
-
-
-@pytest.mark.parametrize(
-    "color",
-    [(0.1, 0.2), (0.1, 0.2, 0.3, 0.4), (), None, "red", 0.5, ("a", "b", "c"),
-     (1.5, 0.0, 0.0), (-0.1, 0.0, 0.0), (NAN, 0.0, 0.0), (0.0, INF, 0.0)],
-    ids=repr,
-)
-def test_malformed_colour_is_logged_and_changes_nothing(recorded, make_box, errors, color):
+@pytest.mark.parametrize("target, color", [
+    *(("a", color) for color in [(0.1, 0.2), (0.1, 0.2, 0.3, 0.4), (), None, "red", 0.5, ("a", "b", "c"),
+                                 (1.5, 0.0, 0.0), (-0.1, 0.0, 0.0), (NAN, 0.0, 0.0), (0.0, INF, 0.0)]),
+    *((ais, (0.0, 0.0, 0.0)) for ais in [None, "a string", 42]),  # no presentation at all
+], ids=repr)
+def test_malformed_colour_is_logged_and_changes_nothing(recorded, make_box, errors, target, color):
     (ais,) = show(recorded.service, make_box, "a", color=(1.0, 1.0, 0.0))
     recorded.context.calls.clear()
 
-    assert recorded.service.set_shape_color(ais, color) is None
+    assert recorded.service.set_shape_color(ais if target == "a" else target, color) is None
 
     errors.one_error("Error setting shape color: %s")
     assert rgb(ais) == pytest.approx((1.0, 1.0, 0.0))
     assert recorded.context.calls == []
-
-
-@pytest.mark.parametrize("ais", [None, "a", 42], ids=repr)
-def test_colour_on_something_that_is_no_presentation_is_logged(service, errors, ais):
-    assert service.set_shape_color(ais, (0.0, 0.0, 0.0)) is None
-    errors.one_error("Error setting shape color: %s")
 
 
 # --- visibility --------------------------------------------------------------
@@ -151,9 +139,8 @@ def test_unknown_identifier_is_no_failure(recorded, make_box, errors, shape_id):
 
 
 @pytest.mark.parametrize("failure", ["context", "update flag"])
-def test_failed_hide_leaves_the_shape_recorded_as_visible(scene, make_box, errors, failure):
-    context = Recorder(target=scene.context)
-    service = Scenard(scene.view, scene.viewer, context)
+def test_failed_hide_leaves_the_shape_recorded_as_visible(recorded, make_box, errors, failure):
+    service, context = recorded.service, recorded.context
     (ais,) = show(service, make_box, "a")
     update = True
     if failure == "context":
@@ -164,8 +151,7 @@ def test_failed_hide_leaves_the_shape_recorded_as_visible(scene, make_box, error
     service.set_shape_visibility("a", False, update)
 
     errors.one_error("Error setting shape visibility: %s")
-    assert service.is_shape_visible("a") is True
-    assert scene.context.IsDisplayed(ais)
+    assert service.is_shape_visible("a") is True and recorded.real.IsDisplayed(ais)
 
 
 # --- transparency ------------------------------------------------------------
@@ -216,33 +202,22 @@ def test_overlapping_transparent_parts_look_alike_in_either_display_order(
     assert difference.max() <= 2 or unordered
 
 
-def test_transparency_updates_the_viewer_once_for_many_shapes(recorded, make_box):
-    shapes = show(recorded.service, make_box, "a", "b", "c")
+@pytest.mark.parametrize("count, update, calls", [
+    (3, True, [("UpdateCurrentViewer", ())]),
+    (2, False, []),
+    (0, True, [("UpdateCurrentViewer", ())]),
+], ids=["many shapes", "no update", "empty registry"])
+def test_transparency_changes_presentations_in_place_and_updates_at_most_once(
+        recorded, make_box, count, update, calls):
+    shapes = show(recorded.service, make_box, *"abc"[:count])
     recorded.context.calls.clear()
 
-    recorded.service.set_global_transparency(0.25)
+    recorded.service.set_global_transparency(0.25, update=update)
 
     # The presentations change in place: nothing is computed again.
-    assert recorded.context.calls == [("UpdateCurrentViewer", ())]
-    assert [ais.Transparency() for ais in shapes] == pytest.approx([0.25] * 3)
-
-
-def test_transparency_without_update_only_sets_and_stores(recorded, make_box):
-    shapes = show(recorded.service, make_box, "a", "b")
-    recorded.context.calls.clear()
-
-    recorded.service.set_global_transparency(0.5, update=False)
-
-    assert recorded.context.calls == []
-    assert [ais.Transparency() for ais in shapes] == pytest.approx([0.5, 0.5])
-    assert recorded.service._global_transparency == 0.5
-
-
-def test_transparency_on_an_empty_registry_still_updates_once(recorded):
-    recorded.service.set_global_transparency(0.5)
-
-    assert recorded.context.calls == [("UpdateCurrentViewer", ())]
-    assert recorded.service._global_transparency == 0.5
+    assert recorded.context.calls == calls
+    assert [ais.Transparency() for ais in shapes] == pytest.approx([0.25] * count)
+    assert recorded.service._global_transparency == 0.25
 
 
 class FloatOnly:
@@ -289,11 +264,17 @@ def test_transparency_that_is_no_amount_is_refused_and_changes_nothing(
     assert errors.records == []
 
 
+def stand_in(service, shape_id, double):
+    """Puts `double` where the service keeps shape_id's presentation, as if it had displayed it."""
+    info = service.get_shape_info(shape_id)
+    info.ais_shape = double
+    service._ais_to_id[double] = info.shape_id
+    return info
+
+
 def test_transparency_failure_midway_keeps_what_was_done(recorded, make_box, errors):
-    first, second = show(recorded.service, make_box, "first", "second")
-    recorded.service.get_shape_info("second").ais_shape = Recorder(
-        raises={"SetTransparency": RuntimeError("refused")}
-    )
+    first, _second = show(recorded.service, make_box, "first", "second")
+    stand_in(recorded.service, "second", Recorder(raises={"SetTransparency": RuntimeError("refused")}))
     recorded.context.calls.clear()
 
     recorded.service.set_global_transparency(0.6)
@@ -305,17 +286,16 @@ def test_transparency_failure_midway_keeps_what_was_done(recorded, make_box, err
 
 
 @pytest.mark.parametrize("walk", ["transparency", "display mode"])
-def test_registry_changing_during_a_bulk_walk_does_not_derail_it(scene, make_box, errors, walk):
+def test_registry_changing_during_a_bulk_walk_does_not_derail_it(recorded, make_box, errors, walk):
     # The walk covers the shapes registered when it began, even if the
     # registry changes under it.
-    context = Recorder(target=scene.context)
-    service = Scenard(scene.view, scene.viewer, context)
+    service, context = recorded.service, recorded.context
     shapes = show(service, make_box, "a", "b", "c")
-    erase_c = lambda *args: service.erase_shape("c", False)
+    def erase_c(*args):
+        return service.erase_shape("c", False)
     if walk == "transparency":
-        first = service.get_shape_info("a")
-        first.ais_shape = Recorder(target=shapes[0], returns={
-            "SetTransparency": lambda amount: (erase_c(), shapes[0].SetTransparency(amount))})
+        first = stand_in(service, "a", Recorder(target=shapes[0], returns={
+            "SetTransparency": lambda amount: (erase_c(), shapes[0].SetTransparency(amount))}))
         service.set_global_transparency(0.2)
         first.ais_shape = shapes[0]
         assert [ais.Transparency() for ais in shapes] == pytest.approx([0.2] * 3)
@@ -357,6 +337,31 @@ def test_display_mode_reaches_context_and_every_shape(
     (later,) = show(service, make_box, "later")
     assert later.Attributes().FaceBoundaryDraw() is boundaries
     assert errors.records == []
+    # Queried as it draws: a value string is no member, and draws shaded.
+    assert service.get_display_mode() is (mode if isinstance(mode, DisplayMode)
+                                          else DisplayMode.SHADED)
+
+
+def test_the_look_in_force_is_kept_and_queried_without_touching_the_shapes_shown(
+    service, make_box, errors
+):
+    assert (service.get_display_mode(), service.get_global_transparency()) == (
+        DisplayMode.SHADED, 0.0)
+    service.set_global_transparency(0.25)
+    (shown,) = show(service, make_box, "shown")
+
+    service.keep_display_mode(DisplayMode.BOTH)
+
+    assert (service.get_display_mode(), service.get_global_transparency()) == (
+        DisplayMode.BOTH, 0.25)
+    assert not shown.Attributes().FaceBoundaryDraw()  # the host switches it itself
+    (later,) = show(service, make_box, "later")
+    assert later.Attributes().FaceBoundaryDraw()
+    assert errors.records == []
+    # A record the host spoilt: one error record, and no answer.
+    service._global_transparency = "opaque"
+    assert service.get_global_transparency() is None
+    assert [record.msg for record in errors.records] == ["Error getting global transparency: %s"]
 
 
 def test_leaving_both_turns_boundaries_off_and_keeps_the_black_aspect(service, scene, make_box):
@@ -385,11 +390,12 @@ def test_display_mode_updates_the_viewer_once_for_many_shapes(recorded, make_box
     # presentation alone), and never their selection.
     recorded.service.set_display_mode(DisplayMode.BOTH)
 
-    assert recorded.context.calls == (
-        [("SetDisplayMode", (1, False))]
-        + [("Update", (ais, False)) for ais in shapes]
-        + [("UpdateCurrentViewer", ()), ("SetDisplayMode", (1, False)), ("UpdateCurrentViewer", ())]
-    )
+    # Each change drawn after it is made; the shapes updated in any order.
+    calls = recorded.context.calls
+    assert calls[0] == ("SetDisplayMode", (1, False))
+    assert unordered(calls[1:-3]) == unordered([("Update", (ais, False)) for ais in shapes])
+    assert calls[-3:] == [("UpdateCurrentViewer", ()), ("SetDisplayMode", (1, False)),
+                          ("UpdateCurrentViewer", ())]
     assert viewer_updates(recorded.context) == 2
 
 
@@ -403,18 +409,11 @@ class Refusing:
         raise RuntimeError("no truth value")
 
 
-class _Incomparable:
-    def __eq__(self, other):
-        raise RuntimeError("cannot compare")
-
-    __hash__ = object.__hash__
-
-
 @pytest.mark.parametrize("failure", ["context", "comparison"])
-def test_display_mode_failure_is_logged_and_the_mode_kept(scene, errors, failure):
-    context = Recorder(target=scene.context, raises={"SetDisplayMode": RuntimeError("refused")})
-    service = Scenard(scene.view, scene.viewer, context)
-    mode = DisplayMode.WIREFRAME if failure == "context" else _Incomparable()
+def test_display_mode_failure_is_logged_and_the_mode_kept(recorded, errors, failure):
+    service, context = recorded.service, recorded.context
+    context.raises["SetDisplayMode"] = RuntimeError("refused")
+    mode = DisplayMode.WIREFRAME if failure == "context" else Incomparable()
 
     service.set_display_mode(mode)
 
@@ -507,7 +506,7 @@ def hue_off(pixel, colour):
 @pytest.fixture
 def lit_service(scene, service):
     """The service over a scene lit as the viewer lights it, so faces seen face-on keep their colour."""
-    from morvik_viewer.viewer import light_scene
+    from morvik_viewer.view.look import light_scene
 
     light_scene(scene.viewer)
     service.set_background_color((1.0, 1.0, 1.0))
@@ -519,8 +518,9 @@ def lit_service(scene, service):
 def test_a_face_shows_its_own_colour_and_the_rest_the_base_colour(lit_service, scene, make_box, errors,
                                                                   finer_first):
     from OCP.AIS import AIS_ColoredShape, AIS_Shape
-    from OCP.TopExp import TopExp_Explorer
     from OCP.TopAbs import TopAbs_SOLID
+    from OCP.TopExp import TopExp_Explorer
+
     from test_registry import faces
 
     box = make_box(10.0, 10.0, 10.0)
@@ -650,7 +650,7 @@ def test_every_colour_operation_accepts_any_three_real_numbers(service, make_box
 def test_every_colour_operation_refuses_the_same_values_alike(service, make_box, errors, color):
     (ais,) = show(service, make_box, "a", color=(1.0, 1.0, 0.0))
     messages = set()
-    for name, (take, template) in colour_takers(service, ais).items():
+    for _name, (take, template) in colour_takers(service, ais).items():
         errors.clear()
         take(color)
         error = errors.one_error(template)

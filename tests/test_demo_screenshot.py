@@ -2,17 +2,21 @@
 
 import json
 import os
+import resource
+import signal
+import socket
 import subprocess
 import sys
 
 import pytest
-from pictures import Picture, dark, near, srgb8
 
-from morvik_viewer.cli import main
-from morvik_viewer.scene import sample_parts
-from morvik_viewer.screenshot import render_screenshot
-from morvik_viewer.viewer import GRADIENT_BOTTOM, GRADIENT_TOP
 from morvik.enums import DisplayMode, ViewDirection
+from morvik_viewer.app.cli import main
+from morvik_viewer.cad.shapes import sample_parts
+from morvik_viewer.model.colors import GRADIENT_BOTTOM, GRADIENT_TOP
+from morvik_viewer.window.screenshot import render_screenshot
+from pictures import Picture, dark, near, srgb8
+from sessions import xcb_env
 
 W, H = 320, 240
 
@@ -44,11 +48,16 @@ def test_shaded_scene_fills_a_plausible_share(shots):
     assert 0.15 < shots["shaded"].shape_share() < 0.7
 
 
-def test_wireframe_draws_lines_only(shots):
+def differing(first, second):
+    """How many pixels two pictures of one size do not share."""
+    return sum(a != b for ra, rb in zip(first.rows, second.rows) for a, b in zip(ra, rb))
+
+
+def test_wireframe_draws_lines_only_and_the_view_option_changes_the_picture(shots):
     shaded, wire = shots["shaded"], shots["wireframe"]
     assert 0.002 < wire.shape_share() < shaded.shape_share() / 4
-    differing = sum(a != b for ra, rb in zip(shaded.rows, wire.rows) for a, b in zip(ra, rb))
-    assert differing > 0.1 * W * H
+    assert differing(shaded, wire) > 0.1 * W * H
+    assert differing(shaded, shots["top"]) > 0.1 * W * H
 
 
 def test_both_draws_dark_boundaries_over_shaded_faces(shots):
@@ -58,12 +67,6 @@ def test_both_draws_dark_boundaries_over_shaded_faces(shots):
     assert new_dark > 0.004 * W * H
     # The faces themselves stay shaded: the coverage hardly changes.
     assert both.shape_share() == pytest.approx(shaded.shape_share(), abs=0.03)
-
-
-def test_view_option_changes_the_picture(shots):
-    iso, top = shots["shaded"], shots["top"]
-    differing = sum(a != b for ra, rb in zip(iso.rows, top.rows) for a, b in zip(ra, rb))
-    assert differing > 0.1 * W * H
 
 
 def test_command_line_writes_the_png(tmp_path, capsys):
@@ -83,10 +86,57 @@ def test_unwritable_target_fails_cleanly(tmp_path, capsys):
     assert "cannot write" in capsys.readouterr().err
 
 
-def run_viewer(*args):
-    """The viewer's command line in a process of its own: a hang fails rather than blocks."""
+def run_viewer(*args, file_limit=None):
+    """The viewer's command line in a process of its own: a hang fails rather than blocks.
+    file_limit, in bytes, is the largest file it may write, as a disk that fills up."""
+    def limited():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # a write past it fails with EFBIG
+        resource.setrlimit(resource.RLIMIT_FSIZE, (file_limit, file_limit))
+
     return subprocess.run([sys.executable, "-m", "morvik_viewer", *args], capture_output=True,
-                          text=True, timeout=60, env=dict(os.environ, QT_QPA_PLATFORM="xcb"))
+                          text=True, timeout=60, env=xcb_env(os.environ["XDG_CONFIG_HOME"]),
+                          preexec_fn=limited if file_limit is not None else None)
+
+
+def _special_target(folder, kind):
+    path = folder / f"{kind}.png"
+    if kind == "fifo":
+        os.mkfifo(path)  # read by someone: the first 64 KB go, then the writer waits for good
+    elif kind == "full-disk":
+        path.symlink_to("/dev/full")  # every write fails
+    elif kind == "folder":
+        path.mkdir()
+    elif kind == "socket":
+        listening = socket.socket(socket.AF_UNIX)
+        listening.bind(str(path))
+    return path
+
+
+@pytest.mark.parametrize("kind, told", [("fifo", "is a FIFO"), ("full-disk", "is a device"),
+                                        ("folder", "is a folder"), ("socket", "is a socket")])
+def test_a_screenshot_onto_a_special_file_is_refused_without_opening_it(tmp_path, kind, told):
+    path = _special_target(tmp_path, kind)
+    before = sorted(os.listdir(tmp_path))
+    run = run_viewer("--screenshot", str(path), "--size", "400x300")
+    assert run.returncode == 2, run.stderr[-2000:]
+    assert run.stderr.splitlines() == [f"morvik-viewer: error: {path}: {told}, not a regular file"]
+    assert "wrote" not in run.stdout and sorted(os.listdir(tmp_path)) == before
+
+
+def test_a_write_the_disk_refuses_fails_and_leaves_the_old_file(tmp_path):
+    old = tmp_path / "old.png"
+    old.write_bytes(b"the last picture")
+    run = run_viewer("--screenshot", str(old), "--size", "400x300", file_limit=4096)
+    assert run.returncode == 1, run.stderr[-2000:]
+    assert run.stderr.splitlines() == [
+        f"morvik-viewer: error: {old}: cannot write the image (File too large)"]
+    assert "wrote" not in run.stdout
+    assert os.listdir(tmp_path) == ["old.png"] and old.read_bytes() == b"the last picture"
+    # Through a link, the file it names is replaced, the link kept.
+    link = tmp_path / "link.png"
+    link.symlink_to(old)
+    assert run_viewer("--screenshot", str(link), "--size", "64x48").returncode == 0
+    assert link.is_symlink() and Picture(old).size == (64, 48)
 
 
 GOOD_STATE = {"format": "morvik.view-state", "version": 1, "display_mode": "shaded",
@@ -142,16 +192,17 @@ def test_view_state_with_a_name_near_the_limit_is_saved(tmp_path):
 
 
 def test_parts_from_a_reader_are_drawn_from_their_own_triangles(tmp_path):
-    from OCP.BRepPrimAPI import BRepPrimAPI_MakeBox, BRepPrimAPI_MakeSphere
+    from OCP.BRepPrimAPI import BRepPrimAPI_MakeSphere
     from OCP.BRepTools import BRepTools
     from OCP.gp import gp_Pnt
+
+    from conftest import box
+    from morvik_viewer.cad.shapes import compound
+    from morvik_viewer.reader.client import Reader
     from test_demo_loading import face_triangles
 
-    from morvik_viewer.reading import Reader
-    from morvik_viewer.scene import compound
-
     # A small ball beside a long slab: alone, OCCT would mesh the ball far finer.
-    model = compound([BRepPrimAPI_MakeBox(200.0, 10.0, 2.0).Shape(),
+    model = compound([box(200, 10, 2),
                       BRepPrimAPI_MakeSphere(gp_Pnt(0.0, 0.0, 20.0), 1.0).Shape()])
     path = tmp_path / "model.brep"
     assert BRepTools.Write_s(model, str(path))

@@ -4,15 +4,16 @@ and the plane's arithmetic and the cube's setting on their own."""
 
 import json
 import os
-import tempfile
 from pathlib import Path
 
 import pytest
-from test_demo_window import close, run_session
 
-from morvik_viewer.section import AXES, controls_for, plane_for
-from morvik_viewer.up_axis import Y_UP, Z_UP
-from morvik_viewer.view_state import for_view
+from conftest import make_scene
+from morvik_viewer.model.up_axis import Y_UP, Z_UP
+from morvik_viewer.model.view_state import for_view
+from morvik_viewer.tools.section.panel import AXES, controls_for, plane_for
+from sessions import new_config, run_session
+from test_demo_window import close
 
 SESSION = Path(__file__).with_name("demo_section_session.py")
 
@@ -20,125 +21,141 @@ SESSION = Path(__file__).with_name("demo_section_session.py")
 @pytest.fixture(scope="module")
 def config():
     """One settings folder for the session and the window started after it."""
-    return tempfile.mkdtemp(dir=os.environ["XDG_CONFIG_HOME"])
+    return new_config()
 
 
 @pytest.fixture(scope="module")
 def session(config):
-    return run_session(script=SESSION, config=config)
+    return run_session(SESSION, config=config)
 
 
 @pytest.fixture(scope="module")
 def section(session):
-    return session["section"]
+    return session.section
 
 
 def test_section_plane_hides_one_side_of_the_scene_and_flip_the_other(section):
-    on, before, flipped = section["on"], section["before"]["halves"], section["flipped"]
+    on, before, flipped = section.on, section.before.halves, section.flipped
     # On, across the model's Z (the height of the Z-up sample), halfway up its box: the
     # torus reaches 6 below the ground and the cylinder 40 above it.
-    assert on["shown"] and on["checked"] and on["active"] and AXES[on["axis"]] == "z"
-    assert on["offset"] == pytest.approx(17.0, abs=0.5) and on["label"].startswith("Z = 1")
+    assert on.shown and on.checked and on.active and AXES[on.axis] == "z"
+    assert on.offset == pytest.approx(17.0, abs=0.5) and on.label.startswith("Z = 1")
     # Seen from the front, what lies above the cut is gone and what lies below stays.
-    above, below = on["halves"]
+    above, below = on.halves
     assert above < 0.01 * before[0] and below > 0.7 * before[1], (on, before)
     # The view's up is the model's Z: the service keeps the side the normal points to.
-    assert close(on["plane"]["normal"], [0, -1, 0]) and on["plane"]["capping"]
-    assert on["plane"]["origin"][1] == pytest.approx(on["offset"])
-    above, below = flipped["halves"]
+    assert close(on.plane.normal, [0, -1, 0]) and on.plane.capping
+    assert on.plane.origin[1] == pytest.approx(on.offset)
+    above, below = flipped.halves
     assert below < 0.01 * before[1] and above > 0.7 * before[0], (flipped, before)
-    assert close(flipped["plane"]["normal"], [0, 1, 0])
+    assert close(flipped.plane.normal, [0, 1, 0])
     # Turned off, the plane goes.
-    assert section["before"]["plane"] is None
+    assert section.before.plane is None
 
 
 def test_capping_fills_the_cut_with_a_flat_face(section):
     # From the top, the sphere cut across its middle: capped, one flat face of one shade;
     # open, its hollow inside, shaded from rim to bottom.
-    spread = section["spread"]
-    assert spread["capped"] < 2 and spread["open"] > 8, spread
+    spread = section.spread
+    assert spread.capped < 2 and spread.open > 8, spread
 
 
 def test_slider_moves_while_a_frame_draws_move_the_plane_once_to_the_last(section):
-    assert section["coalesced"] == {"planes": 1, "slider": 190, "position": 0.19}
+    assert section.coalesced == {"planes": 1, "slider": 190, "position": 0.19}
 
 
 def test_a_saved_view_carries_the_plane_and_restoring_it_shows_the_panel(section):
-    restored = section["restored"]
+    restored = section.restored
     # Saved across the model's X, at 30% with capping off; then the panel was turned off
     # and its controls moved.
-    assert restored["saved"] == {"shown": True, "checked": True, "active": True, "axis": 0,
+    assert restored.saved == {"shown": True, "checked": True, "active": True, "axis": 0,
                                  "slider": 300, "flip": False, "capping": False}
-    assert section["off"]["plane"] is None and not section["off"]["shown"]
-    assert restored["now"] == restored["saved"]
-    assert restored["plane"] == restored["saved_plane"]
+    assert section.off.plane is None and not section.off.shown
+    assert restored.now == restored.saved
+    assert restored.plane == restored.saved_plane
     # F5 keeps the plane and the panel.
-    assert section["reloaded"] == {"now": restored["saved"], "plane": restored["saved_plane"]}
+    assert section.reloaded == {"now": restored.saved, "plane": restored.saved_plane}
     # A state without a plane turns the panel off.
-    without = section["restored_without"]
-    assert not (without["shown"] or without["checked"] or without["active"])
-    assert without["plane"] is None
+    without = section.restored_without
+    assert not (without.shown or without.checked or without.active)
+    assert without.plane is None
 
 
 @pytest.fixture(scope="module")
 def restarted(session, config):
-    return run_session("restarted", script=SESSION, config=config)
+    return run_session(SESSION, "restarted", config=config)
 
 
 def test_view_cube_replaces_the_trihedron_and_lasts(session, restarted):
-    cube = session["view_cube"]
+    cube = session.view_cube
     # The trihedron's coloured arrows in the lower left corner, then the cube in their place.
-    assert cube["off"]["primary"] > 20 and cube["off"]["drawn"] < 1000, cube["off"]
-    on = cube["on"]
-    assert on["corner"]["primary"] == 0 and on["corner"]["drawn"] > 3000, on
-    assert on["checked"] and on["remembered"] == "true"
-    assert cube["reloaded"] == on["corner"]  # F5
-    assert restarted["checked"] and restarted["corner"]["primary"] == 0  # the next run
-    assert restarted["corner"]["drawn"] > 3000
+    assert cube.off.primary > 20 and cube.off.drawn < 1000, cube.off
+    on = cube.on
+    assert on.corner.primary == 0 and on.corner.drawn > 3000, on
+    assert on.checked and on.remembered == "true"
+    assert cube.reloaded == on.corner  # F5
+    assert restarted.checked and restarted.corner.primary == 0  # the next run
+    assert restarted.corner.drawn > 3000
     # Turned off, the trihedron is back.
-    assert cube["back_off"]["primary"] > 20 and cube["back_off"]["drawn"] < 1000
+    assert cube.back_off.primary > 20 and cube.back_off.drawn < 1000
 
 
 def test_clicking_a_side_of_the_view_cube_turns_the_camera_to_it(session):
-    cube = session["view_cube"]
-    assert cube["sides"] == ["V3d_Xpos", "V3d_Ypos", "V3d_Zpos"]  # seen from ISO
-    for name, click in cube["clicks"].items():
-        assert close(click["direction"], click["expected"]), (name, click)
-        assert click["selection"] == ["sphere"]  # the click selected nothing
+    cube = session.view_cube
+    assert cube.sides == ["V3d_Xpos", "V3d_Ypos", "V3d_Zpos"]  # seen from ISO
+    for name, click in cube.clicks.items():
+        assert close(click.direction, click.expected), (name, click)
+        assert click.selection == ["sphere"]  # the click selected nothing
     # Its axes are named after the model's, as the trihedron's are.
-    assert {up: seen["axes"] for up, seen in cube["up_axes"].items()} == {
+    assert {up: seen.axes for up, seen in cube.up_axes.items()} == {
         "y": ["X", "Y", "Z"], "z": ["X", "Z", "-Y"]}
-    assert all(seen["corner"]["primary"] == 0 for seen in cube["up_axes"].values())
+    assert all(seen.corner.primary == 0 for seen in cube.up_axes.values())
 
 
 def test_zoom_to_selection_isolate_and_show_all(session):
-    tools = session["selection"]
-    assert tools["picked"] == "Selected: sphere"
-    zoom = tools["zoom"]
-    assert zoom["after"] < 0.5 * zoom["before"]  # the height shown
-    assert all(abs(c) < 0.02 for c in zoom["sphere_from_centre"]), zoom
+    tools = session.selection
+    assert tools.picked == "Selected: sphere"
+    zoom = tools.zoom
+    assert zoom.after < 0.5 * zoom.before  # the height shown
+    assert all(abs(c) < 0.02 for c in zoom.sphere_from_centre), zoom
     # Each record's flag, the service's answer and the screen agree.
-    assert tools["isolated"] == {shape_id: [shape_id == "sphere"] * 3
-                                 for shape_id in tools["isolated"]}
-    assert tools["isolated_count"] == "5 shapes, 4 hidden"
-    assert tools["shown"] == {shape_id: [True] * 3 for shape_id in tools["shown"]}
-    assert tools["shown_count"] == tools["isolate_nothing"] == "5 shapes"
+    assert tools.isolated == {shape_id: [shape_id == "sphere"] * 3
+                                 for shape_id in tools.isolated}
+    assert tools.isolated_count == "5 shapes, 4 hidden"
+    assert tools.shown == {shape_id: [True] * 3 for shape_id in tools.shown}
+    assert tools.shown_count == tools.isolate_nothing == "5 shapes"
 
 
 def test_save_image_writes_what_the_view_shows_at_the_size_chosen(session):
-    images = session["images"]
-    assert images["sized"] == [320, 200, True]
-    assert images["jpeg"] == [160, 100, True]
-    whole = images["whole"]
-    assert whole["size"] == whole["view"] and whole["differing"] < 0.01, whole
-    assert images["dialog_default"] == images["view_size"]
-    assert images["dialog"] == [200, 150]  # a name without an ending became a PNG
-    told = [refused["told"] for refused in images["refused"]]
-    assert all(refused["result"] is None for refused in images["refused"])
-    assert [len(messages) for messages in told] == [1] * 6
+    images = session.images
+    assert images.sized == [320, 200, True]
+    assert images.jpeg == [160, 100, True]
+    whole = images.whole
+    assert whole.size == whole.view and whole.differing < 0.01, whole
+    assert images.dialog_default == images.view_size
+    assert images.dialog == [200, 150]  # a name without an ending became a PNG
+    told = [refused.told for refused in images.refused]
+    assert all(refused.result is None for refused in images.refused)
+    assert [len(messages) for messages in told] == [1] * 8
     assert "folder does not exist" in told[0][0] and "PNG" in told[1][0]
     assert "0x10" in told[2][0] and "100000x10" in told[3][0]
     assert "folder does not exist" in told[4][0] and "Not an image size" in told[5][0]
+    assert "is a FIFO" in told[6][0] and "is a device" in told[7][0]
+    assert images.left == ["fifo.png", "full.png", "small.jpg", "small.png", "typed.png",
+                              "whole.png"]  # no temporary left behind
+    # The dialog proposes the folder used last, and a name after the file shown.
+    assert images.dialog_path == os.path.join(images.folder, "view.png")
+
+
+def test_save_image_proposes_the_last_folder_and_the_files_name(tmp_path):
+    from morvik_viewer.window.save_image import proposed_path
+
+    (tmp_path / "images").mkdir()
+    part, gone = str(tmp_path / "part.step"), str(tmp_path / "gone" / "part.step")
+    assert proposed_path([part], str(tmp_path / "images")) == str(tmp_path / "images/part.png")
+    assert proposed_path([part, "b.brep"], "") == str(tmp_path / "part.png")  # beside the file
+    assert proposed_path([gone], "", str(tmp_path)) == str(tmp_path / "part.png")  # open's
+    assert proposed_path([], str(tmp_path / "gone")) == str(Path.home() / "view.png")
 
 
 # --- the plane's arithmetic, and what is kept, without a window ------------------------
@@ -181,9 +198,8 @@ def test_a_saved_plane_is_turned_into_the_frame_shown():
 
 
 def test_a_saved_plane_cuts_the_same_picture_under_either_up_axis(tmp_path):
+    from morvik_viewer.app.cli import main
     from pictures import Picture
-
-    from morvik_viewer.cli import main
 
     state, size = tmp_path / "view.json", ["--size", "320x240"]
     assert main(["--screenshot", str(tmp_path / "whole.png"), *size,
@@ -213,11 +229,59 @@ def test_a_saved_plane_cuts_the_same_picture_under_either_up_axis(tmp_path):
 def test_the_view_cube_setting_takes_only_its_own_words(tmp_path, stored, on):
     from PySide6.QtCore import QSettings
 
-    from morvik_viewer.settings import VIEW_CUBE_KEY, remember_view_cube, remembered_view_cube
+    from morvik_viewer.app.settings import VIEW_CUBE, load, store
 
     settings = QSettings(str(tmp_path / "viewer.conf"), QSettings.IniFormat)
     if stored is not None:
-        settings.setValue(VIEW_CUBE_KEY, stored)
-    assert remembered_view_cube(settings) is on
-    remember_view_cube(settings, not on)
-    assert remembered_view_cube(settings) is (not on)
+        settings.setValue(VIEW_CUBE.key, stored)
+    assert load(settings, VIEW_CUBE) is on
+    store(settings, VIEW_CUBE, not on)
+    assert load(settings, VIEW_CUBE) is (not on)
+
+
+def _fitted(graphic_driver, parts, direction, cube):
+    """How a fit shows parts from direction in a 900x600 view, the view cube on or off:
+    the camera's scale, where shapes show, and the corner the cube takes (or would)."""
+    from demo_section_session import shape_mask
+    from morvik.services.scenard import Scenard
+    from morvik_viewer.scene.show import show_parts
+    from morvik_viewer.view.fit import cube_corner, fit_view
+    from morvik_viewer.view.graphics import start_scene
+    from morvik_viewer.view.upright import turn_shapes
+    from morvik_viewer.view.view_cube import find_view_cube, show_view_cube
+    from pictures import view_pixels
+
+    scene = make_scene(graphic_driver, size=(900, 600))
+    service = Scenard(scene.view, scene.viewer, scene.context)
+    start_scene(service, Z_UP)
+    show_parts(service, parts, update=False)
+    turn_shapes(service, Z_UP, [part.shape_id for part in parts])
+    show_view_cube(service, True)
+    reach = round(cube_corner(scene.view, find_view_cube(scene.context))[2])
+    show_view_cube(service, cube)
+    service.set_projection(direction)
+    fit_view(service)
+    service.set_view_cube(False)  # the shapes alone, as the fit left them
+    scene.view.TriedronErase()
+    mask = shape_mask(view_pixels(scene.view, (900, 600)))
+    return scene.view.Camera().Scale(), mask, mask[-reach:, :reach]
+
+
+def test_a_fit_leaves_the_view_cubes_corner_free(graphic_driver):
+    from conftest import box
+    from morvik.enums import ViewDirection
+    from morvik_viewer.cad.shapes import sample_parts
+    from morvik_viewer.model.parts import Part
+
+    # A board seen from above fills the view, its corners too: with the cube, it keeps
+    # out of the cube's corner and still fills most of the view.
+    board = [Part("board", box(160, 100, 2), (0.1, 0.5, 0.1))]
+    _, bare, covered = _fitted(graphic_driver, board, ViewDirection.TOP, False)
+    _, shown, corner = _fitted(graphic_driver, board, ViewDirection.TOP, True)
+    assert covered.sum() > 1000 and corner.sum() == 0, (covered.sum(), corner.sum())
+    assert shown.sum() > 0.5 * bare.sum()
+    # A scene clear of the corner already is fitted as without the cube.
+    for direction in (ViewDirection.ISO, ViewDirection.FRONT):
+        without, *_ = _fitted(graphic_driver, sample_parts(), direction, False)
+        with_cube, _, corner = _fitted(graphic_driver, sample_parts(), direction, True)
+        assert with_cube == pytest.approx(without) and corner.sum() == 0

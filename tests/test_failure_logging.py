@@ -105,13 +105,13 @@ def test_handled_exception_is_left_as_found_in_an_except_block(failing, make_box
         raise KeyError("outer")
     except KeyError as outer:
         failing.display_shape(make_box(), "box")
-        assert sys.exception() is outer
+        assert sys.exception() is outer  # noqa: PT017 - the handled exception is under test
         scenard.logger, saved = Spy(), scenard.logger
         try:
             failing.display_shape(make_box(), "box")
         finally:
             scenard.logger = saved
-        assert sys.exception() is outer
+        assert sys.exception() is outer  # noqa: PT017 - the handled exception is under test
     assert sys.exception() is None
     assert isinstance(seen[0], Boom) and len(errors.records) == 1
 
@@ -128,7 +128,7 @@ def test_handled_exception_is_left_as_found_in_generators_and_coroutines(failing
         failing.display_shape(make_box(), "box")
         yield sys.exception()
         yield sys.exception()
-        raise  # re-raises what is handled now: nothing
+        raise  # noqa: PLE0704 - re-raises what is handled now: nothing
 
     async def coroutine():
         failing.display_shape(make_box(), "box")
@@ -140,7 +140,7 @@ def test_handled_exception_is_left_as_found_in_generators_and_coroutines(failing
     try:
         raise KeyError("outer")
     except KeyError as outer:
-        assert next(gen) is outer
+        assert next(gen) is outer  # noqa: PT017 - the handled exception is under test
         coro.send(None)
     assert next(gen) is None
     with pytest.raises(StopIteration) as stopped:

@@ -21,6 +21,8 @@ from pathlib import Path
 
 import pytest
 
+pytestmark = pytest.mark.slow
+
 ROOT = Path(__file__).resolve().parent.parent
 
 # The host's enums: ours with one member and one class more.
@@ -108,7 +110,8 @@ def component_wheel(directory):
     if given:
         return Path(given)
     subprocess.run([sys.executable, "-m", "pip", "wheel", "-q", "--no-build-isolation", "--no-deps",
-                    "-Cbuild-dir=build/host-test", "-Ccmake.define.MORVIK_STABLE_ABI=ON", "-w", str(directory), str(ROOT)],
+                    "-Cbuild-dir=build/host-test", "-Ccmake.define.MORVIK_STABLE_ABI=ON", "-w", str(directory),
+                    str(ROOT)],
                    check=True, cwd=ROOT, timeout=900)
     (wheel,) = Path(directory).glob("morvik_view_controls-*.whl")
     return wheel

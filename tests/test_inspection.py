@@ -117,6 +117,37 @@ def test_clip_plane_hides_half_the_scene_and_comes_back_from_a_saved_state(
     assert service.get_view_state() == state
 
 
+def test_the_section_plane_is_the_services_own_whatever_planes_the_host_adds(
+        service, scene, make_box, errors):
+    from OCP.gp import gp_Dir, gp_Pln, gp_Pnt
+    from OCP.Graphic3d import Graphic3d_ClipPlane
+
+    def host_plane(z):  # keeps the boxes whole
+        plane = Graphic3d_ClipPlane(gp_Pln(gp_Pnt(0.0, 0.0, z), gp_Dir(0.0, 0.0, 1.0)))
+        scene.view.AddClipPlane(plane)
+        return plane
+
+    def picks():
+        return [service.pick(*at(scene, x)) for x in (0.5, 3.5)]
+
+    two_boxes(service, make_box)
+    before = host_plane(-5.0)
+    assert service.get_view_state()["clip_plane"] is None
+    service.set_clip_plane((2.0, 0.0, 0.0), (1.0, 0.0, 0.0))
+    after = host_plane(-6.0)
+    service.set_clip_plane((2.0, 0.0, 0.0), (-1.0, 0.0, 0.0))
+    assert picks() == ["a", None]
+    assert service.get_view_state()["clip_plane"]["normal"] == [-1.0, 0.0, 0.0]
+    assert scene.view.ClipPlanes().Size() == 3
+    service.clear_clip_plane()
+    assert picks() == ["a", "b"] and service.get_view_state()["clip_plane"] is None
+    planes = scene.view.ClipPlanes()
+    assert planes.Size() == 2
+    for plane, z in ((before, -5.0), (after, -6.0)):
+        assert plane.ToPlane().Location().Z() == z and plane.ToPlane().Axis().Direction().Z() == 1.0
+        assert planes.Remove(plane)
+    assert errors.records == []
+
 def test_view_cube_belongs_to_the_view_and_turns_the_camera_when_clicked(
         service, scene, make_box, errors):
     two_boxes(service, make_box)

@@ -14,6 +14,8 @@ from pathlib import Path
 import nanobind
 import pytest
 
+pytestmark = pytest.mark.slow
+
 ROOT = Path(__file__).resolve().parent.parent
 SOURCES = sorted((ROOT / "src").rglob("*.cpp"))
 

@@ -12,7 +12,6 @@ from PySide6.QtCore import QCoreApplication, QEvent, QTimer
 from PySide6.QtWidgets import QApplication, QPushButton, QWidget
 
 from census import MEMORY_SLACK, baseline_objects, grown, live_objects, live_widgets, memory_in_use
-
 from morvik.enums import DisplayMode, ProjectionType
 from morvik.widgets.panelor import Panelor
 

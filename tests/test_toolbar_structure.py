@@ -1,37 +1,74 @@
-"""The toolbar as built: class, groups in order, separators, controls and texts."""
+"""The toolbar as built: class, groups in order, separators, controls and texts.
 
+What each arrangement builds is compared with one reference, toolbar_structure.ref.json;
+after a change to the toolbar meant to show, write it anew and review the difference:
+
+    QT_QPA_PLATFORM=offscreen python tests/test_toolbar_structure.py
+"""
+
+import json
 import subprocess
 import sys
+from pathlib import Path
 
 import pytest
-from PySide6.QtCore import Qt
-from PySide6.QtWidgets import QFrame, QGroupBox, QHBoxLayout, QSlider, QVBoxLayout, QWidget
+from PySide6.QtWidgets import QApplication, QComboBox, QFrame, QGroupBox, QLabel, QPushButton, QSlider, QWidget
 
-from conftest import control, controls, groups
-from morvik.enums import DisplayMode
+from conftest import controls, groups
 from morvik.widgets.panelor import Panelor
 
 pytestmark = pytest.mark.portable
 
-SUNKEN = QFrame.Shadow.Sunken
+REFERENCE = Path(__file__).with_name("toolbar_structure.ref.json")
+# The arrangements, by the constructor's orientation and show_projection_type: only the
+# exact word "vertical" stacks.
+ARRANGEMENTS = {f"{orientation}, {shown}": (orientation, shown)
+                for orientation in ("horizontal", "vertical", "Vertical", "diagonal")
+                for shown in ("with projection type", "without")}
 
 
-def arrangement(layout):
-    """A layout's items as group titles, (shape, shadow) of separators, or "stretch"."""
-    items = []
-    for i in range(layout.count()):
-        widget = layout.itemAt(i).widget()
-        if isinstance(widget, QGroupBox):
-            items.append(widget.title())
-        elif isinstance(widget, QFrame):
-            items.append((widget.frameShape(), widget.frameShadow()))
-        else:
-            items.append("stretch" if layout.itemAt(i).spacerItem() else widget)
-    return items
+def name(value):
+    return getattr(value, "name", None) or str(value)
 
 
-def combo_items(combo):
-    return [(combo.itemText(i), combo.itemData(i)) for i in range(combo.count())], combo.currentIndex()
+def structure(layout):
+    """The toolbar's layout as plain data: its kind, margins and items in order. (Only the
+    sizes the toolbar sets: the style's own differ from one platform to the next.)"""
+    margins = layout.contentsMargins()
+    return {"layout": type(layout).__name__,
+            "margins": [margins.left(), margins.top(), margins.right(), margins.bottom()],
+            "items": [item(layout.itemAt(i)) for i in range(layout.count())]}
+
+
+def group(layout):
+    return {"layout": type(layout).__name__, "spacing": layout.spacing(),
+            "items": [item(layout.itemAt(i)) for i in range(layout.count())]}
+
+
+def item(entry):
+    widget = entry.widget()
+    if widget is None:
+        return "stretch" if entry.spacerItem() else type(entry).__name__
+    if isinstance(widget, QGroupBox):
+        return {"group": widget.title(), **(group(widget.layout()) if widget.layout() else {})}
+    if isinstance(widget, QComboBox):
+        return {"selector": [[widget.itemText(i), widget.itemData(i)] for i in range(widget.count())],
+                "current": widget.currentIndex()}
+    if isinstance(widget, QPushButton):
+        return {"button": widget.text(), "tooltip": widget.toolTip()}
+    if isinstance(widget, QLabel):
+        return {"label": widget.text(), "alignment": name(widget.alignment())}
+    if isinstance(widget, QSlider):
+        return {"slider": name(widget.orientation()), "range": [widget.minimum(), widget.maximum()],
+                "value": widget.value(), "ticks": name(widget.tickPosition()),
+                "interval": widget.tickInterval()}
+    if isinstance(widget, QFrame):
+        return {"line": name(widget.frameShape()), "shadow": name(widget.frameShadow())}
+    return type(widget).__name__
+
+
+def built(orientation, shown):
+    return Panelor(None, orientation, shown == "with projection type")
 
 
 def test_class_is_a_widget_declaring_five_signals_in_order():
@@ -51,28 +88,17 @@ def test_class_is_a_widget_declaring_five_signals_in_order():
         assert meaning in Panelor.__doc__
 
 
-@pytest.mark.parametrize("show_projection_type", [True, False])
-@pytest.mark.parametrize("orientation, flow, line", [
-    ("horizontal", QHBoxLayout, QFrame.Shape.VLine),
-    ("vertical", QVBoxLayout, QFrame.Shape.HLine),
-    ("Vertical", QHBoxLayout, QFrame.Shape.VLine),  # only the exact word stacks
-    ("diagonal", QHBoxLayout, QFrame.Shape.VLine),
-])
-def test_groups_separators_and_stretch_follow_the_orientation(
-        make_toolbar, orientation, flow, line, show_projection_type):
-    toolbar = make_toolbar(None, orientation, show_projection_type)
-    main = toolbar.layout()
-    assert type(main) is flow
-    margins = main.contentsMargins()
-    assert (margins.left(), margins.top(), margins.right(), margins.bottom()) == (5, 5, 5, 5)
-    assert arrangement(main) == ["Projection Type"] * show_projection_type + [
-        "Display Mode", "Transparency", (line, SUNKEN), "Standard Views", (line, SUNKEN),
-        "Actions", "stretch"]
-    assert hasattr(toolbar, "_proj_type_combo") == show_projection_type
-    # Only the standard views follow the toolbar's flow; every group spaces by 5.
-    for title, box in groups(toolbar).items():
-        assert type(box.layout()) is (flow if title == "Standard Views" else QVBoxLayout)
-        assert box.layout().spacing() == 5
+@pytest.mark.parametrize("arrangement", ARRANGEMENTS)
+def test_each_arrangement_builds_what_the_reference_shows(qtbot, arrangement):
+    # Groups, separators and stretch follow the orientation (only the standard views follow
+    # the toolbar's flow); selectors hold value strings behind readable texts; buttons carry
+    # their captions and tooltips; a centred percent over a ticked slider.
+    toolbar = built(*ARRANGEMENTS[arrangement])
+    qtbot.addWidget(toolbar)
+    assert structure(toolbar.layout()) == json.loads(REFERENCE.read_text())[arrangement]
+    assert hasattr(toolbar, "_proj_type_combo") == ("Projection Type" in groups(toolbar))
+    assert controls(groups(toolbar)["Transparency"]) == [toolbar._transparency_label,
+                                                         toolbar._transparency_slider]
 
 
 def test_constructor_takes_keywords_and_keeps_its_arguments_as_given(qtbot):
@@ -93,33 +119,8 @@ def test_a_subclass_may_replace_a_group_builder(qtbot):
 
     toolbar = Custom(orientation="vertical")
     qtbot.addWidget(toolbar)
-    assert arrangement(toolbar.layout())[-3:] == [(QFrame.Shape.HLine, SUNKEN), "Mine", "stretch"]
-
-
-def test_selectors_hold_value_strings_behind_readable_texts(toolbar):
-    assert combo_items(control(toolbar, "Projection Type")) == (
-        [("Perspective", "perspective"), ("Orthographic", "orthographic")], 1)
-    assert combo_items(control(toolbar, "Display Mode")) == (
-        [("Wireframe", "wireframe"), ("Shaded", "shaded"),
-         ("Shaded + Wireframe", DisplayMode.BOTH.value)], 1)
-
-
-def test_buttons_carry_their_captions_and_tooltips(toolbar):
-    found = groups(toolbar)
-    assert [(b.text(), b.toolTip()) for b in controls(found["Standard Views"])] == [
-        ("ISO", "Isometric view"), ("Top", "Top view (Z+)"),
-        ("Front", "Front view (Y-)"), ("Right", "Right view (X+)")]
-    assert [(b.text(), b.toolTip()) for b in controls(found["Actions"])] == [
-        ("Fit All", "Fit all objects in view")]
-
-
-def test_transparency_group_shows_a_centred_percent_over_a_ticked_slider(toolbar):
-    label, slider = controls(groups(toolbar)["Transparency"])
-    assert (label, slider) == (toolbar._transparency_label, toolbar._transparency_slider)
-    assert (label.text(), label.alignment()) == ("0%", Qt.AlignmentFlag.AlignCenter)
-    assert (slider.orientation(), slider.minimum(), slider.maximum(), slider.value(),
-            slider.tickPosition(), slider.tickInterval()) == (
-        Qt.Orientation.Horizontal, 0, 100, 0, QSlider.TickPosition.TicksBelow, 10)
+    assert structure(toolbar.layout())["items"][-3:] == [
+        {"line": "HLine", "shadow": "Sunken"}, {"group": "Mine"}, "stretch"]
 
 
 @pytest.mark.parametrize("module, name", [
@@ -149,3 +150,10 @@ except ImportError as error:
     result = subprocess.run([sys.executable, "-c", probe], capture_output=True, text=True, timeout=60)
     missing = name.rpartition(".")[2]
     assert "refused:" in result.stdout and repr(missing) in result.stdout, result.stderr
+
+
+if __name__ == "__main__":
+    app = QApplication(sys.argv[:1])
+    toolbars = {key: built(*given) for key, given in ARRANGEMENTS.items()}
+    REFERENCE.write_text(json.dumps({key: structure(toolbar.layout())
+                                     for key, toolbar in toolbars.items()}, indent=1) + "\n")

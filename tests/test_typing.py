@@ -55,10 +55,10 @@ def test_component_installs_its_stable_abi_modules_and_stubs_and_nothing_of_the_
 @pytest.mark.portable
 @pytest.mark.parametrize("module_name, expected", [
     ("morvik.services.scenard", [
-        "def display_shape(self, shape: OCP.TopoDS.TopoDS_Shape, shape_id: str, "
+        ("def display_shape(self, shape: OCP.TopoDS.TopoDS_Shape, shape_id: str, "
         "color: tuple[float, float, float] | None = None, update: bool = True, "
         "sub_colors: Iterable[tuple[OCP.TopoDS.TopoDS_Shape, tuple[float, float, float]]] | None = None"
-        ") -> str | None:",
+        ") -> str | None:"),
         "def get_all_shapes(self) -> dict[str, ShapeInfo]:",
         "def set_display_mode(self, mode: morvik.enums.DisplayMode) -> None:",
         "def visible(self, /) -> bool: ...",

@@ -2,7 +2,7 @@
 
 import sys
 
-from morvik_viewer.cli import main
+from morvik_viewer.app.cli import main
 
 if __name__ == "__main__":
     sys.exit(main())

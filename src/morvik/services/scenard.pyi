@@ -257,6 +257,31 @@ class Scenard:
             mode: DisplayMode to apply
         """
 
+    def keep_display_mode(self, mode: morvik.enums.DisplayMode) -> None:
+        """
+        Make mode the display mode of the shapes displayed from now on, leaving the
+        shapes shown as they are (for a host that switches them itself).
+
+        Args:
+            mode: DisplayMode to keep
+        """
+
+    def get_display_mode(self) -> morvik.enums.DisplayMode:
+        """
+        Get the display mode in force.
+
+        Returns:
+            DisplayMode the shapes are drawn in, or None if error
+        """
+
+    def get_global_transparency(self) -> float:
+        """
+        Get the transparency in force for all shapes.
+
+        Returns:
+            float from 0 to 1, or None if error
+        """
+
     def set_shape_color(self, ais_shape: OCP.AIS.AIS_Shape, color: tuple[float, float, float], update: bool = True) -> None:
         """
         Set the color of a shape.
@@ -404,7 +429,9 @@ class Scenard:
 
     def set_clip_plane(self, origin: tuple[float, float, float], normal: tuple[float, float, float], capping: bool = True) -> None:
         """
-        Cut the view with a section plane, replacing the one it has.
+        Cut the view with the service's section plane, moving it if it has one.
+
+        Planes the host added to the view stay as they are.
 
         Everything behind the plane, against its normal, is hidden; capping fills
         the cut of each solid with the solid's colour. Moving the plane costs
@@ -417,4 +444,6 @@ class Scenard:
         """
 
     def clear_clip_plane(self) -> None:
-        """Remove the section plane from the view."""
+        """
+        Remove the service's section plane from the view; the host's planes stay.
+        """

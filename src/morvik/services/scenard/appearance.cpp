@@ -30,9 +30,7 @@ void keep_boundaries_black(nb::handle ais_shape) {
 nb::object to_transparency(nb::handle value) {
     if (PyBool_Check(value.ptr()))
         raise(PyExc_TypeError, "transparency must be a number from 0 to 1, not bool");
-    // Kept raw: Python's own message for what is no number, where a nanobind
-    // cast would only say it could not convert.
-    double amount = to_double(value);
+    double amount = to_number(value, "transparency");
     if (!(amount >= 0.0 && amount <= 1.0))
         raise(PyExc_ValueError, "transparency must be a finite number from 0 to 1, got %R",
               value.ptr());
@@ -40,6 +38,7 @@ nb::object to_transparency(nb::handle value) {
 }
 
 void apply_transparency(Scenard &s, nb::handle amount) {
+    std::vector<Registered> shapes = registered(s); // refused before anything changes
     s.global_transparency = nb::borrow(amount);
     // Unordered blending draws overlapping transparent parts differently in
     // each display order; weighted blended transparency gives one image.
@@ -59,8 +58,8 @@ void apply_transparency(Scenard &s, nb::handle amount) {
     // turns opaque or transparent, or its edges would show the faces behind.
     // (Over a copy of the records: the loop calls out for every shape.)
     bool transparent = truth(amount);
-    for (nb::handle info : s.shapes.values()) {
-        nb::object ais = as_record(info).ais_shape;
+    for (const Registered &shape : shapes) {
+        const nb::object &ais = shape.ais;
         bool recompute = nb::isinstance(ais, AIS_ColoredShape) &&
                          truth(call_method(ais, py::Transparency)) != transparent;
         call_method(ais, py::SetTransparency, amount);
@@ -72,6 +71,7 @@ void apply_transparency(Scenard &s, nb::handle amount) {
 }
 
 void apply_display_mode(Scenard &s, nb::handle mode) {
+    std::vector<Registered> shapes = registered(s); // refused before anything changes
     // Remembered whatever happens next, so shapes displayed later follow it.
     s.current_display_mode = nb::borrow(mode);
     // The context's mode carries only wireframe (0) or shaded (1); face
@@ -87,8 +87,8 @@ void apply_display_mode(Scenard &s, nb::handle mode) {
     // shape shown again matches the mode in force. (Over a copy of the
     // records: the loop calls out for every shape.)
     nb::list changed;
-    for (nb::handle info : s.shapes.values()) {
-        nb::object ais = as_record(info).ais_shape;
+    for (const Registered &shape : shapes) {
+        const nb::object &ais = shape.ais;
         nb::object drawer = call_method(ais, py::Attributes);
         if (truth(call_method(drawer, py::FaceBoundaryDraw)) == boundaries)
             continue;
@@ -121,19 +121,19 @@ void set_shape_color(Scenard &s, Presentation ais_shape, Color color, Flag updat
 
 // Shows or hides a record's presentation, as `mode` (see selection_mode)
 // for picking when it comes back.
-void show_record(Scenard &s, nb::handle info, bool show, nb::handle update_flag,
+void show_record(Scenard &s, const Registered &shape, bool show, nb::handle update_flag,
                  nb::handle mode) {
-    ShapeInfo &record = as_record(info);
-    nb::object shown = record.visible;
-    nb::object ais = record.ais_shape;
+    const nb::object &info = shape.info, &ais = shape.ais;
+    nb::object shown = as_record(info).visible;
     if (show == truth(shown))
         return; // already as asked: no call, no viewer update
     call_method(s.context, show ? py::Display : py::Erase, ais, update_flag);
+    // Written once the context has done it, and at once, so the flag never
+    // claims a state the screen does not show: not even when activating the
+    // mode fails, or is interrupted.
+    as_record(info).visible = nb::borrow(py_bool(show));
     if (show)
         activate_mode(s, ais, mode);
-    // Written only once the context has done it, so the flag never claims
-    // a state the screen does not show.
-    as_record(info).visible = nb::borrow(py_bool(show));
 }
 
 void set_shape_visibility(Scenard &s, Id shape_id, Flag visible, Flag update) {
@@ -142,7 +142,8 @@ void set_shape_visibility(Scenard &s, Id shape_id, Flag visible, Flag update) {
     nb::handle update_flag = py_bool(truth(update));
     nb::object info = find_entry(s.shapes, shape_id);
     if (info.is_valid())
-        show_record(s, info, show, update_flag, show ? selection_mode(s) : nb::object());
+        show_record(s, {info, own_presentation(s, info)}, show, update_flag,
+                    show ? selection_mode(s) : nb::object());
 }
 
 // Shows the registered shapes among `shape_ids` and hides every other one;
@@ -155,18 +156,18 @@ void isolate_shapes(Scenard &s, Ids shape_ids) {
     for (nb::handle shape_id : shape_ids) {
         nb::object info = find_entry(s.shapes, shape_id);
         if (info.is_valid())
-            kept.add(nb::object(as_record(info).ais_shape));
+            kept.add(own_presentation(s, info));
     }
     nb::object mode = selection_mode(s);
-    for (nb::handle info : nb::list(s.shapes.values()))
-        show_record(s, info, kept.contains(nb::object(as_record(info).ais_shape)), Py_False, mode);
+    for (const Registered &shape : registered(s))
+        show_record(s, shape, kept.contains(shape.ais), Py_False, mode);
     s.context.attr(py::UpdateCurrentViewer)();
 }
 
 void show_all_shapes(Scenard &s) {
     nb::object mode = selection_mode(s);
-    for (nb::handle info : nb::list(s.shapes.values()))
-        show_record(s, info, true, Py_False, mode);
+    for (const Registered &shape : registered(s))
+        show_record(s, shape, true, Py_False, mode);
     s.context.attr(py::UpdateCurrentViewer)();
 }
 
@@ -176,7 +177,7 @@ Out<text::flag> is_shape_visible(Scenard &s, Id shape_id) {
 }
 
 void set_global_transparency(Scenard &s, Real transparency, Flag update) {
-    refuse_during_registry_change(s);
+    refuse_look_change(s);
     nb::object amount = to_transparency(transparency);
     bool update_viewer(nb::bool_{update});
     apply_transparency(s, amount);
@@ -185,9 +186,30 @@ void set_global_transparency(Scenard &s, Real transparency, Flag update) {
 }
 
 void set_display_mode(Scenard &s, Mode mode) {
-    refuse_during_registry_change(s);
+    refuse_look_change(s);
     apply_display_mode(s, mode);
     s.context.attr(py::UpdateCurrentViewer)();
+}
+
+// For a host that switches the shapes shown itself, a few at a time between
+// frames: the shapes displayed meanwhile, and get_display_mode, take the new
+// mode at once, while the shapes shown keep theirs for the host to change.
+void keep_display_mode(Scenard &s, Mode mode) {
+    refuse_look_change(s);
+    s.current_display_mode = nb::borrow(mode);
+}
+
+// The mode the shapes are drawn in, as apply_display_mode reads the one kept:
+// anything but wireframe or both draws shaded.
+Out<text::mode> get_display_mode(Scenard &s) {
+    nb::object mode = s.current_display_mode; // held: equal() calls out
+    if (mode.equal(mode_wireframe))
+        return nb::borrow(mode_wireframe);
+    return nb::borrow(mode.equal(mode_both) ? mode_both : mode_shaded);
+}
+
+Out<text::real> get_global_transparency(Scenard &s) {
+    return nb::float_(s.global_transparency);
 }
 
 } // namespace
@@ -204,6 +226,18 @@ void bind_appearance(ScenardClass &cls) {
     def(cls, "set_display_mode", guarded<set_display_mode>("Error setting display mode: %s"),
         "mode"_a,
         "Set the display mode globally for all shapes.\n\nArgs:\n    mode: DisplayMode to apply");
+    def(cls, "keep_display_mode", guarded<keep_display_mode>("Error keeping display mode: %s"),
+        "mode"_a,
+        "Make mode the display mode of the shapes displayed from now on, leaving the\n"
+        "shapes shown as they are (for a host that switches them itself).\n\nArgs:\n"
+        "    mode: DisplayMode to keep");
+    def(cls, "get_display_mode", guarded<get_display_mode>("Error getting display mode: %s"),
+        "Get the display mode in force.\n\nReturns:\n"
+        "    DisplayMode the shapes are drawn in, or None if error");
+    def(cls, "get_global_transparency",
+        guarded<get_global_transparency>("Error getting global transparency: %s"),
+        "Get the transparency in force for all shapes.\n\nReturns:\n"
+        "    float from 0 to 1, or None if error");
     def(cls, "set_shape_color", guarded<set_shape_color>("Error setting shape color: %s"),
         "ais_shape"_a, "color"_a, "update"_a = true,
         "Set the color of a shape.\n\nArgs:\n    ais_shape: AIS_Shape to color\n"

@@ -93,17 +93,15 @@ void zoom(Scenard &s, Real factor) {
     // OCCT refuses a factor of zero or less, but a NaN passes its test and
     // leaves the camera without a scale: nothing shows until the next fit.
     // Nor may zooming take the camera where OCCT no longer draws or picks
-    // (picks fail, and the camera soon holds NaN). What is no number at all
-    // is left to OCCT to refuse.
-    double amount = PyFloat_AsDouble(factor.ptr());
-    if (amount == -1.0 && PyErr_Occurred())
-        clear_error(PyExc_Exception);
-    else if (amount != amount)
+    // (picks fail, and the camera soon holds NaN). The factor is read once,
+    // and OCCT is handed what was checked.
+    double amount = to_number(factor, "the zoom factor");
+    if (amount != amount)
         raise(PyExc_ValueError, "zoom factor is not a number: %R", factor.ptr());
-    else if (amount > 0.0)
+    if (amount > 0.0)
         require_drawable_scale(nb::cast<double>(s.view.attr("Camera")().attr("Scale")()) / amount,
                                "zooming the view");
-    s.view.attr("SetZoom")(factor);
+    s.view.attr("SetZoom")(amount);
 }
 
 } // namespace

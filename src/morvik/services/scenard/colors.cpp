@@ -1,14 +1,16 @@
-// RGB triples and OCCT colours.
+// Numbers, triples of them and OCCT colours.
 #include "colors.hpp"
 
 #include "names.hpp"
+
+#include <string>
 
 namespace morvik {
 
 namespace {
 
-// What PyFloat_AsDouble accepts, and so what OCCT's real-valued colour
-// components take: floats, ints and anything with __float__ or __index__.
+// What PyFloat_AsDouble accepts, and so what OCCT's real-valued parameters
+// take: floats, ints and anything with __float__ or __index__.
 bool is_real_number(PyObject *value) {
     if (PyFloat_Check(value) || PyLong_Check(value))
         return true;
@@ -24,7 +26,7 @@ bool is_real_number(PyObject *value) {
 
 // A sequence, not any iterable: an iterator would be used up by a first
 // look. Text and bytes are sequences too, but never colours.
-bool is_color_like(PyObject *obj) {
+bool is_triple_like(PyObject *obj) {
     return PySequence_Check(obj) && !PyUnicode_Check(obj) && !PyBytes_Check(obj) &&
            !PyByteArray_Check(obj);
 }
@@ -61,7 +63,7 @@ std::array<nb::object, 3> unpack_three(nb::handle triple) {
 }
 
 bool is_empty_color(nb::handle rgb) {
-    if (!is_color_like(rgb.ptr()))
+    if (!is_triple_like(rgb.ptr()))
         return false;
     Py_ssize_t size = PySequence_Size(rgb.ptr());
     if (size < 0) // to_occt_color reports it
@@ -69,11 +71,17 @@ bool is_empty_color(nb::handle rgb) {
     return size == 0;
 }
 
-Rgb to_occt_color(nb::handle rgb) {
-    PyObject *obj = rgb.ptr();
-    if (!is_color_like(obj))
-        raise(PyExc_TypeError, "an RGB colour must be a sequence of three numbers, not %U",
-              type_name_of(rgb).ptr());
+double to_number(nb::handle value, const char *what) {
+    if (!is_real_number(value.ptr()))
+        raise(PyExc_TypeError, "%s must be a number, not %R", what, value.ptr());
+    return to_double(value);
+}
+
+std::array<double, 3> to_three_numbers(nb::handle triple, const char *what) {
+    PyObject *obj = triple.ptr();
+    if (!is_triple_like(obj))
+        raise(PyExc_TypeError, "%s must be a sequence of three numbers, not %U", what,
+              type_name_of(triple).ptr());
     Py_ssize_t size = PySequence_Size(obj);
     if (size < 0)
         throw nb::python_error();
@@ -81,20 +89,23 @@ Rgb to_occt_color(nb::handle rgb) {
         refuse_count(size);
     // Each component is read once and turned into a float at once, so a
     // sequence that answers differently on a second look cannot slip a value
-    // past these checks into OCCT or into what the service keeps.
-    double values[3];
+    // past the caller's checks into OCCT or into what the service keeps.
+    std::array<double, 3> values;
     for (Py_ssize_t i = 0; i < 3; ++i) {
         nb::object component = nb::steal(nb::detail::raise_if_null(PySequence_GetItem(obj, i)));
-        if (!is_real_number(component.ptr()))
-            raise(PyExc_TypeError, "RGB colour component %zd must be a number, not %U", i,
-                  type_name_of(component).ptr());
-        double value = to_double(component);
+        std::string name = std::string(what) + " component " + std::to_string(i);
+        values[i] = to_number(component, name.c_str());
+    }
+    return values;
+}
+
+Rgb to_occt_color(nb::handle rgb) {
+    std::array<double, 3> values = to_three_numbers(rgb, "an RGB colour");
+    for (int i = 0; i < 3; ++i)
         // OCCT refuses components outside 0..1, but a NaN passes its range
         // test and would end up in the colour.
-        if (value != value)
-            raise(PyExc_ValueError, "colour component is not a number: %R", component.ptr());
-        values[i] = value;
-    }
+        if (values[i] != values[i])
+            raise(PyExc_ValueError, "colour component %d is not a number: nan", i);
     nb::object kept = nb::make_tuple(values[0], values[1], values[2]);
     nb::object occt = Quantity_Color(values[0], values[1], values[2], Quantity_TOC_RGB);
     return Rgb{std::move(occt), std::move(kept)};

@@ -14,9 +14,18 @@ namespace {
 // on each failure.
 nb::handle module_namespace;
 
+// The module's own logger, from logging's registry of loggers. Never held
+// here: a logger kept alive from C (as every bound name is, for good) would
+// keep its handlers, their records and every frame and service a record's
+// traceback reaches out of the collector's sight at exit, where nanobind
+// reports each service as leaked.
+nb::object own_logger() {
+    return nb::module_::import_("logging").attr("getLogger")("morvik.services.scenard");
+}
+
 nb::object current_logger() {
     nb::object found = find_entry(module_namespace, nb::str("logger"), Unhashable::raises);
-    return found.is_valid() ? found : nb::borrow(logger);
+    return found.is_valid() ? found : own_logger();
 }
 
 // Makes `err` the handled exception (sys.exc_info()) for the scope's life,
@@ -40,7 +49,7 @@ struct Handling {
 } // namespace
 
 void bind_logger(nb::module_ &m) {
-    m.attr("logger") = logger;
+    m.attr("logger") = own_logger();
     module_namespace = keep(nb::borrow(PyModule_GetDict(m.ptr())));
 }
 

@@ -63,6 +63,33 @@ template <typename F> void quietly(F &&step) {
     }
 }
 
+// A repair after a failure, step by step: each step runs whatever the earlier
+// ones raised. A step's own `Exception` is swallowed, as quietly does; an
+// interrupt or exit request met on the way is held until every step has run,
+// then raised by finish() in place of the failure that started the repair.
+class Repair {
+    nb::object held; // the first interrupt, as the raised exception
+public:
+    template <typename F> void step(F &&body) {
+        try {
+            body();
+        } catch (nb::python_error &error) {
+            if (!error.matches(PyExc_Exception) && !held.is_valid()) {
+                error.restore();
+                held = nb::steal(PyErr_GetRaisedException());
+            }
+        } catch (const std::exception &) {
+            // a C++ error of a step: the failure reported is the first one
+        }
+    }
+    void finish() {
+        if (held.is_valid()) {
+            PyErr_SetRaisedException(held.release().ptr());
+            throw nb::python_error();
+        }
+    }
+};
+
 // True for the errors a binding raises when it lacks a name or refuses an
 // argument's type (AttributeError, TypeError).
 inline bool is_binding_mismatch(nb::handle err) {

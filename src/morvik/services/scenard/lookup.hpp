@@ -2,6 +2,7 @@
 #pragma once
 
 #include "hostcall.hpp"
+#include "names.hpp"
 
 namespace morvik {
 
@@ -26,6 +27,37 @@ inline nb::object find_entry(nb::handle map, nb::handle key,
     if (!value && PyErr_Occurred())
         throw nb::python_error();
     return nb::borrow(value);
+}
+
+// The first value of `list`, an OCCT list as OCP binds it, for which
+// `matches(value)` is true, or an empty object.
+//
+// OCP's iterator tells its end with a C++ exception thrown inside OCP
+// (pybind11's stop_iteration), and unwinding it through that very large
+// module cost 370 us here, where a box's whole display costs 140 us: so the
+// list's Extent says how many values there are, and the iterator is asked
+// for that many and no more. An empty list is not walked at all, and a list
+// of one (the context's filters with a selection mode set) is read by First.
+template <typename F> nb::object find_in_occt_list(nb::handle list, F matches) {
+    Py_ssize_t size = nb::cast<Py_ssize_t>(call_method(list, py::Extent));
+    if (size <= 0)
+        return nb::object();
+    if (size == 1) {
+        nb::object only = call_method(list, py::First);
+        return matches(only) ? only : nb::object();
+    }
+    nb::object iterator = nb::iter(list);
+    for (Py_ssize_t i = 0; i < size; ++i) {
+        nb::object value = nb::steal(PyIter_Next(iterator.ptr()));
+        if (!value.is_valid()) {
+            if (PyErr_Occurred())
+                throw nb::python_error();
+            break;
+        }
+        if (matches(value))
+            return value;
+    }
+    return nb::object();
 }
 
 // len(value), or -1 when it has none (or one too large for an index).

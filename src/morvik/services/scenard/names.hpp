@@ -15,6 +15,7 @@ inline HostName V3d_View{v3d, "V3d_View"}, V3d_Viewer{v3d, "V3d_Viewer"},
 
 inline HostName AIS_Shape{"OCP.AIS", "AIS_Shape"}, AIS_ColoredShape{"OCP.AIS", "AIS_ColoredShape"},
     TopoDS_Shape{"OCP.TopoDS", "TopoDS_Shape"}, TopExp{"OCP.TopExp", "TopExp"},
+    TopExp_Explorer{"OCP.TopExp", "TopExp_Explorer"},
     Prs3d_LineAspect{"OCP.Prs3d", "Prs3d_LineAspect"}, Quantity_Color{quantity, "Quantity_Color"},
     Quantity_NOC_WHITE{quantity, "Quantity_NOC_WHITE"}, Aspect_TOL_SOLID{aspect, "Aspect_TOL_SOLID"},
     Quantity_TOC_RGB{quantity, "Quantity_TOC_RGB"},
@@ -71,7 +72,13 @@ inline HostName TopAbs_ShapeEnum{"OCP.TopAbs", "TopAbs_ShapeEnum"},
     mode_single{"OCP.AIS", "AIS_SelectionModesConcurrency.AIS_SelectionModesConcurrency_Single"},
     Graphic3d_ClipPlane{"OCP.Graphic3d", "Graphic3d_ClipPlane"}, gp_Pln{"OCP.gp", "gp_Pln"},
     AIS_ViewCube{"OCP.AIS", "AIS_ViewCube"},
-    Graphic3d_SequenceOfHClipPlane{"OCP.Graphic3d", "Graphic3d_SequenceOfHClipPlane"};
+    Graphic3d_SequenceOfHClipPlane{"OCP.Graphic3d", "Graphic3d_SequenceOfHClipPlane"},
+    Graphic3d_MaterialAspect{"OCP.Graphic3d", "Graphic3d_MaterialAspect"},
+    TCollection_AsciiString{"OCP.TCollection", "TCollection_AsciiString"};
+
+// The name the section plane's capping material carries: what tells the
+// service's own plane from any plane the host adds to the view.
+inline HostName section_plane_name{[] { return nb::object(nb::str("morvik section plane")); }};
 
 // The list of interactive objects the context fills: under OCCT's own name in
 // OCP 7, among the instantiated collections in OCP 8.
@@ -106,12 +113,6 @@ inline HostName zero{[] { return nb::object(nb::int_(0)); }},
     one_f{[] { return nb::object(nb::float_(1.0)); }},
     trihedron_scale{[] { return nb::object(nb::float_(0.08)); }}; // of the view's size
 
-// The module's logger; the module also offers it as `logger`, where a host may
-// replace it.
-inline HostName logger{[] {
-    return nb::module_::import_("logging").attr("getLogger")("morvik.services.scenard");
-}};
-
 // Method names called for every shape, interned; the rest are looked up by
 // their text (obj.attr("FitAll")), once a call.
 namespace py {
@@ -126,7 +127,9 @@ inline HostName Display{"Display"}, Erase{"Erase"}, Remove{"Remove"}, IsNull{"Is
     MapShapes_s{"MapShapes_s"}, Extent{"Extent"}, SetCustomColor{"SetCustomColor"},
     CustomAspects{"CustomAspects"}, ChangeCustomAspectsMap{"ChangeCustomAspectsMap"},
     IsBound{"IsBound"}, UnBind{"UnBind"}, Bind{"Bind"},
-    AddOrRemoveSelected{"AddOrRemoveSelected"}, Picked{"Picked"}, Selectable{"Selectable"};
+    AddOrRemoveSelected{"AddOrRemoveSelected"}, Picked{"Picked"}, Selectable{"Selectable"},
+    Filters{"Filters"}, StoredFilters{"StoredFilters"}, First{"First"}, IsEmpty{"IsEmpty"},
+    Type{"Type"}, More{"More"}, Next{"Next"};
 } // namespace py
 
 } // namespace morvik

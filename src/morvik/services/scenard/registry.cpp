@@ -16,25 +16,48 @@ namespace {
 // registry the first has half changed, so it is refused.
 std::vector<const Scenard *> changing;
 
-struct RegistryChange {
-    const Scenard &s;
-    explicit RegistryChange(const Scenard &service) : s(service) {
-        refuse_during_registry_change(s);
-        changing.push_back(&s);
+// Services a display is running on, from before it reads the look (display
+// mode, transparency, selection mode) to its return. It gives every shape it
+// shows the look it read first, while it reads its arguments (a colour's
+// __float__, a sub_colors iterator) and, for display_shapes, between items
+// (the items' iterator, the progress call-back): a look changed meanwhile
+// would reach the shapes registered so far and miss the rest, so it is
+// refused. A display or erase in between is not: the registry is whole then.
+std::vector<const Scenard *> displaying;
+
+bool is_marked(const std::vector<const Scenard *> &marks, const Scenard &s) {
+    return std::find(marks.begin(), marks.end(), &s) != marks.end();
+}
+
+// Marks `s` in `marks` for its own life; marks nest.
+class Mark {
+public:
+    Mark(std::vector<const Scenard *> &marks, const Scenard &s) : marks_(marks), s_(s) {
+        marks_.push_back(&s_);
     }
-    ~RegistryChange() { changing.erase(std::find(changing.begin(), changing.end(), &s)); }
+    ~Mark() { marks_.erase(std::find(marks_.begin(), marks_.end(), &s_)); }
+    Mark(const Mark &) = delete;
+    Mark &operator=(const Mark &) = delete;
+
+private:
+    std::vector<const Scenard *> &marks_;
+    const Scenard &s_;
 };
 
-// The presentation of a registered record, which must be one the service put
-// on screen: a record whose presentation the host replaced (with None, say)
-// would let its real presentation stay on screen with no identifier owning it.
-nb::object owned_presentation(Scenard &s, nb::handle info) {
-    nb::object ais = as_record(info).ais_shape;
-    if (!s.ais_to_id.contains(ais))
-        raise(PyExc_LookupError, "the record holds %R, a presentation the service never displayed",
-              ais.ptr());
-    return ais;
+void refuse_during_registry_change(const Scenard &s) {
+    if (is_marked(changing, s))
+        raise(PyExc_RuntimeError, "the shape registry is being changed by a call in progress");
 }
+
+// The marks of registry changes, once `s` is checked to be in none.
+std::vector<const Scenard *> &changes_besides(const Scenard &s) {
+    refuse_during_registry_change(s);
+    return changing;
+}
+
+struct RegistryChange : Mark {
+    explicit RegistryChange(const Scenard &s) : Mark(changes_besides(s), s) {}
+};
 
 // Builds the presentation with its colours, face boundaries and transparency
 // applied, so the context computes it once; touches neither the context nor
@@ -66,21 +89,23 @@ void pop_reverse_entry(Scenard &s, nb::handle ais) {
 
 // Once a presentation left the screen, its identifier goes; should the
 // identifier refuse to be used as a key again, it stays, its presentation
-// comes back, and the refusal is raised. Either way record and screen agree.
+// comes back, and the refusal is raised. Either way record and screen agree,
+// however the refusal ends: an interrupt raised by the identifier's __hash__
+// brings the presentation back as a ValueError does, then goes on.
 void drop_or_show_again(Scenard &s, nb::handle shape_id, nb::handle info, nb::handle ais) {
     // Kept raw: the identifier's own refusal is told apart from success
     // without a C++ exception in between.
     if (PyDict_DelItem(s.shapes.ptr(), shape_id.ptr()) == 0)
         return pop_reverse_entry(s, ais);
     nb::python_error refused;
-    if (!refused.matches(PyExc_Exception))
-        throw refused;
-    quietly([&] { // back in the context as its record says
+    Repair repair;
+    repair.step([&] { // back in the context as its record says
         s.context.attr(py::Display)(ais, false);
         if (!nb::bool_(nb::object(as_record(info).visible)))
             s.context.attr(py::Erase)(ais, false);
         s.context.attr(py::UpdateCurrentViewer)();
     });
+    repair.finish();
     throw refused;
 }
 
@@ -108,7 +133,7 @@ nb::object show_shape(Scenard &s, nb::handle shape, nb::handle shape_id, nb::han
     nb::object earlier = find_entry(s.shapes, shape_id, Unhashable::raises);
     nb::object earlier_ais;
     if (earlier.is_valid())
-        earlier_ais = owned_presentation(s, earlier);
+        earlier_ais = own_presentation(s, earlier);
     nb::object ais = build_presentation(s, shape, rgb.occt, colors, boundaries);
     nb::object record = make_record(shape_id, ais, kept_color, nb::bool_(true));
 
@@ -132,13 +157,16 @@ nb::object show_shape(Scenard &s, nb::handle shape, nb::handle shape_id, nb::han
         if (earlier.is_valid())
             pop_reverse_entry(s, earlier_ais);
     } catch (...) {
-        // Taken back quietly: the error reported is the one that made it go.
+        // Whatever the failure, an interrupt included, the new presentation is
+        // taken back and the earlier one's identifier follows its screen; the
+        // error reported is the one that made it go.
+        Repair repair;
         if (on_screen)
-            quietly([&] { s.context.attr(py::Remove)(ais, update_flag); });
-        quietly([&] { pop_reverse_entry(s, ais); });
-        // The registry could not follow: the first error is the one reported.
+            repair.step([&] { s.context.attr(py::Remove)(ais, update_flag); });
+        repair.step([&] { pop_reverse_entry(s, ais); });
         if (earlier.is_valid())
-            quietly([&] { drop_or_show_again(s, shape_id, earlier, earlier_ais); });
+            repair.step([&] { drop_or_show_again(s, shape_id, earlier, earlier_ais); });
+        repair.finish();
         throw;
     }
     return nb::borrow(shape_id);
@@ -146,6 +174,7 @@ nb::object show_shape(Scenard &s, nb::handle shape, nb::handle shape_id, nb::han
 
 Out<text::id_or_none> display_shape(Scenard &s, Shape shape, Id shape_id, ColorOrNone color,
                                     Flag update, SubColorPairs sub_colors) {
+    Mark display(displaying, s);
     return show_shape(s, shape, shape_id, color, update, sub_colors, selection_mode(s));
 }
 
@@ -177,6 +206,7 @@ nb::object display_item(Scenard &s, nb::handle item, nb::handle mode) {
 // updated once, whichever way the walk ends, so the screen shows what the
 // registry holds.
 Out<text::ids_shown> display_shapes(Scenard &s, Items items, Flag update, Progress progress) {
+    Mark display(displaying, s); // the batch's look, read once, is every item's
     nb::list shown;
     bool update_viewer = false;
     nb::object total, iterator, mode;
@@ -236,7 +266,7 @@ void erase_shape(Scenard &s, Id shape_id, Flag update) {
     nb::object info = find_entry(s.shapes, shape_id, Unhashable::raises);
     if (!info.is_valid())
         return;
-    nb::object ais = owned_presentation(s, info);
+    nb::object ais = own_presentation(s, info);
     call_method(s.context, py::Remove, ais, update_flag);
     drop_or_show_again(s, shape_id, info, ais);
 }
@@ -269,12 +299,34 @@ Out<text::integer> get_shape_count(Scenard &s) { return nb::int_(s.shapes.size()
 
 } // namespace
 
-// A look set in the middle of a display would miss the shape being added: it
-// was built with the look in force before, and is not yet in the registry
-// that the new look walks. Such a change is refused like a second registry change.
-void refuse_during_registry_change(const Scenard &s) {
-    if (std::find(changing.begin(), changing.end(), &s) != changing.end())
-        raise(PyExc_RuntimeError, "the shape registry is being changed by a call in progress");
+nb::object own_presentation(Scenard &s, nb::handle info) {
+    ShapeInfo &record = as_record(info);
+    nb::object ais = record.ais_shape, shape_id = record.shape_id; // held: we call out
+    nb::object owner = find_entry(s.ais_to_id, ais);
+    if (!owner.is_valid() || !(owner.is(shape_id) || owner.equal(shape_id)))
+        raise(PyExc_LookupError, "the record of %R holds %R, a presentation the service never "
+              "displayed for it", shape_id.ptr(), ais.ptr());
+    return ais;
+}
+
+std::vector<Registered> registered(Scenard &s) {
+    std::vector<Registered> found;
+    found.reserve(s.shapes.size());
+    for (nb::handle info : s.shapes.values())
+        found.push_back({nb::borrow(info), own_presentation(s, info)});
+    return found;
+}
+
+// A look set in the middle of a registry change would miss the shape being
+// added: it was built with the look in force before, and is not yet in the
+// registry that the new look walks. One set while a display runs would miss
+// the display's later shapes (see `displaying`).
+void refuse_look_change(const Scenard &s) {
+    refuse_during_registry_change(s);
+    if (is_marked(displaying, s))
+        raise(PyExc_RuntimeError,
+              "a display in progress gives its shapes the look it began with: change the look "
+              "once it has returned");
 }
 
 void bind_registry(ScenardClass &cls) {

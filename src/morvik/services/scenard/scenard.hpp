@@ -8,6 +8,8 @@
 #include "hostcall.hpp"
 #include "types.hpp"
 
+#include <vector>
+
 namespace morvik {
 
 // Garbage-collector slots for a class whose C++ fields hold Python objects.
@@ -59,6 +61,25 @@ inline nb::object make_record(nb::handle shape_id, nb::handle ais_shape, nb::han
 
 void bind_shape_info(nb::module_ &m);
 
+struct Scenard;
+
+// The presentation the service displayed for a registered record: the one
+// its reverse map gives back to the record's identifier. Raises LookupError
+// for any other (one the host put in the record, or None): showing, hiding or
+// changing it would leave the service's own presentation as it was, with no
+// record telling the truth about it. Every operation that reaches a record's
+// presentation goes through here.
+nb::object own_presentation(Scenard &s, nb::handle info);
+
+// Every record with its own presentation, in the registry's order, all looked
+// up before the caller changes anything: a walk over the registry refuses a
+// replaced presentation before it changes any shape. A copy, so the walk is
+// not derailed by a registry that changes under it.
+struct Registered {
+    nb::object info, ais;
+};
+std::vector<Registered> registered(Scenard &s);
+
 struct Scenard {
     nb::object view, viewer, context;
     bool is_rendering = false;
@@ -109,9 +130,10 @@ void activate_mode(Scenard &s, nb::handle ais, nb::handle mode);
 // The view cube on the service's context, or empty.
 nb::object find_view_cube(Scenard &s);
 
-// Raises while a display or erase of `s` is changing its registry: the
-// operations that change the look of every shape call it first.
-void refuse_during_registry_change(const Scenard &s);
+// Raises while a display or erase of `s` is changing its registry, or a
+// display is running on it: the operations that change the look of every
+// shape call it first.
+void refuse_look_change(const Scenard &s);
 
 void bind_registry(ScenardClass &cls);   // display, erase, update, registry queries
 void bind_edges(ScenardClass &cls);      // _configure_shape_edges

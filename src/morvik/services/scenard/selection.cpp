@@ -22,8 +22,7 @@ void select_shapes(Scenard &s, Ids shape_ids) {
         nb::object info = find_entry(s.shapes, shape_id);
         if (!info.is_valid())
             continue; // not registered: skipped without a message
-        nb::object ais = as_record(info).ais_shape;
-        s.context.attr(py::AddOrRemoveSelected)(ais, false);
+        s.context.attr(py::AddOrRemoveSelected)(own_presentation(s, info), false);
     }
     s.context.attr(py::UpdateCurrentViewer)();
 }
@@ -130,23 +129,30 @@ Out<text::detail> pick_detail(Scenard &s, Int x, Int y) {
 // OCCT drops a presentation's modes when it leaves the screen, so each show
 // activates it again.
 
-// The shape-type filter a mode filter holds first, or empty for any other filter.
+// The context's mode filter and the shape-type filter it holds first, or
+// two empty objects. Read on every display and every show: it walks the
+// context's filters without ever reaching the end of an OCP list (see
+// find_in_occt_list), and a context without filters costs two calls.
+struct ModeFilter { nb::object filter, kind; };
+
+// The shape-type filter `filter` holds first when it is a mode filter.
 nb::object kind_filter(nb::handle filter) {
     if (!nb::isinstance(filter, SelectMgr_OrFilter))
         return {};
-    nb::object held = nb::iter(filter.attr("StoredFilters")());
-    nb::object first = nb::steal(PyIter_Next(held.ptr()));
-    if (!first.is_valid() && PyErr_Occurred())
-        throw nb::python_error();
-    return first.is_valid() && nb::isinstance(first, StdSelect_ShapeTypeFilter) ? first
-                                                                               : nb::object();
+    nb::object held = call_method(filter, py::StoredFilters);
+    if (truth(call_method(held, py::IsEmpty)))
+        return {};
+    nb::object first = call_method(held, py::First);
+    return nb::isinstance(first, StdSelect_ShapeTypeFilter) ? first : nb::object();
 }
 
-nb::object mode_filter(Scenard &s) {
-    for (nb::handle filter : s.context.attr("Filters")())
-        if (kind_filter(filter).is_valid())
-            return nb::borrow(filter);
-    return {};
+ModeFilter mode_filter(Scenard &s) {
+    ModeFilter found;
+    found.filter = find_in_occt_list(call_method(s.context, py::Filters), [&](nb::handle filter) {
+        found.kind = kind_filter(filter);
+        return found.kind.is_valid();
+    });
+    return found;
 }
 
 [[noreturn]] void refuse_mode(nb::handle mode) {
@@ -160,7 +166,7 @@ void set_selection_mode(Scenard &s, SubShapeKind mode) {
                              (mode.equal(TopAbs_FACE) || mode.equal(TopAbs_EDGE) ||
                               mode.equal(TopAbs_VERTEX))))
         refuse_mode(mode);
-    refuse_during_registry_change(s); // a shape being added would miss the mode
+    refuse_look_change(s); // a shape being displayed would miss the mode
     nb::object number = mode.is_none() ? nb::borrow(zero) : AIS_Shape.attr("SelectionMode_s")(mode);
     nb::object filter;
     if (!mode.is_none()) {
@@ -168,16 +174,15 @@ void set_selection_mode(Scenard &s, SubShapeKind mode) {
         filter.attr("Add")(StdSelect_ShapeTypeFilter(mode));
         filter.attr("Add")(AIS_TypeFilter(kind_none));
     }
-    nb::object earlier = mode_filter(s);
+    std::vector<Registered> shapes = registered(s); // refused before the filter changes
+    nb::object earlier = mode_filter(s).filter;
     if (earlier.is_valid())
         s.context.attr("RemoveFilter")(earlier);
     if (filter.is_valid())
         s.context.attr("AddFilter")(filter);
-    for (nb::handle info : nb::list(s.shapes.values())) {
-        ShapeInfo &record = as_record(info);
-        if (truth(record.visible))
-            activate_mode(s, nb::object(record.ais_shape), number);
-    }
+    for (const Registered &shape : shapes)
+        if (truth(nb::object(as_record(shape.info).visible)))
+            activate_mode(s, shape.ais, number);
 }
 
 Out<text::id_or_none> get_shape_id_for_ais_shape(Scenard &s, Presentation ais_shape) {
@@ -188,10 +193,10 @@ Out<text::id_or_none> get_shape_id_for_ais_shape(Scenard &s, Presentation ais_sh
 } // namespace
 
 nb::object selection_mode(Scenard &s) {
-    nb::object filter = mode_filter(s);
-    if (!filter.is_valid())
+    nb::object kind = mode_filter(s).kind;
+    if (!kind.is_valid())
         return {};
-    return AIS_Shape.attr("SelectionMode_s")(kind_filter(filter).attr("Type")());
+    return AIS_Shape.attr("SelectionMode_s")(call_method(kind, py::Type));
 }
 
 void activate_mode(Scenard &s, nb::handle ais, nb::handle mode) {

@@ -30,16 +30,35 @@ nb::object next_of(nb::handle iterator) {
     return value;
 }
 
+// How often TopExp_Explorer meets sub-shapes of `type` in `shape`: a shared
+// sub-shape as often as it is reached (each edge of a box twice, once for
+// each of its faces).
+Py_ssize_t occurrences(nb::handle shape, nb::handle type) {
+    nb::object explorer = TopExp_Explorer(shape, type);
+    Py_ssize_t met = 0;
+    for (; truth(call_method(explorer, py::More)); ++met)
+        call_method(explorer, py::Next);
+    return met;
+}
+
 // The sub-shapes of one shape, as TopExp finds them in it: one map per type
 // of sub-shape the pairs name, each built once, so every pair is checked in
 // constant time.
+//
+// The pairs of one type are counted, so that an endless iterable ends; a
+// bound on distinct sub-shapes alone would not end one that names the same
+// face for ever. Up to the count of distinct sub-shapes every listing is
+// taken at once. Past it (some are named again) the bound is twice as many
+// pairs as TopExp_Explorer meets such sub-shapes: a listing taken from a
+// traversal (a box's 12 edges are met 24 times), and each one named once
+// more besides, to recolour it. That count is taken only then, as its walk
+// costs two calls per sub-shape met.
 class SubShapes {
 public:
     explicit SubShapes(nb::handle shape) : shape_(shape) {}
 
     // Raises unless `sub_shape`, a shape that is not null, is one of them;
-    // and once more pairs name sub-shapes of one type than the shape has,
-    // which an endless iterable of pairs would.
+    // and once more pairs name sub-shapes of one type than the bound above.
     void check(nb::handle sub_shape) {
         nb::object type = call_method(sub_shape, py::ShapeType);
         Py_ssize_t index = PyNumber_AsSsize_t(type.ptr(), PyExc_OverflowError);
@@ -56,16 +75,24 @@ public:
         }
         if (!truth(call_method(found.map, py::Contains, sub_shape)))
             raise(PyExc_ValueError, "%R is no sub-shape of the shape displayed", sub_shape.ptr());
-        if (++found.named > found.most)
+        if (++found.named <= found.most)
+            return;
+        if (!found.repeats) {
+            found.repeats = true;
+            found.most = 2 * occurrences(shape_, type);
+        }
+        if (found.named > found.most)
             raise(PyExc_ValueError,
-                  "sub_colors holds more pairs than the shape has sub-shapes of one type (%zd)",
-                  found.most);
+                  "sub_colors holds more pairs of one type of sub-shape than twice the %zd "
+                  "times TopExp_Explorer meets such sub-shapes in the shape",
+                  found.most / 2);
     }
 
 private:
     struct OfType {
         nb::object map;
         Py_ssize_t most = 0, named = 0;
+        bool repeats = false; // `most` is the bound for repeats
     };
     nb::handle shape_;
     std::array<OfType, 9> of_type_; // by TopAbs_ShapeEnum, compound to shape

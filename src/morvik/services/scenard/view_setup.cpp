@@ -112,10 +112,8 @@ void set_background_gradient(Scenard &s, Color color1, Color color2, FillMethod 
 nb::object find_view_cube(Scenard &s) {
     nb::object shown = ObjectList();
     s.context.attr("DisplayedObjects")(kind_none, -1, shown);
-    for (nb::handle object : shown)
-        if (nb::isinstance(object, AIS_ViewCube))
-            return nb::borrow(object);
-    return {};
+    return find_in_occt_list(shown,
+                             [](nb::handle object) { return nb::isinstance(object, AIS_ViewCube); });
 }
 
 // Only a member of OCCT's own enumeration is kept: anything else would be

@@ -119,21 +119,39 @@ nb::object entry(nb::handle map, const char *key, const char *where) {
     return value;
 }
 
-// A finite real number; True and False are no amounts.
-double real(nb::handle value, const char *what) {
-    if (PyBool_Check(value.ptr()) || !(PyFloat_Check(value.ptr()) || PyLong_Check(value.ptr())))
-        raise(PyExc_TypeError, "%s must be a number, not %R", what, value.ptr());
-    double number = to_double(value);
+void require_finite(double number, const char *what) {
     if (!std::isfinite(number))
-        raise(PyExc_ValueError, "%s must be finite, not %R", what, value.ptr());
+        raise(PyExc_ValueError, "%s must be finite, not %R", what, nb::float_(number).ptr());
+}
+
+// A finite number, by the number rule.
+double real(nb::handle value, const char *what) {
+    double number = to_number(value, what);
+    require_finite(number, what);
     return number;
 }
 
+// A state is data as json writes it, where a number is never true or false:
+// a state holding one is malformed, as one whose version is True is. (The
+// operations themselves take a bool as the number rule does.)
+nb::object state_number(nb::object value, const char *what) {
+    auto refuse_bool = [&](nb::handle v) {
+        if (PyBool_Check(v.ptr()))
+            raise(PyExc_TypeError, "%s must be a number, not %R", what, v.ptr());
+    };
+    refuse_bool(value);
+    if (PyList_Check(value.ptr()) || PyTuple_Check(value.ptr()))
+        for (nb::handle item : value)
+            refuse_bool(item);
+    return value;
+}
+
+// Three finite numbers, by the same rule as a colour's.
 Vector vector(nb::handle value, const char *what) {
-    if (!PyList_Check(value.ptr()) && !PyTuple_Check(value.ptr()))
-        raise(PyExc_TypeError, "%s must be a list of three numbers, not %R", what, value.ptr());
-    auto [x, y, z] = unpack_three(value);
-    return {real(x, what), real(y, what), real(z, what)};
+    std::array<double, 3> v = to_three_numbers(value, what);
+    for (double number : v)
+        require_finite(number, what);
+    return {v[0], v[1], v[2]};
 }
 
 Section read_section(nb::handle origin, nb::handle normal, bool capping) {
@@ -148,15 +166,39 @@ Section read_section(nb::handle origin, nb::handle normal, bool capping) {
     return section;
 }
 
-// The section plane is the view's first clipping plane, or none.
-nb::object section_plane(Scenard &s) {
-    nb::object planes = s.view.attr("ClipPlanes")();
-    if (planes.is_none() || truth(planes.attr("IsEmpty")()))
-        return {};
-    return planes.attr("First")();
+// The section plane is the service's own, whatever planes the host adds to
+// the view: it carries its mark in its capping material's name, which OCCT
+// keeps with the plane and never draws (the cut shows each part's own
+// material). The view's planes are reached through First() alone, since the
+// bindings offer no iterator over them (OCP 8 binds First, Append and Remove),
+// so they are turned round, first to last, until ours leads: at most Size()
+// turns, and none once it does. Their order means nothing to the clipping
+// itself (every plane cuts), except that a driver ignores the planes past its
+// limit, which ours, leading, never is. Without ours, they end as they began.
+bool is_own_plane(nb::handle plane) {
+    return nb::str(plane.attr("CappingMaterial")().attr("StringName")().attr("ToCString")())
+        .equal(section_plane_name);
 }
 
-// Moves the plane the view has, in place, which costs OCCT no more than
+nb::object section_plane(Scenard &s) {
+    nb::object planes = s.view.attr("ClipPlanes")();
+    if (planes.is_none())
+        return {};
+    Py_ssize_t count = nb::cast<Py_ssize_t>(planes.attr("Size")());
+    for (Py_ssize_t turned = 0; turned < count; ++turned) {
+        nb::object plane = planes.attr("First")();
+        if (is_own_plane(plane)) {
+            if (turned > 0)
+                s.view.attr("SetClipPlanes")(planes);
+            return plane;
+        }
+        planes.attr("Remove")(plane);
+        planes.attr("Append")(plane);
+    }
+    return {};
+}
+
+// Moves the plane the service made, in place, which costs OCCT no more than
 // the next frame: what a dragged slider needs.
 void apply_section(Scenard &s, const Section &section) {
     nb::object plane = section_plane(s);
@@ -169,6 +211,9 @@ void apply_section(Scenard &s, const Section &section) {
     nb::object equation = gp_Pln(gp_Pnt(o.x, o.y, o.z), gp_Dir(n.x, n.y, n.z));
     if (!plane.is_valid()) {
         plane = Graphic3d_ClipPlane(equation);
+        nb::object mark = Graphic3d_MaterialAspect();
+        mark.attr("SetMaterialName")(TCollection_AsciiString(section_plane_name));
+        plane.attr("SetCappingMaterial")(mark);
         plane.attr("SetUseObjectMaterial")(true); // the cut shows each part's own colour
         plane.attr("SetCapping")(section.capping);
         s.view.attr("AddClipPlane")(plane);
@@ -184,10 +229,13 @@ void apply_section(Scenard &s, const Section &section) {
 // what must be drawable.
 nb::object read_camera(Scenard &s, nb::handle state) {
     nb::object lens = entry(state, "camera", "a view state");
-    Lens asked{vector(entry(lens, "eye", "the camera"), "the camera's eye"),
-               vector(entry(lens, "target", "the camera"), "the camera's target"),
-               vector(entry(lens, "up", "the camera"), "the camera's up"),
-               real(entry(lens, "scale", "the camera"), "the camera's scale")};
+    auto field = [&](const char *key, const char *what) {
+        return state_number(entry(lens, key, "the camera"), what);
+    };
+    Lens asked{vector(field("eye", "the camera's eye"), "the camera's eye"),
+               vector(field("target", "the camera's target"), "the camera's target"),
+               vector(field("up", "the camera's up"), "the camera's up"),
+               real(field("scale", "the camera's scale"), "the camera's scale")};
     require_drawable(asked, "the camera");
     // The host's own enumerations turn the values a state holds back into members.
     nb::object projection = ProjectionType(entry(lens, "projection", "the camera"));
@@ -250,8 +298,10 @@ ViewState read_state(Scenard &s, nb::handle state) {
         if (!PyBool_Check(capping.ptr()))
             raise(PyExc_TypeError, "the clip plane's capping must be a bool, not %R",
                   capping.ptr());
-        read.section = read_section(entry(plane, "origin", "the clip plane"),
-                                    entry(plane, "normal", "the clip plane"), capping.is(Py_True));
+        read.section = read_section(
+            state_number(entry(plane, "origin", "the clip plane"), "the plane's origin"),
+            state_number(entry(plane, "normal", "the clip plane"), "the plane's normal"),
+            capping.is(Py_True));
     }
     return read;
 }
@@ -309,7 +359,7 @@ Out<text::state_or_none> get_view_state(Scenard &s) {
 // --- restoring ---------------------------------------------------------------
 
 void restore_view_state(Scenard &s, nb::handle state) {
-    refuse_during_registry_change(s); // it may change the look of every shape
+    refuse_look_change(s); // it may change the look of every shape
     ViewState read = read_state(s, state);
 
     s.view.attr("Camera")().attr("Copy")(read.camera);
@@ -364,7 +414,8 @@ void bind_view_state(ScenardClass &cls) {
         "Returns:\n    bool: True if the state was applied, False if it was refused");
     def(cls, "set_clip_plane", guarded<set_clip_plane>("Error setting clip plane: %s"),
         "origin"_a, "normal"_a, "capping"_a = true,
-        "Cut the view with a section plane, replacing the one it has.\n\n"
+        "Cut the view with the service's section plane, moving it if it has one.\n\n"
+        "Planes the host added to the view stay as they are.\n\n"
         "Everything behind the plane, against its normal, is hidden; capping fills\n"
         "the cut of each solid with the solid's colour. Moving the plane costs\n"
         "no more than a redraw, so it can follow a slider.\n\nArgs:\n"
@@ -372,7 +423,7 @@ void bind_view_state(ScenardClass &cls) {
         "    normal: The plane's normal (x, y, z), pointing to what stays shown\n"
         "    capping: Whether to fill the cut");
     def(cls, "clear_clip_plane", guarded<clear_clip_plane>("Error clearing clip plane: %s"),
-        "Remove the section plane from the view.");
+        "Remove the service's section plane from the view; the host's planes stay.");
 }
 
 } // namespace morvik

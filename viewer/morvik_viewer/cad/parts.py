@@ -1,0 +1,83 @@
+"""The parts of CAD files, read with OCCT in the reader process: STEP and BREP files,
+each part under an identifier of its own."""
+
+from pathlib import Path
+
+from morvik_viewer.cad.shapes import read_brep, top_level_solids
+from morvik_viewer.cad.step_reader import read_step
+from morvik_viewer.cad.step_walk import StepError
+from morvik_viewer.model.file_kinds import STEP_SUFFIXES
+from morvik_viewer.model.file_tree import FileTree
+from morvik_viewer.model.parts import Found, LoadError, Names, check_file, identify
+from morvik_viewer.model.paths import shown
+from morvik_viewer.model.units import MILLIMETRES
+
+
+def load_parts(path, nodes=None, header=None):
+    """The parts of a STEP or BREP file, each under an identifier of its own.
+
+    A STEP part is called as the file names it (see step_reader.read_step),
+    with its colour and its sub-shapes' colours. A part the file gives no name
+    opens into its top-level solids, as does a BREP file; these are called
+    after the nearest named assembly that holds them, else after the file
+    (its stem), numbered when that name has several. Names met again take
+    "#2", "#3"...; parts without a colour keep None (see fallback_color).
+
+    nodes and header, when given, are lists that take a STEP file's tree and
+    its header (see step_reader.read_step).
+
+    Raises LoadError with a message for the user when the file is missing,
+    of an unknown kind, unreadable, or holds no shape.
+    """
+    path = Path(path)
+    check_file(path)
+    unit = []
+    if path.suffix.lower() in STEP_SUFFIXES:
+        found = _read_step(path, nodes, unit, header)
+    else:
+        found = [Found(None, solid) for solid in _solids(read_brep(path))]
+    parts = identify(path, found)
+    for part in parts:
+        part.unit = unit[0] if unit else MILLIMETRES
+    return parts
+
+
+def _solids(shape):
+    return top_level_solids(shape) if shape is not None and not shape.IsNull() else []
+
+
+def _read_step(path, nodes=None, unit=None, header=None):
+    """The parts of a STEP file: cad.step_walk.StepPart, which reads as Found."""
+    try:
+        parts = read_step(str(path), nodes, unit, header)
+    except StepError as error:
+        raise LoadError(f"{shown(path)}: {error}") from error
+    return parts
+
+
+def load_all(paths, before_each=None, trees=None):
+    """The parts of several files; an identifier met twice gets a numbered suffix.
+
+    before_each, when given, is called with each path before it is read.
+    trees, when given, is a list that takes each file's tree (model.file_tree.FileTree),
+    its parts under the identifiers given here.
+    """
+    parts, names = [], Names()
+    for path in paths:
+        if before_each is not None:
+            before_each(path)
+        nodes, header = ([], []) if trees is not None else (None, None)
+        read = load_parts(path, nodes, header)
+        for part in read:
+            part.shape_id = names.unique(part.shape_id)
+        parts += read
+        if trees is not None:
+            _add_tree(trees, path, read, nodes, header[0] if header else None)
+    return parts
+
+
+def _add_tree(trees, path, parts, nodes, header=None):
+    try:
+        trees.append(FileTree.of(path, parts, nodes, header))
+    except Exception:  # noqa: BLE001 - the window lists the parts flat without it
+        pass

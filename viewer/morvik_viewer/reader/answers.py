@@ -1,0 +1,180 @@
+"""What a reader process answers: the parts of files, meshed and sent in batches, or their
+trees (the command line's --tree), or why it could not, with OCCT's own reason when it
+gave one (see reader.server).
+
+This module loads OCP and every reader of files as it is imported: the reader process
+imports it before it awaits its request, so that a read starts at once.
+"""
+
+import io
+import os
+import re
+from pathlib import Path
+
+from OCP.BinTools import BinTools, BinTools_FormatVersion
+from OCP.STEPControl import STEPControl_Reader
+
+from morvik_viewer.cad.meshing import Mesher, model_deflection
+from morvik_viewer.cad.parts import load_all
+from morvik_viewer.cad.shapes import compound
+from morvik_viewer.cad.tree_rows import tree_rows
+from morvik_viewer.model.parts import LoadError
+from morvik_viewer.model.paths import one_line, shown
+from morvik_viewer.model.units import MILLIMETRES
+from morvik_viewer.reader.protocol import Count, Done, Failure, Parts, Request, Stage, Tree, _sub_shapes, encode, worded
+
+# Parts in the first batch: few, so that the window starts showing while the rest
+# are meshed; later batches hold about BATCH_BYTES, MAX_BATCH parts at most.
+FIRST_BATCH = 8
+BATCH_BYTES = 512 << 10
+MAX_BATCH = 500
+# A STEP file that fails is read again for OCCT's reason up to this size.
+REREAD_LIMIT = 64 << 20
+MAX_REASON = 200
+_ANSI = re.compile(r"\x1b\[[0-9;]*m")
+_OCCT_ERROR = re.compile(r"\b(ERR|Error|Fail|Exception)", re.IGNORECASE)
+
+
+def pack_parts(parts, deflection=None):
+    """A frame holding parts: their identifiers and colours, their shapes in one compound,
+    with the triangles they carry; deflection, when given, is what those reach."""
+    body = io.BytesIO()
+    BinTools.Write_s(compound(p.shape for p in parts), body, True, False, _format())
+    return encode(Parts(
+        [p.shape_id for p in parts], [None if p.color is None else list(p.color) for p in parts],
+        [_sub_places(p) for p in parts] if any(p.sub_colors for p in parts) else None,
+        [list(p.unit) for p in parts] if any(tuple(p.unit) != MILLIMETRES for p in parts)
+        else None, deflection, body.getvalue()))
+
+
+def _format():
+    # The third binary format: the only one that OCCT 7.8 reads back with
+    # triangles for parts placed in an assembly (it fails with
+    # NCollection_IndexedMap::FindKey on the others); 7.9 and 8.0 read it too.
+    return BinTools_FormatVersion.BinTools_FormatVersion_VERSION_3
+
+
+def _sub_places(part):
+    """[kind, index, r, g, b] of each sub colour: its sub-shape as the index TopExp gives
+    it among the part's sub-shapes of its kind, which the shape read back keeps."""
+    places, maps = [], {}
+    for sub, rgb in part.sub_colors:
+        kind = sub.ShapeType()
+        if kind not in maps:
+            maps[kind] = _sub_shapes(part.shape, kind)
+        index = maps[kind].FindIndex(sub)
+        if index:  # else not a sub-shape of the part: nothing to colour
+            places.append([int(kind), index, *map(float, rgb)])
+    return places
+
+
+def _serve(ask, channel, console=None):
+    # Everything the read needs is imported (with this module) before the request is awaited.
+    line = ask.readline()
+    if not line:
+        return  # a reader started ahead and never needed
+    request = Request.decode(line)
+    if request.trees:  # the command line's --tree
+        _send_trees(channel, request.paths)
+        return
+    reading = []
+
+    def stage(path):
+        reading[:] = [path]
+        channel.write(encode(Stage(shown(path))))
+
+    try:
+        trees = []
+        parts = load_all(request.paths, stage, trees)
+        for file_tree in trees:  # ahead of the parts: the window lists them as they come
+            channel.write(encode(file_tree))
+        _send_parts(channel, parts)
+    except BrokenPipeError:
+        raise
+    except LoadError as error:
+        reason = occt_reason(reading[0] if reading else None, console)
+        message = f"{error} (OCCT: {reason})" if reason else str(error)
+        channel.write(encode(Failure(message)))
+        return
+    except Exception as error:  # noqa: BLE001 - whatever OCCT (or a bug) raises, told as text
+        channel.write(encode(Failure(_cannot_read(reading[0] if reading else None, error))))
+        return
+    channel.write(encode(Done()))
+
+
+def _send_parts(channel, parts):
+    """Meshes the parts batch by batch and sends each batch once it is meshed, so that
+    the window shows the first ones while the rest are meshed here."""
+    mesher = Mesher(model_deflection(part.shape for part in parts))
+    channel.write(encode(Count(len(parts), mesher.deflection)))
+    start, size = 0, FIRST_BATCH
+    while start < len(parts):
+        batch = parts[start:start + size]
+        try:
+            mesher.mesh([part.shape for part in batch])
+        except Exception:  # noqa: BLE001 - what OCCT cannot mesh here, the view meshes itself
+            pass
+        frame = pack_parts(batch, mesher.reached)
+        channel.write(frame)
+        start += len(batch)
+        # Batches of about BATCH_BYTES: the window decodes one within a slice.
+        size = max(1, min(MAX_BATCH, 2 * size, BATCH_BYTES * len(batch) // len(frame)))
+
+
+def occt_reason(path, console):
+    """The one line of OCCT's that says why path could not be read, or None.
+
+    For a STEP file, the first failure of OCCT's check of the file, read again
+    (a syntax error names its line there, and nowhere in OCCT's output); else
+    the last error line OCCT printed into console."""
+    if path is not None and Path(path).suffix.lower() in (".step", ".stp"):
+        try:
+            if os.path.getsize(path) <= REREAD_LIMIT:
+                reason = _first_step_failure(path)
+                if reason:
+                    return reason
+        except Exception:  # noqa: BLE001 - no reason to be had: the message stands alone
+            pass
+    if console is None:
+        return None
+    try:
+        console.seek(0)
+        text = console.read().decode("utf-8", "replace")
+    except OSError:
+        return None
+    lines = [one_line(_ANSI.sub("", line)) for line in text.splitlines()]
+    said = [line.strip("* ") for line in lines if _OCCT_ERROR.search(line)]
+    return said[-1][:MAX_REASON] if said else None
+
+
+def _first_step_failure(path):
+    reader = STEPControl_Reader()
+    reader.ReadFile(str(path))
+    check = reader.WS().Model().GlobalCheck(True)
+    for i in range(1, check.NbFails() + 1):
+        text = one_line(check.CFail(i, True))
+        if text:
+            return text[:MAX_REASON]
+    return None
+
+
+def _send_trees(channel, paths):
+    """Answers a request for trees: each file's rows, or why it has none."""
+    for index, path in enumerate(paths):
+        channel.write(encode(Stage(index=index)))
+        try:
+            rows = tree_rows(str(path))
+        except LoadError as error:
+            channel.write(encode(Failure(str(error), index)))  # names the file already
+        except Exception as error:  # noqa: BLE001 - whatever a file or OCCT raises, told
+            channel.write(encode(Failure(_cannot_read(path, error), index)))
+        else:
+            channel.write(encode(Tree(index, rows)))
+    channel.write(encode(Done()))
+
+
+def _cannot_read(path, error):
+    """An error that is no LoadError, told against the file it came from (or all of them)."""
+    if path is None:
+        return worded(error, "cannot read the files")
+    return worded(error, "cannot read the file", shown(path))

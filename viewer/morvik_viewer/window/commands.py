@@ -1,0 +1,88 @@
+"""What the menus do to the scene shown: fit, hide, show, isolate and zoom to the selection,
+Esc, and save an image of the view."""
+
+from PySide6.QtWidgets import QDialog, QMessageBox
+
+from morvik_viewer.app.settings import IMAGE_FOLDER, last_folder, remember_folder
+from morvik_viewer.model.paths import shown
+from morvik_viewer.window.save_image import ImageError, SaveImageDialog, proposed_path
+from morvik_viewer.window.scenes import TITLE
+
+
+class Commands:
+    """The menus' commands on window's scene (a ViewerWindow, once its view is there);
+    side gives the window's OCP-bound half (window.ocp_side)."""
+
+    def __init__(self, window, side):
+        self._window, self._side = window, side  # side: the window's ocp_side
+
+    def fit_all(self):
+        self._window.fit()
+        self._window.show_message("Fit all")
+
+    def _on_selected(self, verb, done, act):
+        """act(shape_ids) on the selected shapes, then the count and "done: ..." in the status
+        bar; with nothing selected, only a message that there is nothing to verb."""
+        window = self._window
+        shape_ids = window.view_widget.selected_shape_ids()
+        if not shape_ids:
+            window.show_message(f"Nothing selected to {verb}")
+            return
+        act(shape_ids)
+        window.recount()
+        window.show_message(f"{done}: {shape_ids[0]}" if len(shape_ids) == 1
+                            else f"{done}: {len(shape_ids)} shapes")
+
+    def hide_selected(self):
+        window = self._window
+
+        def hide(shape_ids):
+            window.view_widget.clear_selection()
+            for shape_id in shape_ids:
+                window.service.set_shape_visibility(shape_id, False, False)
+            window.service.get_context().UpdateCurrentViewer()
+
+        self._on_selected("hide", "Hidden", hide)
+
+    def show_all(self):
+        self._window.service.show_all_shapes()
+        self._window.recount()
+        self._window.show_message("All shapes shown")
+
+    def zoom_to_selection(self):
+        window = self._window
+        selected = window.view_widget.selected_shape_ids()
+        window.service.fit_selected()
+        window.show_message("Zoomed to the selection" if selected else "Nothing selected: fit all")
+
+    def isolate_selected(self):
+        self._on_selected("isolate", "Isolated", lambda ids: self._window.service.isolate_shapes(ids))
+
+    def escape(self):
+        # Esc leaves measure mode first; it clears the selection otherwise.
+        if self._window.state.measure:
+            self._window.state.measure = False
+        else:
+            self._window.view_widget.clear_selection()
+
+    def save_image_dialog(self):
+        w = self._window
+        path = proposed_path(w.scenes.paths, last_folder(w.settings, IMAGE_FOLDER),
+                             last_folder(w.settings))
+        dialog = SaveImageDialog(w.view_widget.device_size(), path, w)
+        if dialog.exec() == QDialog.Accepted:
+            self.save_image(dialog.path(), dialog.image_size())
+
+    def save_image(self, path, size=None):
+        """Saves what the view shows to a PNG or JPEG file at size (the view's device size by
+        default); returns the path written, or None once the user has been told why not."""
+        w = self._window
+        try:
+            written = self._side().save_view_image(w.viewer3d.view, path,
+                                                   size or w.view_widget.device_size())
+        except ImageError as error:
+            QMessageBox.warning(w, TITLE, str(error))
+            return None
+        remember_folder(w.settings, written, IMAGE_FOLDER)  # proposed next time
+        w.show_message(f"Saved {shown(written)}")
+        return written
