@@ -42,8 +42,10 @@ def pytest_configure(config):
     # The viewer keeps its settings through QSettings, under XDG_CONFIG_HOME on Linux: the
     # tests, and the windows they start, get a folder of their own. (A window session that
     # takes a builder from here keeps the folder its test gave it.)
-    os.environ["XDG_CONFIG_HOME"] = tempfile.mkdtemp(prefix="morvik-test-config-")
-    atexit.register(shutil.rmtree, os.environ["XDG_CONFIG_HOME"], True)
+    # And their readers keep what they read in a cache folder of the run's own.
+    for name, prefix in (("XDG_CONFIG_HOME", "config"), ("XDG_CACHE_HOME", "cache")):
+        os.environ[name] = tempfile.mkdtemp(prefix=f"morvik-test-{prefix}-")
+        atexit.register(shutil.rmtree, os.environ[name], True)
 
 
 @pytest.hookimpl(hookwrapper=True)

@@ -328,8 +328,8 @@ def sent_parts():
     block = moved(box(4, 4, 4), 50.0)
     faces = protocol._sub_shapes(block, TopAbs_FACE)
     return [Part("ball", moved(ball, 10.0), (1.0, 0.0, 0.0)),
-            Part("ball#2", moved(ball, 30.0), (0.0, 1.0, 0.0)),
             Part("slab", box(200, 10, 2), (0.5, 0.5, 0.5)),
+            Part("ball#2", moved(ball, 30.0), (0.0, 1.0, 0.0)),
             Part("block", block, (0.0, 0.0, 1.0), ((faces.FindKey(3), (1.0, 1.0, 0.0)),))]
 
 
@@ -353,15 +353,16 @@ def test_parts_arrive_meshed_once_with_sub_colours_and_keep_their_triangles(serv
         kinds += [message.kind for message in heard.feed(data[at:at + size])]
         at += size
     assert kinds == ["count", "parts", "parts"]
-    got = [p for batch in heard.batches for p in protocol.unpack_parts(batch)]
+    got = [p for batch in heard.batches for p in protocol.unpack_parts(batch, heard.shared)]
     assert [(p.shape_id, p.color) for p in got] == [(p.shape_id, p.color) for p in parts]
     assert heard.deflection == pytest.approx(model_deflection(p.shape for p in parts))
     # The coloured face comes back as the same face of the block read back.
     ((face, rgb),) = got[3].sub_colors
     assert rgb == (1.0, 1.0, 0.0)
     assert protocol._sub_shapes(got[3].shape, TopAbs_FACE).FindIndex(face) == 3
-    # One product, one mesh: both balls of a batch draw from the same triangles.
-    assert got[0].shape.IsPartner(got[1].shape)
+    # One product, one mesh, sent once: the balls of two batches share one shape.
+    assert got[0].shape.IsPartner(got[2].shape)
+    assert len(heard.shared.shapes) == 3
     assert all(face_triangles(p.shape) and None not in face_triangles(p.shape) for p in got)
     # Left to OCCT's own measure, the ball alone would be meshed again, finer.
     assert not BRepTools.Triangulation_s(got[0].shape, 0.004 * 2.0, True)

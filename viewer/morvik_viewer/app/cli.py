@@ -86,6 +86,10 @@ def build_parser():
     parser.add_argument("--palette", action="store_true",
                         help="show parts the files leave uncoloured in a palette of colours "
                              "(default: the window's View menu choice, else one light grey)")
+    parser.add_argument("--no-cache", action="store_true",
+                        help="read the files again, neither using nor keeping what an earlier "
+                             "open of them read (kept by default, in the user's cache folder, unless the "
+                             "settings' cache/enabled is false)")
     return parser
 
 
@@ -104,28 +108,37 @@ def _main(argv):
         return print_tree.main(args.files, args.json, PROG)
     logging.basicConfig(level=logging.WARNING, format="%(name)s: %(levelname)s: %(message)s")
 
-    reader = _early_reader(args)
+    # A window's reader starts before Qt loads here; it is asked once the settings say
+    # whether it may keep what it reads.
+    spawned = _spawned_reader(args)
     with _interrupts_held():
         # The one late import of the start: Qt's modules (QtCore first, for the settings)
         # load only once the arguments are known to be sound, and never for --tree; OCP
         # loads later still (see app.start).
         from morvik_viewer.app import start
-    return start.run(args, reader)
+    start.use_cache(args.no_cache)
+    return start.run(args, _asked_reader(args, spawned))
 
 
-def _early_reader(args):
-    """The reader of the files named, started and asked before this process loads OCP, so
-    that it reads them while this process starts; None for the sample scene. Dropped
-    unheard, it is killed.
+def _spawned_reader(args):
+    """A window's reader for the files named, started before this process loads Qt or OCP
+    (measured on a busy machine: the window 2 s sooner, the scene no later); None when
+    there are none, or for a screenshot (see _asked_reader)."""
+    if not args.files or args.screenshot is not None or not display.has_display():
+        return None
+    return Reader()
+
+
+def _asked_reader(args, spawned):
+    """The reader of the files named, asked before this process loads OCP, so that it
+    reads them while this process starts; None for the sample scene. Dropped unheard,
+    it is killed.
 
     A screenshot's reader is this process forked once OCP is loaded (see
-    reader.client.Reader): one import serves both. A window's is a process of its own,
-    so that nothing loads OCP here before the window shows (measured on a busy
-    machine: the window 2 s sooner, the scene no later)."""
+    reader.client.Reader): one import serves both."""
     if not args.files:
         return None
-    if args.screenshot is not None or not display.has_display():
+    if spawned is None:
         return Reader(args.files)
-    reader = Reader()
-    reader.ask(args.files)
-    return reader
+    spawned.ask(args.files)
+    return spawned

@@ -11,7 +11,7 @@ import os
 from dataclasses import dataclass
 from pathlib import Path
 
-from PySide6.QtCore import QByteArray, QSettings
+from PySide6.QtCore import QByteArray, QSettings, QStandardPaths
 
 from morvik_viewer.model.up_axis import DEFAULT, checked
 
@@ -20,8 +20,9 @@ APPLICATION = "morvik-viewer"
 RECENT_LIMIT = 8
 
 # The kinds of value the viewer keeps. BYTES: a QByteArray; STRINGS: a list of str; TEXT: a
-# str; FLAG: a bool, kept as "true" or "false"; AXIS: an up_axis axis, kept as its letter.
-BYTES, STRINGS, TEXT, FLAG, AXIS = "bytes", "strings", "text", "flag", "axis"
+# str; FLAG: a bool, kept as "true" or "false"; AXIS: an up_axis axis, kept as its letter;
+# COUNT: a whole number, 0 or more.
+BYTES, STRINGS, TEXT, FLAG, AXIS, COUNT = "bytes", "strings", "text", "flag", "axis", "count"
 
 
 @dataclass(frozen=True)
@@ -43,7 +44,12 @@ VIEW_CUBE = Setting("view/cube", FLAG, False)
 MODEL_TREE = Setting("view/model_tree", FLAG, True)
 # Whether parts a file leaves uncoloured show in the palette's colours, rather than grey.
 PALETTE = Setting("view/palette", FLAG, False)
-ROWS = (GEOMETRY, STATE, FOLDER, IMAGE_FOLDER, RECENT, UP, VIEW_CUBE, MODEL_TREE, PALETTE)
+# Whether what a reader answered is kept for the next open of the same files, and in how
+# many megabytes at most (see reader.cache; --no-cache leaves it off for one run).
+CACHE = Setting("cache/enabled", FLAG, True)
+CACHE_MB = Setting("cache/megabytes", COUNT, 2048)
+ROWS = (GEOMETRY, STATE, FOLDER, IMAGE_FOLDER, RECENT, UP, VIEW_CUBE, MODEL_TREE, PALETTE,
+        CACHE, CACHE_MB)
 
 
 def open_settings():
@@ -80,12 +86,31 @@ def load(settings, row):
         return value != "false" if row.default else value == "true"
     if row.kind == AXIS:
         return checked(value, row.default)
+    if row.kind == COUNT:
+        try:
+            number = int(value) if isinstance(value, (str, int)) and not isinstance(value, bool) \
+                else -1
+        except ValueError:
+            number = -1
+        return number if 0 <= number < 1 << 53 else row.default
     return value if isinstance(value, str) else row.default
 
 
 def store(settings, row, value):
     """Keeps value under row's key, as load reads it back."""
     settings.setValue(row.key, ("true" if value else "false") if row.kind == FLAG else value)
+
+
+def answer_cache(settings, off=False):
+    """What readers are told of the answers' cache (reader.protocol.Request.cache): the
+    user's cache folder and the megabytes kept; None when it is off (or off is true)."""
+    if off or not load(settings, CACHE):
+        return None
+    folder = QStandardPaths.writableLocation(QStandardPaths.GenericCacheLocation)
+    if not folder:
+        return None
+    return {"folder": os.path.join(folder, APPLICATION, "answers"),
+            "limit": load(settings, CACHE_MB) << 20}
 
 
 class RecentFiles:

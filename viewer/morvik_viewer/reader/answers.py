@@ -13,14 +13,19 @@ from pathlib import Path
 
 from OCP.BinTools import BinTools, BinTools_FormatVersion
 from OCP.STEPControl import STEPControl_Reader
+from OCP.TopAbs import TopAbs_FORWARD
+from OCP.TopLoc import TopLoc_Location
 
 from morvik_viewer.cad.meshing import Mesher, model_deflection
 from morvik_viewer.cad.parts import load_all
 from morvik_viewer.cad.shapes import compound
+from morvik_viewer.cad.step_labels import ShapeMap as ShapeIndex
 from morvik_viewer.cad.tree_rows import tree_rows
 from morvik_viewer.model.parts import LoadError
 from morvik_viewer.model.paths import one_line, shown
 from morvik_viewer.model.units import MILLIMETRES
+from morvik_viewer.reader.cache import Cache
+from morvik_viewer.reader.cache import key as answer_key
 from morvik_viewer.reader.protocol import Count, Done, Failure, Parts, Request, Stage, Tree, _sub_shapes, encode, worded
 
 # Parts in the first batch: few, so that the window starts showing while the rest
@@ -35,16 +40,48 @@ _ANSI = re.compile(r"\x1b\[[0-9;]*m")
 _OCCT_ERROR = re.compile(r"\b(ERR|Error|Fail|Exception)", re.IGNORECASE)
 
 
+class Packer:
+    """Frames the parts of one answer: each shape a part places is sent once, in the first
+    batch that needs it, with its triangles; every part says which shape it places where
+    (see protocol.Parts.places), so the window holds one copy of a product however often
+    it is placed."""
+
+    def __init__(self):
+        self._sent = ShapeIndex()
+
+    def pack(self, parts, deflection=None):
+        """A frame holding parts; deflection, when given, is what their triangles reach."""
+        fresh, places = [], []
+        for part in parts:
+            bare = part.shape.Located(TopLoc_Location()).Oriented(TopAbs_FORWARD)
+            known = self._sent.Extent()
+            index = self._sent.Add(bare)
+            if index > known:
+                fresh.append(bare)
+            places.append(_place(index, part.shape))
+        body = io.BytesIO()
+        if fresh:
+            BinTools.Write_s(compound(fresh), body, True, False, _format())
+        return encode(Parts(
+            [p.shape_id for p in parts], [None if p.color is None else list(p.color) for p in parts],
+            [_sub_places(p) for p in parts] if any(p.sub_colors for p in parts) else None,
+            [list(p.unit) for p in parts] if any(tuple(p.unit) != MILLIMETRES for p in parts)
+            else None, deflection, places, body.getvalue()))
+
+
 def pack_parts(parts, deflection=None):
-    """A frame holding parts: their identifiers and colours, their shapes in one compound,
-    with the triangles they carry; deflection, when given, is what those reach."""
-    body = io.BytesIO()
-    BinTools.Write_s(compound(p.shape for p in parts), body, True, False, _format())
-    return encode(Parts(
-        [p.shape_id for p in parts], [None if p.color is None else list(p.color) for p in parts],
-        [_sub_places(p) for p in parts] if any(p.sub_colors for p in parts) else None,
-        [list(p.unit) for p in parts] if any(tuple(p.unit) != MILLIMETRES for p in parts)
-        else None, deflection, body.getvalue()))
+    """A frame holding parts alone, as the first batch of an answer."""
+    return Packer().pack(parts, deflection)
+
+
+def _place(index, shape):
+    """[index, orientation] and the rows of shape's placement, unless it has none."""
+    place = [index, int(shape.Orientation())]
+    location = shape.Location()
+    if not location.IsIdentity():
+        trsf = location.Transformation()
+        place += [trsf.Value(row, column) for row in (1, 2, 3) for column in (1, 2, 3, 4)]
+    return place
 
 
 def _format():
@@ -83,12 +120,22 @@ def _serve(ask, channel, console=None):
         reading[:] = [path]
         channel.write(encode(Stage(shown(path))))
 
+    cache, name = _cache(request)
+    kept = cache.load(name) if cache is not None else None
+    if kept is not None:  # read before: the answer as it went then
+        for path in request.paths:
+            stage(path)
+        channel.write(kept)
+        channel.write(encode(Done()))
+        return
+    out = _Kept(channel, cache.writer(name) if cache is not None else None)
     try:
         trees = []
         parts = load_all(request.paths, stage, trees)
         for file_tree in trees:  # ahead of the parts: the window lists them as they come
-            channel.write(encode(file_tree))
-        _send_parts(channel, parts)
+            out.write(encode(file_tree))
+        _send_parts(out, parts)
+        out.finish()  # before the end is told: the window ends a reader that has said all
     except BrokenPipeError:
         raise
     except LoadError as error:
@@ -99,13 +146,48 @@ def _serve(ask, channel, console=None):
     except Exception as error:  # noqa: BLE001 - whatever OCCT (or a bug) raises, told as text
         channel.write(encode(Failure(_cannot_read(reading[0] if reading else None, error))))
         return
+    finally:
+        out.drop()  # unless finished: a failed answer is never kept
     channel.write(encode(Done()))
+
+
+def _cache(request):
+    """The Cache a request allows, with its answer's key; (None, None) without one."""
+    if not isinstance(request.cache, dict):
+        return None, None
+    try:
+        return (Cache(request.cache["folder"], request.cache["limit"]),
+                answer_key(request.paths))
+    except (OSError, KeyError, TypeError, ValueError):  # a file to fail as it reads, say
+        return None, None
+
+
+class _Kept:
+    """The channel, with what goes down it (but the stages) kept in a cache Entry."""
+
+    def __init__(self, channel, entry):
+        self._channel, self._entry = channel, entry
+
+    def write(self, frame):
+        self._channel.write(frame)
+        if self._entry is not None:
+            self._entry.add(frame)
+
+    def finish(self):
+        entry, self._entry = self._entry, None
+        if entry is not None:
+            entry.finish()
+
+    def drop(self):
+        entry, self._entry = self._entry, None
+        if entry is not None:
+            entry.drop()
 
 
 def _send_parts(channel, parts):
     """Meshes the parts batch by batch and sends each batch once it is meshed, so that
     the window shows the first ones while the rest are meshed here."""
-    mesher = Mesher(model_deflection(part.shape for part in parts))
+    mesher, packer = Mesher(model_deflection(part.shape for part in parts)), Packer()
     channel.write(encode(Count(len(parts), mesher.deflection)))
     start, size = 0, FIRST_BATCH
     while start < len(parts):
@@ -114,7 +196,7 @@ def _send_parts(channel, parts):
             mesher.mesh([part.shape for part in batch])
         except Exception:  # noqa: BLE001 - what OCCT cannot mesh here, the view meshes itself
             pass
-        frame = pack_parts(batch, mesher.reached)
+        frame = packer.pack(batch, mesher.reached)
         channel.write(frame)
         start += len(batch)
         # Batches of about BATCH_BYTES: the window decodes one within a slice.

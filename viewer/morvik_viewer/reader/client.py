@@ -16,11 +16,15 @@ import weakref
 
 from morvik_viewer.model.parts import LoadError
 from morvik_viewer.model.paths import shown
-from morvik_viewer.reader.protocol import Failure, Heard, Request, Stage, Tree, command, named, unpack_parts, worded
+from morvik_viewer.reader.protocol import Failure, Heard, Request, Stage, Tree, command, may_fork, named, unpack_parts, worded
 from morvik_viewer.reader.server import _run
 
 # What one read of the answer's pipe takes at most.
 CHUNK = 1 << 16
+# Where this process's readers keep their answers for the next read of the same files
+# (protocol.Request.cache); None: they keep none. The command line sets it once (see
+# app.settings.answer_cache) before it asks its first reader.
+CACHE: dict | None = None
 
 
 class Reader:
@@ -41,11 +45,11 @@ class Reader:
         _reap_ended()
         self.asked = None  # the paths it was asked for, once it has been
         self.heard = Heard(())
-        self.forked = paths is not None and (_may_fork() if fork is None else fork)
+        self.forked = paths is not None and (may_fork() if fork is None else fork)
         self._over = False  # the end of its answer was read
         try:
             if self.forked:
-                self._process = _fork(Request(paths, trees))
+                self._process = _fork(_request(paths, trees))
             else:
                 self._process = _spawn()
         except OSError:
@@ -62,7 +66,7 @@ class Reader:
             return  # given it as it was forked, or never started
         pipe, self._process.ask = self._process.ask, None
         try:
-            pipe.write(Request(paths, trees).encode())
+            pipe.write(_request(paths, trees).encode())
         except BrokenPipeError:
             pass  # it is gone already: its exit status says how
         finally:
@@ -135,7 +139,7 @@ class Reader:
             while not self.over:
                 self.receive()
                 while self.heard.batches:
-                    parts += unpack_parts(self.heard.batches.pop(0))
+                    parts += unpack_parts(self.heard.batches.pop(0), self.heard.shared)
         except Exception as error:  # a frame we cannot take ends the read, told
             self.end()
             raise LoadError(worded(error, "could not be read", named(self.asked))) from error
@@ -152,6 +156,10 @@ class Reader:
         self._finalizer()
         if wait and self._process is not None:
             self._process.reap(block=True)  # a killed process ends at once
+
+
+def _request(paths, trees):
+    return Request(paths, trees, None if trees else CACHE)
 
 
 def read_trees(paths):
@@ -252,16 +260,6 @@ def _spawn():
         os.close(out_write)
     return _Process(pid, os.fdopen(ask_write, "wb", buffering=0),
                     os.fdopen(out_read, "rb", buffering=0))
-
-
-def _may_fork():
-    # A fork copies one thread only: a lock another thread held would stay locked.
-    if not hasattr(os, "fork") or not sys.platform.startswith("linux"):
-        return False
-    try:
-        return len(os.listdir("/proc/self/task")) == 1
-    except OSError:
-        return False
 
 
 def _fork(request):

@@ -36,6 +36,17 @@ def command(parent=None):
     return [sys.executable, "-m", "morvik_viewer.reader.server", "--parent", str(parent)]
 
 
+def may_fork():
+    """Whether this process may fork: Linux, and no thread but this one (a fork copies one
+    thread only, and a lock another thread held would stay locked)."""
+    if not hasattr(os, "fork") or not sys.platform.startswith("linux"):
+        return False
+    try:
+        return len(os.listdir("/proc/self/task")) == 1
+    except OSError:
+        return False
+
+
 def worded(cause, what, names=None):
     """A failure in one line, as users read it: "names: what (cause)". cause is an
     exception (told by its type and first line) or a str saying why already."""
@@ -55,11 +66,14 @@ class Request:
 
     paths: list
     trees: bool = False
+    # Where answers are kept for the next read of the same files, and how many bytes they
+    # may take in all ({"folder": str, "limit": int}, see reader.cache); None: never.
+    cache: dict | None = None
 
     def encode(self):
         # JSON escapes the lone surrogates a name that is not UTF-8 decodes to, and gives them back.
-        return json.dumps({"paths": [os.fspath(p) for p in self.paths],
-                           "trees": self.trees}).encode("ascii") + b"\n"
+        return json.dumps({"paths": [os.fspath(p) for p in self.paths], "trees": self.trees,
+                           "cache": self.cache}).encode("ascii") + b"\n"
 
     @classmethod
     def decode(cls, line):
@@ -67,7 +81,9 @@ class Request:
         asked = json.loads(line)
         if not isinstance(asked, dict) or not isinstance(asked.get("paths"), list):
             raise ValueError("not a request")
-        return cls(asked["paths"], asked.get("trees") is True)
+        cache = asked.get("cache")
+        return cls(asked["paths"], asked.get("trees") is True,
+                   cache if isinstance(cache, dict) else None)
 
 
 # --- the messages: what a reader answers, in this order ---------------------
@@ -95,7 +111,8 @@ class Count:
 class Parts:
     """A batch of parts: identifiers, colours, sub-shape colours ([kind, index, r, g, b]
     each), length units when not millimetres, the deflection their triangles reach, and
-    their shapes as one binary BREP compound (the body). Fields a reader garbles are kept
+    where each lies; the shapes none of the answer's batches sent yet go in the body, one
+    binary BREP compound with their triangles: a product placed many times travels once. Fields a reader garbles are kept
     as they came: unpack_parts refuses them, units_by_id leaves them out."""
 
     kind: ClassVar = "parts"
@@ -104,6 +121,9 @@ class Parts:
     subs: list | None = None
     units: list | None = None
     deflection: float | None = None
+    # Where each part lies: [index, orientation] of a shape sent in this batch's body or an
+    # earlier one's (see Shared), then the 12 values of its placement, unless it has none.
+    places: list | None = None
     body: bytes = b""
 
     def units_by_id(self):
@@ -213,6 +233,7 @@ class Heard:
         # (see cad.meshing.keep_triangles); None till the reader says.
         self.deflection = None
         self.batches = []  # Parts messages, not decoded yet
+        self.shared = Shared()  # the shapes the batches decoded so far sent
         self.trees = []  # each file's FileTree, as far as the reader sent one fit to use
         # The length unit of each part sent with one (see model.parts.Part.unit), by identifier.
         self.units = {}
@@ -287,29 +308,75 @@ def _sub_shapes(shape, kind):
     return found
 
 
-def unpack_parts(batch):
-    """The model.parts.Part of a Parts message."""
+class Shared:
+    """The shapes a reader has sent so far in one answer, each once however many parts
+    place it (see Parts.places), with the maps of their sub-shapes once needed."""
+
+    def __init__(self):
+        self.shapes = []  # by index, from 1 (see Parts.places)
+        self._maps = {}  # (index, kind) -> the shape's sub-shapes of kind, as TopExp maps them
+
+    def sub_shapes(self, index, kind):
+        key = (index, kind)
+        if key not in self._maps:
+            self._maps[key] = _sub_shapes(self.shapes[index - 1], kind)
+        return self._maps[key]
+
+
+def location_of(place):
+    """The TopLoc_Location a Parts.places entry gives (its 12 values after index and
+    orientation: the rows of a 3x4 matrix), or None for none."""
+    from OCP.gp import gp_Trsf
+    from OCP.TopLoc import TopLoc_Location
+
+    if len(place) == 2:
+        return None
+    if len(place) != 14 or not all(isinstance(v, (int, float)) for v in place[2:]):
+        raise ValueError("a place that is no placement")
+    trsf = gp_Trsf()
+    trsf.SetValues(*map(float, place[2:]))
+    return TopLoc_Location(trsf)
+
+
+def unpack_parts(batch, shared=None):
+    """The model.parts.Part of a Parts message. shared holds the shapes the answer's earlier
+    batches sent (a new Shared for a lone batch); this batch's new ones join it."""
     from OCP.BinTools import BinTools
-    from OCP.TopAbs import TopAbs_ShapeEnum
+    from OCP.TopAbs import TopAbs_Orientation, TopAbs_ShapeEnum
     from OCP.TopoDS import TopoDS_Iterator, TopoDS_Shape
 
-    compound = TopoDS_Shape()
-    BinTools.Read_s(compound, io.BytesIO(batch.body))
-    shapes, children = [], TopoDS_Iterator(compound)
-    while children.More():
-        shapes.append(children.Value())
-        children.Next()
-    if len(shapes) != len(batch.ids):
-        raise ValueError(f"a batch of {len(batch.ids)} parts held {len(shapes)} shapes")
-    parts = [Part(shape_id, shape, None if color is None else tuple(color))
-             for shape_id, shape, color in zip(batch.ids, shapes, batch.colors)]
-    for part, places in zip(parts, batch.subs or ()):
-        maps, subs = {}, []
-        for kind, index, *rgb in places:
-            if kind not in maps:
-                maps[kind] = _sub_shapes(part.shape, TopAbs_ShapeEnum(kind))
-            if 1 <= index <= maps[kind].Extent():
-                subs.append((maps[kind].FindKey(index), tuple(rgb)))
+    shared = Shared() if shared is None else shared
+    if batch.body:
+        compound = TopoDS_Shape()
+        BinTools.Read_s(compound, io.BytesIO(batch.body))
+        children = TopoDS_Iterator(compound)
+        while children.More():
+            shared.shapes.append(children.Value())
+            children.Next()
+    if not (isinstance(batch.places, list) and len(batch.places) == len(batch.ids)
+            and isinstance(batch.colors, list) and len(batch.colors) == len(batch.ids)):
+        raise ValueError(f"a batch of {len(batch.ids)} parts placed {len(batch.places or ())}")
+    parts, indices = [], []
+    for shape_id, color, place in zip(batch.ids, batch.colors, batch.places):
+        index, orientation = place[0], place[1]
+        if not (isinstance(index, int) and 1 <= index <= len(shared.shapes)):
+            raise ValueError(f"a part placed shape {index} of {len(shared.shapes)}")
+        location = location_of(place)
+        shape = shared.shapes[index - 1]
+        if location is not None:
+            shape = shape.Moved(location)
+        if orientation:
+            shape = shape.Oriented(TopAbs_Orientation(orientation))
+        indices.append((index, location))
+        parts.append(Part(shape_id, shape, None if color is None else tuple(color)))
+    for part, (index, location), places in zip(parts, indices, batch.subs or ()):
+        subs = []
+        for kind, sub_index, *rgb in places:
+            found = shared.sub_shapes(index, TopAbs_ShapeEnum(kind))
+            if 1 <= sub_index <= found.Extent():
+                sub = found.FindKey(sub_index)
+                # A sub-shape of shape.Moved(L), as TopExp finds it, is the one of shape moved by L.
+                subs.append((sub if location is None else sub.Moved(location), tuple(rgb)))
         part.sub_colors = tuple(subs)
     for part, unit in zip(parts, batch.units or ()):
         part.unit = length_unit(unit)

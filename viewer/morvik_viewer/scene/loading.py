@@ -297,7 +297,8 @@ class SceneLoad(QObject):
     def _take(self, count):
         """The next count parts, decoding the reader's batches as they are needed."""
         while len(self._parts or ()) < count and self._heard.batches:
-            self._parts = (self._parts or []) + unpack_parts(self._heard.batches.pop(0))
+            self._parts = (self._parts or []) + unpack_parts(self._heard.batches.pop(0),
+                                                             self._heard.shared)
         parts = self._parts or []
         taken, self._parts = parts[:count], parts[count:]
         return taken
