@@ -24,7 +24,7 @@ from OCP.BRepPrimAPI import BRepPrimAPI_MakeCylinder
 from OCP.gp import gp_Ax2, gp_Dir, gp_Pnt
 from OCP.TopLoc import TopLoc_Location
 
-from assemblies import _box, _Document, _faces, _hue, _moved, _top, _write
+from assemblies import _box, _faces, _hue, _moved, _top, _write
 from morvik_viewer.cad.shapes import compound
 
 GOLD = (0.9, 0.75, 0.3)

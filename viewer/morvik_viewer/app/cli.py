@@ -116,7 +116,7 @@ def _main(argv):
         # load only once the arguments are known to be sound, and never for --tree; OCP
         # loads later still (see app.start).
         from morvik_viewer.app import start
-    start.use_cache(args.no_cache)
+    start.use_settings(args.no_cache)
     return start.run(args, _asked_reader(args, spawned))
 
 

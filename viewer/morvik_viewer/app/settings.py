@@ -48,8 +48,10 @@ PALETTE = Setting("view/palette", FLAG, False)
 # many megabytes at most (see reader.cache; --no-cache leaves it off for one run).
 CACHE = Setting("cache/enabled", FLAG, True)
 CACHE_MB = Setting("cache/megabytes", COUNT, 2048)
+# The megabytes a reader may take for one read; 0: half the machine's memory (see reader.memory).
+READER_MB = Setting("reader/memory_mb", COUNT, 0)
 ROWS = (GEOMETRY, STATE, FOLDER, IMAGE_FOLDER, RECENT, UP, VIEW_CUBE, MODEL_TREE, PALETTE,
-        CACHE, CACHE_MB)
+        CACHE, CACHE_MB, READER_MB)
 
 
 def open_settings():

@@ -24,9 +24,22 @@ from morvik_viewer.cad.tree_rows import tree_rows
 from morvik_viewer.model.parts import LoadError
 from morvik_viewer.model.paths import one_line, shown
 from morvik_viewer.model.units import MILLIMETRES
+from morvik_viewer.reader import memory
 from morvik_viewer.reader.cache import Cache
 from morvik_viewer.reader.cache import key as answer_key
-from morvik_viewer.reader.protocol import Count, Done, Failure, Parts, Request, Stage, Tree, _sub_shapes, encode, worded
+from morvik_viewer.reader.protocol import (
+    Count,
+    Done,
+    Failure,
+    Parts,
+    Request,
+    Stage,
+    Tree,
+    _sub_shapes,
+    encode,
+    named,
+    worded,
+)
 
 # Parts in the first batch: few, so that the window starts showing while the rest
 # are meshed; later batches hold about BATCH_BYTES, MAX_BATCH parts at most.
@@ -111,6 +124,7 @@ def _serve(ask, channel, console=None):
     if not line:
         return  # a reader started ahead and never needed
     request = Request.decode(line)
+    bounded = memory.bound(request.memory)
     if request.trees:  # the command line's --tree
         _send_trees(channel, request.paths)
         return
@@ -138,13 +152,17 @@ def _serve(ask, channel, console=None):
         out.finish()  # before the end is told: the window ends a reader that has said all
     except BrokenPipeError:
         raise
-    except LoadError as error:
-        reason = occt_reason(reading[0] if reading else None, console)
-        message = f"{error} (OCCT: {reason})" if reason else str(error)
-        channel.write(encode(Failure(message)))
-        return
     except Exception as error:  # noqa: BLE001 - whatever OCCT (or a bug) raises, told as text
-        channel.write(encode(Failure(_cannot_read(reading[0] if reading else None, error))))
+        path = reading[0] if reading else None
+        if bounded and (memory.ran_out(error) or memory.ran_out(error.__cause__)):
+            where = shown(path) if path else named(request.paths)
+            message = f"{where}: {memory.too_large(request.memory)}"
+        elif isinstance(error, LoadError):
+            reason = occt_reason(path, console)
+            message = f"{error} (OCCT: {reason})" if reason else str(error)
+        else:
+            message = _cannot_read(path, error)
+        channel.write(encode(Failure(message)))
         return
     finally:
         out.drop()  # unless finished: a failed answer is never kept

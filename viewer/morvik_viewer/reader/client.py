@@ -11,12 +11,23 @@ protocol.Heard, and the reader's end is its exit status, reaped here.
 import io
 import os
 import signal
-import sys
 import weakref
 
 from morvik_viewer.model.parts import LoadError
 from morvik_viewer.model.paths import shown
-from morvik_viewer.reader.protocol import Failure, Heard, Request, Stage, Tree, command, may_fork, named, unpack_parts, worded
+from morvik_viewer.reader.memory import default_bytes, too_large
+from morvik_viewer.reader.protocol import (
+    Failure,
+    Heard,
+    Request,
+    Stage,
+    Tree,
+    command,
+    may_fork,
+    named,
+    unpack_parts,
+    worded,
+)
 from morvik_viewer.reader.server import _run
 
 # What one read of the answer's pipe takes at most.
@@ -25,6 +36,10 @@ CHUNK = 1 << 16
 # (protocol.Request.cache); None: they keep none. The command line sets it once (see
 # app.settings.answer_cache) before it asks its first reader.
 CACHE: dict | None = None
+# A reader that crashes having held this share of its memory bound ran out of it.
+RAN_OUT = 0.9
+# The bytes a read may take (protocol.Request.memory): by default half the machine's memory.
+MEMORY: int | None = default_bytes() or None
 
 
 class Reader:
@@ -45,6 +60,7 @@ class Reader:
         _reap_ended()
         self.asked = None  # the paths it was asked for, once it has been
         self.heard = Heard(())
+        self._memory = None  # the bytes its read may take
         self.forked = paths is not None and (may_fork() if fork is None else fork)
         self._over = False  # the end of its answer was read
         try:
@@ -62,6 +78,7 @@ class Reader:
         """Sends the reader its request, at once (it reads while the caller goes on)."""
         self.asked = [os.fspath(p) for p in paths]
         self.heard = Heard(self.asked)
+        self._memory = None if trees else MEMORY
         if self._process is None or self._process.ask is None:
             return  # given it as it was forked, or never started
         pipe, self._process.ask = self._process.ask, None
@@ -124,7 +141,13 @@ class Reader:
         return self.heard.feed(data)
 
     def failure(self):
-        """Why the read failed, in one line, or None (see protocol.Heard.failure)."""
+        """Why the read failed, in one line, or None (see protocol.Heard.failure). A reader
+        that crashed near its memory bound ran out of it: OCCT does not always fail
+        cleanly past one (see reader.memory)."""
+        bound, process = self._memory, self._process
+        if (bound and process is not None and isinstance(process.status, int)
+                and process.status < 0 and process.peak >= RAN_OUT * bound):
+            return f"{self.heard.file or named(self.asked)}: {too_large(bound)}"
         return self.heard.failure(self.status)
 
     def read(self, paths=None):
@@ -159,7 +182,7 @@ class Reader:
 
 
 def _request(paths, trees):
-    return Request(paths, trees, None if trees else CACHE)
+    return Request(paths, trees, None if trees else CACHE, MEMORY)
 
 
 def read_trees(paths):
@@ -201,13 +224,16 @@ class _Process:
     def __init__(self, pid, ask, out):
         self.pid, self.ask, self.out = pid, ask, out
         self.status = None
+        self.peak = 0  # its largest resident size in bytes, once reaped
 
     def reap(self, block):
         if self.status is None:
             try:
-                pid, status = os.waitpid(self.pid, 0 if block else os.WNOHANG)
+                pid, status, usage = os.wait4(self.pid, 0 if block else os.WNOHANG)
             except ChildProcessError:  # reaped by someone else: how it ended is lost
-                pid, status = self.pid, 0
+                pid, status, usage = self.pid, 0, None
+            if pid and usage is not None:
+                self.peak = usage.ru_maxrss * 1024  # kilobytes on Linux
             if pid:
                 self.status = os.waitstatus_to_exitcode(status)
         return self.status

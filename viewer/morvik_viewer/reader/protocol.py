@@ -69,11 +69,14 @@ class Request:
     # Where answers are kept for the next read of the same files, and how many bytes they
     # may take in all ({"folder": str, "limit": int}, see reader.cache); None: never.
     cache: dict | None = None
+    # Bytes a read may take beyond what the reader holds when asked (see reader.memory);
+    # None: no bound.
+    memory: int | None = None
 
     def encode(self):
         # JSON escapes the lone surrogates a name that is not UTF-8 decodes to, and gives them back.
         return json.dumps({"paths": [os.fspath(p) for p in self.paths], "trees": self.trees,
-                           "cache": self.cache}).encode("ascii") + b"\n"
+                           "cache": self.cache, "memory": self.memory}).encode("ascii") + b"\n"
 
     @classmethod
     def decode(cls, line):
@@ -81,9 +84,10 @@ class Request:
         asked = json.loads(line)
         if not isinstance(asked, dict) or not isinstance(asked.get("paths"), list):
             raise ValueError("not a request")
-        cache = asked.get("cache")
+        cache, memory = asked.get("cache"), asked.get("memory")
         return cls(asked["paths"], asked.get("trees") is True,
-                   cache if isinstance(cache, dict) else None)
+                   cache if isinstance(cache, dict) else None,
+                   memory if isinstance(memory, int) and not isinstance(memory, bool) else None)
 
 
 # --- the messages: what a reader answers, in this order ---------------------
@@ -112,8 +116,9 @@ class Parts:
     """A batch of parts: identifiers, colours, sub-shape colours ([kind, index, r, g, b]
     each), length units when not millimetres, the deflection their triangles reach, and
     where each lies; the shapes none of the answer's batches sent yet go in the body, one
-    binary BREP compound with their triangles: a product placed many times travels once. Fields a reader garbles are kept
-    as they came: unpack_parts refuses them, units_by_id leaves them out."""
+    binary BREP compound with their triangles: a product placed many times travels once.
+    Fields a reader garbles are kept as they came: unpack_parts refuses them, units_by_id
+    leaves them out."""
 
     kind: ClassVar = "parts"
     ids: list
