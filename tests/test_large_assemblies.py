@@ -179,9 +179,9 @@ def test_an_entry_is_written_whole_or_not_at_all(tmp_path, monkeypatch):
 def test_a_read_past_the_readers_memory_bound_is_told_as_too_large(racks, monkeypatch):
     from morvik_viewer.model.parts import LoadError
 
-    monkeypatch.setattr(client, "MEMORY", 8 << 20)
+    monkeypatch.setattr(client, "MEMORY", 1 << 20)
     with pytest.raises(LoadError, match=r"cabinet\.step: too large to read within the "
-                                        r"reader's memory bound of 8 MB \(the settings'"):
+                                        r"reader's memory bound of 1 MB \(the settings'"):
         read([racks[0]])
     monkeypatch.setattr(client, "MEMORY", 1 << 30)
     assert len(read([racks[0]])[0]) == racks[1]

@@ -13,13 +13,16 @@ meshed to the same fineness.
 """
 
 import math
+import os
 
 from OCP.Aspect import Aspect_TOD_ABSOLUTE
 from OCP.Bnd import Bnd_Box
 from OCP.BRep import BRep_Builder, BRep_Tool
 from OCP.BRepBndLib import BRepBndLib
 from OCP.BRepMesh import BRepMesh_IncrementalMesh
+from OCP.BRepPrimAPI import BRepPrimAPI_MakeBox
 from OCP.BRepTools import BRepTools
+from OCP.gp import gp_Pnt
 from OCP.Precision import Precision
 from OCP.Prs3d import Prs3d
 from OCP.TopAbs import TopAbs_FACE
@@ -48,6 +51,19 @@ def model_deflection(shapes):
     for shape in shapes:
         BRepBndLib.Add_s(shape, box, False)
     return Prs3d.GetDeflection_s(box, DEVIATION_COEFFICIENT, FALLBACK_DEFLECTION)
+
+
+def start_threads():
+    """Starts every thread of OCCT's parallel meshing, by meshing a few boxes in parallel.
+
+    A reader does so before its memory is bounded (see reader.memory): a meshing thread
+    that cannot start under the bound leaves the mesh waiting for it for ever, where one
+    that runs out of memory fails the read."""
+    builder, boxes = BRep_Builder(), TopoDS_Compound()
+    builder.MakeCompound(boxes)
+    for i in range(max(8, os.cpu_count() or 1)):  # six faces each: work for every thread
+        builder.Add(boxes, BRepPrimAPI_MakeBox(gp_Pnt(2.0 * i, 0.0, 0.0), 1.0, 1.0, 1.0).Shape())
+    BRepMesh_IncrementalMesh(boxes, 0.1, False, 0.5, True)
 
 
 class Mesher:

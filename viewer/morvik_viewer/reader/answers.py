@@ -16,7 +16,7 @@ from OCP.STEPControl import STEPControl_Reader
 from OCP.TopAbs import TopAbs_FORWARD
 from OCP.TopLoc import TopLoc_Location
 
-from morvik_viewer.cad.meshing import Mesher, model_deflection
+from morvik_viewer.cad.meshing import Mesher, model_deflection, start_threads
 from morvik_viewer.cad.parts import load_all
 from morvik_viewer.cad.shapes import compound
 from morvik_viewer.cad.step_labels import ShapeMap as ShapeIndex
@@ -124,6 +124,8 @@ def _serve(ask, channel, console=None):
     if not line:
         return  # a reader started ahead and never needed
     request = Request.decode(line)
+    if request.memory and not request.trees:
+        start_threads()  # while threads may still start
     bounded = memory.bound(request.memory)
     if request.trees:  # the command line's --tree
         _send_trees(channel, request.paths)
