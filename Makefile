@@ -75,6 +75,7 @@ bench-instructions: build
 
 # Writes bench/results/open-time-<date>.json; FILES="a.step b.step" times those too.
 bench-open: build
+	@$(PYTHON) -c "import matplotlib" 2>/dev/null || $(PYTHON) -m pip install -q "matplotlib>=3.8"
 	$(PYTHON) bench/open_time.py $(FILES)
 
 # Writes bench/results/tree-time-<date>.json: --tree against --screenshot of the same files.

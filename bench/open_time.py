@@ -39,6 +39,7 @@ sys.path.insert(0, str(HERE.parent / "tests"))  # the assembly writer
 SIZE = (1024, 768)
 TIMEOUT_S = 1800
 SIDES = ("plain", "screenshot", "window", "reopen", "reopen-window")
+TIMED = SIDES + ("stages",)  # the last, once: where the time goes
 # A run prints one JSON line starting with this, after whatever else it prints.
 MARK = "OPEN-TIME "
 # A process's own peak RSS, in MB. (getrusage's ru_maxrss would carry this
@@ -135,6 +136,66 @@ sys.exit(status)
 """
 
 
+# Where the time of an open goes: the viewer's own steps, one after the other in one
+# process, each timed (parse and transfer are STEPCAFControl_Reader's ReadFile and
+# Transfer; walk, the rest of reading the parts out of the document; mesh; send, the
+# batches framed as a reader frames them; receive, the window's decoding of them; display,
+# the screenshot's service, display and one frame). An open overlaps the reader's steps
+# with the window's, so the stages add up to more than it takes.
+STAGES = PEAK + r"""
+import json, os, sys, time
+from OCP.STEPCAFControl import STEPCAFControl_Reader
+
+stages = dict.fromkeys(("parse", "transfer", "walk", "mesh", "send", "receive", "display"), 0.0)
+
+
+def timed(cls, name, stage):
+    original = getattr(cls, name)
+
+    def run(self, *args):
+        began = time.perf_counter()
+        try:
+            return original(self, *args)
+        finally:
+            stages[stage] += time.perf_counter() - began
+
+    setattr(cls, name, run)
+
+
+timed(STEPCAFControl_Reader, "ReadFile", "parse")
+timed(STEPCAFControl_Reader, "Transfer", "transfer")
+from morvik_viewer.cad.meshing import Mesher, model_deflection
+from morvik_viewer.cad.parts import load_all
+from morvik_viewer.reader.answers import Packer
+from morvik_viewer.reader.protocol import FrameReader, Shared, decode, unpack_parts
+from morvik_viewer.window.screenshot import render_screenshot
+
+path, out, width, height = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+began = time.perf_counter()
+parts = load_all([path])
+stages["walk"] = time.perf_counter() - began - stages["parse"] - stages["transfer"]
+began = time.perf_counter()
+mesher = Mesher(model_deflection(part.shape for part in parts))
+mesher.mesh([part.shape for part in parts])
+stages["mesh"] = time.perf_counter() - began
+began = time.perf_counter()
+packer, batch = Packer(), 2000
+frames = [packer.pack(parts[i:i + batch], mesher.reached) for i in range(0, len(parts), batch)]
+stages["send"] = time.perf_counter() - began
+del parts
+began = time.perf_counter()
+reader, shared, parts = FrameReader(), Shared(), []
+for head, body in reader.feed(b"".join(frames)):
+    parts += unpack_parts(decode(head, body), shared)
+stages["receive"] = time.perf_counter() - began
+began = time.perf_counter()
+render_screenshot(out, parts, (width, height))
+stages["display"] = time.perf_counter() - began
+print("OPEN-TIME " + json.dumps({"stages": stages, "rss_mb": peak_mb()}), flush=True)
+os._exit(0)
+"""
+
+
 def window_run(paths):
     """The command line's own window on paths; prints once the whole model is drawn (the
     load's end, after its last frame), then ends. The window's scene module is patched as it
@@ -188,6 +249,10 @@ def run(side, path, env):
         side = side.removeprefix("re").removeprefix("open").lstrip("-") or "screenshot"
     if side == "plain":
         command = [sys.executable, "-c", PLAIN, str(path), str(SIZE[0]), str(SIZE[1])]
+    elif side == "stages":
+        out = Path(tempfile.gettempdir()) / "open-time-stages.png"
+        command = [sys.executable, "-c", STAGES, str(path), str(out),
+                   str(SIZE[0]), str(SIZE[1])]
     elif side == "screenshot":
         out = Path(tempfile.gettempdir()) / "open-time.png"
         command = [sys.executable, "-c", SCREENSHOT, "--screenshot", str(out),
@@ -245,10 +310,20 @@ def main(argv=None):
                         help="generated assemblies of so many parts (default 10 300 3000)")
     parser.add_argument("--single", type=int, default=600,
                         help="solids in the generated single part (0: none; default 600)")
+    parser.add_argument("--racks", type=int, nargs="*", default=[],
+                        help="generated cabinets of 20,200 placements of 200 products, one per "
+                             "pin count given (40: 48 MB; 85: about 100 MB)")
+    parser.add_argument("--sides", nargs="*", choices=TIMED, default=list(TIMED),
+                        help="the runs to time (plain always runs: the ratios are to it)")
     parser.add_argument("--repeats", type=int, default=3)
     parser.add_argument("--output", type=Path,
-                        help="JSON file (default bench/results/open-time-<date>.json)")
+                        help="JSON file (default bench/results/open-time-<date>.json), with "
+                             "its plot beside it (.png)")
     args = parser.parse_args(args)
+    sides = ["plain"] + [side for side in TIMED[1:] if side in args.sides]
+    if ("reopen" in sides and "screenshot" not in sides) or \
+            ("reopen-window" in sides and "window" not in sides):
+        parser.error("a reopen reads the cache its first open wrote: time that open too")
     today = datetime.date.today().isoformat()
     output = args.output or RESULTS / f"open-time-{today}.json"
     began = time.perf_counter()
@@ -257,6 +332,7 @@ def main(argv=None):
 
     ensure_display(qt_platform="xcb", cpu_time=False)
     from assemblies import write_assembly
+    from racks import write_racks
 
     folder = Path(tempfile.mkdtemp(prefix="open-time-"))
     files = []
@@ -268,6 +344,11 @@ def main(argv=None):
         files.append(folder / f"single-{args.single}.step")
         write_single_part(files[-1], args.single)
         progress(f"wrote {files[-1].name}")
+    for pins in args.racks:
+        files.append(folder / f"racks-{pins}.step")
+        placed = write_racks(files[-1], pins=pins)
+        progress(f"wrote {files[-1].name}: {placed} placements, "
+                 f"{files[-1].stat().st_size / 1e6:.0f} MB")
     files += args.files
 
     # No settings of the user's, and caches of the benchmark's own.
@@ -275,21 +356,8 @@ def main(argv=None):
     load_before = os.getloadavg()
     rows = []
     for path in files:
-        runs = {side: [] for side in SIDES}
-        for _ in range(args.repeats):
-            for side in SIDES:  # alternating, so that a busy spell spreads over all three
-                seconds, report = run(side, path, env)
-                runs[side].append({"seconds": seconds, **report})
-        medians = {side: statistics.median(r["seconds"] for r in runs[side]) for side in SIDES}
-        row = {"file": path.name, "mb": path.stat().st_size / 1e6, "runs": runs,
-               "seconds": medians,
-               "ratio": {side: medians[side] / medians["plain"] for side in SIDES[1:]},
-               "rss_mb": {side: max(r["rss_mb"] for r in runs[side]) for side in SIDES},
-               "triangles": {side: runs[side][-1].get("triangles") for side in ("plain", "window")}}
-        row["rss_ratio"] = {side: row["rss_mb"][side] / row["rss_mb"]["plain"] for side in SIDES[1:]}
-        rows.append(row)
-        progress(f"{path.name}: plain {medians['plain']:.2f} s, screenshot "
-                 f"{medians['screenshot']:.2f} s, window {medians['window']:.2f} s")
+        rows.append(time_file(path, sides, args.repeats, env))
+        progress(", ".join(f"{side} {seconds:.2f} s" for side, seconds in rows[-1]["seconds"].items()))
 
     report = {
         "date": today,
@@ -298,19 +366,88 @@ def main(argv=None):
             opengl="Mesa software (LIBGL_ALWAYS_SOFTWARE=1)"
             if os.environ.get("LIBGL_ALWAYS_SOFTWARE") == "1" else "as the display gives it"),
         "settings": {"repeats": args.repeats, "size": list(SIZE), "sizes": args.sizes,
-                     "single": args.single},
+                     "single": args.single, "racks": args.racks, "sides": sides},
         "rows": rows,
         "seconds": time.perf_counter() - began,
     }
-    print(f"{'file':<28}{'MB':>7}{'plain s':>9}{'shot s':>9}{'window s':>10}{'shot/pl':>9}"
-          f"{'win/pl':>8}{'RSS pl':>8}{'RSS win':>9}{'tri pl':>10}{'tri win':>10}")
-    for row in rows:
-        s, r, m, t = row["seconds"], row["ratio"], row["rss_mb"], row["triangles"]
-        print(f"{row['file'][:27]:<28}{row['mb']:>7.2f}{s['plain']:>9.2f}{s['screenshot']:>9.2f}"
-              f"{s['window']:>10.2f}{r['screenshot']:>9.2f}{r['window']:>8.2f}{m['plain']:>8.0f}"
-              f"{m['window']:>9.0f}{t['plain'] or 0:>10}{t['window'] or 0:>10}")
+    print_table(rows, sides)
     write_result(output, report)
+    plot(rows, sides, report["machine"], output.with_suffix(".png"))
     return 0
+
+
+def time_file(path, sides, repeats, env):
+    """The row of one file: each side's runs, medians, ratios to plain and peaks."""
+    runs = {side: [] for side in sides}
+    for _ in range(repeats):
+        for side in sides:  # alternating, so that a busy spell spreads over all of them
+            if side == "stages" and runs[side]:
+                continue  # once is enough to say where the time goes
+            seconds, report = run(side, path, env)
+            runs[side].append({"seconds": seconds, **report})
+    medians = {side: statistics.median(r["seconds"] for r in runs[side]) for side in sides}
+    peaks = {side: max(r["rss_mb"] for r in runs[side]) for side in sides}
+    row = {"file": path.name, "mb": path.stat().st_size / 1e6, "runs": runs, "seconds": medians,
+           "ratio": {side: medians[side] / medians["plain"] for side in sides[1:]},
+           "rss_mb": peaks, "rss_ratio": {side: peaks[side] / peaks["plain"] for side in sides[1:]},
+           "triangles": {side: runs[side][-1].get("triangles") for side in ("plain", "window")
+                         if side in runs}}
+    if "stages" in runs:
+        row["stages"] = runs["stages"][0]["stages"]
+    return row
+
+
+SHORT = {"plain": "plain", "screenshot": "shot", "window": "window", "reopen": "reopen",
+         "reopen-window": "re-win", "stages": "stages"}
+
+
+def print_table(rows, sides):
+    timed = [side for side in sides if side != "stages"]
+    print(f"{'file':<22}{'MB':>7}" + "".join(f"{SHORT[side] + ' s':>10}" for side in timed)
+          + "".join(f"{SHORT[side] + '/pl':>10}" for side in timed[1:])
+          + "".join(f"{'RSS ' + SHORT[side]:>11}" for side in timed))
+    for row in rows:
+        s, r, m = row["seconds"], row["ratio"], row["rss_mb"]
+        print(f"{row['file'][:21]:<22}{row['mb']:>7.2f}" + "".join(f"{s[side]:>10.2f}" for side in timed)
+              + "".join(f"{r[side]:>10.2f}" for side in timed[1:])
+              + "".join(f"{m[side]:>11.0f}" for side in timed))
+        if "stages" in row:
+            print(f"{'':<22}where it goes (s): " + ", ".join(
+                f"{stage} {seconds:.2f}" for stage, seconds in row["stages"].items()))
+
+
+def plot(rows, sides, machine, target):
+    """Open time and peak memory against file size, each side a line; needs matplotlib."""
+    try:
+        import matplotlib
+
+        matplotlib.use("Agg")
+        from matplotlib import pyplot, ticker
+    except ImportError:
+        print("no plot: matplotlib is not installed (pip install matplotlib)")
+        return
+    rows = sorted(rows, key=lambda row: row["mb"])
+    figure, (times, memory) = pyplot.subplots(1, 2, figsize=(11, 4.2), layout="constrained")
+    sizes = [row["mb"] for row in rows]
+    for side in (side for side in sides if side != "stages"):
+        times.plot(sizes, [row["seconds"][side] for row in rows], marker="o", label=side)
+        if not side.startswith("reopen"):
+            memory.plot(sizes, [row["rss_mb"][side] for row in rows], marker="o", label=side)
+    for axes, label in ((times, "seconds to the whole model on screen"),
+                        (memory, "peak RSS of the main process, MB")):
+        axes.set_xscale("log")
+        axes.set_yscale("log")
+        for axis in (axes.xaxis, axes.yaxis):
+            axis.set_major_formatter(ticker.ScalarFormatter())
+        axes.set_xlabel("file size, MB")
+        axes.set_ylabel(label)
+        axes.grid(True, which="both", alpha=0.3)
+        axes.legend()
+    figure.suptitle(f"Opening STEP files: {machine['cpus']} cores, {machine['opengl']}, "
+                    f"OCP {machine['ocp']}", fontsize=10)
+    figure.savefig(target, dpi=110)
+    pyplot.close(figure)
+    print(f"plot written to {target}")
 
 
 if __name__ == "__main__":
