@@ -207,7 +207,7 @@ def window_run(paths):
         heard = module.Scenes._on_load_finished
 
         def finished(scenes, outcome, view_state):
-            drawn = time.time()
+            drawn = outcome.drawn_at or time.time()  # the whole model on screen
             heard(scenes, outcome, view_state)
             window = scenes._window
             from morvik_viewer.cad.meshing import triangle_count

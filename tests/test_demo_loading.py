@@ -124,6 +124,46 @@ def test_a_reload_stopped_while_clearing_keeps_the_rest_and_the_camera(service, 
     assert service.get_view_state() == camera and gone(reader)
 
 
+def test_the_whole_model_is_drawn_before_it_is_made_pickable(service, files, qtbot):
+    """Parts are displayed without their selection and made pickable after the final frame,
+    before the load ends: in the selection mode set while they were shown, a part hidden
+    meanwhile once shown again; Cancel waits for the last of them."""
+    from OCP.Bnd import Bnd_Box
+    from OCP.BRepBndLib import BRepBndLib
+    from OCP.TopAbs import TopAbs_FACE
+
+    from morvik_viewer.scene.loading import SceneLoad
+
+    ended, hidden, picking = [], [], []
+
+    def meanwhile():
+        if load._phase == "showing" and load._shown and not hidden:
+            hidden.append(load._shown[0])
+            service.set_shape_visibility(hidden[0], False)
+            service.set_selection_mode(TopAbs_FACE)
+        elif load._phase == "picking" and not picking:
+            picking.append(time.time())
+            service.set_shape_visibility(hidden[0], True)
+            load.cancel()
+
+    load = SceneLoad(service, [files.folder / "rig.step"])
+    load.finished.connect(ended.append)
+    load._slices.timer.timeout.connect(meanwhile)
+    load.start()
+    qtbot.waitUntil(lambda: len(ended) == 1, timeout=60000)
+    (done,) = ended
+    assert done.state == "done" and len(done.shown) == PARTS and done.drawn_at <= picking[0]
+    context = service.get_context()
+    assert context.GetAutoActivateSelection()
+    manager = context.SelectionManager()
+    assert all(manager.IsActivated(service.get_shape_info(i).ais_shape) for i in done.shown)
+    box = Bnd_Box()
+    BRepBndLib.Add_s(service.get_shape_info(done.shown[-1]).ais_shape.Shape(), box)
+    centre = box.CornerMin().XYZ().Added(box.CornerMax().XYZ()).Multiplied(0.5)
+    picked = service.pick_detail(*service.get_view().Convert(centre.X(), centre.Y(), centre.Z()))
+    assert picked is not None and picked[1].ShapeType() == TopAbs_FACE
+
+
 def test_reload_reads_again_and_keeps_the_camera(session):
     reload = session.reload
     assert reload.new_presentations and reload.ids == session.expected_ids
@@ -326,11 +366,13 @@ def sent_parts():
 
     ball = BRepPrimAPI_MakeSphere(gp_Pnt(0.0, 0.0, 20.0), 1.0).Shape()
     block = moved(box(4, 4, 4), 50.0)
-    faces = protocol._sub_shapes(block, TopAbs_FACE)
+    other = moved(block, 10.0)
+    faces, others = (protocol._sub_shapes(shape, TopAbs_FACE) for shape in (block, other))
     return [Part("ball", moved(ball, 10.0), (1.0, 0.0, 0.0)),
             Part("slab", box(200, 10, 2), (0.5, 0.5, 0.5)),
             Part("ball#2", moved(ball, 30.0), (0.0, 1.0, 0.0)),
-            Part("block", block, (0.0, 0.0, 1.0), ((faces.FindKey(3), (1.0, 1.0, 0.0)),))]
+            Part("block", block, (0.0, 0.0, 1.0), ((faces.FindKey(3), (1.0, 1.0, 0.0)),)),
+            Part("block#2", other, (0.0, 0.0, 1.0), ((others.FindKey(3), (1.0, 1.0, 0.0)),))]
 
 
 @pytest.mark.parametrize("seed", [1, 2])
@@ -356,10 +398,16 @@ def test_parts_arrive_meshed_once_with_sub_colours_and_keep_their_triangles(serv
     got = [p for batch in heard.batches for p in protocol.unpack_parts(batch, heard.shared)]
     assert [(p.shape_id, p.color) for p in got] == [(p.shape_id, p.color) for p in parts]
     assert heard.deflection == pytest.approx(model_deflection(p.shape for p in parts))
-    # The coloured face comes back as the same face of the block read back.
-    ((face, rgb),) = got[3].sub_colors
-    assert rgb == (1.0, 1.0, 0.0)
-    assert protocol._sub_shapes(got[3].shape, TopAbs_FACE).FindIndex(face) == 3
+    # The coloured face comes back as the same face of each block read back; the second
+    # block's colouring, the first's, travels as the first's number.
+    for block in got[3:]:
+        ((face, rgb),) = block.sub_colors
+        assert rgb == (1.0, 1.0, 0.0)
+        assert protocol._sub_shapes(block.shape, TopAbs_FACE).FindIndex(face) == 3
+    assert heard.batches[-1].subs[-1] == 0
+    garbled = protocol.Parts(["x"], [None], [1], None, None, [[3, 0]])
+    with pytest.raises(ValueError, match="sub colours 1 of 1 sent"):
+        protocol.unpack_parts(garbled, heard.shared)
     # One product, one mesh, sent once: the balls of two batches share one shape.
     assert got[0].shape.IsPartner(got[2].shape)
     assert len(heard.shared.shapes) == 3
@@ -370,7 +418,7 @@ def test_parts_arrive_meshed_once_with_sub_colours_and_keep_their_triangles(serv
     before = [face_triangles(p.shape) for p in got]
     keep_triangles(service.get_context(), heard.deflection)
     items = [display_item(p) for p in got]
-    assert [len(item) for item in items] == [3, 3, 3, 4]
+    assert [len(item) for item in items] == [3, 3, 3, 4, 4]
     shown = service.display_shapes(items, False)
     service.set_display_mode(DisplayMode.WIREFRAME)
     service.set_display_mode(DisplayMode.BOTH)

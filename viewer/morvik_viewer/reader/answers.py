@@ -61,10 +61,11 @@ class Packer:
 
     def __init__(self):
         self._sent = ShapeIndex()
+        self._colorings = {}  # (shape index, sub colours) -> its number, once sent
 
     def pack(self, parts, deflection=None):
         """A frame holding parts; deflection, when given, is what their triangles reach."""
-        fresh, places = [], []
+        fresh, places, subs = [], [], []
         for part in parts:
             bare = part.shape.Located(TopLoc_Location()).Oriented(TopAbs_FORWARD)
             known = self._sent.Extent()
@@ -72,14 +73,29 @@ class Packer:
             if index > known:
                 fresh.append(bare)
             places.append(_place(index, part.shape))
+            subs.append(self._coloring(index, part) if part.sub_colors else [])
         body = io.BytesIO()
         if fresh:
             BinTools.Write_s(compound(fresh), body, True, False, _format())
         return encode(Parts(
             [p.shape_id for p in parts], [None if p.color is None else list(p.color) for p in parts],
-            [_sub_places(p) for p in parts] if any(p.sub_colors for p in parts) else None,
+            subs if any(p.sub_colors for p in parts) else None,
             [list(p.unit) for p in parts] if any(tuple(p.unit) != MILLIMETRES for p in parts)
             else None, deflection, places, body.getvalue()))
+
+
+    def _coloring(self, index, part):
+        """The sub colours of part, placing shape index: in full the first time they are
+        sent for that shape, else the number of the time they were (see Parts.subs)."""
+        places = _sub_places(part)
+        if not places:
+            return places
+        key = (index, tuple(map(tuple, places)))
+        number = self._colorings.get(key)
+        if number is not None:
+            return number
+        self._colorings[key] = len(self._colorings)
+        return places
 
 
 def pack_parts(parts, deflection=None):

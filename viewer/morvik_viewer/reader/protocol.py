@@ -114,9 +114,11 @@ class Count:
 @dataclass
 class Parts:
     """A batch of parts: identifiers, colours, sub-shape colours ([kind, index, r, g, b]
-    each), length units when not millimetres, the deflection their triangles reach, and
-    where each lies; the shapes none of the answer's batches sent yet go in the body, one
-    binary BREP compound with their triangles: a product placed many times travels once.
+    each, or the number of an earlier part's list for the same shape: the lists the answer
+    sent in full that are not empty are numbered from 0 in order), length units when not
+    millimetres, the deflection their triangles reach, and where each lies; the shapes
+    none of the answer's batches sent yet go in the body, one binary BREP compound with
+    their triangles: a product placed many times travels once, its colouring too.
     Fields a reader garbles are kept as they came: unpack_parts refuses them, units_by_id
     leaves them out."""
 
@@ -320,6 +322,28 @@ class Shared:
     def __init__(self):
         self.shapes = []  # by index, from 1 (see Parts.places)
         self._maps = {}  # (index, kind) -> the shape's sub-shapes of kind, as TopExp maps them
+        self._colorings = []  # (index, its (sub-shape, rgb) pairs) of each list sent in full
+
+    def coloring(self, index, places):
+        """The (sub-shape, rgb) pairs of shape index that places (see Parts.subs) name, the
+        shape unplaced; a list sent in full is numbered, for later parts to name."""
+        if isinstance(places, int) and not isinstance(places, bool):
+            if not 0 <= places < len(self._colorings):
+                raise ValueError(f"sub colours {places} of {len(self._colorings)} sent")
+            shape, subs = self._colorings[places]
+            if shape != index:
+                raise ValueError(f"the sub colours of shape {shape} given to shape {index}")
+            return subs
+        from OCP.TopAbs import TopAbs_ShapeEnum
+
+        subs = []
+        for kind, sub_index, *rgb in places:
+            found = self.sub_shapes(index, TopAbs_ShapeEnum(kind))
+            if 1 <= sub_index <= found.Extent():
+                subs.append((found.FindKey(sub_index), tuple(rgb)))
+        if places:
+            self._colorings.append((index, tuple(subs)))
+        return tuple(subs)
 
     def sub_shapes(self, index, kind):
         key = (index, kind)
@@ -347,7 +371,7 @@ def unpack_parts(batch, shared=None):
     """The model.parts.Part of a Parts message. shared holds the shapes the answer's earlier
     batches sent (a new Shared for a lone batch); this batch's new ones join it."""
     from OCP.BinTools import BinTools
-    from OCP.TopAbs import TopAbs_Orientation, TopAbs_ShapeEnum
+    from OCP.TopAbs import TopAbs_Orientation
     from OCP.TopoDS import TopoDS_Iterator, TopoDS_Shape
 
     shared = Shared() if shared is None else shared
@@ -375,14 +399,10 @@ def unpack_parts(batch, shared=None):
         indices.append((index, location))
         parts.append(Part(shape_id, shape, None if color is None else tuple(color)))
     for part, (index, location), places in zip(parts, indices, batch.subs or ()):
-        subs = []
-        for kind, sub_index, *rgb in places:
-            found = shared.sub_shapes(index, TopAbs_ShapeEnum(kind))
-            if 1 <= sub_index <= found.Extent():
-                sub = found.FindKey(sub_index)
-                # A sub-shape of shape.Moved(L), as TopExp finds it, is the one of shape moved by L.
-                subs.append((sub if location is None else sub.Moved(location), tuple(rgb)))
-        part.sub_colors = tuple(subs)
+        subs = shared.coloring(index, places)
+        # A sub-shape of shape.Moved(L), as TopExp finds it, is the one of shape moved by L.
+        part.sub_colors = subs if location is None else tuple(
+            (sub.Moved(location), rgb) for sub, rgb in subs)
     for part, unit in zip(parts, batch.units or ()):
         part.unit = length_unit(unit)
     return parts

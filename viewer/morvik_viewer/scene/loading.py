@@ -21,7 +21,10 @@ and the context's default drawer is told to keep them (cad.meshing.keep_triangle
 once the old scene is gone, so the window meshes nothing again.
 
 Clearing and showing run in slices (see view.slices, scene.pace); the last slice draws the final
-frame. A restored view is put in place once the old scene is gone, while the view is
+frame. The shapes are displayed without their selection (what OCCT picks them by, two
+thirds of the time a placement takes to display), so that the whole model is on screen
+that much sooner; slices after the final frame then make them pickable, and the load
+ends once they are. A restored view is put in place once the old scene is gone, while the view is
 still empty and restoring it costs nothing; otherwise each frame fits the view to
 what is shown.
 """
@@ -31,6 +34,11 @@ import os
 import time
 
 from PySide6.QtCore import QObject, QSocketNotifier, Qt, QTimer, Signal
+
+try:  # OCP 8 binds OCCT's collections in a module of their own
+    from OCP.collections import List_int as ListOfInteger
+except ImportError:  # OCP 7 under OCCT's own name
+    from OCP.TColStd import TColStd_ListOfInteger as ListOfInteger
 from PySide6.QtWidgets import QProgressDialog
 
 from morvik_viewer.cad.meshing import keep_triangles
@@ -59,6 +67,25 @@ def _ends_load_on_error(slot):
             return None
 
     return guarded
+
+
+def make_pickable(context, ais):
+    """Computes the selection of a shape displayed without it: in the modes the context
+    holds for it (the service's selection mode, set as it was displayed), else in its
+    default mode. Nothing for a shape that has its selection."""
+    manager = context.SelectionManager()
+    if manager.Contains(ais):
+        return
+    modes = ListOfInteger()
+    context.ActivatedModes(ais, modes)
+    manager.Load(ais, -1)
+    if not modes.Size():
+        context.Activate(ais, ais.GlobalSelectionMode(), False)
+    while modes.Size():  # a mode the context took before the shape was loaded does nothing
+        mode = modes.First()
+        modes.RemoveFirst()
+        context.Deactivate(ais, mode)
+        context.Activate(ais, mode, False)
 
 
 class SceneLoad(QObject):
@@ -102,10 +129,13 @@ class SceneLoad(QObject):
         self._kept = None  # the deflection the drawer keeps triangles at
         self._old_ids = []
         self._shown = []
+        self._unpicked = []  # shown, their selection not computed yet
+        self._auto_select = None  # the context's own choice, while the load displays without
+        self._drawn_at = None
         self._phase = "reading"
         self._cancelled = False
         self._ended = False
-        self._erase_pace, self._show_pace = Pace(first=50), Pace()
+        self._erase_pace, self._show_pace, self._pick_pace = Pace(first=50), Pace(), Pace(first=50)
         self._slices = Slices(self._step, self)
         self._dialog = None
 
@@ -122,8 +152,8 @@ class SceneLoad(QObject):
     @_ends_load_on_error
     def cancel(self):
         """What Cancel does: reading stops at once, clearing and showing at the next slice."""
-        if self._ended:
-            return
+        if self._ended or self._phase == "picking":
+            return  # every part is on screen: what is left makes them pickable
         self._cancelled = True
         if self._phase == "reading":
             self._end("cancelled")
@@ -222,9 +252,12 @@ class SceneLoad(QObject):
                 self._frame()
             else:
                 self._show_slice()
-        else:  # the last slice: the final frame
+        elif self._phase == "picking":
+            self._pick_slice()
+        else:  # the last slice of showing: the final frame
             self._frame()
-            self._end("stopped" if self._cancelled else "done")
+            self._drawn_at = time.time()
+            self._start_picking()
 
     def _clear_slice(self):
         count = min(self._erase_pace.size(), len(self._old_ids))
@@ -237,6 +270,9 @@ class SceneLoad(QObject):
             self._phase = "showing"
             self._label("Showing parts…")
             self._keep_triangles()
+            context = self._service.get_context()
+            self._auto_select = context.GetAutoActivateSelection()
+            context.SetAutoActivateSelection(False)
             if self._view_state is not None and not restore(self._service, self._view_state):
                 self._fitting = True  # refused, and said so in the service's log
             self._slices.framed()
@@ -262,6 +298,32 @@ class SceneLoad(QObject):
                 self._starved = True
                 self._slices.wait(STARVED_MS)
         self._progress()
+
+    def _start_picking(self):
+        """After the final frame: shapes shown from now on get their selection as they are
+        displayed, and the ones this load showed get it a slice at a time."""
+        self._select_on_display()
+        self._close_dialog()
+        self._phase = "picking"
+        self._unpicked = list(self._shown)
+
+    def _pick_slice(self):
+        count = min(self._pick_pace.size(), len(self._unpicked))
+        began = time.perf_counter()
+        context = self._service.get_context()
+        for shape_id in self._unpicked[:count]:
+            info = self._service.get_shape_info(shape_id)
+            if info is not None and info.visible:  # one hidden meanwhile gets it when shown
+                make_pickable(context, info.ais_shape)
+        del self._unpicked[:count]
+        self._pick_pace.record(count, time.perf_counter() - began)
+        if not self._unpicked:
+            self._end("stopped" if self._cancelled else "done")
+
+    def _select_on_display(self):
+        auto, self._auto_select = self._auto_select, None
+        if auto is not None:
+            self._service.get_context().SetAutoActivateSelection(auto)
 
     def _wake(self):
         if not self._ended and self._phase != "reading":
@@ -331,6 +393,13 @@ class SceneLoad(QObject):
                 - sum(len(batch.ids) for batch in self._heard.batches)
             self._dialog.setValue(max(0, done))
 
+    def _close_dialog(self):
+        if self._dialog is not None:
+            dialog, self._dialog = self._dialog, None
+            dialog.canceled.disconnect(self.cancel)
+            dialog.close()
+            dialog.deleteLater()
+
     # --- the end -----------------------------------------------------------------
 
     def _end(self, state, message=""):
@@ -340,13 +409,11 @@ class SceneLoad(QObject):
         try:
             self._slices.stop()
             self._stop_reader()
-            if self._dialog is not None:
-                dialog, self._dialog = self._dialog, None
-                dialog.canceled.disconnect(self.cancel)
-                dialog.close()
-                dialog.deleteLater()
+            self._select_on_display()
+            self._close_dialog()
         finally:
             # Whatever went wrong above, the caller hears the end exactly once.
             self._parts, self._heard.batches = None, []
             self.finished.emit(LoadOutcome(self._paths, state, message, self._shown,
-                                           self._heard.units, trees=self._heard.trees))
+                                           self._heard.units, trees=self._heard.trees,
+                                           drawn_at=self._drawn_at))

@@ -25,3 +25,5 @@ class LoadOutcome:
     units: dict = field(default_factory=dict)
     # Each file's tree (model.file_tree.FileTree) the reader sent; a file without one is left out.
     trees: list = field(default_factory=list)
+    # When the final frame was drawn (time.time()), before the shapes were made pickable.
+    drawn_at: float | None = None
