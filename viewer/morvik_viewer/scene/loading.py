@@ -46,7 +46,14 @@ from morvik_viewer.model.view_state import restore
 from morvik_viewer.reader.client import Reader
 from morvik_viewer.reader.protocol import Count, Heard, Stage, named, unpack_parts, worded
 from morvik_viewer.scene.outcome import LoadOutcome
-from morvik_viewer.scene.pace import FRAME_BUDGET_S, FRAME_EVERY_NEW, FRAME_LEAST_NEW, NEW_SHAPE_S, STARVED_MS
+from morvik_viewer.scene.pace import (
+    FRAME_BUDGET_S,
+    FRAME_EVERY_NEW,
+    FRAME_LEAST_NEW,
+    FRAMES_SHARE,
+    NEW_SHAPE_S,
+    STARVED_MS,
+)
 from morvik_viewer.scene.show import display_item
 from morvik_viewer.view.slices import Pace, Slices
 
@@ -118,6 +125,7 @@ class SceneLoad(QObject):
         self._readers = readers
         self._palette = palette
         self._drawn = False  # a frame of the new scene was drawn
+        self._framed_at, self._frame_s = 0.0, 0.0  # when the last frame ended, what it took
         self._starved = False  # every part heard is shown, and the reader meshes on
         self._new = 0  # shapes displayed since the last frame
         self._frame_every = FRAME_EVERY_NEW  # new shapes that make the next frame due
@@ -246,9 +254,10 @@ class SceneLoad(QObject):
         if self._phase == "clearing" and not self._cancelled:
             self._clear_slice()
         elif self._phase == "showing" and not self._cancelled:
-            if self._new and (self._new >= self._frame_every or self._slices.frame_due()
-                              # the first parts, on screen while the reader meshes on
-                              or (self._starved and not self._drawn)):
+            if self._new and self._frame_allowed() and (
+                    self._new >= self._frame_every or self._slices.frame_due()
+                    # the first parts, on screen while the reader meshes on
+                    or (self._starved and not self._drawn)):
                 self._frame()
             else:
                 self._show_slice()
@@ -355,6 +364,13 @@ class SceneLoad(QObject):
         self._frame_every = int(min(FRAME_EVERY_NEW, max(FRAME_LEAST_NEW, room)))
         self._slices.framed()
         self._new, self._drawn = 0, True
+        self._framed_at, self._frame_s = now, now - began
+
+    def _frame_allowed(self):
+        """Whether a frame in between may come: the first at once, the others once the
+        showing since the last has taken enough longer than it (see FRAMES_SHARE)."""
+        since = time.perf_counter() - self._framed_at
+        return not self._drawn or since * FRAMES_SHARE >= self._frame_s * (1.0 - FRAMES_SHARE)
 
     def _take(self, count):
         """The next count parts, decoding the reader's batches as they are needed."""

@@ -22,6 +22,10 @@ FRAME_EVERY_NEW = 500
 FRAME_BUDGET_S = 0.09
 NEW_SHAPE_S = 80e-6
 FRAME_LEAST_NEW = 150
+# A frame in between draws the whole scene shown so far: one of tens of thousands of
+# shapes takes longer than any slice, and a frame every FRAME_LEAST_NEW shapes would
+# make most of the load's time. Frames in between take at most this share of it.
+FRAMES_SHARE = 0.2
 # How often a load that has shown every part heard so far looks again, while the
 # reader still meshes the next ones (new batches wake it at once).
 STARVED_MS = 20
