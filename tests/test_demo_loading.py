@@ -8,6 +8,7 @@ on a generated 300-part assembly and files built to trip a reader up; the
 5,000-part figures are the benchmark's (bench/viewer_stall.py).
 """
 
+import itertools
 import json
 import os
 import re
@@ -162,6 +163,29 @@ def test_the_whole_model_is_drawn_before_it_is_made_pickable(service, files, qtb
     centre = box.CornerMin().XYZ().Added(box.CornerMax().XYZ()).Multiplied(0.5)
     picked = service.pick_detail(*service.get_view().Convert(centre.X(), centre.Y(), centre.Z()))
     assert picked is not None and picked[1].ShapeType() == TopAbs_FACE
+
+
+def test_frames_of_a_heavy_scene_take_a_fifth_of_its_load_at_most(service, files, qtbot):
+    from morvik_viewer.scene.loading import SceneLoad
+    from morvik_viewer.scene.pace import FRAMES_SHARE
+
+    frames, ended = [], []
+
+    def heavy_fit():  # a scene that takes a quarter of a second to draw
+        began = time.perf_counter()
+        service.fit_all()
+        time.sleep(0.25)
+        frames.append((began, time.perf_counter()))
+
+    load = SceneLoad(service, [files.folder / "rig.step"], fit=heavy_fit)
+    load.finished.connect(ended.append)
+    load.start()
+    qtbot.waitUntil(lambda: len(ended) == 1, timeout=60000)
+    assert ended[0].state == "done" and len(ended[0].shown) == PARTS
+    # Each frame in between comes once the showing since the last took four times it.
+    spacing = (1.0 - FRAMES_SHARE) / FRAMES_SHARE
+    for (first, last), (began, _) in itertools.pairwise(frames[:-1]):
+        assert began - last >= spacing * (last - first)
 
 
 def test_reload_reads_again_and_keeps_the_camera(session):

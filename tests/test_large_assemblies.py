@@ -185,3 +185,30 @@ def test_a_read_past_the_readers_memory_bound_is_told_as_too_large(racks, monkey
         read([racks[0]])
     monkeypatch.setattr(client, "MEMORY", 1 << 30)
     assert len(read([racks[0]])[0]) == racks[1]
+
+
+def test_the_settings_say_what_readers_keep_and_may_take(monkeypatch):
+    from morvik_viewer.app import start
+    from morvik_viewer.app.settings import CACHE, CACHE_MB, READER_MB, open_settings, store
+
+    monkeypatch.setattr(client, "CACHE", None)
+    monkeypatch.setattr(client, "MEMORY", 7 << 30)
+    settings = open_settings()
+    try:
+        store(settings, CACHE_MB, 5)
+        store(settings, READER_MB, 100)
+        start.use_settings()
+        assert client.CACHE["limit"] == 5 << 20
+        assert Path(client.CACHE["folder"]).parts[-2:] == ("morvik-viewer", "answers")
+        assert client.MEMORY == 100 << 20
+        start.use_settings(no_cache=True)
+        assert client.CACHE is None
+        # Switched off, and a bound that is no number: nothing kept, the default bound.
+        store(settings, CACHE, False)
+        settings.setValue(READER_MB.key, "lots")
+        client.MEMORY = 7 << 30
+        start.use_settings()
+        assert (client.CACHE, client.MEMORY) == (None, 7 << 30)
+    finally:
+        for row in (CACHE, CACHE_MB, READER_MB):
+            settings.remove(row.key)

@@ -83,7 +83,6 @@ class Packer:
             [list(p.unit) for p in parts] if any(tuple(p.unit) != MILLIMETRES for p in parts)
             else None, deflection, places, body.getvalue()))
 
-
     def _coloring(self, index, part):
         """The sub colours of part, placing shape index: in full the first time they are
         sent for that shape, else the number of the time they were (see Parts.subs)."""

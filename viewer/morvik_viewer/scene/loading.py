@@ -34,11 +34,6 @@ import os
 import time
 
 from PySide6.QtCore import QObject, QSocketNotifier, Qt, QTimer, Signal
-
-try:  # OCP 8 binds OCCT's collections in a module of their own
-    from OCP.collections import List_int as ListOfInteger
-except ImportError:  # OCP 7 under OCCT's own name
-    from OCP.TColStd import TColStd_ListOfInteger as ListOfInteger
 from PySide6.QtWidgets import QProgressDialog
 
 from morvik_viewer.cad.meshing import keep_triangles
@@ -56,6 +51,11 @@ from morvik_viewer.scene.pace import (
 )
 from morvik_viewer.scene.show import display_item
 from morvik_viewer.view.slices import Pace, Slices
+
+try:  # OCP 8 binds OCCT's collections in a module of their own
+    from OCP.collections import List_int as ListOfInteger
+except ImportError:  # OCP 7 under OCCT's own name
+    from OCP.TColStd import TColStd_ListOfInteger as ListOfInteger
 
 # A load that ends sooner shows no progress dialog.
 DIALOG_AFTER_MS = 400
