@@ -75,6 +75,42 @@ def test_placements_share_their_products_and_stay_apart_in_the_scene(racks, serv
         other.shape.Location().Transformation().TranslationPart()).Modulus() > 1.0
 
 
+
+def test_placements_are_picked_one_by_one_over_their_products_shared_triangles(
+        racks, service, qtbot):
+    """A load makes each placement pickable over its product's triangles, shared by every
+    placement and computed once: each is picked on its own, where it lies, as the whole
+    shape it places, and not once hidden."""
+    from OCP.Select3D import Select3D_SensitivePrimitiveArray
+
+    from morvik_viewer.scene.loading import SceneLoad
+
+    path, placed = racks
+    ended = []
+    load = SceneLoad(service, [path])
+    load.finished.connect(ended.append)
+    load.start()
+    qtbot.waitUntil(lambda: len(ended) == 1, timeout=120000)
+    assert ended[0].state == "done" and len(ended[0].shown) == placed
+    infos = [service.get_shape_info(i) for i in ended[0].shown]
+    product = infos[-1].ais_shape.Shape()
+    same = [info for info in infos if info.ais_shape.Shape().IsPartner(product)]
+    assert len(same) >= 2
+    for info in same:
+        (entity,) = [e.BaseSensitive() for e in info.ais_shape.Selection(0).Entities()]
+        assert isinstance(entity, Select3D_SensitivePrimitiveArray)
+    view = service.get_view()
+    for info in same[:2]:
+        service.isolate_shapes([info.shape_id])
+        service.fit_all()
+        centre = [v // 2 for v in view.Window().Size()]
+        shape_id, picked = service.pick_detail(*centre)
+        assert shape_id == info.shape_id
+        assert picked.IsEqual(info.ais_shape.Shape())
+        service.set_shape_visibility(info.shape_id, False)
+        assert service.pick(*centre) is None
+
+
 def entries(folder):
     return sorted(folder.glob(f"*{cache.SUFFIX}"), key=lambda p: p.stat().st_mtime)
 

@@ -124,6 +124,11 @@ def triangulated(shape):
     return BRepTools.Triangulation_s(shape, Precision.Infinite_s(), True)
 
 
+def faces_meshed(shape):
+    """Whether every face of shape carries triangles."""
+    return BRepTools.Triangulation_s(shape, Precision.Infinite_s(), False)
+
+
 def triangle_count(shape):
     """Triangles over the faces of shape, each placed face counted (for checks and benchmarks)."""
     return sum(triangles.NbTriangles() for triangles in _triangulations(shape))

@@ -23,10 +23,11 @@ once the old scene is gone, so the window meshes nothing again.
 Clearing and showing run in slices (see view.slices, scene.pace); the last slice draws the final
 frame. The shapes are displayed without their selection (what OCCT picks them by, two
 thirds of the time a placement takes to display), so that the whole model is on screen
-that much sooner; slices after the final frame then make them pickable, and the load
-ends once they are. A restored view is put in place once the old scene is gone, while the view is
-still empty and restoring it costs nothing; otherwise each frame fits the view to
-what is shown.
+that much sooner; slices after the final frame then make them pickable (scene.picking,
+where the placements of a product share its triangles), and the load ends once they
+are. A restored view is put in place once the old scene is gone, while the view is still
+empty and restoring it costs nothing; otherwise each frame fits the view to what is
+shown.
 """
 
 import functools
@@ -49,13 +50,9 @@ from morvik_viewer.scene.pace import (
     NEW_SHAPE_S,
     STARVED_MS,
 )
+from morvik_viewer.scene.picking import SharedSelection, make_pickable
 from morvik_viewer.scene.show import display_item
 from morvik_viewer.view.slices import Pace, Slices
-
-try:  # OCP 8 binds OCCT's collections in a module of their own
-    from OCP.collections import List_int as ListOfInteger
-except ImportError:  # OCP 7 under OCCT's own name
-    from OCP.TColStd import TColStd_ListOfInteger as ListOfInteger
 
 # A load that ends sooner shows no progress dialog.
 DIALOG_AFTER_MS = 400
@@ -74,25 +71,6 @@ def _ends_load_on_error(slot):
             return None
 
     return guarded
-
-
-def make_pickable(context, ais):
-    """Computes the selection of a shape displayed without it: in the modes the context
-    holds for it (the service's selection mode, set as it was displayed), else in its
-    default mode. Nothing for a shape that has its selection."""
-    manager = context.SelectionManager()
-    if manager.Contains(ais):
-        return
-    modes = ListOfInteger()
-    context.ActivatedModes(ais, modes)
-    manager.Load(ais, -1)
-    if not modes.Size():
-        context.Activate(ais, ais.GlobalSelectionMode(), False)
-    while modes.Size():  # a mode the context took before the shape was loaded does nothing
-        mode = modes.First()
-        modes.RemoveFirst()
-        context.Deactivate(ais, mode)
-        context.Activate(ais, mode, False)
 
 
 class SceneLoad(QObject):
@@ -138,6 +116,7 @@ class SceneLoad(QObject):
         self._old_ids = []
         self._shown = []
         self._unpicked = []  # shown, their selection not computed yet
+        self._shared = None  # products' triangles their placements are picked by
         self._auto_select = None  # the context's own choice, while the load displays without
         self._drawn_at = None
         self._phase = "reading"
@@ -315,6 +294,8 @@ class SceneLoad(QObject):
         self._close_dialog()
         self._phase = "picking"
         self._unpicked = list(self._shown)
+        self._shared = SharedSelection(info.ais_shape.Shape() for info in map(
+            self._service.get_shape_info, self._unpicked) if info is not None)
 
     def _pick_slice(self):
         count = min(self._pick_pace.size(), len(self._unpicked))
@@ -323,7 +304,7 @@ class SceneLoad(QObject):
         for shape_id in self._unpicked[:count]:
             info = self._service.get_shape_info(shape_id)
             if info is not None and info.visible:  # one hidden meanwhile gets it when shown
-                make_pickable(context, info.ais_shape)
+                make_pickable(context, info.ais_shape, self._shared)
         del self._unpicked[:count]
         self._pick_pace.record(count, time.perf_counter() - began)
         if not self._unpicked:
