@@ -238,9 +238,10 @@ def window_run(paths):
     os._exit(3)  # the window closed before the load ended
 
 
-def run(side, path, env):
+def run(side, path, env, cores=None):
     """(seconds from start to the model on screen, the run's own report). The first opens
-    keep what they read in a cache folder of their own, which the reopens then read."""
+    keep what they read in a cache folder of their own, which the reopens then read.
+    cores: the screenshot's reader runs on so many cores."""
     if side in ("screenshot", "window"):
         env["BENCH_LAST_CACHE"] = tempfile.mkdtemp(dir=env["BENCH_CACHES"])
         env = dict(env, XDG_CACHE_HOME=env["BENCH_LAST_CACHE"])
@@ -257,6 +258,8 @@ def run(side, path, env):
         out = Path(tempfile.gettempdir()) / "open-time.png"
         command = [sys.executable, "-c", SCREENSHOT, "--screenshot", str(out),
                    "--size", f"{SIZE[0]}x{SIZE[1]}", str(path)]
+        if cores:
+            command[-1:-1] = ["--reader-cores", str(cores)]
     else:
         command = [sys.executable, str(Path(__file__).resolve()), "--window-run", str(path)]
     began = time.time()
@@ -315,6 +318,9 @@ def main(argv=None):
                              "pin count given (40: 48 MB; 85: about 100 MB)")
     parser.add_argument("--sides", nargs="*", choices=TIMED, default=list(TIMED),
                         help="the runs to time (plain always runs: the ratios are to it)")
+    parser.add_argument("--cores", type=int, nargs="*", default=[],
+                        help="also time the screenshot with its reader on so many cores, each "
+                             "count given (0: all of them)")
     parser.add_argument("--repeats", type=int, default=3)
     parser.add_argument("--output", type=Path,
                         help="JSON file (default bench/results/open-time-<date>.json), with "
@@ -356,7 +362,7 @@ def main(argv=None):
     load_before = os.getloadavg()
     rows = []
     for path in files:
-        rows.append(time_file(path, sides, args.repeats, env))
+        rows.append(time_file(path, sides, args.repeats, env, args.cores))
         progress(", ".join(f"{side} {seconds:.2f} s" for side, seconds in rows[-1]["seconds"].items()))
 
     report = {
@@ -366,7 +372,8 @@ def main(argv=None):
             opengl="Mesa software (LIBGL_ALWAYS_SOFTWARE=1)"
             if os.environ.get("LIBGL_ALWAYS_SOFTWARE") == "1" else "as the display gives it"),
         "settings": {"repeats": args.repeats, "size": list(SIZE), "sizes": args.sizes,
-                     "single": args.single, "racks": args.racks, "sides": sides},
+                     "single": args.single, "racks": args.racks, "sides": sides,
+                     "cores": args.cores},
         "rows": rows,
         "seconds": time.perf_counter() - began,
     }
@@ -376,8 +383,9 @@ def main(argv=None):
     return 0
 
 
-def time_file(path, sides, repeats, env):
-    """The row of one file: each side's runs, medians, ratios to plain and peaks."""
+def time_file(path, sides, repeats, env, cores=()):
+    """The row of one file: each side's runs, medians, ratios to plain and peaks; with
+    cores, the screenshot's seconds with its reader on each count of cores."""
     runs = {side: [] for side in sides}
     for _ in range(repeats):
         for side in sides:  # alternating, so that a busy spell spreads over all of them
@@ -394,6 +402,9 @@ def time_file(path, sides, repeats, env):
                          if side in runs}}
     if "stages" in runs:
         row["stages"] = runs["stages"][0]["stages"]
+    if cores:
+        row["cores"] = {str(n): statistics.median(run("screenshot", path, env, n)[0]
+                                                  for _ in range(repeats)) for n in cores}
     return row
 
 
@@ -411,6 +422,9 @@ def print_table(rows, sides):
         print(f"{row['file'][:21]:<22}{row['mb']:>7.2f}" + "".join(f"{s[side]:>10.2f}" for side in timed)
               + "".join(f"{r[side]:>10.2f}" for side in timed[1:])
               + "".join(f"{m[side]:>11.0f}" for side in timed))
+        if "cores" in row:
+            print(f"{'':<22}screenshot, its reader on N cores (s): " + ", ".join(
+                f"{n}: {seconds:.2f}" for n, seconds in row["cores"].items()))
         if "stages" in row:
             print(f"{'':<22}where it goes (s): " + ", ".join(
                 f"{stage} {seconds:.2f}" for stage, seconds in row["stages"].items()))

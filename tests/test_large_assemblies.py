@@ -221,14 +221,20 @@ def test_a_read_past_the_readers_memory_bound_is_told_as_too_large(racks, monkey
         read([racks[0]])
     monkeypatch.setattr(client, "MEMORY", 1 << 30)
     assert len(read([racks[0]])[0]) == racks[1]
+    # Kept to one core, as the settings' reader/cores can ask, from its first word on.
+    monkeypatch.setattr(client, "CORES", 1)
+    reader = Reader([os.fspath(racks[0])], fork=False)
+    assert reader.receive() and len(os.sched_getaffinity(reader.pid)) == 1
+    assert len(reader.read()) == racks[1]
 
 
 def test_the_settings_say_what_readers_keep_and_may_take(monkeypatch):
     from morvik_viewer.app import start
-    from morvik_viewer.app.settings import CACHE, CACHE_MB, READER_MB, open_settings, store
+    from morvik_viewer.app.settings import CACHE, CACHE_MB, READER_CORES, READER_MB, open_settings, store
 
     monkeypatch.setattr(client, "CACHE", None)
     monkeypatch.setattr(client, "MEMORY", 7 << 30)
+    monkeypatch.setattr(client, "CORES", None)
     settings = open_settings()
     try:
         store(settings, CACHE_MB, 5)
@@ -236,9 +242,12 @@ def test_the_settings_say_what_readers_keep_and_may_take(monkeypatch):
         start.use_settings()
         assert client.CACHE["limit"] == 5 << 20
         assert Path(client.CACHE["folder"]).parts[-2:] == ("morvik-viewer", "answers")
-        assert client.MEMORY == 100 << 20
+        assert (client.MEMORY, client.CORES) == (100 << 20, None)
+        store(settings, READER_CORES, 1)
         start.use_settings(no_cache=True)
-        assert client.CACHE is None
+        assert (client.CACHE, client.CORES) == (None, 1)
+        start.use_settings(cores=3)  # the command line's --reader-cores
+        assert client.CORES == 3
         # Switched off, and a bound that is no number: nothing kept, the default bound.
         store(settings, CACHE, False)
         settings.setValue(READER_MB.key, "lots")
@@ -246,5 +255,5 @@ def test_the_settings_say_what_readers_keep_and_may_take(monkeypatch):
         start.use_settings()
         assert (client.CACHE, client.MEMORY) == (None, 7 << 30)
     finally:
-        for row in (CACHE, CACHE_MB, READER_MB):
+        for row in (CACHE, CACHE_MB, READER_MB, READER_CORES):
             settings.remove(row.key)

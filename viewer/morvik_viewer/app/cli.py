@@ -90,7 +90,20 @@ def build_parser():
                         help="read the files again, neither using nor keeping what an earlier "
                              "open of them read (kept by default, in the user's cache folder, unless the "
                              "settings' cache/enabled is false)")
+    parser.add_argument("--reader-cores", type=_cores, metavar="N",
+                        help="read and mesh the files on N of the machine's cores at most "
+                             "(default: the settings' reader/cores, else all of them)")
     return parser
+
+
+def _cores(text):
+    try:
+        count = int(text)
+    except ValueError:
+        count = 0
+    if not 0 < count < 1 << 16:
+        raise argparse.ArgumentTypeError(f"a number of cores, 1 or more: {text!r}")
+    return count
 
 
 def main(argv=None):
@@ -116,7 +129,7 @@ def _main(argv):
         # load only once the arguments are known to be sound, and never for --tree; OCP
         # loads later still (see app.start).
         from morvik_viewer.app import start
-    start.use_settings(args.no_cache)
+    start.use_settings(args.no_cache, args.reader_cores)
     return start.run(args, _asked_reader(args, spawned))
 
 

@@ -50,6 +50,8 @@ CACHE = Setting("cache/enabled", FLAG, True)
 CACHE_MB = Setting("cache/megabytes", COUNT, 2048)
 # The megabytes a reader may take for one read; 0: half the machine's memory (see reader.memory).
 READER_MB = Setting("reader/memory_mb", COUNT, 0)
+# The cores a reader may run on; 0: all of them (--reader-cores, for one run).
+READER_CORES = Setting("reader/cores", COUNT, 0)
 ROWS = (GEOMETRY, STATE, FOLDER, IMAGE_FOLDER, RECENT, UP, VIEW_CUBE, MODEL_TREE, PALETTE,
         CACHE, CACHE_MB, READER_MB)
 

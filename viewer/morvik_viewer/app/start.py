@@ -15,7 +15,7 @@ from morvik_viewer.app import display
 from morvik_viewer.app.base import EXIT_BAD_INPUT, EXIT_FAILURE, FALLBACK_SCREENSHOT, PROG, _fail, _interrupts_held
 from morvik_viewer.app.console import native_output_hidden
 from morvik_viewer.app.ocp_import import OcpImport
-from morvik_viewer.app.settings import PALETTE, READER_MB, UP, answer_cache, load, open_settings
+from morvik_viewer.app.settings import PALETTE, READER_CORES, READER_MB, UP, answer_cache, load, open_settings
 from morvik_viewer.model.file_kinds import check_file
 from morvik_viewer.model.paths import PathError, check_output
 from morvik_viewer.model.view_state import ViewStateError, for_view, read_state
@@ -23,12 +23,14 @@ from morvik_viewer.reader import client
 from morvik_viewer.view.platform_window import X11, qt_platform
 
 
-def use_settings(no_cache=False):
+def use_settings(no_cache=False, cores=None):
     """Has this process's readers keep what they read as the settings say (never with
-    no_cache, the command line's --no-cache), and take the memory they allow."""
+    no_cache, the command line's --no-cache), and take the memory and the cores they
+    allow (cores, the command line's --reader-cores, over the settings')."""
     settings = open_settings()
     client.CACHE = answer_cache(settings, no_cache)
     client.MEMORY = (load(settings, READER_MB) << 20) or client.MEMORY
+    client.CORES = cores or load(settings, READER_CORES) or None
 
 
 def run(args, reader):

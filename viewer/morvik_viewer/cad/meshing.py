@@ -61,7 +61,8 @@ def start_threads():
     that runs out of memory fails the read."""
     builder, boxes = BRep_Builder(), TopoDS_Compound()
     builder.MakeCompound(boxes)
-    for i in range(max(8, os.cpu_count() or 1)):  # six faces each: work for every thread
+    for i in range(max(8, len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity")
+                       else os.cpu_count() or 1)):  # six faces each: work for every thread
         builder.Add(boxes, BRepPrimAPI_MakeBox(gp_Pnt(2.0 * i, 0.0, 0.0), 1.0, 1.0, 1.0).Shape())
     BRepMesh_IncrementalMesh(boxes, 0.1, False, 0.5, True)
 

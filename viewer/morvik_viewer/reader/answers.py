@@ -139,6 +139,7 @@ def _serve(ask, channel, console=None):
     if not line:
         return  # a reader started ahead and never needed
     request = Request.decode(line)
+    memory.use_cores(request.cores)  # before OCCT starts its threads
     if request.memory and not request.trees:
         start_threads()  # while threads may still start
     bounded = memory.bound(request.memory)

@@ -40,6 +40,8 @@ CACHE: dict | None = None
 RAN_OUT = 0.9
 # The bytes a read may take (protocol.Request.memory): by default half the machine's memory.
 MEMORY: int | None = default_bytes() or None
+# The cores a read may run on (protocol.Request.cores): None, all of them.
+CORES: int | None = None
 
 
 class Reader:
@@ -182,7 +184,7 @@ class Reader:
 
 
 def _request(paths, trees):
-    return Request(paths, trees, None if trees else CACHE, MEMORY)
+    return Request(paths, trees, None if trees else CACHE, MEMORY, CORES)
 
 
 def read_trees(paths):

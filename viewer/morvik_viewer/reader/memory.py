@@ -6,6 +6,9 @@ asked (OCP's own, about 200 MB); the settings' reader/memory_mb sets another bou
 bound is the process's data limit (RLIMIT_DATA, which Linux counts over every private
 writable mapping: the heap and what malloc maps), so OCCT's allocations fail past it and
 the reader says why. Elsewhere than Linux no bound is set.
+
+The cores it runs on can be bounded too (the settings' reader/cores, --reader-cores),
+for a machine that must stay responsive to other work while a large file opens.
 """
 
 import os
@@ -50,6 +53,18 @@ def bound(extra):
     except (OSError, ValueError):
         return False
     return True
+
+
+def use_cores(count):
+    """Keeps this process (and the threads it starts from now on: OCCT sizes its thread
+    pool by the cores it may use) to the first count of the cores it may run on."""
+    if not hasattr(os, "sched_setaffinity") or not isinstance(count, int) or count <= 0:
+        return
+    try:
+        allowed = sorted(os.sched_getaffinity(0))
+        os.sched_setaffinity(0, allowed[:count])
+    except OSError:
+        pass  # a machine that will not say: all of them
 
 
 def ran_out(error):

@@ -72,11 +72,14 @@ class Request:
     # Bytes a read may take beyond what the reader holds when asked (see reader.memory);
     # None: no bound.
     memory: int | None = None
+    # The machine's cores the reader may run on (see reader.memory.use_cores); None: all.
+    cores: int | None = None
 
     def encode(self):
         # JSON escapes the lone surrogates a name that is not UTF-8 decodes to, and gives them back.
         return json.dumps({"paths": [os.fspath(p) for p in self.paths], "trees": self.trees,
-                           "cache": self.cache, "memory": self.memory}).encode("ascii") + b"\n"
+                           "cache": self.cache, "memory": self.memory,
+                           "cores": self.cores}).encode("ascii") + b"\n"
 
     @classmethod
     def decode(cls, line):
@@ -84,10 +87,14 @@ class Request:
         asked = json.loads(line)
         if not isinstance(asked, dict) or not isinstance(asked.get("paths"), list):
             raise ValueError("not a request")
-        cache, memory = asked.get("cache"), asked.get("memory")
+        cache, memory, cores = asked.get("cache"), asked.get("memory"), asked.get("cores")
         return cls(asked["paths"], asked.get("trees") is True,
                    cache if isinstance(cache, dict) else None,
-                   memory if isinstance(memory, int) and not isinstance(memory, bool) else None)
+                   memory if _count(memory) else None, cores if _count(cores) else None)
+
+
+def _count(value):
+    return isinstance(value, int) and not isinstance(value, bool) and value > 0
 
 
 # --- the messages: what a reader answers, in this order ---------------------
