@@ -10,17 +10,26 @@ from morvik_viewer.model.parts import LoadError
 from morvik_viewer.model.paths import shown
 from morvik_viewer.model.view_state import StateRefused, ViewStateError, for_view
 from morvik_viewer.view.platform_window import DisplayUnavailable
-from morvik_viewer.window.screenshot import ScreenshotError, render_screenshot
+from morvik_viewer.window.screenshot import ScreenshotError, render_screenshot, screenshot_scene
 
 
 def run(args, reader, screenshot, mode, projection, direction, view_state, saved_state, up,
         palette):
     """Renders the files read by reader (or the sample scene) into screenshot; the exit
     status."""
+    # Brought up while the reader reads; a file that cannot be read is told first.
+    scene = unavailable = None
+    try:
+        with native_output_hidden():
+            scene = screenshot_scene(args.size, mode, projection)
+    except DisplayUnavailable as error:
+        unavailable = error
     try:
         parts = reader.read(args.files) if args.files else sample_parts()
     except LoadError as error:
         return _fail(error, EXIT_BAD_INPUT)
+    if unavailable is not None:
+        return _fail(unavailable, EXIT_FAILURE)
     if args.up is None and reader is not None and reader.trees \
             and all(tree.up == "y" for tree in reader.trees):
         up = "y"  # what the files' authoring system models in (see up_axis.authored_up)
@@ -28,15 +37,15 @@ def run(args, reader, screenshot, mode, projection, direction, view_state, saved
     # A screenshot writes the state file only when there was none to read.
     state_out = args.view_state if args.view_state and view_state is None else None
     return _screenshot(screenshot, parts, args.size, mode, projection, direction, view_state,
-                       state_out, args.view_state, up, palette)
+                       state_out, args.view_state, up, palette, scene)
 
 
 def _screenshot(path, parts, size, mode, projection, direction, view_state, state_out,
-                state_path, up, palette=False):
+                state_path, up, palette=False, scene=None):
     try:
         with native_output_hidden():  # OCCT's notes, and Fontconfig's under its fonts
             written = render_screenshot(path, parts, size, mode, direction, projection,
-                                        view_state, state_out, up, palette)
+                                        view_state, state_out, up, palette, scene)
     except StateRefused as error:  # before the picture
         return _refused(state_path, error)
     except (DisplayUnavailable, ScreenshotError, ViewStateError) as error:

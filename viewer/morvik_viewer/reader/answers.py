@@ -62,6 +62,8 @@ class Packer:
     def __init__(self):
         self._sent = ShapeIndex()
         self._colorings = {}  # (shape index, sub colours) -> its number, once sent
+        # (shape index, kind) -> the sent shape's sub-shapes of kind, as TopExp maps them
+        self._maps = {}
 
     def pack(self, parts, deflection=None):
         """A frame holding parts; deflection, when given, is what their triangles reach."""
@@ -86,7 +88,7 @@ class Packer:
     def _coloring(self, index, part):
         """The sub colours of part, placing shape index: in full the first time they are
         sent for that shape, else the number of the time they were (see Parts.subs)."""
-        places = _sub_places(part)
+        places = self._sub_places(index, part)
         if not places:
             return places
         key = (index, tuple(map(tuple, places)))
@@ -94,6 +96,25 @@ class Packer:
         if number is not None:
             return number
         self._colorings[key] = len(self._colorings)
+        return places
+
+    def _sub_places(self, index, part):
+        """[kind, index, r, g, b] of each sub colour of part, placing shape index: its
+        sub-shape as the index TopExp gives it among the shape's sub-shapes of its kind,
+        which the shape read back keeps. Looked up in the maps of the shape as sent, one a
+        kind for all its placements (mapping each placement's own took half of framing a
+        cabinet of 20,200)."""
+        places = []
+        # A sub-shape of the part, moved back by the part's placement, is the sent shape's.
+        back = part.shape.Location().Inverted()
+        for sub, rgb in part.sub_colors:
+            kind = sub.ShapeType()
+            key = (index, kind)
+            if key not in self._maps:
+                self._maps[key] = _sub_shapes(self._sent.FindKey(index), kind)
+            sub_index = self._maps[key].FindIndex(sub.Moved(back))
+            if sub_index:  # else not a sub-shape of the part: nothing to colour
+                places.append([int(kind), sub_index, *map(float, rgb)])
         return places
 
 
@@ -117,20 +138,6 @@ def _format():
     # triangles for parts placed in an assembly (it fails with
     # NCollection_IndexedMap::FindKey on the others); 7.9 and 8.0 read it too.
     return BinTools_FormatVersion.BinTools_FormatVersion_VERSION_3
-
-
-def _sub_places(part):
-    """[kind, index, r, g, b] of each sub colour: its sub-shape as the index TopExp gives
-    it among the part's sub-shapes of its kind, which the shape read back keeps."""
-    places, maps = [], {}
-    for sub, rgb in part.sub_colors:
-        kind = sub.ShapeType()
-        if kind not in maps:
-            maps[kind] = _sub_shapes(part.shape, kind)
-        index = maps[kind].FindIndex(sub)
-        if index:  # else not a sub-shape of the part: nothing to colour
-            places.append([int(kind), index, *map(float, rgb)])
-    return places
 
 
 def _serve(ask, channel, console=None):

@@ -16,16 +16,26 @@ from morvik_viewer.scene.show import display_item
 from morvik_viewer.view.fit import FIT_MARGIN
 from morvik_viewer.view.graphics import create_viewer3d, start_scene
 from morvik_viewer.view.look import style_shapes
-from morvik_viewer.view.upright import turn_shapes
+from morvik_viewer.view.upright import name_trihedron, turn_shapes
 
 
 class ScreenshotError(RuntimeError):
     """The image could not be rendered or written."""
 
 
+def screenshot_scene(size=(1024, 768), mode=DisplayMode.SHADED,
+                     projection=ProjectionType.ORTHOGRAPHIC):
+    """A scene brought up for render_screenshot before the parts are in: its set-up (the
+    graphic driver, the view's look, OpenGL's first programs) is a fifth of a small file's
+    screenshot, and runs while a reader reads."""
+    viewer3d = create_viewer3d(size=size)
+    start_scene(viewer3d.service, Z_UP, projection, mode)
+    return viewer3d
+
+
 def render_screenshot(path, parts, size=(1024, 768), mode=DisplayMode.SHADED,
                       direction=ViewDirection.ISO, projection=ProjectionType.ORTHOGRAPHIC,
-                      view_state=None, state_out=None, up=Z_UP, palette=False):
+                      view_state=None, state_out=None, up=Z_UP, palette=False, scene=None):
     """Renders parts into a PNG at path; needs an X server but no window manager.
 
     view_state, a state that service.get_view_state() gave, replaces the
@@ -34,15 +44,19 @@ def render_screenshot(path, parts, size=(1024, 768), mode=DisplayMode.SHADED,
     rendered (see view_state.write_state). StateRefused when the service would
     not take view_state: no picture is written then. up is the model axis that
     points up (see up_axis). palette: parts the file leaves uncoloured take the
-    palette's colours rather than one grey (see model.colors.fallback_color).
+    palette's colours rather than one grey (see model.colors.fallback_color). scene:
+    one screenshot_scene gave for the same size, mode and projection.
     """
-    viewer3d = create_viewer3d(size=size)
+    viewer3d = scene or create_viewer3d(size=size)
     service = viewer3d.service
     # Judged before anything is shown: the service is the one to say what it takes.
     reason = refusal(service, view_state) if view_state is not None else None
     if reason is not None:
         raise StateRefused(reason)
-    start_scene(service, up, projection, mode)
+    if scene is None:
+        start_scene(service, up, projection, mode)
+    else:
+        name_trihedron(service.get_view(), up)
     # The picture is the one frame drawn: moving the camera paints nothing.
     viewer3d.view.SetImmediateUpdate(False)
     if all(triangulated(part.shape) for part in parts):
