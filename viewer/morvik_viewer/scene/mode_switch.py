@@ -104,8 +104,9 @@ class ModeSwitch(QObject):
         self._progress(done, total)
         if done < total:
             if self._slices.frame_due():
+                began = time.perf_counter()
                 self._context.UpdateCurrentViewer()  # the shapes switched so far
-                self._slices.framed()
+                self._slices.framed(time.perf_counter() - began)
             return
         try:
             # Shapes of their own mode are skipped, so this only switches those
