@@ -77,9 +77,10 @@ def test_open_shows_every_part_by_name_while_the_window_answers(session):
     assert opened.label == f"{PARTS} shapes" and opened.all_displayed
     # Shown as the reader sends them: the first parts while it meshes the rest.
     assert opened.began_before_done and opened.shown_before_done > 0
-    # Reading in this process would stand still for a second or more; the
-    # 100 ms held for 5,000 parts is the benchmark's to measure.
-    assert opened.longest_stall < 0.5
+    # Reading in this process would stand still for a second or more (longer on a busy
+    # machine, where this runs beside other suites); the 100 ms held for 5,000 parts is
+    # the benchmark's to measure.
+    assert opened.longest_stall < 0.8
 
 
 def test_cancel_while_reading_keeps_the_scene(session):

@@ -96,10 +96,7 @@ def test_placements_are_picked_one_by_one_over_their_products_shared_triangles(
     product = infos[-1].ais_shape.Shape()
     same = [info for info in infos if info.ais_shape.Shape().IsPartner(product)]
     assert len(same) >= 2
-    for info in same:
-        (entity,) = [e.BaseSensitive() for e in info.ais_shape.Selection(0).Entities()]
-        assert isinstance(entity, Select3D_SensitivePrimitiveArray)
-    view = service.get_view()
+    view, context = service.get_view(), service.get_context()
     for info in same[:2]:
         service.isolate_shapes([info.shape_id])
         service.fit_all()
@@ -107,6 +104,8 @@ def test_placements_are_picked_one_by_one_over_their_products_shared_triangles(
         shape_id, picked = service.pick_detail(*centre)
         assert shape_id == info.shape_id
         assert picked.IsEqual(info.ais_shape.Shape())
+        context.MoveTo(*centre, view, False)  # what the pick went by: the shared triangles
+        assert isinstance(context.MainSelector().PickedEntity(1), Select3D_SensitivePrimitiveArray)
         service.set_shape_visibility(info.shape_id, False)
         assert service.pick(*centre) is None
 
