@@ -4,7 +4,6 @@ what it draws there: dark parts, frames while the camera moves, display-mode swi
 import os
 import subprocess
 import sys
-import time
 
 import pytest
 
@@ -235,46 +234,6 @@ def test_sliced_switch_ends_where_the_services_own_call_does(shapes_shown, qtbot
     assert sliced == settled(service)
     assert ends == [True]  # the replaced switches never finish
     assert seen[-1] == (12, 12) and len(seen) >= 12  # progress after every slice
-
-
-def test_frames_of_a_heavy_switch_take_a_fifth_of_it_at_most(service, make_box, qtbot,
-                                                              monkeypatch):
-    """Frames drawn while a switch runs are spaced by four times what they take, however
-    often they are due, so that a scene that draws slowly does not spend the switch
-    drawing."""
-    from morvik_viewer.view import slices
-
-    service.set_display_mode(DisplayMode.SHADED)
-    service.display_shapes([(make_box(at=(2.0 * i, 0.0, 0.0)), f"b{i}") for i in range(40)])
-    monkeypatch.setattr(mode_switch, "SLICE_S", 0.0)  # a shape a slice
-    monkeypatch.setattr(slices, "FRAME_EVERY_S", 0.0)  # a frame due after every slice
-
-    class SlowScene:  # the real context, its shapes slow to switch and its frames to draw
-        def __init__(self, context):
-            self.context, self.frames = context, []
-
-        def __getattr__(self, name):
-            return getattr(self.context, name)
-
-        def RecomputePrsOnly(self, *args):
-            self.context.RecomputePrsOnly(*args)
-            time.sleep(0.005)
-
-        def UpdateCurrentViewer(self):
-            began = time.perf_counter()
-            self.context.UpdateCurrentViewer()
-            time.sleep(0.02)
-            self.frames.append((began, time.perf_counter()))
-
-    switch, ends = mode_switch.ModeSwitch(service, DisplayMode.BOTH), []
-    switch._context = scene = SlowScene(service.get_context())
-    switch.finished.connect(ends.append)
-    switch.start()
-    qtbot.waitUntil(lambda: not switch.running, timeout=20000)
-    assert ends == [True] and len(scene.frames) >= 3  # two in between, and the last
-    spacing = (1.0 - slices.FRAMES_SHARE) / slices.FRAMES_SHARE
-    for (first, last), (began, _) in zip(scene.frames[:-2], scene.frames[1:-1]):
-        assert began - last >= spacing * (last - first)
 
 
 def test_small_scene_switches_before_the_call_returns(shapes_shown, qtbot):

@@ -104,9 +104,8 @@ class ModeSwitch(QObject):
         self._progress(done, total)
         if done < total:
             if self._slices.frame_due():
-                began = time.perf_counter()
                 self._context.UpdateCurrentViewer()  # the shapes switched so far
-                self._slices.framed(time.perf_counter() - began)
+                self._slices.framed()
             return
         try:
             # Shapes of their own mode are skipped, so this only switches those

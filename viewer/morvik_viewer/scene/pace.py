@@ -11,7 +11,6 @@ shapes adds some 20 ms, and 5 to 20 us for each new shape. Each frame in
 between costs about what the final one does, so there are few of them.)
 """
 
-from morvik_viewer.view.slices import FRAMES_SHARE  # noqa: F401 - the load's share
 
 # How often the growing scene is drawn while it is shown: after at most this
 # many new shapes (or FRAME_EVERY_S).
@@ -25,8 +24,8 @@ NEW_SHAPE_S = 80e-6
 FRAME_LEAST_NEW = 150
 # A frame in between draws the whole scene shown so far: one of tens of thousands of
 # shapes takes longer than any slice, and a frame every FRAME_LEAST_NEW shapes would
-# make most of the load's time. Frames in between take at most FRAMES_SHARE of it, as
-# every sliced job's do.
+# make most of the load's time. Frames in between take at most this share of it.
+FRAMES_SHARE = 0.2
 # How often a load that has shown every part heard so far looks again, while the
 # reader still meshes the next ones (new batches wake it at once).
 STARVED_MS = 20

@@ -15,12 +15,8 @@ from PySide6.QtCore import QObject, QTimer
 # The work of one slice, in seconds: well under the 100 ms after which a
 # window feels stuck, with room left for the repaint that follows.
 SLICE_S = 0.03
-# While a job runs, the view draws what it has done so far this often, or as often as
-# FRAMES_SHARE allows when its frames take longer: one of tens of thousands of shapes
-# takes seconds under software OpenGL, and a frame every second would then make most of
-# the job's time (measured: a switch to face boundaries on 20,200 placements, 276 s).
+# While a job runs, the view draws what it has done so far at least this often.
 FRAME_EVERY_S = 1.0
-FRAMES_SHARE = 0.2
 
 
 class Slices(QObject):
@@ -39,7 +35,6 @@ class Slices(QObject):
         self._stepping = False
         self._stepped = None  # when the last step ended
         self.last_frame = time.perf_counter()  # when the job last drew (see frame_due)
-        self.frame_s = 0.0  # what that frame took, when the job said
         self.timer = QTimer(self)
         # Not 0: a zero timer in a widget application can fire twice before
         # other timers get their turn, which joins two slices into one stall.
@@ -65,13 +60,10 @@ class Slices(QObject):
 
     def frame_due(self):
         """Whether the job should draw what it has done so far (and then call framed())."""
-        since = time.perf_counter() - self.last_frame
-        return since >= FRAME_EVERY_S and since * FRAMES_SHARE >= self.frame_s * (1.0 - FRAMES_SHARE)
+        return time.perf_counter() - self.last_frame >= FRAME_EVERY_S
 
-    def framed(self, seconds=0.0):
-        """The job has just drawn, in seconds when it says."""
+    def framed(self):
         self.last_frame = time.perf_counter()
-        self.frame_s = seconds
 
     def _tick(self):
         if self._stepping:
