@@ -239,10 +239,7 @@ def main(argv=None):
             for mode in args.mode for count in args.parts]
     report = {
         "date": today,
-        "machine": machine_facts(
-            load_before,
-            opengl="Mesa software (LIBGL_ALWAYS_SOFTWARE=1)"
-            if os.environ.get("LIBGL_ALWAYS_SOFTWARE") == "1" else "as the display gives it"),
+        "machine": machine_facts(load_before, drawn=True),
         "settings": {"window": list(size), "rounds": args.rounds, "steps": args.steps,
                      "deflection": DEFLECTION, "angle": ANGLE, "target_ratio": TARGET_RATIO},
         "rows": rows,

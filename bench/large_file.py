@@ -300,10 +300,7 @@ def main(argv=None):
 
     report = {
         "date": today,
-        "machine": machine_facts(
-            load_before,
-            opengl="Mesa software (LIBGL_ALWAYS_SOFTWARE=1)"
-            if os.environ.get("LIBGL_ALWAYS_SOFTWARE") == "1" else "as the display gives it"),
+        "machine": machine_facts(load_before, drawn=True),
         "file": str(args.file), "file_mb": args.file.stat().st_size / 1e6,
         "settings": {"tick_ms": 5, "late_frames": LATE_FRAMES, "probes": not args.no_probes,
                      "window": [window.width(), window.height()]},

@@ -162,9 +162,7 @@ def main(argv=None):
                   f"{c['seconds'] * 1000:6.0f} ms, plain script {p['seconds'] * 1000:6.0f} ms")
     report = {
         "date": today,
-        "machine": machine_facts(load_before, opengl="Mesa software (LIBGL_ALWAYS_SOFTWARE=1)"
-                                 if os.environ.get("LIBGL_ALWAYS_SOFTWARE") == "1"
-                                 else "as the display gives it"),
+        "machine": machine_facts(load_before, drawn=True),
         "settings": {"changes": CHANGES, "target_stall_ms": TARGET_STALL_S * 1000},
         "scenes": results,
         "worst_stall_ms": max(s["longest_stall_ms"] for r in results for s in r["sliced"]),

@@ -367,10 +367,7 @@ def main(argv=None):
 
     report = {
         "date": today,
-        "machine": machine_facts(
-            load_before,
-            opengl="Mesa software (LIBGL_ALWAYS_SOFTWARE=1)"
-            if os.environ.get("LIBGL_ALWAYS_SOFTWARE") == "1" else "as the display gives it"),
+        "machine": machine_facts(load_before, drawn=True),
         "settings": {"repeats": args.repeats, "size": list(SIZE), "sizes": args.sizes,
                      "single": args.single, "racks": args.racks, "sides": sides,
                      "cores": args.cores},

@@ -98,8 +98,9 @@ class Counting:
         return counted
 
 
-def machine_facts(load_before, **more):
-    """What a result was measured on: the machine, the Python, the host's bindings."""
+def machine_facts(load_before, drawn=False, **more):
+    """What a result was measured on: the machine, the Python, the host's bindings; with
+    drawn, the OpenGL the frames were drawn by."""
     import OCP
     import PySide6
 
@@ -109,6 +110,9 @@ def machine_facts(load_before, **more):
         "python": platform.python_version(),
         "ocp": getattr(OCP, "__version__", "unknown"),
         "pyside6": PySide6.__version__,
+        **({"opengl": "Mesa software (LIBGL_ALWAYS_SOFTWARE=1)"
+            if os.environ.get("LIBGL_ALWAYS_SOFTWARE") == "1" else "as the display gives it"}
+           if drawn else {}),
         **more,
         "load_average_before": load_before,
         "load_average_after": os.getloadavg(),

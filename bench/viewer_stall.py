@@ -175,10 +175,7 @@ def main(argv=None):
     target = [r for r in rows if r["solids"] == TARGET_SIZE]
     report = {
         "date": today,
-        "machine": machine_facts(
-            load_before,
-            opengl="Mesa software (LIBGL_ALWAYS_SOFTWARE=1)"
-            if os.environ.get("LIBGL_ALWAYS_SOFTWARE") == "1" else "as the display gives it"),
+        "machine": machine_facts(load_before, drawn=True),
         "settings": {"sizes": args.sizes, "repeats": args.repeats, "tick_ms": 5,
                      "window": [window.width(), window.height()],
                      "target_stall_ms": TARGET_STALL_S * 1000, "target_size": TARGET_SIZE},
