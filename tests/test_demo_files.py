@@ -295,11 +295,16 @@ def bad_files(tmp_path):
     (tmp_path / "garbage.brep").write_text("nor is this a BREP file\n")
     (tmp_path / "empty.step").write_text("")
     (tmp_path / "model.obj").write_text("v 0 0 0\n")
+    (tmp_path / "notes.txt").write_text("a shopping list\n")
+    (tmp_path / "garbage.ply").write_text("ply\nformat nonsense\n")
+    (tmp_path / "garbage.glb").write_bytes(b"glTF" + bytes(40))
+    (tmp_path / "garbage.stl").write_bytes(b"solid x\n" + bytes(10))
+    (tmp_path / "garbage.igs").write_text("not an IGES file\n")
     (tmp_path / "folder.step").mkdir()
     # What a clone without git-lfs holds in place of a model.
     pointer = ("version https://git-lfs.github.com/spec/v1\n"
                f"oid sha256:{'4d7a2146' * 8}\nsize 1234567\n")
-    for name in ("pointer.step", "pointer.brep"):
+    for name in ("pointer.step", "pointer.brep", "pointer.stl", "pointer.glb"):
         (tmp_path / name).write_text(pointer)
     return tmp_path
 
@@ -309,10 +314,17 @@ def bad_files(tmp_path):
     ("garbage.step", "not a readable STEP file"),
     ("empty.step", "not a readable STEP file"),
     ("garbage.brep", "not a readable BREP file"),
-    ("model.obj", "unknown file type"),
+    ("model.obj", "the OBJ file holds no triangles"),
+    ("notes.txt", "unknown file type"),
+    ("garbage.ply", "cannot read PLY data (trimesh: "),
+    ("garbage.glb", "not a readable glTF file"),
+    ("garbage.stl", "not a readable STL file"),
+    ("garbage.igs", "not a readable IGES file"),
     ("folder.step", "not a file"),
     ("pointer.step", "a Git LFS pointer, not the STEP file itself"),
     ("pointer.brep", "a Git LFS pointer, not the BREP file itself"),
+    ("pointer.stl", "a Git LFS pointer, not the STL file itself"),
+    ("pointer.glb", "a Git LFS pointer, not the glTF file itself"),
 ])
 def test_unusable_file_is_refused_with_a_reason(bad_files, name, reason):
     with pytest.raises(LoadError) as error:

@@ -8,6 +8,7 @@ from morvik_viewer.app.console import native_output_hidden
 from morvik_viewer.cad.shapes import sample_parts
 from morvik_viewer.model.parts import LoadError
 from morvik_viewer.model.paths import shown
+from morvik_viewer.model.up_axis import files_up
 from morvik_viewer.model.view_state import StateRefused, ViewStateError, for_view
 from morvik_viewer.view.platform_window import DisplayUnavailable
 from morvik_viewer.window.screenshot import ScreenshotError, render_screenshot, screenshot_scene
@@ -30,9 +31,9 @@ def run(args, reader, screenshot, mode, projection, direction, view_state, saved
         return _fail(error, EXIT_BAD_INPUT)
     if unavailable is not None:
         return _fail(unavailable, EXIT_FAILURE)
-    if args.up is None and reader is not None and reader.trees \
-            and all(tree.up == "y" for tree in reader.trees):
-        up = "y"  # what the files' authoring system models in (see up_axis.authored_up)
+    said = files_up(reader.trees) if args.up is None and reader is not None else None
+    if said is not None and said != up:
+        up = said  # what the files' authoring system or format models in (see up_axis)
         view_state = for_view(saved_state, up)
     # A screenshot writes the state file only when there was none to read.
     state_out = args.view_state if args.view_state and view_state is None else None

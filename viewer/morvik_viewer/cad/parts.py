@@ -1,12 +1,12 @@
-"""The parts of CAD files, read with OCCT in the reader process: STEP and BREP files,
-each part under an identifier of its own."""
+"""The parts of CAD files, read with OCCT in the reader process: every kind the viewer
+opens (see cad.formats), each part under an identifier of its own."""
 
 from pathlib import Path
 
+from morvik_viewer.cad.formats import read_file
 from morvik_viewer.cad.shapes import read_brep, top_level_solids
-from morvik_viewer.cad.step_reader import read_step
 from morvik_viewer.cad.step_walk import StepError
-from morvik_viewer.model.file_kinds import STEP_SUFFIXES
+from morvik_viewer.model.file_kinds import kind_of
 from morvik_viewer.model.file_tree import FileTree
 from morvik_viewer.model.parts import Found, LoadError, Names, check_file, identify
 from morvik_viewer.model.paths import shown
@@ -14,17 +14,17 @@ from morvik_viewer.model.units import MILLIMETRES
 
 
 def load_parts(path, nodes=None, header=None):
-    """The parts of a STEP or BREP file, each under an identifier of its own.
+    """The parts of a CAD file, each under an identifier of its own.
 
-    A STEP part is called as the file names it (see step_reader.read_step),
-    with its colour and its sub-shapes' colours. A part the file gives no name
+    A part is called as the file names it (see step_reader.read_step, which every
+    kind but BREP follows), with its colour and its sub-shapes' colours. A part the file gives no name
     opens into its top-level solids, as does a BREP file; these are called
     after the nearest named assembly that holds them, else after the file
     (its stem), numbered when that name has several. Names met again take
     "#2", "#3"...; parts without a colour keep None (see fallback_color).
 
-    nodes and header, when given, are lists that take a STEP file's tree and
-    its header (see step_reader.read_step).
+    nodes and header, when given, are lists that take the file's tree and
+    its header (see step_reader.read_step and formats.read_file).
 
     Raises LoadError with a message for the user when the file is missing,
     of an unknown kind, unreadable, or holds no shape.
@@ -32,10 +32,11 @@ def load_parts(path, nodes=None, header=None):
     path = Path(path)
     check_file(path)
     unit = []
-    if path.suffix.lower() in STEP_SUFFIXES:
-        found = _read_step(path, nodes, unit, header)
-    else:
+    kind = kind_of(path)
+    if kind == "BREP":
         found = [Found(None, solid) for solid in _solids(read_brep(path))]
+    else:
+        found = _read_file(path, kind, nodes, unit, header)
     parts = identify(path, found)
     for part in parts:
         part.unit = unit[0] if unit else MILLIMETRES
@@ -46,10 +47,11 @@ def _solids(shape):
     return top_level_solids(shape) if shape is not None and not shape.IsNull() else []
 
 
-def _read_step(path, nodes=None, unit=None, header=None):
-    """The parts of a STEP file: cad.step_walk.StepPart, which reads as Found."""
+def _read_file(path, kind, nodes=None, unit=None, header=None):
+    """The parts of a file of any kind but BREP: cad.step_walk.StepPart, which reads as
+    Found."""
     try:
-        parts = read_step(str(path), nodes, unit, header)
+        parts = read_file(str(path), nodes, unit, header, kind)
     except StepError as error:
         raise LoadError(f"{shown(path)}: {error}") from error
     return parts

@@ -6,9 +6,16 @@ import re
 from OCP.Quantity import Quantity_Color
 from OCP.TCollection import TCollection_AsciiString
 from OCP.TDataStd import TDataStd_Name
-from OCP.TDF import TDF_Tool
+from OCP.TDF import TDF_Label, TDF_Tool
+from OCP.TopAbs import TopAbs_FACE
 from OCP.TopoDS import TopoDS_Iterator
-from OCP.XCAFDoc import XCAFDoc_ColorGen, XCAFDoc_ColorSurf, XCAFDoc_ColorTool
+from OCP.XCAFDoc import (
+    XCAFDoc_ColorGen,
+    XCAFDoc_ColorSurf,
+    XCAFDoc_ColorTool,
+    XCAFDoc_DocumentTool,
+    XCAFDoc_VisMaterialTool,
+)
 
 # OCCT's collections the STEP modules use, under one name whatever the OCP (the walk
 # takes the maps and the attribute sequences from here, the reader the name sequences).
@@ -71,13 +78,34 @@ def label_name(label):
     return attribute.Get().ToExtString()
 
 
-def label_color(label):
-    """The surface colour set on label, as linear RGB; None when none is."""
+def label_color(label, materials=None):
+    """The surface colour set on label, as linear RGB; None when none is. materials, a
+    document's XCAFDoc_VisMaterialTool, when given: a label without a colour takes its
+    visual material's base colour (the mesh readers, glTF's, give materials only)."""
     color = Quantity_Color()
     for kind in (XCAFDoc_ColorSurf, XCAFDoc_ColorGen):
         if XCAFDoc_ColorTool.GetColor_s(label, kind, color):
             return (color.Red(), color.Green(), color.Blue())
+    if materials is not None:
+        found = TDF_Label()
+        material = (XCAFDoc_VisMaterialTool.GetMaterial_s(found)
+                    if XCAFDoc_VisMaterialTool.GetShapeMaterial_s(label, found) else None)
+        if material is not None:
+            color = material.BaseColor().GetRGB()
+            return (color.Red(), color.Green(), color.Blue())
     return None
+
+
+def visual_materials(document):
+    """The document's XCAFDoc_VisMaterialTool when it holds any visual material, else None
+    (so that a STEP file's walk asks nothing more of each label)."""
+    main = document.Main()
+    if not XCAFDoc_DocumentTool.CheckVisMaterialTool_s(main):
+        return None
+    tool = XCAFDoc_DocumentTool.VisMaterialTool_s(main)
+    found = LabelSequence()
+    tool.GetMaterials(found)
+    return tool if len(found) else None
 
 
 def _entry(label):
@@ -87,4 +115,6 @@ def _entry(label):
 
 
 def _is_empty(shape):
-    return shape.IsNull() or not TopoDS_Iterator(shape).More()
+    # A mesh file's face holds its triangles and nothing below it: not empty.
+    return shape.IsNull() or (shape.ShapeType() != TopAbs_FACE
+                              and not TopoDS_Iterator(shape).More())

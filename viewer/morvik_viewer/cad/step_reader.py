@@ -40,6 +40,10 @@ class Header:
     name: str = ""  # the file's name when it was written
     originating_system: str = ""
     preprocessor_version: str = ""
+    # Of a file of another kind (see cad.formats): the up axis its format defines, and
+    # the format's name.
+    up: str | None = None
+    kind: str = "STEP"
 
     def system(self):
         """The authoring system in one line, as the header names it."""

@@ -3,12 +3,13 @@ them, with their names and colours, and the tree's nodes (see cad.step_reader)."
 
 import re
 from dataclasses import dataclass
+from functools import partial
 
 from OCP.TDF import TDF_Label
 from OCP.TopAbs import TopAbs_COMPOUND, TopAbs_COMPSOLID, TopAbs_FACE, TopAbs_SHELL, TopAbs_SOLID
 from OCP.TopExp import TopExp, TopExp_Explorer
 from OCP.TopLoc import TopLoc_Location
-from OCP.TopoDS import TopoDS_Shape
+from OCP.TopoDS import TopoDS_Iterator, TopoDS_Shape
 from OCP.XCAFDoc import XCAFDoc_DocumentTool, XCAFDoc_GraphNode, XCAFDoc_ShapeTool
 
 from morvik_viewer.cad.shapes import top_level_solids
@@ -22,6 +23,7 @@ from morvik_viewer.cad.step_labels import (
     label_name,
     labels,
     meaningful_name,
+    visual_materials,
 )
 
 # Levels of references and assemblies a walk goes down at most.
@@ -74,10 +76,10 @@ class Product:
     shape moved by L.
     """
 
-    def __init__(self, label, top):
+    def __init__(self, label, top, color_of=label_color):
         self.shape = XCAFDoc_ShapeTool.GetShape_s(label)
         self.name = meaningful_name(label_name(label), top)
-        self.color = label_color(label)
+        self.color = color_of(label)
         self.shapes = None  # the map of compounds, solids, shells and faces, once needed
         # (index, colour, covered): covered when a coarser coloured sub-shape holds it,
         # and then only kept when its colour differs from that one.
@@ -85,7 +87,7 @@ class Product:
         self._pieces = None
         found = {}
         for sub in labels(XCAFDoc_ShapeTool.GetSubShapes_s, label):
-            rgb = label_color(sub)
+            rgb = color_of(sub)
             if rgb is None:
                 continue
             shape = XCAFDoc_ShapeTool.GetShape_s(sub)
@@ -98,8 +100,19 @@ class Product:
             index = self._map().FindIndex(shape)
             if index:
                 found[index] = (rank, rgb)  # set twice: the later one holds
+        if found and self.color is None:
+            self._one_color(found)
         if found:
             self._settle(found)
+
+    def _one_color(self, found):
+        """Makes a colour every face is given the product's own: mesh readers colour each
+        face (a glTF primitive's material), where it says the product's colour."""
+        colors = {rgb for _, rgb in found.values()}
+        faces = [index for index, (rank, _) in found.items() if rank == _RANK[TopAbs_FACE]]
+        if len(colors) == 1 and len(faces) == len(found) == _count(self.shape, TopAbs_FACE):
+            self.color = colors.pop()
+            found.clear()
 
     def _map(self):
         if self.shapes is None:
@@ -151,20 +164,35 @@ class Product:
             result.append((shape if location is None else shape.Moved(location), rgb))
         return tuple(result)
 
-    def pieces(self):
+    def pieces(self, bodies=False):
         """(solid, own colour, indices of the coloured sub-shapes inside) for each
-        top-level solid, the loose rest as one compound."""
+        top-level solid, the loose rest as one compound. With bodies, the pieces of a
+        compound of several shapes are those shapes, whatever they hold (an IGES
+        file's bodies often come as shells or faces)."""
         if self._pieces is None:
             self._pieces = []
             colors = {index: rgb for index, rgb, _ in self.colored}
-            for solid in top_level_solids(self.shape):
+            children = _children(self.shape) if bodies else []
+            for solid in children if len(children) > 1 else top_level_solids(self.shape):
                 if not self.colored:
                     self._pieces.append((solid, None, set()))
                     continue
                 own = colors.get(self._map().FindIndex(solid))
-                inner = set(self._inside(solid, _RANK[TopAbs_SOLID])) & colors.keys()
+                rank = _RANK.get(solid.ShapeType(), _RANK[TopAbs_SOLID])
+                inner = set(self._inside(solid, rank)) & colors.keys()
                 self._pieces.append((solid, own, inner))
         return self._pieces
+
+
+def _children(shape):
+    """The shapes a compound holds, in its order; none for any other shape."""
+    if shape.ShapeType() != TopAbs_COMPOUND:
+        return []
+    found, inside = [], TopoDS_Iterator(shape)
+    while inside.More():
+        found.append(inside.Value())
+        inside.Next()
+    return found
 
 
 class _Walk:
@@ -181,6 +209,12 @@ class _Walk:
         self.products = {}  # label entry -> Product
         self.nodes = nodes  # a list to take every assembly and leaf met, when given
         self.stems = set()  # the file's name without its suffix, lower case (see root_name)
+        # Whether a named compound of several solids opens into them, named after it: IGES
+        # holds no assemblies, and its writers put every solid into one compound.
+        self.opens_compounds = False
+        materials = visual_materials(document)
+        self.color_of = label_color if materials is None else partial(label_color,
+                                                                      materials=materials)
 
     def free_shapes(self):
         free = LabelSequence()
@@ -208,10 +242,10 @@ class _Walk:
                 color, styles = _styled(label, styles)
                 name = meaningful_name(label_name(label), top, instance=True) or instance_name
                 pending.append((referred, location.Multiplied(tool.GetLocation_s(label)),
-                                inherited, color or label_color(label), name, group, styles,
+                                inherited, color or self.color_of(label), name, group, styles,
                                 depth + 1))
                 continue
-            own = instance_color or label_color(label)
+            own = instance_color or self.color_of(label)
             if tool.IsAssembly_s(label):
                 components = labels(tool.GetComponents_s, label)
                 here = (instance_name or (root_name if depth == 0 else
@@ -244,23 +278,32 @@ class _Walk:
         key = _entry(label)
         product = self.products.get(key)
         if product is None:
-            product = self.products[key] = Product(label, top)
+            product = self.products[key] = Product(label, top, self.color_of)
         color = own or product.color or inherited
         if _is_empty(product.shape):
             return color
         location = None if location.IsIdentity() else location
         name = instance_name or product.name
+        if name is not None and self.opens_compounds and len(product.pieces(True)) > 1:
+            group, name = name, None  # an IGES file's named compound of solids
         if name is not None:
             shape = product.shape if location is None else product.shape.Moved(location)
             self.parts.append(StepPart(name, shape, color,
                                        product.sub_colors(color, location), group))
             return color
-        for solid, solid_color, inner in product.pieces():
+        for solid, solid_color, inner in product.pieces(self.opens_compounds):
             base = solid_color or color
             shape = solid if location is None else solid.Moved(location)
             self.parts.append(StepPart(None, shape, base,
                                        product.sub_colors(base, location, inner), group))
         return color
+
+
+def _count(shape, kind):
+    """The distinct sub-shapes of kind in shape."""
+    found = ShapeMap()
+    TopExp.MapShapes_s(shape, kind, found)
+    return found.Extent()
 
 
 def _styled(component, styles):

@@ -7,10 +7,10 @@ from OCP.TopAbs import TopAbs_COMPOUND, TopAbs_COMPSOLID, TopAbs_SOLID
 from OCP.TopExp import TopExp_Explorer
 from OCP.TopoDS import TopoDS_Iterator
 
+from morvik_viewer.cad.formats import read_file
 from morvik_viewer.cad.shapes import read_brep, top_level_solids
-from morvik_viewer.cad.step_reader import read_step
 from morvik_viewer.cad.step_walk import StepError
-from morvik_viewer.model.file_kinds import STEP_SUFFIXES
+from morvik_viewer.model.file_kinds import kind_of
 from morvik_viewer.model.file_tree import _outline, unwrapped
 from morvik_viewer.model.parts import Found, LoadError, check_file, identify
 from morvik_viewer.model.paths import shown
@@ -20,11 +20,12 @@ def tree_rows(path):
     """The rows of the file's tree; raises model.parts.LoadError."""
     path = Path(path)
     check_file(path)
-    if path.suffix.lower() not in STEP_SUFFIXES:
+    kind = kind_of(path)
+    if kind == "BREP":
         return _brep_rows(path)
     nodes = []
     try:
-        found = read_step(str(path), nodes)
+        found = read_file(str(path), nodes, kind=kind)
     except StepError as error:
         raise LoadError(f"{shown(path)}: {error}") from error
     return _step_rows(path, found, nodes)

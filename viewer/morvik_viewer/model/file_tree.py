@@ -93,6 +93,8 @@ class FileTree:
         if header is None:
             return cls(Path(path).name, shown(path), rows, indices)
         said = (header.originating_system, header.preprocessor_version)
+        if getattr(header, "up", None) in AXES:  # the axis the file's format defines
+            return cls(Path(path).name, shown(path), rows, indices, header.up, header.kind)
         # The field that names a Y-up system, when one does: the status bar quotes it.
         return cls(Path(path).name, shown(path), rows, indices, authored_up(*said),
                    next((text for text in said if authored_up(text)), header.system()))

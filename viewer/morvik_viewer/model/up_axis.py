@@ -41,6 +41,13 @@ def authored_up(*said):
                        for text in said) else None
 
 
+def files_up(trees):
+    """The up axis every file of trees (model.file_tree.FileTree) says it has, through its
+    authoring system or its format; None when one says none or they differ."""
+    said = {getattr(tree, "up", None) for tree in trees}
+    return said.pop() if len(said) == 1 and None not in said else None
+
+
 def to_view(up, xyz):
     """Where the model point (or direction) xyz lies in the view's frame under up."""
     x, y, z = xyz

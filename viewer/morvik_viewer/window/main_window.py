@@ -30,7 +30,7 @@ from morvik_viewer.app.settings import (
 )
 from morvik_viewer.model.colors import GRADIENT_BOTTOM, GRADIENT_TOP
 from morvik_viewer.model.file_kinds import EXPECTED, openable
-from morvik_viewer.model.up_axis import Y_UP, checked
+from morvik_viewer.model.up_axis import checked, files_up
 from morvik_viewer.model.view_state import ViewState
 from morvik_viewer.reader.pool import ReaderPool
 from morvik_viewer.tools import TOOLS
@@ -290,17 +290,19 @@ class ViewerWindow(QMainWindow):
         self.show_message(f"Up axis: {up.upper()}")
 
     def up_from_files(self, paths):
-        """Files whose headers all name an authoring system that models Y-up show Y up,
-        said in the status bar; other files the axis remembered. The user's choice wins."""
+        """Files that all say their up axis (a header naming an authoring system that models
+        Y-up, a format that defines one) show it, said in the status bar; other files the
+        axis remembered. The user's choice wins."""
         trees = self.scenes.trees if paths else []
         if self._up_chosen or not trees:
             return
-        up = Y_UP if all(tree.up == Y_UP for tree in trees) else load(self.settings, UP)
+        said = files_up(trees)
+        up = said or load(self.settings, UP)
         if up == self.state.up_axis:
             return
         self.set_up_axis(up, remember=False)
-        if up == Y_UP:
-            self.show_message(f"Shown Y up, as {trees[0].source or 'its authoring system'} "
+        if said is not None:
+            self.show_message(f"Shown {up.upper()} up, as {trees[0].source or 'its authoring system'} "
                               "models (View ▸ Up Axis to choose)")
 
     def set_palette(self, on):

@@ -1,0 +1,274 @@
+"""Every kind of CAD file read into one XCAF document, so that names, colours, assemblies
+and units come through whatever the format, as they do for STEP (see cad.step_walk).
+
+OCCT's own readers where OCP binds them: STEP, IGES, glTF (and GLB), VRML and
+STL. OCP binds none for OBJ, PLY, 3MF and OFF: the mesh library trimesh reads
+those (an optional dependency, morvik-viewer[meshes]), and hands its scene to
+OCCT's glTF reader as a GLB file, which keeps its nodes, names, placements and
+colours, and moves the triangles as whole arrays rather than one call a node.
+Mesh files give faces that carry triangles and no surface (see cad.meshing).
+"""
+
+import math
+import os
+import tempfile
+from dataclasses import dataclass
+from pathlib import PurePath
+
+from OCP.BRep import BRep_Builder
+from OCP.IFSelect import IFSelect_RetDone
+from OCP.IGESCAFControl import IGESCAFControl_Reader
+from OCP.Message import Message_ProgressRange
+from OCP.RWGltf import RWGltf_CafReader
+from OCP.RWStl import RWStl
+from OCP.TCollection import TCollection_AsciiString, TCollection_ExtendedString
+from OCP.TDocStd import TDocStd_Document
+from OCP.TopoDS import TopoDS_Face
+from OCP.VrmlAPI import VrmlAPI_CafReader
+from OCP.XCAFApp import XCAFApp_Application
+from OCP.XCAFDoc import XCAFDoc_DocumentTool
+
+from morvik_viewer.cad.step_reader import Header, open_document, read_step
+from morvik_viewer.cad.step_walk import StepError, _Walk
+from morvik_viewer.model.file_kinds import MESH_LIBRARY_KINDS, kind_of, unreadable
+from morvik_viewer.model.paths import one_line
+from morvik_viewer.model.units import MILLIMETRES
+from morvik_viewer.model.up_axis import Y_UP, Z_UP
+
+# OCCT's document layer works in millimetres: each reader converts to them.
+SYSTEM_UNIT_M = 0.001
+METRES = ("m", 1000.0)
+# IGES's unit flags (the global section's field 14) and the short names shown.
+IGES_UNITS = {1: "inch", 2: "mm", 4: "ft", 5: "mi", 6: "m", 7: "km", 8: "mil", 9: "µm",
+              10: "cm", 11: "µin"}
+# The lengths trimesh names a file's unit by (3MF's unit attribute), in millimetres.
+MESH_UNITS = {"millimeter": ("mm", 1.0), "millimeters": ("mm", 1.0), "mm": ("mm", 1.0),
+              "centimeter": ("cm", 10.0), "cm": ("cm", 10.0), "meter": METRES,
+              "meters": METRES, "m": METRES, "inch": ("inch", 25.4), "inches": ("inch", 25.4),
+              "foot": ("ft", 304.8), "feet": ("ft", 304.8), "micron": ("µm", 1e-3),
+              "micrometer": ("µm", 1e-3)}
+# Neighbouring triangles of an STL file meeting at a larger angle are shaded apart.
+CREASE_ANGLE = math.radians(30.0)
+# The up axis a format defines: glTF and VRML are Y-up by definition, 3MF Z-up (its
+# build platform is XY); the others say nothing, and the viewer's choice holds.
+FORMAT_UP = {"glTF": Y_UP, "VRML": Y_UP, "3MF": Z_UP}
+MESH_LIBRARY_MISSING = ("reading {kind} files needs the mesh library trimesh "
+                        "(pip install 'morvik-viewer[meshes]')")
+
+
+@dataclass
+class Opened:
+    """A file read into an XCAF document."""
+
+    document: TDocStd_Document
+    kind: str  # see model.file_kinds.SUFFIXES
+    unit: tuple = MILLIMETRES  # the file's length unit (the document's shapes are in mm)
+    up: str | None = None  # the up axis the format defines, None when it defines none
+    system: str = ""  # the authoring system the file names, when it names one
+    header: object = None  # a STEP file's step_reader.Header
+
+
+def new_document():
+    """An empty XCAF document."""
+    document = TDocStd_Document(TCollection_ExtendedString("MDTV-XCAF"))
+    XCAFApp_Application.GetApplication_s().InitDocument(document)
+    return document
+
+
+def read_document(path, kind=None):
+    """The file at path (a str OCCT can open) read into an XCAF document; kind, when
+    given, is the one model.file_kinds.kind_of tells. Raises StepError (without the
+    file's name) when it cannot be read."""
+    kind = kind or kind_of(path)
+    reader = _READERS.get(kind)
+    if reader is None:
+        raise StepError("not a file of a kind the viewer reads")
+    opened = reader(str(path))
+    opened.up = FORMAT_UP.get(kind, opened.up)
+    return opened
+
+
+def read_file(path, nodes=None, unit=None, header=None, kind=None):
+    """The parts of the file at path (a str OCCT can open), of any kind but BREP, in the
+    file's order, named and coloured as step_reader.read_step says of a STEP file's; nodes,
+    unit and header as there (a file of another kind gives a Header whose up is the one
+    its format defines). Raises StepError."""
+    kind = kind or kind_of(path)
+    if kind == "STEP":
+        return read_step(path, nodes, unit, header)
+    opened = read_document(path, kind)
+    walk = _Walk(opened.document, nodes)
+    walk.opens_compounds = kind == "IGES"
+    walk.stems = {PurePath(path).stem.lower()} - {""}
+    if unit is not None:
+        unit.append(opened.unit)
+    if header is not None:
+        header.append(Header(originating_system=opened.system, up=opened.up,
+                             kind=opened.kind))
+    walk.free_shapes()
+    if not walk.parts:
+        raise StepError(f"the {kind} file holds no shape")
+    # Mesh libraries name a lone mesh after its file: such a part goes by the file's stem.
+    for part in walk.parts:
+        if part.name is not None and part.name.lower() == PurePath(path).name.lower():
+            part.name = None
+    return walk.parts
+
+
+def _step(path):
+    unit, header = [], []
+    document = open_document(path, unit, header)
+    return Opened(document, "STEP", unit[0], None, header[0].system(), header[0])
+
+
+def _iges(path):
+    reader = IGESCAFControl_Reader()
+    reader.SetColorMode(True)
+    reader.SetNameMode(True)
+    reader.SetLayerMode(True)
+    try:
+        status = reader.ReadFile(path)
+    except Exception as error:  # OCCT errors derive from Exception only
+        raise StepError(f"cannot read IGES data ({one_line(error)})") from error
+    if status != IFSelect_RetDone:
+        raise StepError(unreadable(path, "IGES"))
+    unit, system = MILLIMETRES, ""
+    try:
+        section = reader.IGESModel().GlobalSection()
+        name = IGES_UNITS.get(section.UnitFlag())
+        if name is not None:
+            unit = (name, float(section.UnitValue()))
+        said = section.SystemId()
+        system = one_line(said.ToCString()) if said is not None else ""
+    except Exception:  # noqa: BLE001 - a global section OCCT cannot give says nothing
+        pass
+    document = new_document()
+    try:
+        done = reader.Transfer(document)
+    except Exception as error:
+        raise StepError(f"cannot read IGES data ({one_line(error)})") from error
+    if not done:
+        raise StepError(unreadable(path, "IGES"))
+    return Opened(document, "IGES", unit, None, system)
+
+
+def _mesh_reader(reader, path, kind, file_unit_m=None):
+    """An RWMesh_CafReader's read of path into a new document; raises StepError."""
+    document = new_document()
+    reader.SetDocument(document)
+    reader.SetSystemLengthUnit(SYSTEM_UNIT_M)
+    if file_unit_m is not None:
+        reader.SetFileLengthUnit(file_unit_m)
+    try:
+        done = reader.Perform(TCollection_AsciiString(path), Message_ProgressRange())
+    except Exception as error:
+        raise StepError(f"cannot read {kind} data ({one_line(error)})") from error
+    if not done:
+        raise StepError(unreadable(path, kind))
+    return document
+
+
+def _gltf(path):
+    reader = RWGltf_CafReader()
+    reader.SetParallel(True)
+    return Opened(_mesh_reader(reader, path, "glTF"), "glTF", METRES)
+
+
+def _vrml(path):
+    # VRML's lengths are metres; OCCT's reader leaves its file unit undefined.
+    return Opened(_mesh_reader(VrmlAPI_CafReader(), path, "VRML", 1.0), "VRML", METRES)
+
+
+def _stl(path):
+    try:
+        # Nodes are shared only where triangles meet at less than CREASE_ANGLE: a box's
+        # edges stay sharp when shaded, a scan's curves smooth.
+        triangles = RWStl.ReadFile_s(path, CREASE_ANGLE)
+    except Exception as error:
+        raise StepError(f"cannot read STL data ({one_line(error)})") from error
+    if triangles is None or triangles.NbTriangles() == 0:
+        raise StepError(unreadable(path, "STL"))
+    face = TopoDS_Face()
+    BRep_Builder().MakeFace(face, triangles)
+    document = new_document()
+    XCAFDoc_DocumentTool.ShapeTool_s(document.Main()).AddShape(face, False, False)
+    return Opened(document, "STL")
+
+
+def mesh_library(kind="mesh"):
+    """The trimesh module; StepError saying how to install it when it is not there."""
+    try:
+        import trimesh  # optional: only OBJ, PLY, 3MF and OFF files need it
+    except ImportError:
+        raise StepError(MESH_LIBRARY_MISSING.format(kind=kind)) from None
+    return trimesh
+
+
+def _through_mesh_library(kind):
+    def read(path):
+        trimesh = mesh_library(kind)
+        try:
+            scene = trimesh.load(path, force="scene", process=False)
+            unit = MESH_UNITS.get(str(scene.units).lower(), MILLIMETRES) \
+                if scene.units else MILLIMETRES
+            plain_colours(trimesh, scene)
+            data = trimesh.exchange.gltf.export_glb(scene, include_normals=False)
+        except StepError:
+            raise
+        except Exception as error:
+            raise StepError(f"cannot read {kind} data (trimesh: {one_line(error)})") from error
+        if not scene.geometry or not any(len(getattr(g, "faces", ())) for g in
+                                         scene.geometry.values()):
+            raise StepError(f"the {kind} file holds no triangles")
+        handle, glb = tempfile.mkstemp(suffix=".glb", prefix="morvik-")
+        try:
+            with os.fdopen(handle, "wb") as file:
+                file.write(data)
+            # The GLB keeps the file's own lengths: one of its units is one millimetre
+            # (or the unit the file names).
+            document = _mesh_reader(RWGltf_CafReader(), glb, kind, unit[1] * SYSTEM_UNIT_M)
+        finally:
+            os.unlink(glb)
+        return Opened(document, kind, unit)
+
+    return read
+
+
+def plain_colours(trimesh, scene):
+    """Gives each mesh of scene one material of its main colour, as linear RGB (glTF's),
+    in place of face or vertex colours and textures: OCCT shows a face in one colour, and
+    trimesh would need SciPy to write colours per vertex. Points and lines are dropped."""
+    from trimesh.visual.material import PBRMaterial
+
+    for name, geometry in list(scene.geometry.items()):
+        if not isinstance(geometry, trimesh.Trimesh) or not len(geometry.faces):
+            scene.delete_geometry(name)
+            continue
+        rgba = _main_color(geometry.visual)
+        material = PBRMaterial(baseColorFactor=None if rgba is None else
+                               [*(srgb_to_linear(c / 255.0) for c in rgba[:3]), rgba[3] / 255.0])
+        geometry.visual = trimesh.visual.TextureVisuals(material=material)
+
+
+def _main_color(visual):
+    """The RGBA bytes a mesh mostly shows, or None when its file gives it no colour."""
+    try:
+        if getattr(visual, "kind", None) in ("face", "vertex"):
+            return [int(c) for c in visual.main_color]
+        material = getattr(visual, "material", None)
+        if material is not None:
+            color = getattr(material, "main_color", None)
+            if color is not None:
+                return [int(c) for c in color]
+    except Exception:  # noqa: BLE001 - a colour the library cannot give: none
+        pass
+    return None
+
+
+def srgb_to_linear(value):
+    """An sRGB channel (0 to 1, as mesh files store colours) in linear light."""
+    return value / 12.92 if value <= 0.04045 else math.pow((value + 0.055) / 1.055, 2.4)
+
+
+_READERS = {"STEP": _step, "IGES": _iges, "glTF": _gltf, "VRML": _vrml, "STL": _stl,
+            **{kind: _through_mesh_library(kind) for kind in MESH_LIBRARY_KINDS}}
