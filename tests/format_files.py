@@ -20,6 +20,7 @@ from OCP.Interface import Interface_Static
 from OCP.Message import Message_ProgressRange
 from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB
 from OCP.RWGltf import RWGltf_CafWriter
+from OCP.RWMesh import RWMesh_CoordinateSystem_Zup
 from OCP.STEPCAFControl import STEPCAFControl_Writer
 from OCP.STEPControl import STEPControl_AsIs
 from OCP.StlAPI import StlAPI_Writer
@@ -44,7 +45,7 @@ DEFLECTION = 0.2
 # Each file's name, its kind, and what of the model it keeps: names, colours, solids.
 FILES = {
     "rig.step": ("STEP", {"names", "colours", "solids"}),
-    "rig.igs": ("IGES", {"colours", "solids"}),
+    "rig.igs": ("IGES", set()),  # bodies as shells, and one pin face left uncoloured
     "rig.brep": ("BREP", {"solids"}),
     "rig.glb": ("glTF", {"names", "colours"}),
     "rig.gltf": ("glTF", {"names", "colours"}),
@@ -53,7 +54,7 @@ FILES = {
     "rig.wrl": ("VRML", {"colours"}),
     "rig.obj": ("OBJ", {"colours"}),
     "rig.ply": ("PLY", set()),
-    "rig.3mf": ("3MF", {"names"}),
+    "rig.3mf": ("3MF", set()),
     "rig.off": ("OFF", set()),
 }
 
@@ -118,9 +119,13 @@ def write_all(folder=FOLDER):
     iges.Write(str(folder / "rig.igs"))
     whole = compound(_placed())
     BRepTools.Write_s(whole, str(folder / "rig.brep"))
+    # The GLB in one primitive a part, the glTF in one a face (as OCCT writes by default).
     for name, binary in (("rig.glb", True), ("rig.gltf", False)):
-        RWGltf_CafWriter(TCollection_AsciiString(str(folder / name)), binary).Perform(
-            document, FileInfo(), Message_ProgressRange())
+        gltf = RWGltf_CafWriter(TCollection_AsciiString(str(folder / name)), binary)
+        gltf.SetMergeFaces(binary)
+        # glTF is Y-up: the Z-up model turned so that it stands as it does here.
+        gltf.ChangeCoordinateSystemConverter().SetInputCoordinateSystem(RWMesh_CoordinateSystem_Zup)
+        gltf.Perform(document, FileInfo(), Message_ProgressRange())
     BRepMesh_IncrementalMesh(whole, DEFLECTION, False, 0.5, False)
     StlAPI_Writer().Write(whole, str(folder / "rig.stl"))  # binary
     VrmlAPI_Writer().WriteDoc(document, str(folder / "rig.wrl"), 0.001)  # metres
@@ -131,6 +136,7 @@ def _write_through_trimesh(folder):
     import trimesh
 
     scene = trimesh.load(folder / "rig.glb", force="scene", process=False)
+    scene.apply_scale(1000.0)  # glTF's metres, as millimetres: the mesh files' unit here
     scene.export(folder / "rig.obj", file_type="obj", include_normals=False)
     scene.export(folder / "rig.3mf", file_type="3mf")
     # PLY and OFF hold one mesh: the scene's, merged in place.

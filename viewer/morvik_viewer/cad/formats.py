@@ -69,9 +69,12 @@ class Opened:
 
 
 def new_document():
-    """An empty XCAF document."""
+    """An empty XCAF document in millimetres, as every reader here gives its shapes (a
+    writer scales from the unit a document says: without one, OCCT's glTF writer takes
+    millimetres for metres)."""
     document = TDocStd_Document(TCollection_ExtendedString("MDTV-XCAF"))
     XCAFApp_Application.GetApplication_s().InitDocument(document)
+    XCAFDoc_DocumentTool.SetLengthUnit_s(document, SYSTEM_UNIT_M)
     return document
 
 
@@ -98,6 +101,7 @@ def read_file(path, nodes=None, unit=None, header=None, kind=None):
         return read_step(path, nodes, unit, header)
     opened = read_document(path, kind)
     walk = _Walk(opened.document, nodes)
+    walk.nameless = {PurePath(path).name.lower()}
     walk.opens_compounds = kind == "IGES"
     walk.stems = {PurePath(path).stem.lower()} - {""}
     if unit is not None:
@@ -108,10 +112,6 @@ def read_file(path, nodes=None, unit=None, header=None, kind=None):
     walk.free_shapes()
     if not walk.parts:
         raise StepError(f"the {kind} file holds no shape")
-    # Mesh libraries name a lone mesh after its file: such a part goes by the file's stem.
-    for part in walk.parts:
-        if part.name is not None and part.name.lower() == PurePath(path).name.lower():
-            part.name = None
     return walk.parts
 
 
@@ -175,8 +175,10 @@ def _gltf(path):
 
 
 def _vrml(path):
-    # VRML's lengths are metres; OCCT's reader leaves its file unit undefined.
-    return Opened(_mesh_reader(VrmlAPI_CafReader(), path, "VRML", 1.0), "VRML", METRES)
+    # VRML's lengths are metres. OCCT's reader leaves its file unit undefined, and scales
+    # by the unit it is given, as millimetres in one (not by that over the system's).
+    return Opened(_mesh_reader(VrmlAPI_CafReader(), path, "VRML", 1.0 / SYSTEM_UNIT_M),
+                  "VRML", METRES)
 
 
 def _stl(path):
@@ -208,7 +210,8 @@ def _through_mesh_library(kind):
     def read(path):
         trimesh = mesh_library(kind)
         try:
-            scene = trimesh.load(path, force="scene", process=False)
+            # Its kind as told (the file's name may say another).
+            scene = trimesh.load(path, file_type=kind.lower(), force="scene", process=False)
             unit = MESH_UNITS.get(str(scene.units).lower(), MILLIMETRES) \
                 if scene.units else MILLIMETRES
             plain_colours(trimesh, scene)
@@ -268,6 +271,11 @@ def _main_color(visual):
 def srgb_to_linear(value):
     """An sRGB channel (0 to 1, as mesh files store colours) in linear light."""
     return value / 12.92 if value <= 0.04045 else math.pow((value + 0.055) / 1.055, 2.4)
+
+
+def linear_to_srgb(value):
+    """A linear channel (0 to 1, as OCCT's colours are) as mesh files store it, in sRGB."""
+    return value * 12.92 if value <= 0.0031308 else 1.055 * math.pow(value, 1 / 2.4) - 0.055
 
 
 _READERS = {"STEP": _step, "IGES": _iges, "glTF": _gltf, "VRML": _vrml, "STL": _stl,

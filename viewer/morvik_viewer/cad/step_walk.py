@@ -76,9 +76,9 @@ class Product:
     shape moved by L.
     """
 
-    def __init__(self, label, top, color_of=label_color):
+    def __init__(self, label, top, color_of=label_color, name_of=label_name):
         self.shape = XCAFDoc_ShapeTool.GetShape_s(label)
-        self.name = meaningful_name(label_name(label), top)
+        self.name = meaningful_name(name_of(label), top)
         self.color = color_of(label)
         self.shapes = None  # the map of compounds, solids, shells and faces, once needed
         # (index, colour, covered): covered when a coarser coloured sub-shape holds it,
@@ -180,6 +180,9 @@ class Product:
                 own = colors.get(self._map().FindIndex(solid))
                 rank = _RANK.get(solid.ShapeType(), _RANK[TopAbs_SOLID])
                 inner = set(self._inside(solid, rank)) & colors.keys()
+                faces = {colors[i] for i in inner if self.shapes.FindKey(i).ShapeType() == TopAbs_FACE}
+                if own is None and len(faces) == 1 and len(inner) == _count(solid, TopAbs_FACE):
+                    own, inner = faces.pop(), set()  # every face alike: the piece's colour
                 self._pieces.append((solid, own, inner))
         return self._pieces
 
@@ -209,6 +212,9 @@ class _Walk:
         self.products = {}  # label entry -> Product
         self.nodes = nodes  # a list to take every assembly and leaf met, when given
         self.stems = set()  # the file's name without its suffix, lower case (see root_name)
+        # Names that say nothing here, lower case: mesh readers name a scene's root, or a
+        # lone mesh, after the file (suffix and all), where its stem would serve.
+        self.nameless = set()
         # Whether a named compound of several solids opens into them, named after it: IGES
         # holds no assemblies, and its writers put every solid into one compound.
         self.opens_compounds = False
@@ -224,7 +230,7 @@ class _Walk:
 
     def visit(self, root):
         tool = self.shapes
-        top = label_name(root)
+        top = self.name_of(root)
         top = top.strip() if top else None
         root_name = self.root_name(meaningful_name(top))
         # (label, location, inherited colour, instance colour, instance name, group,
@@ -240,7 +246,7 @@ class _Walk:
                 referred = TDF_Label()
                 tool.GetReferredShape_s(label, referred)
                 color, styles = _styled(label, styles)
-                name = meaningful_name(label_name(label), top, instance=True) or instance_name
+                name = meaningful_name(self.name_of(label), top, instance=True) or instance_name
                 pending.append((referred, location.Multiplied(tool.GetLocation_s(label)),
                                 inherited, color or self.color_of(label), name, group, styles,
                                 depth + 1))
@@ -249,7 +255,7 @@ class _Walk:
             if tool.IsAssembly_s(label):
                 components = labels(tool.GetComponents_s, label)
                 here = (instance_name or (root_name if depth == 0 else
-                                          meaningful_name(label_name(label), top)) or group)
+                                          meaningful_name(self.name_of(label), top)) or group)
                 if self.nodes is not None:
                     self.nodes.append(Node(depth // 2, here, own or inherited))
                 # An instance of a one-part assembly is an instance of that part: EDA
@@ -267,6 +273,11 @@ class _Walk:
                 self.nodes.append(Node(depth // 2, instance_name or self.parts[start].name
                                        or group, color, (start, len(self.parts))))
 
+    def name_of(self, label):
+        """label's name, unless it is one of the nameless."""
+        name = label_name(label)
+        return None if name is not None and name.strip().lower() in self.nameless else name
+
     def root_name(self, name):
         """name without the number after the file's name that EDA exports give the top
         assembly ("board 1" in board.step); name itself otherwise."""
@@ -278,7 +289,7 @@ class _Walk:
         key = _entry(label)
         product = self.products.get(key)
         if product is None:
-            product = self.products[key] = Product(label, top, self.color_of)
+            product = self.products[key] = Product(label, top, self.color_of, self.name_of)
         color = own or product.color or inherited
         if _is_empty(product.shape):
             return color

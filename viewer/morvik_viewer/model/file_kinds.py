@@ -136,7 +136,8 @@ def _looks_like(head, size):
         return "STL"
     if text.startswith(b"{") and b'"asset"' in head:
         return "glTF"
-    if lines and len(lines[0]) >= 73 and lines[0][72:73] == b"S":
+    first = head.split(b"\n", 1)[0].rstrip(b"\r")
+    if len(first) >= 73 and first[72:73] == b"S":
         return "IGES"  # 80-column records, the first of the Start section
     if any(line.startswith((b"v ", b"f ", b"mtllib ", b"o ", b"vn ")) for line in lines) and \
             not any(line.startswith(b"facet") for line in lines):

@@ -152,11 +152,17 @@ def _own_measures(shape, result):
 def _pair_measures(first, second, result):
     from OCP.BRepExtrema import BRepExtrema_DistShapeShape
 
-    distance = BRepExtrema_DistShapeShape(first, second)
-    if distance.IsDone() and distance.NbSolution() > 0:
-        ends = _xyz(distance.PointOnShape1(1)), _xyz(distance.PointOnShape2(1))
-        result.values.append(Value("Distance", distance.Value()))
-        result.line = ends
+    if surfaceless(first) or surfaceless(second):
+        found = mesh_distance(first, second)
+    else:
+        distance = BRepExtrema_DistShapeShape(first, second)
+        found = (distance.Value(), _xyz(distance.PointOnShape1(1)),
+                 _xyz(distance.PointOnShape2(1))) \
+            if distance.IsDone() and distance.NbSolution() > 0 else None
+    if found is not None:
+        length, *ends = found
+        result.values.append(Value("Distance", length))
+        result.line = tuple(ends)
         result.label_at = tuple((a + b) / 2.0 for a, b in zip(*ends))
     angle = angle_between(first, second, result.line)
     if angle is not None:
@@ -226,11 +232,94 @@ def box_size(shapes):
 
     box = Bnd_Box()
     for shape in shapes:
-        BRepBndLib.AddOptimal_s(shape, box, False, False)
+        # A mesh's box is its triangles'.
+        BRepBndLib.AddOptimal_s(shape, box, surfaceless(shape), False)
     if box.IsVoid():
         return None
     low, high = _xyz(box.CornerMin()), _xyz(box.CornerMax())
     return tuple(top - bottom for bottom, top in zip(low, high))
+
+
+def surfaceless(shape):
+    """Whether shape's faces carry triangles and no surface (a mesh file's); looked at on
+    its first face, as a mesh file gives them all alike."""
+    from OCP.BRep import BRep_Tool
+    from OCP.TopAbs import TopAbs_FACE
+    from OCP.TopExp import TopExp_Explorer
+
+    faces = TopExp_Explorer(shape, TopAbs_FACE)
+    return faces.More() and not BRep_Tool.IsGeometric_s(_cast(faces.Current()))
+
+
+# Pairs of mesh nodes compared at once at most (a block of a few tens of MB).
+NODE_BLOCK = 4_000_000
+
+
+def mesh_distance(first, second):
+    """(distance, point on first, point on second) between the nearest nodes of two
+    shapes' triangles, or None without triangles (or NumPy). A mesh has no surface
+    between its nodes for OCCT to find the nearest point on; its nodes lie on what the
+    file modelled, so the distance is the file's within its triangles' size."""
+    try:
+        import numpy as np
+    except ImportError:
+        return None
+    a, b = mesh_nodes(first), mesh_nodes(second)
+    if not len(a) or not len(b):
+        return None
+    if len(a) > len(b):
+        found = _nearest(np, b, a)
+        return None if found is None else (found[0], found[2], found[1])
+    return _nearest(np, a, b)
+
+
+def _nearest(np, a, b):
+    # An upper bound from a sample of each, then only the nodes of each within that
+    # bound of the other's box are compared, block by block.
+    step_a, step_b = max(1, len(a) // 2000), max(1, len(b) // 2000)
+    best = _closest_pair(np, a[::step_a], b[::step_b])
+    bound = best[0]
+    a = a[_within(np, a, b, bound)]
+    b = b[_within(np, b, a, bound)]
+    rows = max(1, NODE_BLOCK // max(1, len(b)))
+    for start in range(0, len(a), rows):
+        found = _closest_pair(np, a[start:start + rows], b)
+        if found[0] < best[0]:
+            best = found
+    length, p, q = best
+    return float(length), tuple(map(float, p)), tuple(map(float, q))
+
+
+def _within(np, points, other, bound):
+    low, high = other.min(axis=0) - bound, other.max(axis=0) + bound
+    return np.all((points >= low) & (points <= high), axis=1)
+
+
+def _closest_pair(np, a, b):
+    squared = ((a[:, None, :] - b[None, :, :]) ** 2).sum(axis=2)
+    i, j = np.unravel_index(int(np.argmin(squared)), squared.shape)
+    return math.sqrt(float(squared[i, j])), a[i], b[j]
+
+
+def mesh_nodes(shape):
+    """The nodes of shape's triangles, placed, as an N x 3 NumPy array."""
+    import numpy as np
+    from OCP.BRep import BRep_Tool
+    from OCP.TopAbs import TopAbs_FACE
+    from OCP.TopExp import TopExp_Explorer
+    from OCP.TopLoc import TopLoc_Location
+
+    points = []
+    faces = TopExp_Explorer(shape, TopAbs_FACE)
+    while faces.More():
+        location = TopLoc_Location()
+        triangles = BRep_Tool.Triangulation_s(_cast(faces.Current()), location)
+        if triangles is not None:
+            trsf = location.Transformation()
+            for i in range(1, triangles.NbNodes() + 1):
+                points.append(_xyz(triangles.Node(i).Transformed(trsf)))
+        faces.Next()
+    return np.array(points, dtype=float).reshape(-1, 3)
 
 
 def _xyz(point):
