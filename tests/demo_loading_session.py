@@ -27,6 +27,8 @@ from morvik_viewer.window.main_window import ViewerWindow
 from sessions import camera, open_window, report, wait_until
 from stalls import StallMeter
 
+FORMATS = Path(__file__).with_name("files") / "formats"
+
 
 def scene(window):
     """What the registry holds and the window says of it."""
@@ -106,6 +108,13 @@ def trips(window, folder):
         finally:
             setattr(owner, name, kept)
         out["faults"][where]["next"] = ended("small.step")["state"]
+    # Files of other kinds: a glTF file's Y-up shown Y up, said in the status bar; an STL
+    # file's one mesh, under the axis remembered.
+    out["formats"] = {}
+    for name in ("rig.glb", "rig.stl"):
+        opened = ended(FORMATS / name)
+        opened.update(up=window.state.up_axis, status=window.statusBar().currentMessage())
+        out["formats"][name] = opened
     # Every file went to a reader: this process never loaded OCCT's STEP reader.
     out["step_reader_here"] = "OCP.STEPCAFControl" in sys.modules
     return out

@@ -227,6 +227,13 @@ def test_a_file_that_crashes_its_reader_is_told_and_the_viewer_lives_on(session,
     assert session.step_reader_here is False
 
 
+def test_files_of_other_kinds_open_in_the_window_as_their_format_defines(session):
+    glb, stl = session.formats["rig.glb"], session.formats["rig.stl"]
+    assert (glb.state, glb.ids, glb.up) == ("done", ["bracket", "pin-a", "pin-b"], "y")
+    assert glb.status.startswith("Shown Y up, as glTF models") and glb.all_displayed
+    assert (stl.state, stl.ids, stl.up) == ("done", ["rig"], "z")
+
+
 def test_deep_nesting_and_faults_of_ours_end_each_open_with_its_outcome(session, files):
     nested = session.deep
     assert [(nested[name].state, nested[name].ids)
