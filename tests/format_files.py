@@ -20,7 +20,6 @@ from OCP.Interface import Interface_Static
 from OCP.Message import Message_ProgressRange
 from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB
 from OCP.RWGltf import RWGltf_CafWriter
-from OCP.RWMesh import RWMesh_CoordinateSystem_Zup
 from OCP.STEPCAFControl import STEPCAFControl_Writer
 from OCP.STEPControl import STEPControl_AsIs
 from OCP.StlAPI import StlAPI_Writer
@@ -32,6 +31,8 @@ from OCP.XCAFDoc import XCAFDoc_ColorSurf, XCAFDoc_DocumentTool
 
 from morvik_viewer.cad.formats import new_document
 from morvik_viewer.cad.shapes import compound
+from morvik_viewer.model.up_axis import Z_UP
+from morvik_viewer.view.upright import placement
 
 try:  # OCP 8 binds OCCT's collections in a module of their own
     from OCP.collections import IndexedDataMap_TCollection_AsciiString_TCollection_AsciiString as FileInfo
@@ -72,8 +73,9 @@ def shapes():
     return bracket, pin, places
 
 
-def rig_document():
-    """The model as an XCAF document, meshed to DEFLECTION."""
+def rig_document(turn=None):
+    """The model as an XCAF document, meshed to DEFLECTION; turn, when given, a TopLoc_Location
+    every part is placed by first."""
     bracket, pin, places = shapes()
     for shape in (bracket, pin):
         BRepMesh_IncrementalMesh(shape, DEFLECTION, False, 0.5, False)
@@ -89,7 +91,7 @@ def rig_document():
             product = tool.AddShape(shape, False)
             TDataStd_Name.Set_s(product, TCollection_ExtendedString(name))
             colors.SetColor(product, Quantity_Color(*color, Quantity_TOC_RGB), XCAFDoc_ColorSurf)
-        usage = tool.AddComponent(rig, product, place)
+        usage = tool.AddComponent(rig, product, place if turn is None else turn.Multiplied(place))
         instance = name if name == "bracket" else f"pin-{'ab'[place is places[1]]}"
         TDataStd_Name.Set_s(usage, TCollection_ExtendedString(instance))
     tool.UpdateAssemblies()
@@ -119,13 +121,14 @@ def write_all(folder=FOLDER):
     iges.Write(str(folder / "rig.igs"))
     whole = compound(_placed())
     BRepTools.Write_s(whole, str(folder / "rig.brep"))
+    # glTF is Y-up: the Z-up model turned so that it stands there as it does here (OCP 7.8
+    # binds no coordinate converter to ask the writer for the turn).
+    y_up = rig_document(placement(Z_UP))
     # The GLB in one primitive a part, the glTF in one a face (as OCCT writes by default).
     for name, binary in (("rig.glb", True), ("rig.gltf", False)):
         gltf = RWGltf_CafWriter(TCollection_AsciiString(str(folder / name)), binary)
         gltf.SetMergeFaces(binary)
-        # glTF is Y-up: the Z-up model turned so that it stands as it does here.
-        gltf.ChangeCoordinateSystemConverter().SetInputCoordinateSystem(RWMesh_CoordinateSystem_Zup)
-        gltf.Perform(document, FileInfo(), Message_ProgressRange())
+        gltf.Perform(y_up, FileInfo(), Message_ProgressRange())
     BRepMesh_IncrementalMesh(whole, DEFLECTION, False, 0.5, False)
     StlAPI_Writer().Write(whole, str(folder / "rig.stl"))  # binary
     VrmlAPI_Writer().WriteDoc(document, str(folder / "rig.wrl"), 0.001)  # metres

@@ -11,23 +11,29 @@ Mesh files give faces that carry triangles and no surface (see cad.meshing).
 
 import math
 import os
+import re
 import tempfile
 from dataclasses import dataclass
 from pathlib import PurePath
 
 from OCP.BRep import BRep_Builder
+from OCP.gp import gp_Trsf
 from OCP.IFSelect import IFSelect_RetDone
 from OCP.IGESCAFControl import IGESCAFControl_Reader
 from OCP.Message import Message_ProgressRange
+from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB
 from OCP.RWGltf import RWGltf_CafReader
 from OCP.RWStl import RWStl
 from OCP.TCollection import TCollection_AsciiString, TCollection_ExtendedString
+from OCP.TDataStd import TDataStd_Name
 from OCP.TDocStd import TDocStd_Document
+from OCP.TopLoc import TopLoc_Location
 from OCP.TopoDS import TopoDS_Face
 from OCP.VrmlAPI import VrmlAPI_CafReader
 from OCP.XCAFApp import XCAFApp_Application
-from OCP.XCAFDoc import XCAFDoc_DocumentTool
+from OCP.XCAFDoc import XCAFDoc_ColorSurf, XCAFDoc_DocumentTool
 
+from morvik_viewer.cad.shapes import compound
 from morvik_viewer.cad.step_reader import Header, open_document, read_step
 from morvik_viewer.cad.step_walk import StepError, _Walk
 from morvik_viewer.model.file_kinds import MESH_LIBRARY_KINDS, kind_of, unreadable
@@ -52,6 +58,10 @@ CREASE_ANGLE = math.radians(30.0)
 # The up axis a format defines: glTF and VRML are Y-up by definition, 3MF Z-up (its
 # build platform is XY); the others say nothing, and the viewer's choice holds.
 FORMAT_UP = {"glTF": Y_UP, "VRML": Y_UP, "3MF": Z_UP}
+# OCP 7.8 binds OCCT's glTF and VRML readers without the methods of their base class
+# (RWMesh_CafReader): neither can be asked to read. The mesh library then reads glTF, and
+# hands every mesh file's triangles to OCCT's STL reader (see scene_document).
+MESH_READERS_BOUND = hasattr(RWGltf_CafReader, "Perform")
 MESH_LIBRARY_MISSING = ("reading {kind} files needs the mesh library trimesh "
                         "(pip install 'morvik-viewer[meshes]')")
 
@@ -169,12 +179,17 @@ def _mesh_reader(reader, path, kind, file_unit_m=None):
 
 
 def _gltf(path):
+    if not MESH_READERS_BOUND:
+        return _through_mesh_library("glTF", METRES)(path)
     reader = RWGltf_CafReader()
     reader.SetParallel(True)
     return Opened(_mesh_reader(reader, path, "glTF"), "glTF", METRES)
 
 
 def _vrml(path):
+    if not MESH_READERS_BOUND:
+        raise StepError("reading VRML files needs OCP 7.9 or newer (this one binds OCCT's "
+                        "VRML reader without the means to read)")
     # VRML's lengths are metres. OCCT's reader leaves its file unit undefined, and scales
     # by the unit it is given, as millimetres in one (not by that over the system's).
     return Opened(_mesh_reader(VrmlAPI_CafReader(), path, "VRML", 1.0 / SYSTEM_UNIT_M),
@@ -206,23 +221,25 @@ def mesh_library(kind="mesh"):
     return trimesh
 
 
-def _through_mesh_library(kind):
+def _through_mesh_library(kind, default_unit=MILLIMETRES):
     def read(path):
         trimesh = mesh_library(kind)
         try:
             # Its kind as told (the file's name may say another).
-            scene = trimesh.load(path, file_type=kind.lower(), force="scene", process=False)
-            unit = MESH_UNITS.get(str(scene.units).lower(), MILLIMETRES) \
-                if scene.units else MILLIMETRES
-            plain_colours(trimesh, scene)
+            scene = trimesh.load(path, file_type=_file_type(path, kind), force="scene",
+                                 process=False)
+            unit = MESH_UNITS.get(str(scene.units).lower(), default_unit) \
+                if scene.units else default_unit
+            plain_colours(trimesh, scene, linear=kind == "glTF")
+            if not scene.geometry:
+                raise StepError(f"the {kind} file holds no triangles")
+            if not MESH_READERS_BOUND:
+                return Opened(scene_document(trimesh, scene, unit[1]), kind, unit)
             data = trimesh.exchange.gltf.export_glb(scene, include_normals=False)
         except StepError:
             raise
         except Exception as error:
             raise StepError(f"cannot read {kind} data (trimesh: {one_line(error)})") from error
-        if not scene.geometry or not any(len(getattr(g, "faces", ())) for g in
-                                         scene.geometry.values()):
-            raise StepError(f"the {kind} file holds no triangles")
         handle, glb = tempfile.mkstemp(suffix=".glb", prefix="morvik-")
         try:
             with os.fdopen(handle, "wb") as file:
@@ -237,10 +254,90 @@ def _through_mesh_library(kind):
     return read
 
 
-def plain_colours(trimesh, scene):
+def _file_type(path, kind):
+    """The name trimesh gives the file's format."""
+    if kind != "glTF":
+        return kind.lower()
+    with open(path, "rb") as file:
+        return "glb" if file.read(4) == b"glTF" else "gltf"
+
+
+def scene_document(trimesh, scene, scale):
+    """A trimesh scene (one colour a mesh, see plain_colours) as an XCAF document, without
+    OCCT's mesh readers: each mesh's triangles handed to OCCT's STL reader as a binary STL
+    (whole arrays, never a call a node), placed by the node that shows it under the node's
+    name; the meshes trimesh makes of one glTF mesh's primitives (nodes it names after
+    their parent and a number) as one part of a face each. scale: millimetres in one of
+    the scene's units."""
+    document = new_document()
+    tool = XCAFDoc_DocumentTool.ShapeTool_s(document.Main())
+    colors = XCAFDoc_DocumentTool.ColorTool_s(document.Main())
+    root, groups = tool.NewShape(), {}
+    parents = scene.graph.transforms.parents
+    for node in scene.graph.nodes_geometry:
+        matrix, name = scene.graph[node]
+        mesh = scene.geometry.get(name)
+        if mesh is None:
+            continue
+        parent = parents.get(node)
+        owner = parent if parent and _PRIMITIVE.fullmatch(node[len(parent):]) else node
+        groups.setdefault(owner, []).append((matrix, mesh))
+    for owner, meshes in groups.items():
+        location = _location(meshes[0][0], scale)
+        if location is None:  # a placement that is no motion: its triangles moved instead
+            meshes = [(None, mesh.copy().apply_transform(matrix)) for matrix, mesh in meshes]
+            location = TopLoc_Location()
+        faces = [_stl_face(mesh, scale) for _, mesh in meshes]
+        product = tool.AddShape(faces[0] if len(faces) == 1 else compound(faces), False, False)
+        for face, (_, mesh) in zip(faces, meshes):
+            rgba = getattr(getattr(mesh.visual, "material", None), "baseColorFactor", None)
+            if rgba is not None:
+                label = product if len(faces) == 1 else tool.AddSubShape(product, face)
+                colors.SetColor(label, Quantity_Color(*(float(c) / 255.0 for c in rgba[:3]),
+                                                      Quantity_TOC_RGB), XCAFDoc_ColorSurf)
+        usage = tool.AddComponent(root, product, location)
+        TDataStd_Name.Set_s(usage, TCollection_ExtendedString(str(owner)))
+    tool.UpdateAssemblies()
+    return document
+
+
+# What trimesh puts after a glTF node's name to name the mesh of each of its primitives.
+_PRIMITIVE = re.compile(r"_[0-9a-f]{6}")
+
+
+def _location(matrix, scale):
+    """The TopLoc_Location of a 4 x 4 placement in the scene's units, None unless it is
+    a motion (a rotation and a translation) OCCT can place by."""
+    trsf = gp_Trsf()
+    rows = [[float(matrix[r][c]) * (scale if c == 3 else 1.0) for c in range(4)] for r in range(3)]
+    try:
+        trsf.SetValues(*(value for row in rows for value in row))
+    except Exception:  # noqa: BLE001 - OCCT refuses a scaling or shearing placement
+        return None
+    if abs(trsf.ScaleFactor() - 1.0) > 1e-9:
+        return None
+    return TopLoc_Location(trsf)
+
+
+def _stl_face(mesh, scale):
+    """A face carrying mesh's triangles, scaled to millimetres, through a binary STL."""
+    handle, stl = tempfile.mkstemp(suffix=".stl", prefix="morvik-")
+    try:
+        with os.fdopen(handle, "wb") as file:
+            file.write(mesh.copy().apply_scale(scale).export(file_type="stl"))
+        triangles = RWStl.ReadFile_s(stl, CREASE_ANGLE)
+    finally:
+        os.unlink(stl)
+    face = TopoDS_Face()
+    BRep_Builder().MakeFace(face, triangles)
+    return face
+
+
+def plain_colours(trimesh, scene, linear=False):
     """Gives each mesh of scene one material of its main colour, as linear RGB (glTF's),
     in place of face or vertex colours and textures: OCCT shows a face in one colour, and
-    trimesh would need SciPy to write colours per vertex. Points and lines are dropped."""
+    trimesh would need SciPy to write colours per vertex. Points and lines are dropped.
+    linear: the scene's colours are linear already (a glTF file's), not sRGB."""
     from trimesh.visual.material import PBRMaterial
 
     for name, geometry in list(scene.geometry.items()):
@@ -248,8 +345,9 @@ def plain_colours(trimesh, scene):
             scene.delete_geometry(name)
             continue
         rgba = _main_color(geometry.visual)
+        to_linear = (lambda c: c) if linear else srgb_to_linear
         material = PBRMaterial(baseColorFactor=None if rgba is None else
-                               [*(srgb_to_linear(c / 255.0) for c in rgba[:3]), rgba[3] / 255.0])
+                               [*(to_linear(c / 255.0) for c in rgba[:3]), rgba[3] / 255.0])
         geometry.visual = trimesh.visual.TextureVisuals(material=material)
 
 

@@ -72,10 +72,15 @@ def labels(fill, label):
 
 def label_name(label):
     """The name attribute of label, as written; None when it has none."""
-    attribute = TDataStd_Name()
-    if not label.FindAttribute(TDataStd_Name.GetID_s(), attribute):
+    # Asked first: OCP's FindAttribute crashes on a label without one.
+    if not label.IsAttribute(_NAME_ID):
         return None
+    attribute = TDataStd_Name()
+    label.FindAttribute(_NAME_ID, attribute)
     return attribute.Get().ToExtString()
+
+
+_NAME_ID = TDataStd_Name.GetID_s()
 
 
 def label_color(label, materials=None):
