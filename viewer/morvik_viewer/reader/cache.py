@@ -22,6 +22,7 @@ import time
 from pathlib import Path
 
 from morvik_viewer.reader.protocol import Count, Done, FrameReader, Parts, Shared, decode, may_fork, unpack_parts
+from morvik_viewer.reader.server import end_with_parent
 
 MAGIC = b"morvik-viewer answer 1\n"
 DIGEST = 32  # bytes of blake2b's digest, at the end of an entry
@@ -211,10 +212,12 @@ def _decodes(messages):
         return False  # an entry holds what comes before the end, never the end itself
     if not may_fork():
         return _unpacks(batches)
+    parent = os.getpid()
     pid = os.fork()
     if pid == 0:
         status = 1
         try:
+            end_with_parent(parent)  # killed with the reader it checks for
             status = 0 if _unpacks(batches) else 1
         finally:
             os._exit(status)
