@@ -1,9 +1,9 @@
 """How long a file takes to be on screen whole: the viewer against a plain OCP script.
 
-The floor is a plain script that imports OCP, reads the file through XCAF
-(STEPCAFControl_Reader into a TDocStd_Document; a BREP file through
-BRepTools), displays each free shape shaded with OCCT's default meshing, fits
-and renders one 1024x768 frame into an offscreen window. Against it, each
+The floor is a plain script that imports OCP, reads the file as a user of OCP
+would (each kind's reader: see READ), displays each free shape shaded with
+OCCT's default meshing, fits and renders one 1024x768 frame into an offscreen
+window. Against it, each
 run times `morvik-viewer --screenshot` at 1024x768 (start to exit), and the
 window (start to the load's end, once its last frame is drawn: the command
 line runs as it is, its window module patched as it loads to say when). Every
@@ -17,6 +17,8 @@ and one large single part (a product holding many curved solids).
 
     python bench/open_time.py                       # generated sizes, 3 repeats
     python bench/open_time.py FILE.step ... --sizes --repeats 5
+    python bench/open_time.py FILES... --sizes --single 0 --once-above 20 \
+        --markdown table.md                         # files of every kind
 """
 
 import argparse
@@ -30,6 +32,7 @@ import tempfile
 import time
 from pathlib import Path
 
+from morvik_viewer.model.file_kinds import kind_of
 from scene import ensure_display, machine_facts, progress_printer, write_result
 
 HERE = Path(__file__).resolve().parent
@@ -56,47 +59,130 @@ _peak: dict = {}
 exec(PEAK, _peak)
 peak_mb = _peak["peak_mb"]
 
-# The floor: nothing but OCP, as a user would write it.
-PLAIN = PEAK + r"""
-import json, os, sys, time
-from OCP.AIS import AIS_InteractiveContext, AIS_Shape, AIS_Shaded
-from OCP.Aspect import Aspect_DisplayConnection
-from OCP.BRep import BRep_Builder, BRep_Tool
+# How a user reads each kind of file with nothing but OCP, and trimesh for the kinds OCP
+# binds no reader of: read(path) gives the free shapes to display. STEP, IGES, glTF and
+# VRML go into an XCAF document through OCCT's readers; BREP through BRepTools; STL into
+# one face carrying the triangulation RWStl reads. OBJ, PLY, 3MF and OFF: trimesh's scene
+# exported as GLB and read with OCCT's glTF reader, which takes each node's triangles as
+# whole arrays (filling a Poly_Triangulation node by node from Python costs seconds a
+# million triangles). The reader is chosen by the file's suffix, as its user knows it.
+READ = r"""
+import os, tempfile
+from OCP.BRep import BRep_Builder
 from OCP.BRepTools import BRepTools
-from OCP.Image import Image_AlienPixMap
-from OCP.OpenGl import OpenGl_GraphicDriver
+from OCP.IGESCAFControl import IGESCAFControl_Reader
+from OCP.Message import Message_ProgressRange
+from OCP.RWGltf import RWGltf_CafReader
+from OCP.RWStl import RWStl
 from OCP.STEPCAFControl import STEPCAFControl_Reader
-from OCP.TCollection import TCollection_ExtendedString
+from OCP.TCollection import TCollection_AsciiString, TCollection_ExtendedString
 from OCP.TDocStd import TDocStd_Document
-from OCP.TopAbs import TopAbs_FACE
-from OCP.TopExp import TopExp_Explorer
-from OCP.TopLoc import TopLoc_Location
-from OCP.TopoDS import TopoDS, TopoDS_Shape
-from OCP.V3d import V3d_Viewer
+from OCP.TopoDS import TopoDS_Face, TopoDS_Shape
+from OCP.VrmlAPI import VrmlAPI_CafReader
 from OCP.XCAFApp import XCAFApp_Application
 from OCP.XCAFDoc import XCAFDoc_DocumentTool
-from OCP.Xw import Xw_Window
 try:
     from OCP.collections import Sequence_TDF_Label as Labels
 except ImportError:
     from OCP.TDF import TDF_LabelSequence as Labels
 
-path, width, height = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-shapes = []
-if path.lower().endswith((".step", ".stp")):
-    doc = TDocStd_Document(TCollection_ExtendedString("MDTV-XCAF"))
-    XCAFApp_Application.GetApplication_s().InitDocument(doc)
-    reader = STEPCAFControl_Reader()
-    reader.ReadFile(path)
-    reader.Transfer(doc)
-    tool = XCAFDoc_DocumentTool.ShapeTool_s(doc.Main())
+
+def new_document():
+    document = TDocStd_Document(TCollection_ExtendedString("MDTV-XCAF"))
+    XCAFApp_Application.GetApplication_s().InitDocument(document)
+    return document
+
+
+def free_shapes(document):
+    tool = XCAFDoc_DocumentTool.ShapeTool_s(document.Main())
     free = Labels()
     tool.GetFreeShapes(free)
-    shapes = [tool.GetShape_s(free.Value(i)) for i in range(1, free.Length() + 1)]
-else:
+    return [tool.GetShape_s(free.Value(i)) for i in range(1, free.Length() + 1)]
+
+
+def read_step(path):
+    document, reader = new_document(), STEPCAFControl_Reader()
+    reader.ReadFile(path)
+    reader.Transfer(document)
+    return free_shapes(document)
+
+
+def read_iges(path):
+    document, reader = new_document(), IGESCAFControl_Reader()
+    reader.ReadFile(path)
+    reader.Transfer(document)
+    return free_shapes(document)
+
+
+def read_brep(path):
     shape = TopoDS_Shape()
     BRepTools.Read_s(shape, path, BRep_Builder())
-    shapes = [shape]
+    return [shape]
+
+
+def read_mesh(reader, path):
+    document = new_document()
+    reader.SetDocument(document)
+    reader.SetSystemLengthUnit(0.001)
+    reader.Perform(TCollection_AsciiString(path), Message_ProgressRange())
+    return free_shapes(document)
+
+
+def read_gltf(path):
+    return read_mesh(RWGltf_CafReader(), path)
+
+
+def read_vrml(path):
+    return read_mesh(VrmlAPI_CafReader(), path)
+
+
+def read_stl(path):
+    face = TopoDS_Face()
+    BRep_Builder().MakeFace(face, RWStl.ReadFile_s(path))
+    return [face]
+
+
+def read_through_trimesh(path):
+    import trimesh  # only the files OCP has no reader of pay for its import
+
+    glb = trimesh.load(path, process=False).export(file_type="glb")
+    handle, name = tempfile.mkstemp(suffix=".glb")
+    with os.fdopen(handle, "wb") as file:
+        file.write(glb)
+    try:
+        return read_gltf(name)
+    finally:
+        os.unlink(name)
+
+
+READERS = {".step": read_step, ".stp": read_step, ".iges": read_iges, ".igs": read_iges,
+           ".brep": read_brep, ".brp": read_brep, ".glb": read_gltf, ".gltf": read_gltf,
+           ".wrl": read_vrml, ".vrml": read_vrml, ".stl": read_stl,
+           **dict.fromkeys((".obj", ".ply", ".3mf", ".off"), read_through_trimesh)}
+
+
+def read(path):
+    return READERS[os.path.splitext(path)[1].lower()](path)
+"""
+
+# The floor: the file read as above, each free shape displayed shaded with OCCT's default
+# meshing, fitted, and one frame rendered into an offscreen window.
+PLAIN = PEAK + READ + r"""
+import json, sys, time
+from OCP.AIS import AIS_InteractiveContext, AIS_Shape, AIS_Shaded
+from OCP.Aspect import Aspect_DisplayConnection
+from OCP.BRep import BRep_Tool
+from OCP.Image import Image_AlienPixMap
+from OCP.OpenGl import OpenGl_GraphicDriver
+from OCP.TopAbs import TopAbs_FACE
+from OCP.TopExp import TopExp_Explorer
+from OCP.TopLoc import TopLoc_Location
+from OCP.TopoDS import TopoDS
+from OCP.V3d import V3d_Viewer
+from OCP.Xw import Xw_Window
+
+path, width, height = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+shapes = read(path)
 connection = Aspect_DisplayConnection()
 viewer = V3d_Viewer(OpenGl_GraphicDriver(connection))
 viewer.SetDefaultLights()
@@ -138,7 +224,8 @@ sys.exit(status)
 
 # Where the time of an open goes: the viewer's own steps, one after the other in one
 # process, each timed (parse and transfer are STEPCAFControl_Reader's ReadFile and
-# Transfer; walk, the rest of reading the parts out of the document; mesh; send, the
+# Transfer; a file of another kind is read into its document in one call, which is parse;
+# walk, the rest of reading the parts out of the document; mesh; send, the
 # batches framed as a reader frames them; receive, the window's decoding of them; display,
 # the screenshot's service, display and one frame). An open overlaps the reader's steps
 # with the window's, so the stages add up to more than it takes.
@@ -149,21 +236,24 @@ from OCP.STEPCAFControl import STEPCAFControl_Reader
 stages = dict.fromkeys(("parse", "transfer", "walk", "mesh", "send", "receive", "display"), 0.0)
 
 
-def timed(cls, name, stage):
-    original = getattr(cls, name)
+def timed(owner, name, stage):
+    original = getattr(owner, name)
 
-    def run(self, *args):
+    def run(*args):
         began = time.perf_counter()
         try:
-            return original(self, *args)
+            return original(*args)
         finally:
             stages[stage] += time.perf_counter() - began
 
-    setattr(cls, name, run)
+    setattr(owner, name, run)
 
 
 timed(STEPCAFControl_Reader, "ReadFile", "parse")
 timed(STEPCAFControl_Reader, "Transfer", "transfer")
+from morvik_viewer.cad import formats
+
+timed(formats, "read_document", "parse")
 from morvik_viewer.cad.meshing import Mesher, model_deflection
 from morvik_viewer.cad.parts import load_all
 from morvik_viewer.reader.answers import Packer
@@ -270,6 +360,11 @@ def run(side, path, env, cores=None):
         raise RuntimeError(f"{side} run on {path} said nothing (exit status {done.returncode}): "
                            f"{done.stderr[-1500:]}")
     report = json.loads(reports[-1])
+    if report.get("status", 0) != 0 or report.get("state", "done") != "done" \
+            or report.get("triangles") == 0:
+        # a screen without the model on it: no time to compare
+        raise RuntimeError(f"{side} run on {path} did not show it: {report} "
+                           f"{done.stderr[-1500:]}")
     return report.get("drawn", ended) - began, report
 
 
@@ -308,7 +403,8 @@ def main(argv=None):
     if args[:1] == ["--window-run"]:
         return window_run(args[1:])
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("files", nargs="*", type=Path, help="STEP or BREP files to time as well")
+    parser.add_argument("files", nargs="*", type=Path,
+                        help="files of any kind the viewer opens, to time as well")
     parser.add_argument("--sizes", type=int, nargs="*", default=[10, 300, 3000],
                         help="generated assemblies of so many parts (default 10 300 3000)")
     parser.add_argument("--single", type=int, default=600,
@@ -322,6 +418,10 @@ def main(argv=None):
                         help="also time the screenshot with its reader on so many cores, each "
                              "count given (0: all of them)")
     parser.add_argument("--repeats", type=int, default=3)
+    parser.add_argument("--once-above", type=float, metavar="MB",
+                        help="files larger than so many MB are timed once, not --repeats times")
+    parser.add_argument("--markdown", type=Path,
+                        help="also write the rows as a markdown table of each kind's ratios")
     parser.add_argument("--output", type=Path,
                         help="JSON file (default bench/results/open-time-<date>.json), with "
                              "its plot beside it (.png)")
@@ -360,9 +460,16 @@ def main(argv=None):
     # No settings of the user's, and caches of the benchmark's own.
     env = dict(os.environ, XDG_CONFIG_HOME=str(folder / "config"), BENCH_CACHES=str(folder))
     load_before = os.getloadavg()
-    rows = []
+    rows, failed = [], []
     for path in files:
-        rows.append(time_file(path, sides, args.repeats, env, args.cores))
+        big = args.once_above is not None and path.stat().st_size / 1e6 > args.once_above
+        try:
+            rows.append(time_file(path, sides, 1 if big else args.repeats, env, args.cores))
+        except (RuntimeError, subprocess.TimeoutExpired) as error:
+            # one file that no side could show leaves the others' figures standing
+            failed.append({"file": path.name, "kind": kind_of(path), "error": str(error)[:2000]})
+            progress(f"{path.name}: {str(error)[:300]}")
+            continue
         progress(", ".join(f"{side} {seconds:.2f} s" for side, seconds in rows[-1]["seconds"].items()))
 
     report = {
@@ -370,12 +477,16 @@ def main(argv=None):
         "machine": machine_facts(load_before, drawn=True),
         "settings": {"repeats": args.repeats, "size": list(SIZE), "sizes": args.sizes,
                      "single": args.single, "racks": args.racks, "sides": sides,
-                     "cores": args.cores},
+                     "cores": args.cores, "once_above_mb": args.once_above},
         "rows": rows,
+        "failed": failed,
         "seconds": time.perf_counter() - began,
     }
     print_table(rows, sides)
     write_result(output, report)
+    if args.markdown:
+        args.markdown.write_text(markdown_table(rows, sides) + "\n")
+        print(f"markdown table written to {args.markdown}")
     plot(rows, sides, report["machine"], output.with_suffix(".png"))
     return 0
 
@@ -392,7 +503,8 @@ def time_file(path, sides, repeats, env, cores=()):
             runs[side].append({"seconds": seconds, **report})
     medians = {side: statistics.median(r["seconds"] for r in runs[side]) for side in sides}
     peaks = {side: max(r["rss_mb"] for r in runs[side]) for side in sides}
-    row = {"file": path.name, "mb": path.stat().st_size / 1e6, "runs": runs, "seconds": medians,
+    row = {"file": path.name, "kind": kind_of(path), "mb": path.stat().st_size / 1e6,
+           "repeats": repeats, "runs": runs, "seconds": medians,
            "ratio": {side: medians[side] / medians["plain"] for side in sides[1:]},
            "rss_mb": peaks, "rss_ratio": {side: peaks[side] / peaks["plain"] for side in sides[1:]},
            "triangles": {side: runs[side][-1].get("triangles") for side in ("plain", "window")
@@ -427,6 +539,23 @@ def print_table(rows, sides):
                 f"{stage} {seconds:.2f}" for stage, seconds in row["stages"].items()))
 
 
+def markdown_table(rows, sides):
+    """The rows as a markdown table, by kind: each file's size, triangles, the plain
+    script's seconds, and each side's time and peak RSS as ratios to it."""
+    timed = [side for side in sides[1:] if side != "stages"]
+    lines = ["| format | file | MB | triangles | plain s | "
+             + " | ".join(f"{side} / plain" for side in timed) + " | "
+             + " | ".join(f"RSS {side} / plain" for side in timed) + " |",
+             "|---|---|---:|---:|---:|" + "---:|" * (2 * len(timed))]
+    for row in sorted(rows, key=lambda row: (row["kind"] or "", row["mb"])):
+        triangles = row["triangles"].get("window") or row["triangles"].get("plain") or 0
+        lines.append(f"| {row['kind']} | {row['file']} | {row['mb']:.2f} | {triangles:,} | "
+                     f"{row['seconds']['plain']:.2f} | "
+                     + " | ".join(f"{row['ratio'][side]:.2f}" for side in timed) + " | "
+                     + " | ".join(f"{row['rss_ratio'][side]:.2f}" for side in timed) + " |")
+    return "\n".join(lines)
+
+
 def plot(rows, sides, machine, target):
     """Open time and peak memory against file size, each side a line; needs matplotlib."""
     try:
@@ -454,7 +583,7 @@ def plot(rows, sides, machine, target):
         axes.set_ylabel(label)
         axes.grid(True, which="both", alpha=0.3)
         axes.legend()
-    figure.suptitle(f"Opening STEP files: {machine['cpus']} cores, {machine['opengl']}, "
+    figure.suptitle(f"Opening CAD files: {machine['cpus']} cores, {machine['opengl']}, "
                     f"OCP {machine['ocp']}", fontsize=10)
     figure.savefig(target, dpi=110)
     pyplot.close(figure)

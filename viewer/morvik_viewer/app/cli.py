@@ -25,22 +25,38 @@ own messages still show.
 
 import argparse
 import logging
+import math
 import re
 
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
-from morvik_viewer.app import display, print_tree
+from morvik_viewer.app import display, export, print_tree, thumbnailer
 from morvik_viewer.app.base import EXIT_INTERRUPTED, FALLBACK_SCREENSHOT, PROG, _interrupts_held
+from morvik_viewer.model import display_modes, explosion
 from morvik_viewer.model.up_axis import AXES
+from morvik_viewer.reader import client
 from morvik_viewer.reader.client import Reader
 
 MAX_SIZE = 8192
+SCREENSHOT_SIZE, THUMBNAIL_SIZE = (1024, 768), (256, 256)
+# How long a run without a window waits for each file: four times the longest read
+# measured, a 105 MB STEP cabinet of 20,200 placements that took 150 s to screenshot on two
+# busy cores (bench/results/open-time-2026-12-09-shared.json). A file that takes longer is
+# more likely stuck (OCCT looping, a file whose opening waits on another program) than slow.
+DEFAULT_TIMEOUT = 600.0
+# A thumbnail's: a file manager waits for it, and a file that takes longer (some eight
+# times a 3 MB, 300-part assembly's thumbnail here) is better shown by its icon.
+THUMBNAIL_TIMEOUT = 20.0
 
 
 def _size(text):
-    match = re.fullmatch(r"\s*(\d+)\s*[xX]\s*(\d+)\s*", text)
+    """(width, height) from WIDTHxHEIGHT, or from one number for a square (a thumbnailer
+    is given the longest side only)."""
+    match = re.fullmatch(r"\s*(\d+)\s*(?:[xX]\s*(\d+)\s*)?", text)
     if not match:
-        raise argparse.ArgumentTypeError(f"expected WIDTHxHEIGHT, e.g. 1024x768, not {text!r}")
-    width, height = int(match[1]), int(match[2])
+        raise argparse.ArgumentTypeError(f"expected WIDTHxHEIGHT, e.g. 1024x768, or one "
+                                         f"number for a square, not {text!r}")
+    width = int(match[1])
+    height = width if match[2] is None else int(match[2])
     if not (1 <= width <= MAX_SIZE and 1 <= height <= MAX_SIZE):
         raise argparse.ArgumentTypeError(f"width and height must lie between 1 and {MAX_SIZE}")
     return width, height
@@ -58,13 +74,29 @@ def build_parser():
                f"(to --screenshot, or {FALLBACK_SCREENSHOT}).",
     )
     parser.add_argument("files", nargs="*", metavar="FILE",
-                        help="STEP (.step, .stp) or BREP (.brep, .brp) files; the sample scene when none")
+                        help="CAD files: STEP, IGES, BREP, glTF/GLB, STL, OBJ, PLY, VRML (.wrl), 3MF "
+                             "or OFF, told by content where the name is wrong; the sample scene when none")
     parser.add_argument("--screenshot", metavar="OUT.png",
                         help="render offscreen into this PNG file and exit")
-    parser.add_argument("--size", type=_size, default=(1024, 768), metavar="WxH",
-                        help="screenshot size in pixels (default 1024x768)")
-    parser.add_argument("--mode", choices=_values(DisplayMode), default=DisplayMode.SHADED.value,
-                        help="display mode (default: %(default)s)")
+    parser.add_argument("--thumbnail", metavar="OUT.png",
+                        help="render a small picture of the FILEs into this PNG file and exit: "
+                             "the iso view, upright and framed, on a transparent background, "
+                             "without trihedron, meshed coarser (see --install-thumbnailer)")
+    parser.add_argument("--size", type=_size, metavar="WxH",
+                        help="picture size in pixels, or one number for a square (default "
+                             f"{SCREENSHOT_SIZE[0]}x{SCREENSHOT_SIZE[1]}; "
+                             f"{THUMBNAIL_SIZE[0]}x{THUMBNAIL_SIZE[1]} for --thumbnail)")
+    parser.add_argument("--timeout", type=_seconds, metavar="SECONDS",
+                        help="without a window (a screenshot, a thumbnail, --tree), give up a "
+                             "file that takes longer than this to read: exit status 2 "
+                             f"(default {DEFAULT_TIMEOUT:g}; {THUMBNAIL_TIMEOUT:g} for "
+                             "--thumbnail)")
+    parser.add_argument("--mode", choices=display_modes.CHOICES, default=DisplayMode.SHADED.value,
+                        help="display mode; hidden: wireframe without the lines faces hide "
+                             "(default: %(default)s)")
+    parser.add_argument("--explode", type=_explode, default=0.0, metavar="PERCENT",
+                        help="an exploded view: each part moved away from the assembly's centre, "
+                             "by PERCENT of its distance from it, 0 to 100 (default: 0)")
     parser.add_argument("--view", choices=_values(ViewDirection), default=ViewDirection.ISO.value,
                         help="standard view direction (default: %(default)s)")
     parser.add_argument("--projection", choices=_values(ProjectionType),
@@ -93,7 +125,35 @@ def build_parser():
     parser.add_argument("--reader-cores", type=_cores, metavar="N",
                         help="read and mesh the files on N of the machine's cores at most "
                              "(default: the settings' reader/cores, else all of them)")
+    parser.add_argument("--install-thumbnailer", action="store_true",
+                        help="let file managers show CAD files by a --thumbnail: put this "
+                             "command's thumbnailer and the CAD file types into "
+                             "~/.local/share, and exit")
+    parser.add_argument("--uninstall-thumbnailer", action="store_true",
+                        help="take what --install-thumbnailer put there away, and exit")
+    parser.add_argument("--export", metavar="OUT",
+                        help="write what the FILEs hold into OUT, of the kind its name says "
+                             "(.step, .iges, .brep, .gltf, .glb, .stl, .obj, .ply, .wrl), "
+                             "with names, colours and assemblies where it holds them, meshed "
+                             "as the window shows them; and exit, without a display")
     return parser
+
+
+def _seconds(text):
+    try:
+        seconds = float(text)
+    except ValueError:
+        seconds = math.nan
+    if not 0 < seconds < math.inf:  # NaN too: it compares false
+        raise argparse.ArgumentTypeError(f"a number of seconds above 0: {text!r}")
+    return seconds
+
+
+def _explode(text):
+    try:
+        return explosion.percent(float(text))
+    except ValueError:  # a float's refusal, or the range's (NaN too)
+        raise argparse.ArgumentTypeError(f"a percentage from 0 to 100: {text!r}") from None
 
 
 def _cores(text):
@@ -115,6 +175,26 @@ def main(argv=None):
 
 def _main(argv):
     args = build_parser().parse_args(argv)
+    if args.install_thumbnailer or args.uninstall_thumbnailer:
+        if args.files or args.screenshot or args.thumbnail or args.tree:
+            build_parser().error("--install-thumbnailer and --uninstall-thumbnailer go alone")
+        return thumbnailer.main(args.uninstall_thumbnailer)
+    if args.thumbnail is not None:
+        if args.screenshot is not None or args.tree or not args.files:
+            build_parser().error("--thumbnail needs a FILE, and goes without --screenshot "
+                                 "and --tree")
+        # A thumbnail is a screenshot in the thumbnail's look (see app.picture): one run.
+        args.screenshot = args.thumbnail
+    args.size = args.size or (THUMBNAIL_SIZE if args.thumbnail is not None else SCREENSHOT_SIZE)
+    # Every blocking read of this run: a window's reads never block, and its user has Cancel.
+    client.TIME_LIMIT = args.timeout or (THUMBNAIL_TIMEOUT if args.thumbnail is not None
+                                         else DEFAULT_TIMEOUT)
+    if args.export is not None:  # written into another file, without a display, Qt or OCP
+        if not args.files or args.screenshot is not None or args.tree:
+            build_parser().error("--export needs at least one FILE, and goes without "
+                                 "--screenshot, --thumbnail and --tree")
+        client.CORES = args.reader_cores
+        return export.main(args.files, args.export)
     if args.tree or args.json:  # the model tree, printed without a display, Qt or OCP
         if not (args.tree and args.files):
             build_parser().error("--tree needs at least one FILE, and --json goes with --tree")
@@ -143,15 +223,11 @@ def _spawned_reader(args):
 
 
 def _asked_reader(args, spawned):
-    """The reader of the files named, asked before this process loads OCP, so that it
-    reads them while this process starts; None for the sample scene. Dropped unheard,
-    it is killed.
-
-    A screenshot's reader is this process forked once OCP is loaded (see
-    reader.client.Reader): one import serves both."""
-    if not args.files:
+    """A window's reader of the files named, asked before this process loads OCP, so that
+    it reads them while this process starts; None for the sample scene, and for a run
+    without a window, whose reader app.start asks once the files are checked. Dropped
+    unheard, it is killed."""
+    if not args.files or spawned is None:
         return None
-    if spawned is None:
-        return Reader(args.files)
     spawned.ask(args.files)
     return spawned

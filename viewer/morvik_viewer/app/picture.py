@@ -1,4 +1,5 @@
-"""A screenshot run: the parts read and rendered offscreen into an image file.
+"""A screenshot run: the parts read and rendered offscreen into an image file (a
+thumbnail is a screenshot in a look of its own, see window.screenshot).
 
 Loaded once a screenshot is sure (see app.start): OCP with it.
 """
@@ -38,15 +39,17 @@ def run(args, reader, screenshot, mode, projection, direction, view_state, saved
     # A screenshot writes the state file only when there was none to read.
     state_out = args.view_state if args.view_state and view_state is None else None
     return _screenshot(screenshot, parts, args.size, mode, projection, direction, view_state,
-                       state_out, args.view_state, up, palette, scene)
+                       state_out, args.view_state, up, palette, scene,
+                       args.thumbnail is not None, args.explode)
 
 
 def _screenshot(path, parts, size, mode, projection, direction, view_state, state_out,
-                state_path, up, palette=False, scene=None):
+                state_path, up, palette=False, scene=None, thumbnail=False, explode=0.0):
     try:
         with native_output_hidden():  # OCCT's notes, and Fontconfig's under its fonts
             written = render_screenshot(path, parts, size, mode, direction, projection,
-                                        view_state, state_out, up, palette, scene)
+                                        view_state, state_out, up, palette, scene, thumbnail,
+                                        explode)
     except StateRefused as error:  # before the picture
         return _refused(state_path, error)
     except (DisplayUnavailable, ScreenshotError, ViewStateError) as error:

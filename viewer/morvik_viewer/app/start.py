@@ -16,6 +16,7 @@ from morvik_viewer.app.base import EXIT_BAD_INPUT, EXIT_FAILURE, FALLBACK_SCREEN
 from morvik_viewer.app.console import native_output_hidden
 from morvik_viewer.app.ocp_import import OcpImport
 from morvik_viewer.app.settings import PALETTE, READER_CORES, READER_MB, UP, answer_cache, load, open_settings
+from morvik_viewer.model.display_modes import HIDDEN
 from morvik_viewer.model.file_kinds import check_file
 from morvik_viewer.model.paths import PathError, check_output
 from morvik_viewer.model.view_state import ViewStateError, for_view, read_state
@@ -34,8 +35,8 @@ def use_settings(no_cache=False, cores=None):
 
 
 def run(args, reader):
-    """The run args ask for (not --tree), with reader (app.cli's early one, or None); the
-    exit status."""
+    """The run args ask for (not --tree), with reader (app.cli's early one for a window, or
+    None: a run without a window asks its own here); the exit status."""
     windowless = args.screenshot is not None or not display.has_display()
     settings = open_settings()
     up = args.up or load(settings, UP)
@@ -50,6 +51,10 @@ def run(args, reader):
             check_file(path)
     except (PathError, ViewStateError) as error:
         return _fail(error, EXIT_BAD_INPUT)
+    if windowless and reader is None and args.files:
+        # Asked once the files are sound: one that is not is told before OCP loads (the
+        # forked reader's import), and no reader opens a file this process has not.
+        reader = client.Reader(args.files, draft=args.thumbnail is not None)
     saved_state, view_state = view_state, for_view(view_state, up)  # in the models' frame
 
     screenshot = args.screenshot
@@ -57,17 +62,21 @@ def run(args, reader):
         screenshot = FALLBACK_SCREENSHOT
         print(f"{PROG}: no display (DISPLAY is not set), so no window; "
               f"writing a screenshot to {screenshot} instead", file=sys.stderr)
-    if not display.has_display():
+    # A picture needs an X server, not the user's: where DISPLAY names one that does not
+    # answer (a file manager's thumbnailer in a sandbox, a session gone), a virtual one.
+    if not display.has_display() or (screenshot is not None and _display_problem() is not None):
         try:
             display.start_virtual_display()
         except display.NoDisplay as error:
             return _fail(error, EXIT_FAILURE)
 
-    mode, direction = DisplayMode(args.mode), ViewDirection(args.view)
+    # The viewer's own hidden-line mode goes on as its value string (see display_modes).
+    mode = args.mode if args.mode == HIDDEN else DisplayMode(args.mode)
+    direction = ViewDirection(args.view)
     projection = ProjectionType(args.projection)
     if screenshot is None:
         return _window(args.files, mode, projection, direction, view_state, args.view_state,
-                       reader, up, args.up is not None, palette)
+                       reader, up, args.up is not None, palette, args.explode)
     # OCP-bound: loaded only now that a screenshot is sure, and the files sound.
     from morvik_viewer.app import picture
 
@@ -76,7 +85,7 @@ def run(args, reader):
 
 
 def _window(files, mode, projection, direction, view_state, state_path, reader, up,
-            up_given=False, palette=False):
+            up_given=False, palette=False, explode=0.0):
     # OCCT renders into the widget's native window: on X11 an X window, which only
     # Qt's xcb platform provides; elsewhere Qt's own choice serves.
     platform = qt_platform(os.environ.get("QT_QPA_PLATFORM"))
@@ -98,7 +107,7 @@ def _window(files, mode, projection, direction, view_state, state_path, reader, 
         app = QApplication.instance() or QApplication([PROG])
         with native_output_hidden():  # after Qt's start, whose fatal errors the user must see
             return windowed.run(app, files, mode, projection, direction, view_state,
-                                state_path, reader, up, ocp, up_given, palette)
+                                state_path, reader, up, ocp, up_given, palette, explode)
     finally:
         if ocp is not None and ocp.running():  # quit while OCP loads: the window is gone
             with _interrupts_held():

@@ -15,9 +15,10 @@ from morvik_viewer.window.main_window import ViewerWindow, ocp_side
 
 
 def run(app, files, mode, projection, direction, view_state, state_path, reader, up, ocp,
-        up_given=False, palette=False):
+        up_given=False, palette=False, explode=0.0):
     """Shows the window and runs it to its end; the exit status. ocp, an OcpImport, loads
-    OCP for the view unless view_state is given: OCP is loaded already then."""
+    OCP for the view unless view_state is given: OCP is loaded already then. mode and
+    explode are as ViewerWindow.start takes them."""
     viewer3d = None
     if view_state is not None:
         # The service judges the state before any window shows (the view has none
@@ -52,7 +53,7 @@ def run(app, files, mode, projection, direction, view_state, state_path, reader,
         if reader is not None:  # the first open's reader, booted beside this process
             window.readers.adopt(reader)
         window.start(ocp_side().sample_parts() if not files else (), mode, projection, direction,
-                     files, view_state)
+                     files, view_state, explode)
 
     def bring_up(steps=None):
         steps = steps or bring_up_steps()
@@ -83,7 +84,9 @@ def run(app, files, mode, projection, direction, view_state, state_path, reader,
         return _fail(failed[0], EXIT_FAILURE)
     if state_path and window.service is not None:
         try:
-            write_state(state_path, window.service.get_view_state(), window.state.up_axis)
+            # With the viewer's own values (hidden lines, the explosion) noted in it.
+            write_state(state_path, window.state.noted(window.service.get_view_state()),
+                        window.state.up_axis)
         except ViewStateError as error:
             return _fail(error, EXIT_FAILURE)
     return status

@@ -2,10 +2,12 @@
 last: the service's view state in a JSON file, and back into the view.
 
 A state file holds what service.get_view_state() returns: the camera, display
-mode, transparency, background and section plane; and, under a key of the
-viewer's own, the up axis the camera was saved under (see up_axis), which the
-service never sees. Files are replaced whole (see writing), so an interrupted
-or failed save leaves the old one.
+mode, transparency, background and section plane; and what the service never
+sees: under keys of the viewer's own, the up axis the camera was saved under
+(see up_axis) and the exploded view's percentage (see explosion), and, as its
+display mode, the viewer's own hidden-line mode (see display_modes), which the
+service draws as wireframe. Files are replaced whole (see writing), so an
+interrupted or failed save leaves the old one.
 """
 
 import json
@@ -22,12 +24,15 @@ from typing import Any
 from PySide6.QtCore import QObject, Signal
 
 from morvik.enums import DisplayMode, ProjectionType
+from morvik_viewer.model.display_modes import HIDDEN, choice, split
+from morvik_viewer.model.explosion import percent
 from morvik_viewer.model.paths import one_line, shown
 from morvik_viewer.model.up_axis import AXES, DEFAULT, Y_UP, checked, from_view, to_view
 from morvik_viewer.model.writing import WriteError, write_file
 
-# The toolbar names a value after itself, capitalised, but for these two.
-_OWN_NAMES = {"both": "Shaded + Wireframe", "iso": "ISO"}
+# The toolbar names a value after itself, capitalised, but for these two; and the viewer's
+# own display mode, which the toolbar does not offer.
+_OWN_NAMES = {"both": "Shaded + Wireframe", "iso": "ISO", HIDDEN: "Hidden Line"}
 
 
 def caption(value):
@@ -79,6 +84,10 @@ FIELDS = (
     Field("section", False),  # the section plane cuts the view
     Field("measure", False),  # clicks pick entities to measure
     Field("model_tree", True),  # the model tree's dock shows
+    # Hidden lines taken away, over the wireframe display mode (see display_modes): on, the
+    # display mode is wireframe; a display mode of another kind turns it off.
+    Field("hidden_line", False),
+    Field("explode", 0.0, percent),  # parts moved apart, in percent (see explosion)
 )
 _FIELDS = {field.name: field for field in FIELDS}
 
@@ -101,22 +110,62 @@ class ViewState(QObject):
         self._values = {field.name: field.default for field in FIELDS}
         for name, value in values.items():
             self._values[name] = _FIELDS[name].take(value)
+        if self._values["hidden_line"]:
+            self._values["display_mode"] = DisplayMode.WIREFRAME.value
 
     def set(self, name, value):
-        """Sets the field name to value (as setting the attribute does)."""
+        """Sets the field name to value (as setting the attribute does). A field tied to it
+        changes first: hidden lines come off before another display mode than wireframe
+        comes in, and the wireframe comes in before hidden lines are taken away."""
         value = _FIELDS[name].take(value)
         if value != self._values[name]:
+            for other, tied in _ties(name, value):
+                self.set(other, tied)
             self._values[name] = value
             self.changed.emit(name)
 
-    def take_view(self, state):
+    @property
+    def display_choice(self):
+        """The display mode as the menus offer it (display_modes.CHOICES): HIDDEN while hidden
+        lines are taken away, else display_mode."""
+        return choice(self.display_mode, self.hidden_line)
+
+    def choose_display_mode(self, value):
+        """Shows in the display mode value, a DisplayMode member or a value string of
+        display_modes.CHOICES (HIDDEN among them); ValueError for any other."""
+        mode, hidden = split(value)
+        self.hidden_line = hidden
+        self.display_mode = mode
+
+    def take_view(self, state, restored=None):
         """Takes the projection type, display mode and transparency of a view state that
-        service.get_view_state() gave; no state (None) changes nothing."""
+        service.get_view_state() gave; no state (None) changes nothing. restored, the
+        state restored (as read from a file, or noted), gives the viewer's own values
+        it holds: whether hidden lines are taken away, and the explosion when it says."""
         if not isinstance(state, dict):
             return
         self.set("display_mode", state["display_mode"])
         self.set("projection_type", state["camera"]["projection"])
         self.set("transparency", state["transparency"])
+        if isinstance(restored, dict):
+            hidden_line, explode = own_values(restored, self.hidden_line, self.explode)
+            self.set("hidden_line", hidden_line and self.display_mode == DisplayMode.WIREFRAME.value)
+            self.set("explode", explode)
+
+    def noted(self, state):
+        """state, one service.get_view_state() gave, with the viewer's own values of this
+        view's state noted in it (see noted), as a file keeps it and restore takes it."""
+        return noted(state, self.hidden_line, self.explode)
+
+
+def _ties(name, value):
+    """The (field, value) pairs that must change before name takes value, so that the
+    state never holds hidden lines taken away over anything but wireframe."""
+    if name == "display_mode" and value != DisplayMode.WIREFRAME.value:
+        return [("hidden_line", False)]
+    if name == "hidden_line" and value:
+        return [("display_mode", DisplayMode.WIREFRAME.value)]
+    return []
 
 
 def _field(name):
@@ -132,6 +181,11 @@ SERVICE_LOGGER = "morvik.services.scenard"
 # The viewer's own key: the up axis of the frame the camera was saved in. A file
 # without it was saved before the viewer turned Z-up models, when views were Y-up.
 UP_KEY = "up_axis"
+# The viewer's own key: the exploded view's percentage. A file without it leaves the
+# explosion as it is (none, unless --explode says).
+EXPLODE_KEY = "explode"
+# The service's key of the display mode, which a file may give as the viewer's own HIDDEN.
+MODE_KEY = "display_mode"
 # The service's keys whose points and directions live in the view's frame.
 CAMERA_KEY, CLIP_PLANE_KEY = "camera", "clip_plane"
 # A real state takes under 2 KB; anything far larger is no state, and is not read whole.
@@ -174,14 +228,21 @@ def read_state(path):
     if UP_KEY in state and checked(state[UP_KEY], None) is None:
         axes = " or ".join(f'"{axis}"' for axis in AXES)
         raise ViewStateError(f"{shown(path)}: not a view state (\"{UP_KEY}\" must be {axes})")
+    if EXPLODE_KEY in state:
+        try:
+            percent(state[EXPLODE_KEY])
+        except (TypeError, ValueError):
+            raise ViewStateError(f"{shown(path)}: not a view state (\"{EXPLODE_KEY}\" must be "
+                                 "a number from 0 to 100)") from None
     return state
 
 
 def for_view(state, up):
     """A state read from a file, as the service takes it while models show with up
-    pointing up: without the viewer's own key, and its camera and section plane turned
-    from the frame they were saved in, so that it shows the same picture. Points and
-    directions that are not three numbers are left as they are, for the service to judge."""
+    pointing up: without the up axis it was saved under, and its camera and section plane
+    turned from that frame, so that it shows the same picture. Points and directions that
+    are not three numbers are left as they are, for the service to judge. The viewer's
+    other own values stay, for the view state to take (see restore)."""
     if not isinstance(state, dict):
         return state
     state = dict(state)
@@ -274,6 +335,46 @@ def restore(service, state):
     """Applies state to the service (one viewer update); False when the service refused it.
 
     The service answers True when it applied the state; anything else (a
-    refusal, which it logs, and which changes nothing) counts as refused.
+    refusal, which it logs, and which changes nothing) counts as refused. The
+    viewer's own values a state holds (see noted) are the view state's to take
+    (ViewState.take_view): the service gets the rest (see for_service).
     """
-    return service.set_view_state(state) is True
+    return service.set_view_state(for_service(state)) is True
+
+
+def noted(state, hidden_line=False, explode=0.0):
+    """state, one service.get_view_state() gave, with the viewer's own values noted in it, as
+    a file keeps them: its wireframe display mode as HIDDEN when hidden lines are taken
+    away, and the explosion's percentage. No state (None) stays none."""
+    if not isinstance(state, dict):
+        return state
+    state = {**state, EXPLODE_KEY: percent(explode)}
+    if hidden_line and state.get(MODE_KEY) == DisplayMode.WIREFRAME.value:
+        state[MODE_KEY] = HIDDEN
+    return state
+
+
+def own_values(restored, hidden_line=False, explode=0.0):
+    """(hidden_line, explode): the viewer's own values as a state restored (read from a
+    file, or noted) gives them: its display mode says whether hidden lines are taken
+    away, its explosion (a file may have none, or none of use) stands unless missing;
+    those given stand for what it does not say."""
+    if not isinstance(restored, dict):
+        return hidden_line, explode
+    try:
+        explode = percent(restored.get(EXPLODE_KEY, explode))
+    except (TypeError, ValueError):  # read_state refuses it in a file
+        pass
+    return restored.get(MODE_KEY) == HIDDEN, explode
+
+
+def for_service(state):
+    """A state as the service takes it: without the viewer's own values (see noted), its
+    HIDDEN display mode the wireframe the service draws it in. Any other display mode
+    stays as it is, for the service to judge (it refuses one it does not know)."""
+    if not isinstance(state, dict):
+        return state
+    state = {key: value for key, value in state.items() if key != EXPLODE_KEY}
+    if state.get(MODE_KEY) == HIDDEN:
+        state[MODE_KEY] = DisplayMode.WIREFRAME.value
+    return state

@@ -7,6 +7,7 @@ imports it before it awaits its request, so that a read starts at once.
 """
 
 import io
+import math
 import os
 import re
 from pathlib import Path
@@ -16,11 +17,13 @@ from OCP.STEPControl import STEPControl_Reader
 from OCP.TopAbs import TopAbs_FORWARD
 from OCP.TopLoc import TopLoc_Location
 
+from morvik_viewer.cad.export import ExportError, check_writable, read_model, write
 from morvik_viewer.cad.meshing import Mesher, model_deflection, start_threads
 from morvik_viewer.cad.parts import load_all
 from morvik_viewer.cad.shapes import compound
 from morvik_viewer.cad.step_labels import ShapeMap as ShapeIndex
 from morvik_viewer.cad.tree_rows import tree_rows
+from morvik_viewer.model.exports import target_kind
 from morvik_viewer.model.parts import LoadError
 from morvik_viewer.model.paths import one_line, shown
 from morvik_viewer.model.units import MILLIMETRES
@@ -35,6 +38,7 @@ from morvik_viewer.reader.protocol import (
     Request,
     Stage,
     Tree,
+    Writing,
     _sub_shapes,
     encode,
     named,
@@ -46,6 +50,11 @@ from morvik_viewer.reader.protocol import (
 FIRST_BATCH = 8
 BATCH_BYTES = 512 << 10
 MAX_BATCH = 500
+# A draft's deflection against the model's (Request.draft, a thumbnail's parts): 0.016 of
+# the model's longest side rather than 0.004, some 4 pixels of a 256-pixel picture that
+# shows it whole, at 30 degrees between facets rather than 20.
+DRAFT_COARSENING = 4.0
+DRAFT_ANGLE = math.radians(30.0)
 # A STEP file that fails is read again for OCCT's reason up to this size.
 REREAD_LIMIT = 64 << 20
 MAX_REASON = 200
@@ -159,6 +168,11 @@ def _serve(ask, channel, console=None):
         reading[:] = [path]
         channel.write(encode(Stage(shown(path))))
 
+    if request.export is not None:
+        _send_export(channel, request, stage,
+                     lambda error: _read_failure(error, reading, request, bounded, console))
+        return
+
     cache, name = _cache(request)
     kept = cache.load(name) if cache is not None else None
     if kept is not None:  # read before: the answer as it went then
@@ -173,24 +187,55 @@ def _serve(ask, channel, console=None):
         parts = load_all(request.paths, stage, trees)
         for file_tree in trees:  # ahead of the parts: the window lists them as they come
             out.write(encode(file_tree))
-        _send_parts(out, parts)
+        _send_parts(out, parts, request.draft)
         out.finish()  # before the end is told: the window ends a reader that has said all
     except BrokenPipeError:
         raise
     except Exception as error:  # noqa: BLE001 - whatever OCCT (or a bug) raises, told as text
-        path = reading[0] if reading else None
-        if bounded and (memory.ran_out(error) or memory.ran_out(error.__cause__)):
-            where = shown(path) if path else named(request.paths)
-            message = f"{where}: {memory.too_large(request.memory)}"
-        elif isinstance(error, LoadError):
-            reason = occt_reason(path, console)
-            message = f"{error} (OCCT: {reason})" if reason else str(error)
-        else:
-            message = _cannot_read(path, error)
-        channel.write(encode(Failure(message)))
+        channel.write(encode(Failure(_read_failure(error, reading, request, bounded, console))))
         return
     finally:
         out.drop()  # unless finished: a failed answer is never kept
+    channel.write(encode(Done()))
+
+
+def _read_failure(error, reading, request, bounded, console):
+    """Why the files of request could not be read, in one line: error, raised while
+    reading the file in reading (a list of it, or empty before any)."""
+    path = reading[0] if reading else None
+    if bounded and (memory.ran_out(error) or memory.ran_out(error.__cause__)):
+        where = shown(path) if path else named(request.paths)
+        return f"{where}: {memory.too_large(request.memory)}"
+    if isinstance(error, LoadError):
+        reason = occt_reason(path, console)
+        return f"{error} (OCCT: {reason})" if reason else str(error)
+    return _cannot_read(path, error)
+
+
+def _send_export(channel, request, stage, failure):
+    """Answers an export: the files read (the parts asked for alone, with ids), then,
+    told by Writing, written into request.export's path; Done, or a Failure saying
+    why, which failure(error) words for an error of the read."""
+    target = request.export["target"]
+    kind = target_kind(target)
+    try:
+        if kind is None:
+            raise ExportError("not a kind of file the viewer writes")
+        check_writable(kind)
+    except ExportError as error:
+        channel.write(encode(Failure(f"{target}: cannot export ({error})")))
+        return
+    try:
+        model = read_model(request.paths, request.ids, stage)
+    except Exception as error:  # noqa: BLE001 - whatever OCCT (or a bug) raises, told as text
+        channel.write(encode(Failure(failure(error))))
+        return
+    channel.write(encode(Writing(target)))
+    try:
+        write(model, kind, request.export["into"])
+    except ExportError as error:
+        channel.write(encode(Failure(f"{target}: cannot write the {kind} file ({error})")))
+        return
     channel.write(encode(Done()))
 
 
@@ -227,10 +272,13 @@ class _Kept:
             entry.drop()
 
 
-def _send_parts(channel, parts):
+def _send_parts(channel, parts, draft=False):
     """Meshes the parts batch by batch and sends each batch once it is meshed, so that
-    the window shows the first ones while the rest are meshed here."""
-    mesher, packer = Mesher(model_deflection(part.shape for part in parts)), Packer()
+    the window shows the first ones while the rest are meshed here; a draft coarser."""
+    deflection = model_deflection(part.shape for part in parts)
+    mesher = (Mesher(deflection * DRAFT_COARSENING, DRAFT_ANGLE) if draft
+              else Mesher(deflection))
+    packer = Packer()
     channel.write(encode(Count(len(parts), mesher.deflection)))
     start, size = 0, FIRST_BATCH
     while start < len(parts):

@@ -3,25 +3,36 @@ heard, by a run without an event loop (a screenshot, --tree) as by the window.
 
 A reader is a process and two pipes: the request goes down one, the answer comes up
 the other. The answer's end is a plain file descriptor: a run without an event loop
-reads it till the reader ends (read), the window has Qt watch it and takes what is
-there each time it is readable (watch, receive). Either way the messages go into one
-protocol.Heard, and the reader's end is its exit status, reaped here.
+reads it till the reader ends (read, read_trees), the window has Qt watch it and takes
+what is there each time it is readable (watch, receive). Either way the messages go into
+one protocol.Heard, and the reader's end is its exit status, reaped here.
+
+A run without an event loop has nobody to press Cancel: its reads wait TIME_LIMIT at most
+for each file, from the Stage that says the file begins (and for the meshing that follows
+the reading, from the Count), and a reader past it is killed (see Reader.hear). A file
+that makes OCCT loop, or one whose opening waits on another program for good, then
+costs that file, told in one line, not the run.
 """
 
 import io
+import math
 import os
+import select
 import signal
+import time
 import weakref
 
 from morvik_viewer.model.parts import LoadError
 from morvik_viewer.model.paths import shown
 from morvik_viewer.reader.memory import default_bytes, too_large
 from morvik_viewer.reader.protocol import (
+    Count,
     Failure,
     Heard,
     Request,
     Stage,
     Tree,
+    Writing,
     command,
     may_fork,
     named,
@@ -42,6 +53,17 @@ RAN_OUT = 0.9
 MEMORY: int | None = default_bytes() or None
 # The cores a read may run on (protocol.Request.cores): None, all of them.
 CORES: int | None = None
+# The seconds a blocking read (Reader.read, read_trees) waits for each file; None: for
+# ever. The command line sets it once for a run without a window (see app.cli); the
+# window reads through watch and receive, which never wait, and its user has Cancel.
+TIME_LIMIT: float | None = None
+# The longest one wait on the answer's pipe: poll takes milliseconds as a C int, and a
+# limit of years is still a limit.
+_LONGEST_WAIT = 3600.0
+
+
+class TooLong(LoadError):
+    """A file took longer than TIME_LIMIT: its reader was killed. The message names it."""
 
 
 class Reader:
@@ -56,9 +78,14 @@ class Reader:
     loaded: one import of OCP instead of two side by side, which on a busy
     machine halves what starting costs. Elsewhere (or with fork=False) it is
     a process of its own.
+
+    draft: the parts are meshed coarser, as a small picture needs them (a
+    thumbnail), and the answer is neither kept nor taken from the cache: a
+    file manager asks once for each file, and a draft must never stand in
+    for the window's parts.
     """
 
-    def __init__(self, paths=None, trees=False, fork=None):
+    def __init__(self, paths=None, trees=False, fork=None, draft=False):
         _reap_ended()
         self.asked = None  # the paths it was asked for, once it has been
         self.heard = Heard(())
@@ -67,17 +94,18 @@ class Reader:
         self._over = False  # the end of its answer was read
         try:
             if self.forked:
-                self._process = _fork(_request(paths, trees))
+                self._process = _fork(_request(paths, trees, draft))
             else:
                 self._process = _spawn()
         except OSError:
             self._process = None  # status says so
         self._finalizer = weakref.finalize(self, _end, self._process)
         if paths is not None:
-            self.ask(paths, trees)
+            self.ask(paths, trees, draft)
 
-    def ask(self, paths, trees=False):
-        """Sends the reader its request, at once (it reads while the caller goes on)."""
+    def ask(self, paths, trees=False, draft=False, export=None, ids=None):
+        """Sends the reader its request, at once (it reads while the caller goes on); with
+        export (see protocol.Request.export), the files are written, not sent."""
         self.asked = [os.fspath(p) for p in paths]
         self.heard = Heard(self.asked)
         self._memory = None if trees else MEMORY
@@ -85,7 +113,7 @@ class Reader:
             return  # given it as it was forked, or never started
         pipe, self._process.ask = self._process.ask, None
         try:
-            pipe.write(_request(paths, trees).encode())
+            pipe.write(_request(paths, trees, draft, export, ids).encode())
         except BrokenPipeError:
             pass  # it is gone already: its exit status says how
         finally:
@@ -152,19 +180,49 @@ class Reader:
             return f"{self.heard.file or named(self.asked)}: {too_large(bound)}"
         return self.heard.failure(self.status)
 
+    def hear(self):
+        """Each message the reader sends, waited for, till the end of its answer.
+
+        With TIME_LIMIT, each file has that long from its Stage (the first from
+        now), and the meshing after the reading that long from the Count (an
+        export's writing from its Writing); past
+        it the reader is killed, not waited for (a process stuck in the kernel
+        may take its time to go), and TooLong raised."""
+        limit = TIME_LIMIT
+        deadline = _deadline(limit)
+        while not self.over:
+            if deadline is not None and not _readable(self._process.out, deadline):
+                self.end()
+                raise TooLong(self._too_long(limit))
+            for message in self.receive():
+                if isinstance(message, (Stage, Count, Writing)):
+                    deadline = _deadline(limit)
+                yield message
+
+    def _too_long(self, limit):
+        """What a read that ran out of time says: the file being read, or all of them
+        once they are read and being meshed (or the export being written)."""
+        if self.heard.writing:
+            return too_long(self.heard.file, limit, "to write")
+        meshing = self.heard.count is not None
+        where = self.heard.file if self.heard.file and not meshing else named(self.asked)
+        return too_long(where, limit, "to mesh" if meshing else "to read")
+
     def read(self, paths=None):
         """The parts of paths (by default those asked already); raises model.parts.LoadError
-        with a message for the user. The reader has ended when it returns."""
+        with a message for the user (TooLong past TIME_LIMIT). The reader has ended when
+        it returns."""
         if self.asked is None:
             self.ask(paths)
         elif paths is not None and [os.fspath(p) for p in paths] != self.asked:
             raise ValueError("this reader was asked for other files")
         parts = []
         try:
-            while not self.over:
-                self.receive()
+            for _ in self.hear():
                 while self.heard.batches:
                     parts += unpack_parts(self.heard.batches.pop(0), self.heard.shared)
+        except TooLong:
+            raise  # the reader is killed, and the message says which file
         except Exception as error:  # a frame we cannot take ends the read, told
             self.end()
             raise LoadError(worded(error, "could not be read", named(self.asked))) from error
@@ -183,26 +241,51 @@ class Reader:
             self._process.reap(block=True)  # a killed process ends at once
 
 
-def _request(paths, trees):
-    return Request(paths, trees, None if trees else CACHE, MEMORY, CORES)
+def _request(paths, trees, draft=False, export=None, ids=None):
+    kept = not (trees or draft or export)  # an export's answer is a file, not parts
+    return Request(paths, trees, CACHE if kept else None, MEMORY, CORES, draft, export, ids)
+
+
+def too_long(where, limit, what="to read"):
+    """The one line that tells that a file (where) took longer than limit seconds."""
+    return (f"{where}: took longer than {limit:g} s {what}, and was given up "
+            "(--timeout SECONDS sets the limit)")
+
+
+def _deadline(limit):
+    return None if limit is None else time.monotonic() + limit
+
+
+def _readable(pipe, deadline):
+    """Whether pipe has something to read (data, or its end) before deadline, a
+    time.monotonic() value; False once that has passed."""
+    poller = select.poll()  # select() cannot watch a descriptor past 1023
+    poller.register(pipe, select.POLLIN)
+    while (left := deadline - time.monotonic()) > 0:
+        # Interrupted by a signal, poll goes on for what is left (PEP 475).
+        if poller.poll(math.ceil(min(left, _LONGEST_WAIT) * 1000)):
+            return True
+    return False
 
 
 def read_trees(paths):
     """(rows, None) or (None, message) for the model tree of each path, in order (the
-    command line's --tree). A reader that crashes costs its file only: a new one
-    reads the rest."""
+    command line's --tree). A reader that crashes, or that takes longer than TIME_LIMIT
+    on a file, costs that file only: a new one reads the rest."""
     results = [None] * len(paths)
     start = 0
     while start < len(paths):
-        reader, reading = Reader(paths[start:], trees=True, fork=False), None
-        while not reader.over:
-            for message in reader.receive():
+        reader, reading, late = Reader(paths[start:], trees=True, fork=False), None, False
+        try:
+            for message in reader.hear():
                 if isinstance(message, Stage):
                     reading = message.index
                 elif isinstance(message, Tree):
                     results[start + message.index] = (message.rows, None)
                 elif isinstance(message, Failure) and message.index is not None:
                     results[start + message.index] = (None, message.message)
+        except TooLong:
+            late = True  # on the first file without an answer: the one it was reading
         status = reader.status
         reader.end()
         done = start
@@ -210,10 +293,13 @@ def read_trees(paths):
             done += 1
         if done < len(paths):
             # The reader stopped on this file (or before any): say so, and go on after it.
-            heard = Heard([paths[done]])
-            if reading is not None and start + reading == done:
-                heard.file = shown(paths[done])
-            results[done] = (None, heard.failure(status))
+            if late:
+                results[done] = (None, too_long(shown(paths[done]), TIME_LIMIT))
+            else:
+                heard = Heard([paths[done]])
+                if reading is not None and start + reading == done:
+                    heard.file = shown(paths[done])
+                results[done] = (None, heard.failure(status))
             done += 1
         start = done
     return results

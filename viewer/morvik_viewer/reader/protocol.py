@@ -62,7 +62,8 @@ def named(paths):
 @dataclass
 class Request:
     """What a reader is asked, once: the parts of paths (with each file's tree), or for
-    the command line's --tree, the model tree of each."""
+    the command line's --tree, the model tree of each, or (export) the files written
+    into a file of another kind."""
 
     paths: list
     trees: bool = False
@@ -74,12 +75,21 @@ class Request:
     memory: int | None = None
     # The machine's cores the reader may run on (see reader.memory.use_cores); None: all.
     cores: int | None = None
+    # Parts meshed coarser, for a small picture (see answers.DRAFT_COARSENING).
+    draft: bool = False
+    # The files written into one of another kind, rather than sent (see cad.export):
+    # {"into": the path the reader writes, in a folder of the caller's beside the target,
+    # "target": the file the caller puts it in place of, as failures name it}; None: sent.
+    export: dict | None = None
+    # With export, the identifiers of the parts written, alone; None: all the files hold.
+    ids: list | None = None
 
     def encode(self):
         # JSON escapes the lone surrogates a name that is not UTF-8 decodes to, and gives them back.
         return json.dumps({"paths": [os.fspath(p) for p in self.paths], "trees": self.trees,
                            "cache": self.cache, "memory": self.memory,
-                           "cores": self.cores}).encode("ascii") + b"\n"
+                           "cores": self.cores, "draft": self.draft, "export": self.export,
+                           "ids": self.ids}).encode("ascii") + b"\n"
 
     @classmethod
     def decode(cls, line):
@@ -90,7 +100,18 @@ class Request:
         cache, memory, cores = asked.get("cache"), asked.get("memory"), asked.get("cores")
         return cls(asked["paths"], asked.get("trees") is True,
                    cache if isinstance(cache, dict) else None,
-                   memory if _count(memory) else None, cores if _count(cores) else None)
+                   memory if _count(memory) else None, cores if _count(cores) else None,
+                   asked.get("draft") is True, *_export(asked.get("export"), asked.get("ids")))
+
+
+def _export(export, ids):
+    """(export, ids) of a request, each None unless it is what Request says."""
+    if not (isinstance(export, dict) and all(isinstance(export.get(key), str)
+                                             for key in ("into", "target"))):
+        return None, None
+    if not (isinstance(ids, list) and all(isinstance(i, str) for i in ids)):
+        ids = None
+    return {"into": export["into"], "target": export["target"]}, ids
 
 
 def _count(value):
@@ -167,6 +188,14 @@ class Failure:
 
 
 @dataclass
+class Writing:
+    """The files are read: the export is being written (see Request.export), to target."""
+
+    kind: ClassVar = "writing"
+    target: str
+
+
+@dataclass
 class Done:
     """Everything asked for is sent."""
 
@@ -175,7 +204,7 @@ class Done:
 
 # Each file's tree for the window (model.file_tree.FileTree) is a message too, sent ahead
 # of the parts: it keeps its wire form (head, from_head) with its own class.
-_KINDS = {cls.kind: cls for cls in (Stage, Count, Parts, Tree, Failure, Done)}
+_KINDS = {cls.kind: cls for cls in (Stage, Count, Parts, Tree, Failure, Writing, Done)}
 
 
 def encode(message):
@@ -252,6 +281,7 @@ class Heard:
         # The length unit of each part sent with one (see model.parts.Part.unit), by identifier.
         self.units = {}
         self.error = None
+        self.writing = False  # an export's files are read, and it is being written
         self.done = False
         self._frames = FrameReader()
 
@@ -277,6 +307,8 @@ class Heard:
             self.trees.append(message)
         elif isinstance(message, Failure):
             self.error = message.message
+        elif isinstance(message, Writing):
+            self.writing, self.file = True, message.target  # what a crash now stopped
         elif isinstance(message, Done):
             self.done = True
 

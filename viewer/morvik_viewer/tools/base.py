@@ -79,6 +79,10 @@ class Tool(QObject):
         """A load (scene.loading.SceneLoad) begins: its clearing and finished signals come
         to a tool that connects them here before the window hears the end."""
 
+    def shapes_shown(self, shape_ids):
+        """Shapes just displayed (by identifier), styled and turned, not drawn yet: a load
+        tells each batch as it shows it."""
+
     def scene_changed(self, scene):
         """A new scene (a Scene) is on screen, styled and framed."""
 

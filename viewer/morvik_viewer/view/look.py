@@ -11,6 +11,7 @@ from OCP.Prs3d import Prs3d_TypeOfHighlight_Dynamic, Prs3d_TypeOfHighlight_Selec
 from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB
 from OCP.V3d import V3d_AmbientLight, V3d_DirectionalLight
 
+from morvik_viewer.view.hidden_line import camera_moving
 from morvik_viewer.view.view_cube import _trihedron_hidden
 
 # Under the name its records have always carried: a log's filters may hold it.
@@ -125,12 +126,15 @@ def set_camera_moving(view, moving):
     a frame, so that a hover highlight costs a copy rather than a whole frame. While
     the camera moves no frame is drawn twice and the copies are waste: under
     software OpenGL they cost as much as the scene itself at 1024x768. The picture
-    is the same either way.
+    is the same either way. Hidden lines too costly to compute each frame wait for the
+    camera to rest (see hidden_line.camera_moving), and are drawn then.
     """
     was_moving = not view.View().SetImmediateModeDrawToFront(not moving)
     if was_moving != moving:
         # The cached frame, if any, shows another camera: the next highlight draws afresh.
         view.Invalidate()
+    if camera_moving(view, moving):
+        view.Redraw()
 
 
 def set_pixel_ratio(view, ratio):

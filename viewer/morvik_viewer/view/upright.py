@@ -1,9 +1,13 @@
 """The OCP side of the up axis (see model.up_axis): presentations turned so that the
-model's up points up on screen, and the trihedron named after the model's axes."""
+model's up points up on screen, and the trihedron named after the model's axes.
+
+A presentation's location is its turn after any move in the model's frame (an
+exploded view's, see view.explode): turning keeps the move.
+"""
 
 import math
 
-from OCP.gp import gp_Ax1, gp_Dir, gp_Pnt, gp_Trsf
+from OCP.gp import gp_Ax1, gp_Dir, gp_Pnt, gp_Trsf, gp_Vec
 from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB
 from OCP.TCollection import TCollection_AsciiString
 from OCP.TopLoc import TopLoc_Location
@@ -20,15 +24,37 @@ def placement(up):
     return TopLoc_Location(turn)
 
 
+def move_of(ais):
+    """What a presentation is moved by before its turn (a translation in the model's frame,
+    as a TopLoc_Location), or None when it is not moved: the shape shows where
+    shape.Moved(move) would show unmoved. Read off its location, whose rotation is the
+    turn and whose translation is the move, turned."""
+    if not ais.HasTransformation():
+        return None
+    trsf = ais.LocalTransformation()
+    shift = gp_Vec(trsf.TranslationPart())
+    if shift.SquareMagnitude() == 0.0:
+        return None
+    # The turn alone, undone: the translation back in the model's frame.
+    trsf.SetTranslationPart(gp_Vec(0.0, 0.0, 0.0))
+    trsf.Invert()
+    move = gp_Trsf()
+    move.SetTranslation(shift.Transformed(trsf))
+    return TopLoc_Location(move)
+
+
 def turn_shapes(service, up, shape_ids=None):
-    """Places the presentations of registered shapes (all, or those named) for up; no
-    viewer update. Shapes the service shows again later (a new display under the same
-    identifier) come back unturned: turn them again."""
+    """Places the presentations of registered shapes (all, or those named) for up, each
+    keeping the move it has (see move_of); no viewer update. Shapes the service shows
+    again later (a new display under the same identifier) come back unturned: turn them
+    again."""
     context, location = service.get_context(), placement(up)
     for shape_id in service.get_all_shapes() if shape_ids is None else shape_ids:
         info = service.get_shape_info(shape_id)
         if info is not None:
-            context.SetLocation(info.ais_shape, location)
+            move = move_of(info.ais_shape)
+            context.SetLocation(info.ais_shape,
+                                location if move is None else location.Multiplied(move))
 
 
 def upright(service, up):

@@ -1,10 +1,11 @@
 """What the menus do to the scene shown: fit, hide, show, isolate and zoom to the selection,
-Esc, and save an image of the view."""
+Esc, save an image of the view, and export the files or the selected parts."""
 
 from PySide6.QtWidgets import QDialog, QMessageBox
 
 from morvik_viewer.app.settings import IMAGE_FOLDER, last_folder, remember_folder
-from morvik_viewer.model.paths import shown
+from morvik_viewer.model.paths import PathError, shown
+from morvik_viewer.window import export as exporting
 from morvik_viewer.window.save_image import ImageError, SaveImageDialog, proposed_path
 from morvik_viewer.window.scenes import TITLE
 
@@ -15,6 +16,7 @@ class Commands:
 
     def __init__(self, window, side):
         self._window, self._side = window, side  # side: the window's ocp_side
+        self.exporting = None  # the export running (window.export.ExportRun), if any
 
     def fit_all(self):
         self._window.fit()
@@ -86,3 +88,52 @@ class Commands:
         remember_folder(w.settings, written, IMAGE_FOLDER)  # proposed next time
         w.show_message(f"Saved {shown(written)}")
         return written
+
+    def export_dialog(self):
+        self._export_dialog(False)
+
+    def export_selection_dialog(self):
+        self._export_dialog(True)
+
+    def _export_dialog(self, selection):
+        w = self._window
+        ids = w.view_widget.selected_shape_ids() if selection else None
+        if not w.scenes.paths:
+            w.show_message("Nothing to export: the scene shows no file")
+        elif selection and not ids:
+            w.show_message("Nothing selected to export")
+        else:
+            title = "Export Selection" if selection else "Export"
+            path = exporting.ask_target(w, title, exporting.proposed_path(w.scenes.paths,
+                                                                          selection))
+            if path:
+                self.export(path, ids)
+
+    def export(self, path, ids=None):
+        """Writes the open files (the parts named ids alone, when given) into path, of the
+        kind its name says, in a reader process; the end is told in the status bar, or in
+        a message box when it failed. Returns the ExportRun, or None when none started."""
+        w = self._window
+        if self.exporting is not None:
+            w.show_message(f"Still exporting to {shown(self.exporting.target)}")
+            return None
+        try:
+            run = exporting.ExportRun(w.scenes.paths, path, ids, w)
+        except PathError as error:
+            QMessageBox.warning(w, TITLE, str(error))
+            return None
+        self.exporting = run
+        run.finished.connect(self._exported)
+        what = "the files" if ids is None else (
+            ids[0] if len(ids) == 1 else f"{len(ids)} parts")
+        w.show_message(f"Exporting {what} to {shown(path)}…")
+        return run
+
+    def _exported(self, outcome):
+        w, run, self.exporting = self._window, self.exporting, None
+        if run is not None:
+            run.deleteLater()
+        if outcome.message is not None:
+            QMessageBox.warning(w, TITLE, outcome.message)
+        else:
+            w.show_message(f"Exported to {shown(run.target)}")

@@ -139,7 +139,7 @@ class ViewerWindow(QMainWindow):
                 setattr(self, name, part)
         self.commands = Commands(self, ocp_side)
         for name in ("fit_all", "hide_selected", "show_all", "zoom_to_selection",
-                     "isolate_selected", "save_image_dialog", "save_image"):
+                     "isolate_selected", "save_image_dialog", "save_image", "export"):
             setattr(self, name, getattr(self.commands, name))
         self.menus = Menus(self, self.tools)
         self.recent_menu, self.up_actions = self.menus.recent_menu, self.menus.up_actions
@@ -179,7 +179,7 @@ class ViewerWindow(QMainWindow):
         self.starting = None
 
         self.slots = connect_service(self.service, self.state, self.toolbar,
-                                     self.show_message, self.fit)
+                                     self.show_message, self.fit, ocp_side().hide_lines)
         self.toolbar.projection_changed.connect(
             lambda value: setattr(self, "direction", ViewDirection(value)))
         self.view_widget.view_resized.connect(self._on_view_resized)
@@ -226,17 +226,20 @@ class ViewerWindow(QMainWindow):
             tool.attach(host)
 
     def start(self, parts=(), mode=DisplayMode.SHADED, projection=ProjectionType.ORTHOGRAPHIC,
-              direction=ViewDirection.ISO, files=(), view_state=None):
+              direction=ViewDirection.ISO, files=(), view_state=None, explode=0.0):
         """Paints the initial view, applies the start-up options, then shows parts or opens files.
 
-        view_state, a state that service.get_view_state() gave, is restored
-        once the scene is shown, in place of fitting the view to it.
+        mode is a DisplayMode or a value string of display_modes.CHOICES (the
+        viewer's own hidden-line mode among them); explode, the exploded view's
+        percentage. view_state, a state that service.get_view_state() gave, is
+        restored once the scene is shown, in place of fitting the view to it.
         """
         if not self._view_started:
             self.start_view()
         # The options come as changes of the state, which the toolbar, the menus, the
         # service and the status bar follow, as they follow the user's.
-        self.state.display_mode, self.state.projection_type = mode, projection
+        self.state.choose_display_mode(mode)
+        self.state.projection_type, self.state.explode = projection, explode
         self.service.set_projection(direction)
         self.direction = direction
         self.scenes.start_parts = list(parts)

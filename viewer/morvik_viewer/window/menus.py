@@ -11,6 +11,7 @@ from PySide6.QtWidgets import QFileDialog
 
 from morvik.enums import DisplayMode, ProjectionType
 from morvik_viewer.app.settings import last_folder, remember_folder
+from morvik_viewer.model.display_modes import HIDDEN
 from morvik_viewer.model.file_kinds import OPENABLE
 from morvik_viewer.model.up_axis import Y_UP, Z_UP
 from morvik_viewer.model.view_state import caption
@@ -37,6 +38,8 @@ class Menus:
         self.fill_recent_menu()
         view(self.add(file_menu, "&Reload", "F5", window.reload))
         view(self.add(file_menu, "Save &Image…", None, window.save_image_dialog))
+        view(self.add(file_menu, "&Export…", None, commands.export_dialog))
+        view(self.add(file_menu, "Export &Selection…", None, commands.export_selection_dialog))
         file_menu.addSeparator()
         self.add(file_menu, "&Quit", QKeySequence.Quit, window.close)
 
@@ -57,10 +60,12 @@ class Menus:
                 menus[menu].addAction(action)
             window.addAction(action)
         view_menu.addSeparator()
-        # Checked items that follow the view state, named as the toolbar names them.
+        # Checked items that follow the view state, named as the toolbar names them; Hidden
+        # Line, the viewer's own, is Wireframe in the toolbar.
         self.display_mode_actions = self.add_choices(
-            view_menu, partial(setattr, state, "display_mode"),
-            ((DisplayMode.WIREFRAME, "W"), (DisplayMode.SHADED, "S"), (DisplayMode.BOTH, "B")))
+            view_menu, state.choose_display_mode,
+            ((DisplayMode.WIREFRAME, "W"), (HIDDEN, "L"), (DisplayMode.SHADED, "S"),
+             (DisplayMode.BOTH, "B")))
         view_menu.addSeparator()
         self.projection_actions = self.add_choices(
             view_menu, partial(setattr, state, "projection_type"),
@@ -104,7 +109,7 @@ class Menus:
 
     def follow(self, name=None):
         state = self._window.state
-        for actions, value in ((self.display_mode_actions, state.display_mode),
+        for actions, value in ((self.display_mode_actions, state.display_choice),
                                (self.projection_actions, state.projection_type),
                                (self.up_actions, state.up_axis)):
             if value in actions:

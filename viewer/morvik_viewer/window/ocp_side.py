@@ -8,14 +8,17 @@ needs, which the OCP import's thread does once the libraries are in.
 
 from morvik_viewer.cad.shapes import sample_parts
 from morvik_viewer.scene.loading import SceneLoad
+from morvik_viewer.view.explode import Explosion
 from morvik_viewer.view.fit import fit_view
 from morvik_viewer.view.graphics import create_viewer3d, start_scene
+from morvik_viewer.view.hidden_line import hide_lines
 from morvik_viewer.view.look import highlight_faces, style_shapes
-from morvik_viewer.view.upright import turn_shapes, upright
+from morvik_viewer.view.upright import move_of, placement, turn_shapes, upright
 from morvik_viewer.view.view_cube import show_view_cube
 from morvik_viewer.view.widget import OcctViewWidget
 from morvik_viewer.window.images import save_view_image
 
-__all__ = ["OcctViewWidget", "SceneLoad", "create_viewer3d", "fit_view", "highlight_faces",
-           "sample_parts", "save_view_image", "show_view_cube", "start_scene", "style_shapes",
-           "turn_shapes", "upright"]
+__all__ = ["Explosion", "OcctViewWidget", "SceneLoad", "create_viewer3d", "fit_view",
+           "hide_lines", "highlight_faces", "move_of", "placement", "sample_parts",
+           "save_view_image", "show_view_cube", "start_scene", "style_shapes", "turn_shapes",
+           "upright"]

@@ -71,16 +71,20 @@ class Scenes(QObject):
         return True
 
     def _shown(self, shape_ids):
-        """Gives shapes just displayed, not drawn yet, the application's look and the up axis."""
+        """Gives shapes just displayed, not drawn yet, the application's look and the up axis,
+        then tells the tools (an exploded view moves them)."""
         w = self._window
         self._side().style_shapes(w.service, shape_ids)
         self._side().turn_shapes(w.service, w.state.up_axis, shape_ids)
+        for tool in w.tools:
+            tool.shapes_shown(shape_ids)
 
     def reload(self):
         """Reads the open files again, or shows the parts given at start again; the camera stays."""
         if self._still_loading():
             return
-        state = self._window.service.get_view_state()
+        # With the viewer's own values (hidden lines, the explosion), which it keeps too.
+        state = self._window.state.noted(self._window.service.get_view_state())
         if self.paths:
             self.open(self.paths, state)
         else:
@@ -119,7 +123,7 @@ class Scenes(QObject):
         # (units.scene_unit); units: the unit of each shape not in millimetres, by identifier.
         self.length_unit = scene_unit(units, w.service.get_all_shapes())
         if view_state is not None:  # the service took it: the state follows
-            w.state.take_view(w.service.get_view_state())
+            w.state.take_view(w.service.get_view_state(), view_state)
         w.recount()
         w.view_widget.hover.scene_changed()
         scene = Scene(list(paths), self.trees if paths else [], self.length_unit, view_state)

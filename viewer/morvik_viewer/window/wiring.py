@@ -2,7 +2,9 @@
 
 The toolbar's projection type, display mode and transparency controls set the
 view state (model.view_state.ViewState) and show each change of them; the
-service follows them. Its standard views and Fit All are actions, not settings,
+service follows them, and the view takes hidden lines away as the state says
+(the viewer's own display mode, over the service's wireframe: the toolbar shows
+Wireframe the while). Its standard views and Fit All are actions, not settings,
 and go straight to the service. The toolbar speaks in value strings, the
 service takes enumeration members: turning the one into the other happens here
 and nowhere else.
@@ -11,6 +13,7 @@ and nowhere else.
 import weakref
 
 from morvik.enums import DisplayMode, ProjectionType, ViewDirection
+from morvik_viewer.model.display_modes import HIDDEN
 from morvik_viewer.model.view_state import caption, whole_percent
 from morvik_viewer.scene.mode_switch import ModeSwitch
 
@@ -45,7 +48,7 @@ def connect_toolbar(toolbar, state):
     state.changed.connect(show)
 
 
-def connect_service(service, state, toolbar, report=None, fit=None):
+def connect_service(service, state, toolbar, report=None, fit=None, hide_lines=None):
     """The service follows the view state and takes the toolbar's standard views and Fit All.
 
     A value the service shows already, as after restoring a view state, is left
@@ -53,6 +56,8 @@ def connect_service(service, state, toolbar, report=None, fit=None):
     report, when given, receives a short text for each change (for a status bar).
     fit, when given, takes the place of service.fit_all for Fit All, the standard
     views and a change of projection type.
+    hide_lines(service, on), when given, takes hidden lines away or shows them again
+    (view.hidden_line.hide_lines) as the state's hidden_line says.
     Returns the (signal, slot) pairs, which the caller may keep to disconnect them.
     """
     report = report or (lambda text: None)
@@ -88,6 +93,17 @@ def connect_service(service, state, toolbar, report=None, fit=None):
         switch.finished.connect(lambda complete: report(text))
         switch.start()
 
+    def hidden_line_changed(on):
+        if hide_lines is None:
+            return
+        if on and switch is not None and switch.running:
+            # Over the wireframe once every shape draws it: each shape's hidden lines are
+            # computed once, for the presentation that stays.
+            switch.finished.connect(lambda complete: state.hidden_line and hidden_line_changed(True))
+            return
+        if hide_lines(service, on):
+            report(f"Display mode: {caption(HIDDEN if on else state.display_mode)}")
+
     def transparency_changed(value):
         if _shown(service)["transparency"] == value:
             return
@@ -99,7 +115,8 @@ def connect_service(service, state, toolbar, report=None, fit=None):
         report("Fit all")
 
     followers = {"projection_type": projection_type_changed,
-                 "display_mode": display_mode_changed, "transparency": transparency_changed}
+                 "display_mode": display_mode_changed, "transparency": transparency_changed,
+                 "hidden_line": hidden_line_changed}
 
     def state_changed(name):
         if name in followers:

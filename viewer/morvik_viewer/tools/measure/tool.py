@@ -10,7 +10,9 @@ the scene's one unit (units.scene_unit: the files' own when they share one;
 OCCT reads every file in millimetres), never finer than the entities'
 tolerance: what is thinner than that is 0. The highlights, the distance line and the labels are the tool's
 own presentations in the context, never registered with the service: they go
-when the tool leaves or a new measurement starts.
+when the tool leaves or a new measurement starts. What is measured is what
+shows: an exploded view's parts where it moved them (view.upright.move_of), in
+the model's axes, measured anew as they move.
 """
 
 from PySide6.QtCore import Qt
@@ -52,13 +54,6 @@ LINE_WIDTH = 2.0
 EMPTY_TEXT = ("Click a face, an edge or a vertex (the mode above says which).\n"
               "A second click measures the distance between the two;\n"
               "Shift+click adds more to the box. Esc leaves.")
-
-
-def _placement(service, shape_id):
-    # The registered shape's presentation may be turned (up_axis): the entities are
-    # in the shape's own coordinates, so the tool's presentations turn alike.
-    info = None if shape_id is None else service.get_shape_info(shape_id)
-    return None if info is None else info.ais_shape.LocalTransformation()
 
 
 class MeasureTool(Tool):
@@ -152,8 +147,8 @@ class MeasureTool(Tool):
     def _follow(self, name):
         if name == "measure":
             self.set_active(self.state.measure)
-        elif name == "up_axis":
-            self.show()  # its drawing turns with the shapes
+        elif name in ("up_axis", "explode"):
+            self.show()  # its drawing turns with the shapes, and measures them as they move
 
     def closing(self):
         # Leaves before the window saves its layout, so the dock is never restored open.
@@ -261,7 +256,7 @@ class MeasureTool(Tool):
         self.measurement, self.text = None, ""
         if self.entities:
             try:
-                self.measurement = measure(self.entities)
+                self.measurement = measure(self._on_screen())
                 self.text = describe(self.measurement, self.unit())
             except Exception as error:  # noqa: BLE001 - OCCT's refusal, told, never a crash
                 self.text = f"Cannot measure this: {type(error).__name__}: {error}"
@@ -279,6 +274,21 @@ class MeasureTool(Tool):
     def _service(self):
         return None if self.host is None else self.host.service
 
+    def _on_screen(self):
+        """The picked entities where they show, in the model's frame: each moved as its
+        shape's presentation is moved (an exploded view's move; see view.upright)."""
+        service, move_of = self._service(), self.host.side.move_of
+        shown = []
+        for shape_id, shape in self.entities:
+            move = move_of(service.get_shape_info(shape_id).ais_shape)
+            shown.append((shape_id, shape if move is None else shape.Moved(move)))
+        return shown
+
+    def _turn(self):
+        """The up axis's turn (a gp_Trsf), which the tool's presentations take as the shapes
+        do: they are drawn in the model's frame, where the entities are measured."""
+        return self.host.side.placement(self.state.up_axis).Transformation()
+
     def _draw(self):
         service = self._service()
         if service is None or not (self._drawn or self.entities):
@@ -288,17 +298,16 @@ class MeasureTool(Tool):
             context.Remove(presentation, False)
         self._drawn = []
         if self.entities:
-            self._draw_entities(service)
+            self._draw_entities(service, self._on_screen())
         if self.measurement is not None:
             self._draw_measurement(service)
         context.UpdateCurrentViewer()
 
-    def _show(self, service, presentation, shape_id, mode=0, topmost=True, overlay=False):
+    def _show(self, service, presentation, turned=True, mode=0, topmost=True, overlay=False):
         from OCP.Graphic3d import Graphic3d_ZLayerId_Topmost, Graphic3d_ZLayerId_TopOSD
 
-        trsf = _placement(service, shape_id)
-        if trsf is not None and shape_id is not None:
-            presentation.SetLocalTransformation(trsf)
+        if turned:
+            presentation.SetLocalTransformation(self._turn())
         if topmost:
             # A label goes over everything, the distance line through it included.
             presentation.SetZLayer(Graphic3d_ZLayerId_TopOSD if overlay else
@@ -307,12 +316,12 @@ class MeasureTool(Tool):
         service.get_context().Display(presentation, mode, -1, False)
         self._drawn.append(presentation)
 
-    def _draw_entities(self, service):
+    def _draw_entities(self, service, entities):
         from OCP.AIS import AIS_Shape
         from OCP.Aspect import Aspect_TOM_O_POINT
         from OCP.Prs3d import Prs3d_PointAspect
 
-        for shape_id, shape in self.entities:
+        for _, shape in entities:
             presentation = AIS_Shape(shape)
             presentation.SetColor(_color(PICKED_COLOR))
             presentation.SetWidth(PICKED_WIDTH)
@@ -323,7 +332,7 @@ class MeasureTool(Tool):
             lines = shape.ShapeType() in (EDGE, VERTEX)
             # Faces (and whole shapes) are shaded over their own, in the shapes' layer;
             # edges and vertices show through whatever hides them.
-            self._show(service, presentation, shape_id, 0 if lines else 1, topmost=lines)
+            self._show(service, presentation, mode=0 if lines else 1, topmost=lines)
 
     def _draw_measurement(self, service):
         from OCP.AIS import AIS_Shape, AIS_TextLabel
@@ -333,30 +342,28 @@ class MeasureTool(Tool):
         from OCP.Graphic3d import Graphic3d_HTA_CENTER, Graphic3d_VTA_CENTER
         from OCP.TCollection import TCollection_ExtendedString
 
-        measurement, shape_id = self.measurement, self.entities[0][0]
+        measurement = self.measurement
         if measurement.line is not None and _distance(*measurement.line) > TOUCHING:
             edge = BRepBuilderAPI_MakeEdge(gp_Pnt(*measurement.line[0]),
                                            gp_Pnt(*measurement.line[1])).Edge()
             line = AIS_Shape(edge)
             line.SetColor(_color(LINE_COLOR))
             line.SetWidth(LINE_WIDTH)
-            self._show(service, line, shape_id)
+            self._show(service, line)
         text = label_text(measurement, self.unit())
         if text and measurement.label_at is not None:
             label = AIS_TextLabel()
             label.SetText(TCollection_ExtendedString(text, True))  # UTF-8
             # OCCT places text at its anchor as the view sees it, without the
             # presentation's own transformation: the anchor is turned here instead.
-            anchor = gp_Pnt(*measurement.label_at)
-            placement = _placement(service, shape_id)
-            label.SetPosition(anchor if placement is None else anchor.Transformed(placement))
+            label.SetPosition(gp_Pnt(*measurement.label_at).Transformed(self._turn()))
             label.SetColor(_color(LABEL_COLOR))
             label.SetColorSubTitle(_color(LABEL_BACKGROUND))
             label.SetDisplayType(Aspect_TODT_SUBTITLE)
             label.SetHeight(LABEL_HEIGHT)
             label.SetHJustification(Graphic3d_HTA_CENTER)
             label.SetVJustification(Graphic3d_VTA_CENTER)
-            self._show(service, label, None, overlay=True)
+            self._show(service, label, turned=False, overlay=True)
 
 
 def _color(rgb):
