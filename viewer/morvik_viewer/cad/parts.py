@@ -3,6 +3,10 @@ opens (see cad.formats), each part under an identifier of its own."""
 
 from pathlib import Path
 
+from OCP.TopAbs import TopAbs_COMPOUND, TopAbs_SOLID
+from OCP.TopExp import TopExp_Explorer
+from OCP.TopoDS import TopoDS_Iterator
+
 from morvik_viewer.cad.formats import read_file
 from morvik_viewer.cad.shapes import read_brep, top_level_solids
 from morvik_viewer.cad.step_walk import StepError
@@ -44,7 +48,17 @@ def load_parts(path, nodes=None, header=None):
 
 
 def _solids(shape):
-    return top_level_solids(shape) if shape is not None and not shape.IsNull() else []
+    """The top-level solids of a BREP file's shape; where it holds none (a mesh's faces,
+    as an export writes them), the shapes its compound holds, each a part."""
+    if shape is None or shape.IsNull():
+        return []
+    if shape.ShapeType() != TopAbs_COMPOUND or TopExp_Explorer(shape, TopAbs_SOLID).More():
+        return top_level_solids(shape)
+    inside, found = TopoDS_Iterator(shape), []
+    while inside.More():
+        found.append(inside.Value())
+        inside.Next()
+    return found
 
 
 def _read_file(path, kind, nodes=None, unit=None, header=None):
