@@ -124,9 +124,11 @@ def test_several_files_go_as_one_assembly_each(tmp_path):
             differ = [p.shape_id for p, q in zip(parts, back) if p.color != q.color]
             assert differ == ["R_0603:2#2"], differ
         tree = export("--tree", out).stdout.splitlines()
-        # Under the file's root, each file's own assembly, named after it.
-        assert [line.split()[0] for line in tree if line.startswith("  ") and
-                not line.startswith("   ")] == ["rig", "board"], tree
+        # Under the file's root (and, in the Y-up glTF, the assembly that stands the Z-up
+        # files upright), each file's own assembly, named after it, side by side.
+        rows = [(len(line) - len(line.lstrip()), line.split()[0]) for line in tree if line]
+        level = next(indent for indent, name in rows if name == "rig")
+        assert [name for indent, name in rows if indent == level] == ["rig", "board"], tree
 
 
 def test_a_mesh_goes_into_step_as_triangles_and_never_into_iges(tmp_path):

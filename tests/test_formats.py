@@ -169,6 +169,7 @@ def test_a_mesh_is_measured_by_its_triangles():
 # Targets that hold a model's parts as they are; the others hold one mesh (STL, PLY), a
 # mesh a material (OBJ) or what their writer makes of them (BREP, IGES, VRML).
 KEEP_PARTS = {"STEP", "glTF", "GLB"}
+UP_INDEX = {"y": 1, "z": 2}
 
 
 def shown(parts):
@@ -183,11 +184,14 @@ def shown(parts):
 def test_every_format_converts_to_every_other_and_reads_back(tmp_path):
     from morvik_viewer.cad.export import ExportError, read_model, write
     from morvik_viewer.model.exports import MESH_TARGETS, TARGETS
+    from morvik_viewer.tools.measure.measures import box_size
 
     for name, (kind, keeps) in FILES.items():
         if kind == "VRML" and not MESH_READERS_BOUND:
             continue
-        parts, solids, triangles = shown(load_parts(FOLDER / name))
+        source = load_parts(FOLDER / name)
+        parts, solids, triangles = shown(source)
+        height = box_size([part.shape for part in source])[UP_INDEX[UP.get(kind, "z")]]
         for target, suffixes in TARGETS.items():
             out = tmp_path / f"{name}{suffixes[0]}"
             if target == "IGES" and kind in MESH_KINDS:
@@ -196,7 +200,12 @@ def test_every_format_converts_to_every_other_and_reads_back(tmp_path):
                     write(read_model([FOLDER / name]), target, str(out))
                 continue
             write(read_model([FOLDER / name]), target, str(out))
-            back = shown(load_parts(out))
+            read = load_parts(out)
+            back = shown(read)
+            # Upright in the target as the viewer showed the source: glTF and VRML Y-up.
+            up = UP_INDEX["y" if target in ("glTF", "GLB", "VRML") else "z"]
+            assert box_size([part.shape for part in read])[up] == pytest.approx(height, abs=1e-3), \
+                (name, target)
             if target in MESH_TARGETS:  # the triangles the window shows, each one
                 assert back[2] == triangles, (name, target, back)
             if target in KEEP_PARTS:

@@ -21,11 +21,13 @@ triangles the window shows. OBJ and PLY go through the mesh library by way of a 
 file OCCT writes, as cad.formats reads them.
 """
 
+import math
 import os
 from pathlib import Path
 
 from OCP.BRep import BRep_Tool
 from OCP.BRepTools import BRepTools
+from OCP.gp import gp_Ax1, gp_Dir, gp_Pnt, gp_Trsf
 from OCP.IFSelect import IFSelect_RetDone
 from OCP.IGESCAFControl import IGESCAFControl_Writer
 from OCP.IGESControl import IGESControl_Controller
@@ -60,6 +62,7 @@ from morvik_viewer.cad.step_labels import (
     ShapeMap,
     _entry,
     label_color,
+    label_name,
     labels,
 )
 from morvik_viewer.cad.step_walk import StepError
@@ -67,6 +70,7 @@ from morvik_viewer.model.exports import MESH_LIBRARY_TARGETS, MESH_TARGETS, disk
 from morvik_viewer.model.file_kinds import kind_of
 from morvik_viewer.model.parts import LoadError, check_file
 from morvik_viewer.model.paths import one_line, shown
+from morvik_viewer.model.up_axis import Y_UP, Z_UP, authored_up, files_up
 
 try:  # OCP 8 binds OCCT's collections in a module of their own
     from OCP.collections import IndexedDataMap_TCollection_AsciiString_TCollection_AsciiString as FileInfo
@@ -78,6 +82,8 @@ except ImportError:  # OCP 7 under OCCT's own names
 DOCUMENT_UNIT_M = 0.001
 # The STEP schema that holds triangles (tessellated shapes), for a model of no surface.
 STEP_TESSELLATED_SCHEMA = "AP242DIS"
+# The axis that points up in a file of each kind: Y in the formats that define it so.
+TARGET_UP = {"glTF": Y_UP, "GLB": Y_UP, "VRML": Y_UP}
 # IGES's way of writing solids: as solids (MSBO entities), not as loose trimmed faces.
 IGES_SOLIDS = 1
 
@@ -90,9 +96,10 @@ class Model:
     """What an export writes: an XCAF document and its top-level shapes (the free
     shapes' own, placed), which a mesh target's triangles are made on."""
 
-    def __init__(self, document, shapes):
+    def __init__(self, document, shapes, up=None):
         self.document = document
         self.shapes = shapes
+        self.up = up  # the axis its files say points up (see up_axis), None when none
 
 
 def read_model(paths, ids=None, before_each=None):
@@ -101,17 +108,19 @@ def read_model(paths, ids=None, before_each=None):
     or when a part asked for is not among those read. before_each is called with each
     path before it is read."""
     if ids is not None:
-        parts = load_all(paths, before_each)
-        return _model(_named_only(lambda: _selection(parts, ids)))
-    documents = []
+        trees = []
+        parts = load_all(paths, before_each, trees)
+        return _model(_named_only(lambda: _selection(parts, ids)), files_up(trees))
+    documents, ups = [], []
     for path in paths:
         if before_each is not None:
             before_each(path)
-        documents.append(document_of(path))
+        documents.append(document_of(path, ups))
+    up = ups[0] if len(set(ups)) == 1 else None
     if len(documents) == 1:
-        return _model(documents[0])
+        return _model(documents[0], up)
     names = [Path(path).stem for path in paths]
-    return _model(_named_only(lambda: _merged(documents, names)))
+    return _model(_named_only(lambda: _merged(documents, names)), up)
 
 
 def _named_only(make):
@@ -126,7 +135,7 @@ def _named_only(make):
         XCAFDoc_ShapeTool.SetAutoNaming_s(was)
 
 
-def document_of(path):
+def document_of(path, ups=None):
     """The XCAF document of one file, as cad.formats reads it; raises LoadError naming
     the file. The viewer opens a BREP or IGES file's compounds into its solids, each a
     part (see cad.parts): such a file goes as the flat document of those parts, so that
@@ -135,11 +144,18 @@ def document_of(path):
     kind = kind_of(path)
     if kind in ("BREP", "IGES"):
         parts = load_parts(path)
+        if ups is not None:
+            ups.append(None)
         return _named_only(lambda: _selection(parts, [part.shape_id for part in parts]))
     try:
-        return read_document(str(path), kind).document
+        opened = read_document(str(path), kind)
     except StepError as error:
         raise LoadError(f"{shown(path)}: {error}") from error
+    if ups is not None:  # the format's axis, or the one a STEP header's system models
+        header = opened.header
+        ups.append(opened.up or (authored_up(header.originating_system,
+                                             header.preprocessor_version) if header else None))
+    return opened.document
 
 
 def _tool(document):
@@ -152,9 +168,46 @@ def _free(document):
     return [free.Value(i) for i in range(1, free.Length() + 1)]
 
 
-def _model(document):
+def _model(document, up=None):
     XCAFDoc_DocumentTool.SetLengthUnit_s(document, DOCUMENT_UNIT_M)
-    return Model(document, [XCAFDoc_ShapeTool.GetShape_s(label) for label in _free(document)])
+    return Model(document, [XCAFDoc_ShapeTool.GetShape_s(label) for label in _free(document)],
+                 up)
+
+
+def upright_for(model, kind):
+    """Turns model so that it stands in a file of kind as the viewer shows it: glTF and
+    VRML are Y-up by definition, the others Z-up as CAD systems and printers take them. A
+    model whose files say no axis is taken as Z-up, the viewer's default. The turn goes
+    on a new top assembly that places the model's free shapes (one level more in the
+    file's tree), so every writer, and OCP 7.8's, takes it."""
+    said = model.up or Z_UP
+    wanted = TARGET_UP.get(kind, Z_UP)
+    if said == wanted:
+        return
+    turn = gp_Trsf()
+    # A quarter turn about X: +Z to +Y, or back.
+    turn.SetRotation(gp_Ax1(gp_Pnt(0.0, 0.0, 0.0), gp_Dir(1.0, 0.0, 0.0)),
+                     -math.pi / 2 if wanted == Y_UP else math.pi / 2)
+    location = TopLoc_Location(turn)
+    tool = _tool(model.document)
+    free = _free(model.document)
+    root = _named_only(tool.NewShape)
+    for label in free:
+        name = label_name(label)
+        if tool.IsReference_s(label):
+            # A free placement (mesh readers make them): its shape, placed by both.
+            referred = TDF_Label()
+            tool.GetReferredShape_s(label, referred)
+            placed = tool.AddComponent(root, referred,
+                                       location.Multiplied(tool.GetLocation_s(label)))
+            tool.RemoveShape(label, False)
+        else:
+            placed = tool.AddComponent(root, label, location)
+        if name:  # a placement goes by what it places (glTF's nodes by their instance)
+            _name(placed, name)
+    tool.UpdateAssemblies()
+    model.shapes = [shape.Moved(location) for shape in model.shapes]
+    model.up = wanted
 
 
 def _merged(documents, names):
@@ -272,6 +325,7 @@ def check_writable(kind):
 def write(model, kind, path):
     """Writes model into path (a str OCCT can open) as a file of kind, meshed first for
     the formats that hold triangles. ExportError when a writer says it failed."""
+    upright_for(model, kind)
     if kind in MESH_TARGETS:
         mesh(model)
     try:
@@ -361,6 +415,8 @@ def _through_mesh_library(kind):
             scene = trimesh.load(glb, force="scene", process=False)
         finally:
             os.unlink(glb)
+        # glTF's metres, as the millimetres the viewer reads OBJ and PLY files in.
+        scene.apply_scale(1.0 / DOCUMENT_UNIT_M)
         if kind == "OBJ":
             return _obj(trimesh, scene, path)
         return _ply(trimesh, scene, path)
