@@ -99,6 +99,13 @@ def test_a_drag_draws_plain_wireframe_only_where_hidden_lines_cost_more_than_a_f
     hidden_line.hide_lines(viewer3d.service, False)
     set_camera_moving(view, False)
     assert not view.ComputedMode() and not hidden_line.lines_hidden(view)
+    monkeypatch.undo()
+    # Lines chosen while the scene was small are judged at the size it grew to.
+    hidden_line.hide_lines(viewer3d.service, True)
+    assert not hidden_line.costly(view)
+    viewer3d.service.display_shapes([(box(1, 1, 1, (2.0 * i, 0, 20)), f"more-{i}", None)
+                                     for i in range(200)], False)
+    assert hidden_line.costly(view)
 
 
 # --- the view state and its files ---------------------------------------------------------

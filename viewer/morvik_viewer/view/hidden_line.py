@@ -11,9 +11,12 @@ so that their highlights and the toolbar say so too.
 OCCT computes every shape's lines again at each change of the camera, and that
 is what it costs: about 2.5 ms a part here (some fifty seconds for a cabinet of
 20,200 placements), where a wireframe frame of the same scene takes under two.
-So while a drag moves the camera of a view whose lines took longer than
+So while a drag moves the camera of a view whose lines would take longer than
 LIVE_BUDGET_S to compute, it draws the plain wireframe, and the lines are
-computed once, for the camera where the drag left it (camera_moving).
+computed once, for the camera where the drag left it (camera_moving). What they
+would take is judged per presentation shown, from what the last computation
+took, and never less than PART_FLOOR_S a presentation: a scene that grew since
+(hidden lines chosen before a file's parts came in) is judged at its size.
 """
 
 import time
@@ -21,10 +24,14 @@ import weakref
 
 from OCP.Prs3d import Prs3d_TOH_PolyAlgo
 
-# Hidden lines computed in longer than this (seconds) wait for a drag to end.
+# Hidden lines that would take longer than this (seconds) wait for a drag to end.
 LIVE_BUDGET_S = 0.05
+# The least a presentation's hidden lines are taken to cost: a fifth of a small board
+# component's (some 2.5 ms here, see bench/results/hidden-line-*.json).
+PART_FLOOR_S = 0.0005
 
-# Views whose hidden lines wait for the camera to rest, and what each view's took.
+# Views whose hidden lines wait for the camera to rest, and what each view's took a
+# presentation the last time they were computed.
 _waiting: weakref.WeakSet = weakref.WeakSet()
 _cost: weakref.WeakKeyDictionary = weakref.WeakKeyDictionary()
 
@@ -56,7 +63,16 @@ def _compute(view):
     """Computes every shape's hidden-line presentation for the camera as it is."""
     began = time.perf_counter()
     view.SetComputedMode(True)
-    _cost[view] = time.perf_counter() - began
+    _cost[view] = (time.perf_counter() - began) / max(1, _shown(view))
+
+
+def _shown(view):
+    return view.View().NumberOfDisplayedStructures()
+
+
+def costly(view):
+    """Whether computing the view's hidden lines anew would take longer than LIVE_BUDGET_S."""
+    return max(_cost.get(view, 0.0), PART_FLOOR_S) * _shown(view) > LIVE_BUDGET_S
 
 
 def camera_moving(view, moving):
@@ -64,7 +80,7 @@ def camera_moving(view, moving):
     LIVE_BUDGET_S draws its plain wireframe; once it rests they are computed for the
     camera there. Returns whether the caller must draw the view (they were)."""
     if moving:
-        if view.ComputedMode() and _cost.get(view, 0.0) > LIVE_BUDGET_S:
+        if view.ComputedMode() and costly(view):
             view.SetComputedMode(False)
             _waiting.add(view)
         return False
