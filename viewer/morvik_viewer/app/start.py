@@ -62,9 +62,11 @@ def run(args, reader):
         screenshot = FALLBACK_SCREENSHOT
         print(f"{PROG}: no display (DISPLAY is not set), so no window; "
               f"writing a screenshot to {screenshot} instead", file=sys.stderr)
-    # A picture needs an X server, not the user's: where DISPLAY names one that does not
-    # answer (a file manager's thumbnailer in a sandbox, a session gone), a virtual one.
-    if not display.has_display() or (screenshot is not None and _display_problem() is not None):
+    # A thumbnail needs an X server, not the user's: where DISPLAY names one that does not
+    # answer (a file manager runs its thumbnailer in a sandbox), a virtual one. A screenshot
+    # says so instead: its user named that display.
+    thumbnail = args.thumbnail is not None
+    if not display.has_display() or (thumbnail and _display_problem() is not None):
         try:
             display.start_virtual_display()
         except display.NoDisplay as error:
