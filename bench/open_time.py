@@ -65,7 +65,10 @@ peak_mb = _peak["peak_mb"]
 # one face carrying the triangulation RWStl reads. OBJ, PLY, 3MF and OFF: trimesh's scene
 # exported as GLB and read with OCCT's glTF reader, which takes each node's triangles as
 # whole arrays (filling a Poly_Triangulation node by node from Python costs seconds a
-# million triangles). The reader is chosen by the file's suffix, as its user knows it.
+# million triangles). OCP 7.8 binds OCCT's glTF and VRML readers without the means to
+# read: there glTF goes through trimesh too, and every trimesh read on as one binary STL
+# (VRML cannot be read at all). The reader is chosen by the file's suffix, as its user
+# knows it.
 READ = r"""
 import os, tempfile
 from OCP.BRep import BRep_Builder
@@ -85,6 +88,8 @@ try:
     from OCP.collections import Sequence_TDF_Label as Labels
 except ImportError:
     from OCP.TDF import TDF_LabelSequence as Labels
+
+MESH_READERS_BOUND = hasattr(RWGltf_CafReader, "Perform")
 
 
 def new_document():
@@ -129,6 +134,8 @@ def read_mesh(reader, path):
 
 
 def read_gltf(path):
+    if not MESH_READERS_BOUND:
+        return read_through_trimesh(path)
     return read_mesh(RWGltf_CafReader(), path)
 
 
@@ -145,12 +152,16 @@ def read_stl(path):
 def read_through_trimesh(path):
     import trimesh  # only the files OCP has no reader of pay for its import
 
-    glb = trimesh.load(path, process=False).export(file_type="glb")
-    handle, name = tempfile.mkstemp(suffix=".glb")
+    if MESH_READERS_BOUND:
+        data, suffix = trimesh.load(path, process=False).export(file_type="glb"), ".glb"
+    else:
+        data = trimesh.load(path, force="mesh", process=False).export(file_type="stl")
+        suffix = ".stl"
+    handle, name = tempfile.mkstemp(suffix=suffix)
     with os.fdopen(handle, "wb") as file:
-        file.write(glb)
+        file.write(data)
     try:
-        return read_gltf(name)
+        return read(name)
     finally:
         os.unlink(name)
 
@@ -298,6 +309,10 @@ def window_run(paths):
 
         def finished(scenes, outcome, view_state):
             drawn = outcome.drawn_at or time.time()  # the whole model on screen
+            if outcome.state != "done":  # the window would wait on a message box for ever
+                print(MARK + json.dumps({"state": outcome.state, "message": outcome.message,
+                                         "rss_mb": peak_mb()}), flush=True)
+                os._exit(4)
             heard(scenes, outcome, view_state)
             window = scenes._window
             from morvik_viewer.cad.meshing import triangle_count

@@ -11,9 +11,11 @@ import pytest
 from OCP.TopAbs import TopAbs_FACE
 
 from format_files import FILES, FOLDER
+from morvik_viewer.cad.formats import MESH_READERS_BOUND
 from morvik_viewer.cad.meshing import triangle_count
 from morvik_viewer.cad.parts import load_parts
 from morvik_viewer.model.file_kinds import MESH_KINDS, OPENABLE
+from morvik_viewer.model.parts import LoadError
 from test_formats import TRIANGLES, count
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "bench"))
@@ -30,12 +32,19 @@ def test_the_floor_has_a_reader_for_every_suffix_the_viewer_opens():
 @pytest.mark.parametrize("name", sorted(FILES))
 def test_the_floor_reads_what_the_viewer_reads(name):
     kind = FILES[name][0]
+    if kind == "VRML" and not MESH_READERS_BOUND:  # OCP 7.8: no reader of it to call
+        with pytest.raises(LoadError):
+            load_parts(FOLDER / name)
+        with pytest.raises(AttributeError):
+            FLOOR["read"](str(FOLDER / name))
+        return
     shapes = FLOOR["read"](str(FOLDER / name))
     parts = load_parts(FOLDER / name)
-    assert sum(count(shape, TopAbs_FACE) for shape in shapes) == \
-        sum(count(part.shape, TopAbs_FACE) for part in parts)
     if kind in MESH_KINDS:  # the triangles the file holds, every one of them on faces
         assert sum(triangle_count(shape) for shape in shapes) == TRIANGLES
+    else:
+        assert sum(count(shape, TopAbs_FACE) for shape in shapes) == \
+            sum(count(part.shape, TopAbs_FACE) for part in parts)
 
 
 @pytest.mark.parametrize("name", ["rig.step", "rig.off"])
