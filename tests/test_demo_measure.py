@@ -169,7 +169,7 @@ def test_a_drop_of_files_of_no_kind_opened_is_told(inches):
     dropped = inches.dropped
     assert dropped.entered and not dropped.loading, dropped
     assert dropped.message.startswith("Not opened, of a kind not supported"), dropped
-    assert "notes.txt, model.obj" in dropped.message, dropped
+    assert "notes.txt, model.xyz" in dropped.message, dropped
 
 
 @pytest.mark.parametrize("written, unit", [
@@ -463,7 +463,8 @@ def inch(path):
     settle(window.app)
     out["section"] = {"label": window.section.offset_label.text(),
                       "offset": window.section.offset()}
-    out["dropped"] = _drop(window, ["notes.txt", "model.obj"])
+    # A vertex, and no face: no mesh, whatever the name says.
+    out["dropped"] = _drop(window, ["notes.txt", "model.xyz"])
     window.close()
     return report(out)
 

@@ -88,6 +88,7 @@ def test_each_format_reads_with_what_it_keeps(name):
     ("rig.ply", "rig.txt"),
     ("rig-ascii.stl", "rig"),
     ("rig.igs", "rig"),
+    ("rig.obj", "rig"),
 ])
 def test_a_kind_is_told_by_content_where_the_name_is_wrong(tmp_path, name, copy):
     target = tmp_path / copy

@@ -139,10 +139,22 @@ def _looks_like(head, size):
     first = head.split(b"\n", 1)[0].rstrip(b"\r")
     if len(first) >= 73 and first[72:73] == b"S":
         return "IGES"  # 80-column records, the first of the Start section
-    if any(line.startswith((b"v ", b"f ", b"mtllib ", b"o ", b"vn ")) for line in lines) and \
-            not any(line.startswith(b"facet") for line in lines):
+    if _obj_lines(lines):
         return "OBJ"
     return None
+
+
+_OBJ_STATEMENTS = (b"v ", b"vn ", b"vt ", b"vp ", b"f ", b"l ", b"o ", b"g ", b"s ", b"#",
+                   b"mtllib ", b"usemtl ")
+
+
+def _obj_lines(lines):
+    """Whether lines read as an OBJ file's: every one a statement of OBJ's, three vertices
+    at least (a note may well start a line with "v ")."""
+    said = [line for line in lines[:-1] if line]  # the last may be cut short
+    vertices = [line for line in said if line.startswith(b"v ")]
+    return len(vertices) >= 3 and all(line.startswith(_OBJ_STATEMENTS) for line in said) and \
+        all(len(line.split()) >= 4 for line in vertices)
 
 
 def unreadable(path, kind):
