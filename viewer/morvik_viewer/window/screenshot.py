@@ -23,7 +23,6 @@ from morvik_viewer.view.hidden_line import hide_lines
 from morvik_viewer.view.look import style_shapes
 from morvik_viewer.view.upright import name_trihedron, turn_shapes
 
-
 # A thumbnail's background where a picture cannot keep its transparency (a JPEG), and
 # what a viewer that ignores it shows: white.
 THUMBNAIL_BACKGROUND = (1.0, 1.0, 1.0)
