@@ -76,6 +76,48 @@ def test_hidden_lines_leave_out_a_box_s_back_edges_and_come_back():
     assert all(lines_near(viewer3d, BACK_EDGES))
 
 
+def triangles(shape):
+    from OCP.BRep import BRep_Tool
+    from OCP.TopLoc import TopLoc_Location
+    from OCP.TopoDS import TopoDS
+
+    from conftest import faces
+
+    as_face = getattr(TopoDS, "Face_s", None) or TopoDS.Face
+    found = [BRep_Tool.Triangulation_s(as_face(face), TopLoc_Location()) for face in faces(shape)]
+    return sum(0 if mesh is None else mesh.NbTriangles() for mesh in found)
+
+
+def test_hidden_lines_come_from_the_triangles_the_reader_meshed():
+    from OCP.BRepMesh import BRepMesh_IncrementalMesh
+    from OCP.BRepPrimAPI import BRepPrimAPI_MakeCylinder
+    from OCP.gp import gp_Ax2, gp_Dir, gp_Pnt
+
+    from morvik_viewer.cad.meshing import keep_triangles
+    from morvik_viewer.view.hidden_line import hide_lines
+
+    viewer3d = box_scene()
+    # A small part meshed to a large model's deflection, as the reader meshes it, keeps its
+    # triangles: its lines are computed from them, not from a mesh fitted to its own size.
+    pin = BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(20, 0, 0), gp_Dir(0, 0, 1)), 0.5, 2.0).Shape()
+    BRepMesh_IncrementalMesh(pin, 0.2, False, 0.5)
+    keep_triangles(viewer3d.context, 0.2)
+    viewer3d.service.display_shape(pin, "pin", None, False)
+    meshed = triangles(pin)
+    assert hide_lines(viewer3d.service, True)
+    assert triangles(pin) == meshed
+    # The box carried none: it is meshed as the shaded mode would, and its lines drawn.
+    assert triangles(box_scene_box(viewer3d)) > 0 and all(lines_near(viewer3d, FRONT_EDGES))
+    auto = viewer3d.context.DefaultDrawer().IsAutoTriangulation
+    assert not auto()
+    hide_lines(viewer3d.service, False)
+    assert auto()  # as it was: the shaded mode meshes what it must
+
+
+def box_scene_box(viewer3d):
+    return viewer3d.service.get_shape_info("box").ais_shape.Shape()
+
+
 def test_a_drag_draws_plain_wireframe_only_where_hidden_lines_cost_more_than_a_frame(monkeypatch):
     from morvik_viewer.view import hidden_line
     from morvik_viewer.view.look import set_camera_moving
@@ -312,6 +354,10 @@ def test_picking_and_measuring_follow_the_moved_parts(seen):
     assert "Distance: 17 mm" in seen.measured["text"]
 
 
+def test_a_slider_drag_waits_to_compute_costly_hidden_lines_where_it_ends(seen):
+    assert seen.slider_drag == {"paused": True, "computed": True, "explode": 60.0}
+
+
 def test_reload_keeps_hidden_lines_and_the_explosion_and_zero_undoes_it_exactly(seen):
     assert seen.reloaded == {"explode": 50.0, "hidden": True, "computed": True,
                              "moved": pytest.approx([FULL_MOVE / 2, 0, 0], abs=1e-9)}
@@ -374,6 +420,7 @@ def main():
     from PySide6.QtTest import QTest
     from PySide6.QtWidgets import QComboBox
 
+    from morvik_viewer.view import hidden_line
     from morvik_viewer.view.graphics import create_viewer3d
     from morvik_viewer.view.upright import placement
     from morvik_viewer.window.main_window import ViewerWindow
@@ -439,6 +486,15 @@ def main():
 
     state.choose_display_mode("hidden")
     wait_until(computed)
+    budget, hidden_line.LIVE_BUDGET_S = hidden_line.LIVE_BUDGET_S, -1.0  # lines costlier than a frame
+    slider = tool.panel.slider
+    slider.setSliderDown(True)
+    paused = not computed()
+    slider.setValue(60)
+    slider.setSliderDown(False)
+    out["slider_drag"] = {"paused": paused, "computed": computed(), "explode": state.explode}
+    hidden_line.LIVE_BUDGET_S = budget
+    state.explode = 50.0
     QTest.keyClick(widget, Qt.Key_F5)  # the parts shown again, as they were
     settle(app, 200)
     out["reloaded"] = {"explode": state.explode, "hidden": state.hidden_line, "computed": computed(),

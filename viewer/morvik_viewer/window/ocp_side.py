@@ -12,7 +12,7 @@ from morvik_viewer.view.explode import Explosion
 from morvik_viewer.view.fit import fit_view
 from morvik_viewer.view.graphics import create_viewer3d, start_scene
 from morvik_viewer.view.hidden_line import hide_lines
-from morvik_viewer.view.look import highlight_faces, style_shapes
+from morvik_viewer.view.look import highlight_faces, set_camera_moving, style_shapes
 from morvik_viewer.view.upright import move_of, placement, turn_shapes, upright
 from morvik_viewer.view.view_cube import show_view_cube
 from morvik_viewer.view.widget import OcctViewWidget
@@ -20,5 +20,5 @@ from morvik_viewer.window.images import save_view_image
 
 __all__ = ["Explosion", "OcctViewWidget", "SceneLoad", "create_viewer3d", "fit_view",
            "hide_lines", "highlight_faces", "move_of", "placement", "sample_parts",
-           "save_view_image", "show_view_cube", "start_scene", "style_shapes", "turn_shapes",
-           "upright"]
+           "save_view_image", "set_camera_moving", "show_view_cube", "start_scene", "style_shapes",
+           "turn_shapes", "upright"]

@@ -8,7 +8,9 @@ moves are coalesced, as the hover's detections are: the parts move at most once 
 to the slider's last place, each with one SetLocation, and the view draws once. Each
 part's way out is found once a scene; parts a load shows later take the explosion in
 force as they come, and the scene's end sets every part's way from its final centre.
-Closing the panel leaves the parts where they are.
+While the slider is dragged the view draws as during a drag of its camera
+(view.look.set_camera_moving: hidden lines too costly to compute for each step are
+computed once it is let go). Closing the panel leaves the parts where they are.
 """
 
 import math
@@ -90,6 +92,9 @@ class ExplodeTool(Tool):
         Tool.attach(self, host)
         self.explosion = host.side.Explosion(host.service)
         self._dock.visibilityChanged.connect(host.focus_view)
+        # A drag of the slider moves the scene as a drag of the view moves its camera.
+        self.panel.slider.sliderPressed.connect(lambda: self._moving(True))
+        self.panel.slider.sliderReleased.connect(lambda: self._moving(False))
         if self.state.explode:
             self.place()
 
@@ -120,7 +125,13 @@ class ExplodeTool(Tool):
             since_ms = min(FRAME_MS, (time.perf_counter() - self._taken_at) * 1000.0)
             self._pending.start(math.ceil(FRAME_MS - since_ms))
 
+    def _moving(self, moving):
+        if not moving and self._pending.isActive():
+            self._take_slider()  # where the drag ended, before the view draws at rest
+        self.host.side.set_camera_moving(self.host.service.get_view(), moving)
+
     def _take_slider(self):
+        self._pending.stop()
         value = self.panel.slider.value()
         if _whole(self.state.explode) != value:  # else it shows that already
             self.state.explode = value
