@@ -22,8 +22,15 @@ took, and never less than PART_FLOOR_S a presentation: a scene that grew since
 import time
 import weakref
 
+from OCP import Aspect
+from OCP.Aspect import Aspect_IS_SOLID, Aspect_POM_Fill
+from OCP.Graphic3d import Graphic3d_AspectFillArea3d, Graphic3d_TypeOfShadingModel_Unlit
 from OCP.Prs3d import Prs3d_TOH_PolyAlgo
-from OCP.StdPrs import StdPrs_ToolTriangulatedShape
+from OCP.PrsMgr import PrsMgr_TOP_AllView, PrsMgr_TOP_ProjectorDependent
+from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB
+from OCP.StdPrs import StdPrs_ShadedShape, StdPrs_ToolTriangulatedShape
+
+from morvik_viewer.cad.meshing import surfaceless
 
 # Hidden lines that would take longer than this (seconds) wait for a drag to end.
 LIVE_BUDGET_S = 0.05
@@ -40,6 +47,9 @@ _auto_meshing: weakref.WeakKeyDictionary = weakref.WeakKeyDictionary()
 
 _tessellate = (getattr(StdPrs_ToolTriangulatedShape, "Tessellate_s", None)
                or StdPrs_ToolTriangulatedShape.Tessellate)
+_NO_GRADIENT = getattr(Aspect, "Aspect_GradientFillMethod_None", None) or Aspect.Aspect_GFM_NONE
+_fill_triangles = (getattr(StdPrs_ShadedShape, "FillTriangles_s", None)
+                   or StdPrs_ShadedShape.FillTriangles)
 
 
 def lines_hidden(view):
@@ -61,10 +71,12 @@ def hide_lines(service, on, update=True):
         _mesh_missing(service)
         _auto_meshing[view] = drawer.IsAutoTriangulation()
         drawer.SetAutoTriangulation(False)
+        fill_meshes(service)
         _compute(view)
     else:
         view.SetComputedMode(False)
         drawer.SetAutoTriangulation(_auto_meshing.pop(view, drawer.IsAutoTriangulation()))
+        _unfill_meshes(service)
     if update:
         service.redraw()
     return True
@@ -86,6 +98,70 @@ def _mesh_missing(service):
         if product not in done:
             done.add(product)
             _tessellate(shape, ais.Attributes())
+
+
+def fill_meshes(service, shape_ids=None):
+    """Gives the registered shapes (all, or those named) whose faces have no surface (a
+    mesh file's) their hidden lines: OCCT's hidden-line algorithms draw nothing of such
+    a face, so these shapes leave the computed mode and show their wireframe (the
+    triangles' creases and free boundaries) over their own triangles filled in the
+    background's colour, which hide what lies behind them. Called again for shapes
+    displayed anew while lines are hidden (view.look.style_shapes)."""
+    context = service.get_context()
+    manager = context.MainPrsMgr()
+    aspect = None
+    for shape_id in service.get_all_shapes() if shape_ids is None else shape_ids:
+        info = service.get_shape_info(shape_id)
+        if info is None or not surfaceless(info.ais_shape.Shape()):
+            continue
+        ais = info.ais_shape
+        mode = ais.DisplayMode() if ais.HasDisplayMode() else context.DisplayMode()
+        presentation = manager.Presentation(ais, mode) if manager.HasPresentation(ais, mode) else None
+        triangles = _fill_triangles(ais.Shape()) if presentation is not None else None
+        if triangles is None:
+            continue
+        ais.SetTypeOfPresentation(PrsMgr_TOP_AllView)
+        aspect = aspect or _fill_aspect(service.get_view())
+        group = presentation.NewGroup()
+        group.SetGroupPrimitivesAspect(aspect)
+        # OCP hands the group back as OpenGl_Group, whose binding takes the array's parts.
+        group.AddPrimitiveArray(triangles.Type(), triangles.Indices(), triangles.Attributes(),
+                                triangles.Bounds(), True)
+
+
+def _fill_aspect(view):
+    """The faces' fill under a mesh's lines: the background's colour (a gradient's middle),
+    unlit, pushed behind the lines drawn on it."""
+    gradient = view.GradientBackground()
+    if gradient.BgGradientFillMethod() != _NO_GRADIENT:
+        first, second = Quantity_Color(), Quantity_Color()
+        gradient.Colors(first, second)
+        colour = Quantity_Color(*((a + b) / 2 for a, b in zip(_rgb(first), _rgb(second))),
+                                Quantity_TOC_RGB)
+    else:
+        colour = view.BackgroundColor()
+    aspect = Graphic3d_AspectFillArea3d()
+    aspect.SetInteriorStyle(Aspect_IS_SOLID)
+    aspect.SetShadingModel(Graphic3d_TypeOfShadingModel_Unlit)
+    aspect.SetInteriorColor(colour)
+    aspect.SetDrawEdges(False)
+    aspect.SetPolygonOffsets(Aspect_POM_Fill, 1.0, 1.0)
+    return aspect
+
+
+def _rgb(colour):
+    return colour.Red(), colour.Green(), colour.Blue()
+
+
+def _unfill_meshes(service):
+    """Takes fill_meshes's fills away: the shapes go back to the computed mode, their
+    presentations computed anew."""
+    context = service.get_context()
+    for info in service.get_all_shapes().values():
+        ais = info.ais_shape
+        if ais.TypeOfPresentation3d() == PrsMgr_TOP_AllView:
+            ais.SetTypeOfPresentation(PrsMgr_TOP_ProjectorDependent)
+            context.Redisplay(ais, False)
 
 
 def _compute(view):
