@@ -16,7 +16,7 @@ from OCP.TopAbs import TopAbs_SOLID
 
 from assemblies import write_assembly, write_board
 from conftest import explored
-from morvik_viewer.cad.formats import linear_to_srgb, srgb_to_linear
+from morvik_viewer.cad.formats import MESH_READERS_BOUND, linear_to_srgb, srgb_to_linear
 from morvik_viewer.cad.meshing import Mesher, model_deflection, triangle_count
 from morvik_viewer.cad.parts import load_all
 from sessions import run_session
@@ -72,6 +72,8 @@ def test_every_target_reads_back_with_what_its_format_holds(tmp_path):
         run = export(source, "--export", out)
         assert run.returncode == 0, (name, run.stderr)
         assert run.stdout.startswith(f"morvik-viewer: wrote {out} (") and not run.stderr, name
+        if name.endswith(".wrl") and not MESH_READERS_BOUND:
+            continue  # written, but OCP 7.8 reads no VRML
         back = load_all([out])
         got = shown(back)
         assert got[0] == (1 if "one" in holds else

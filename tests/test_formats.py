@@ -201,6 +201,8 @@ def test_every_format_converts_to_every_other_and_reads_back(tmp_path):
                     write(read_model([FOLDER / name]), target, str(out))
                 continue
             write(read_model([FOLDER / name]), target, str(out))
+            if target == "VRML" and not MESH_READERS_BOUND:
+                continue  # written, but OCP 7.8 reads no VRML
             read = load_parts(out)
             back = shown(read)
             # Upright in the target as the viewer showed the source: glTF and VRML Y-up.

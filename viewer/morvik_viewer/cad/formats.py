@@ -234,11 +234,15 @@ def _through_mesh_library(kind, default_unit=MILLIMETRES):
             if not scene.geometry:
                 raise StepError(f"the {kind} file holds no triangles")
             if not MESH_READERS_BOUND:
-                return Opened(scene_document(trimesh, scene, unit[1]), kind, unit)
+                return Opened(scene_document(trimesh, scene, unit[1], kind), kind, unit)
             data = trimesh.exchange.gltf.export_glb(scene, include_normals=False)
         except StepError:
             raise
         except Exception as error:
+            said = unreadable(path, kind)
+            if kind == "glTF" or said.startswith("a Git LFS"):
+                # As OCCT's reader would say it (OCP 7.8 reads glTF files through trimesh).
+                raise StepError(f"{said} (trimesh: {one_line(error)})") from error
             raise StepError(f"cannot read {kind} data (trimesh: {one_line(error)})") from error
         handle, glb = tempfile.mkstemp(suffix=".glb", prefix="morvik-")
         try:
@@ -262,47 +266,115 @@ def _file_type(path, kind):
         return "glb" if file.read(4) == b"glTF" else "gltf"
 
 
-def scene_document(trimesh, scene, scale):
+def scene_document(trimesh, scene, scale, kind=None):
     """A trimesh scene (one colour a mesh, see plain_colours) as an XCAF document, without
-    OCCT's mesh readers: each mesh's triangles handed to OCCT's STL reader as a binary STL
-    (whole arrays, never a call a node), placed by the node that shows it under the node's
-    name; the meshes trimesh makes of one glTF mesh's primitives (nodes it names after
-    their parent and a number) as one part of a face each. scale: millimetres in one of
-    the scene's units."""
+    OCCT's mesh readers: the scene's nodes as the assembly's components under their names,
+    each mesh a product under its own name, its triangles handed to OCCT's STL reader as a
+    binary STL (whole arrays, never a call a node), once however often it is placed; the
+    meshes trimesh makes of one glTF mesh's primitives (nodes it names after their parent
+    and a number) one product of a face each. scale: millimetres in one of the scene's
+    units; kind: the file's ("glTF" puts the nodes back in the file's order, see
+    _file_order)."""
     document = new_document()
     tool = XCAFDoc_DocumentTool.ShapeTool_s(document.Main())
     colors = XCAFDoc_DocumentTool.ColorTool_s(document.Main())
-    root, groups = tool.NewShape(), {}
-    parents = scene.graph.transforms.parents
-    for node in scene.graph.nodes_geometry:
-        matrix, name = scene.graph[node]
-        mesh = scene.geometry.get(name)
-        if mesh is None:
-            continue
-        parent = parents.get(node)
-        owner = parent if parent and _PRIMITIVE.fullmatch(node[len(parent):]) else node
-        groups.setdefault(owner, []).append((matrix, mesh))
-    for owner, meshes in groups.items():
-        location = _location(meshes[0][0], scale)
-        if location is None:  # a placement that is no motion: its triangles moved instead
-            meshes = [(None, mesh.copy().apply_transform(matrix)) for matrix, mesh in meshes]
+    graph = scene.graph.transforms
+    order = _file_order(scene) if kind == "glTF" else {}
+    products, nodes = {}, set(scene.graph.nodes)
+
+    def mesh_product(names):
+        """The product of the meshes named (one face each), made once."""
+        if names not in products:
+            meshes = [scene.geometry[name] for name in names]
+            faces = [_stl_face(mesh, scale) for mesh in meshes]
+            label = tool.AddShape(faces[0] if len(faces) == 1 else compound(faces), False, False)
+            for face, mesh in zip(faces, meshes):
+                rgba = getattr(getattr(mesh.visual, "material", None), "baseColorFactor", None)
+                if rgba is not None:
+                    owner = label if len(faces) == 1 else tool.AddSubShape(label, face)
+                    colors.SetColor(owner, Quantity_Color(*(float(c) / 255.0 for c in rgba[:3]),
+                                                          Quantity_TOC_RGB), XCAFDoc_ColorSurf)
+            _name(label, _as_named(names[0], scene.geometry))
+            products[names] = label
+        return products[names]
+
+    def add(assembly, parent, node, moved):
+        """Places node (its meshes, then its children) in assembly; moved: a placement
+        above it that is no motion, taken into its triangles instead."""
+        edge = graph.edge_data.get((parent, node), {})
+        matrix = edge.get("matrix")
+        matrix = moved if matrix is None else (matrix if moved is None else moved @ matrix)
+        location = _location(matrix, scale) if matrix is not None else TopLoc_Location()
+        if location is None:
             location = TopLoc_Location()
-        faces = [_stl_face(mesh, scale) for _, mesh in meshes]
-        product = tool.AddShape(faces[0] if len(faces) == 1 else compound(faces), False, False)
-        for face, (_, mesh) in zip(faces, meshes):
-            rgba = getattr(getattr(mesh.visual, "material", None), "baseColorFactor", None)
-            if rgba is not None:
-                label = product if len(faces) == 1 else tool.AddSubShape(product, face)
-                colors.SetColor(label, Quantity_Color(*(float(c) / 255.0 for c in rgba[:3]),
-                                                      Quantity_TOC_RGB), XCAFDoc_ColorSurf)
-        usage = tool.AddComponent(root, product, location)
-        TDataStd_Name.Set_s(usage, TCollection_ExtendedString(str(owner)))
+        else:
+            matrix = None
+        kids = sorted(graph.children.get(node, ()), key=lambda kid: order.get(kid, len(order)))
+        primitives = [kid for kid in kids
+                      if kid.startswith(node) and _PRIMITIVE.fullmatch(kid[len(node):])]
+        names = tuple(name for name in [edge.get("geometry")] + [
+            graph.edge_data.get((node, kid), {}).get("geometry") for kid in primitives]
+            if name in scene.geometry)
+        others = [kid for kid in kids if kid not in primitives]
+        if matrix is not None:  # the triangles moved: a product of this placement's own
+            names = tuple(_moved(scene, name, matrix) for name in names)
+        if names and not others:
+            product = mesh_product(names)
+        elif others:
+            product = tool.NewShape()
+            if names:
+                tool.AddComponent(product, mesh_product(names), TopLoc_Location())
+            for kid in others:
+                add(product, node, kid, matrix)
+        else:
+            return  # nothing to show
+        _name(tool.AddComponent(assembly, product, location), _as_named(node, nodes))
+
+    root = tool.NewShape()
+    for node in sorted(graph.children.get(scene.graph.base_frame, ()),
+                       key=lambda kid: order.get(kid, len(order))):
+        add(root, scene.graph.base_frame, node, None)
     tool.UpdateAssemblies()
     return document
 
 
-# What trimesh puts after a glTF node's name to name the mesh of each of its primitives.
+def _name(label, name):
+    TDataStd_Name.Set_s(label, TCollection_ExtendedString(str(name)))
+
+
+def _as_named(name, names):
+    """A node's or mesh's name as the file gives it: trimesh tells apart two of one name
+    (and the meshes of one mesh's primitives) by a number it puts after the second."""
+    base = _NUMBERED.sub("", name)
+    return base if base != name and base in names else name
+
+
+def _moved(scene, name, matrix):
+    """A copy of the mesh named, its triangles moved by matrix, added to the scene."""
+    moved = f"{name} (moved {id(matrix)})"
+    scene.geometry[moved] = scene.geometry[name].copy().apply_transform(matrix)
+    return moved
+
+
+# What trimesh puts after a glTF node's name to name the mesh of each of its primitives,
+# and after a name it has met already.
 _PRIMITIVE = re.compile(r"_[0-9a-f]{6}")
+_NUMBERED = re.compile(r"_[0-9]+$")
+
+
+def _file_order(scene):
+    """Each node of a glTF scene trimesh read, by its place in the file. trimesh's loader
+    walks the nodes depth first from a stack, so that it meets (and lists) a node's
+    children last first: walked from a stack of the lists again, they come in the
+    file's order."""
+    children = scene.graph.transforms.children
+    order, stack = {}, [scene.graph.base_frame]
+    while stack:
+        node = stack.pop()
+        if node not in order:
+            order[node] = len(order)
+            stack.extend(children.get(node, ()))
+    return order
 
 
 def _location(matrix, scale):

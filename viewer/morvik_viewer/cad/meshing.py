@@ -130,13 +130,6 @@ def faces_meshed(shape):
     return BRepTools.Triangulation_s(shape, Precision.Infinite_s(), False)
 
 
-def surfaceless(shape):
-    """Whether shape's faces carry triangles and no surface (a mesh file's); looked at on
-    its first face, as a mesh file gives them all alike."""
-    faces = TopExp_Explorer(shape, TopAbs_FACE)
-    return faces.More() and not BRep_Tool.IsGeometric_s(_face(faces.Current()))
-
-
 def triangle_count(shape):
     """Triangles over the faces of shape, each placed face counted (for checks and benchmarks)."""
     return sum(triangles.NbTriangles() for triangles in _triangulations(shape))

@@ -30,7 +30,7 @@ from OCP.PrsMgr import PrsMgr_TOP_AllView, PrsMgr_TOP_ProjectorDependent
 from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB
 from OCP.StdPrs import StdPrs_ShadedShape, StdPrs_ToolTriangulatedShape
 
-from morvik_viewer.cad.meshing import surfaceless
+from morvik_viewer.tools.measure.measures import surfaceless
 
 # Hidden lines that would take longer than this (seconds) wait for a drag to end.
 LIVE_BUDGET_S = 0.05

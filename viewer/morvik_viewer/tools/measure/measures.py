@@ -152,8 +152,6 @@ def _own_measures(shape, result):
 def _pair_measures(first, second, result):
     from OCP.BRepExtrema import BRepExtrema_DistShapeShape
 
-    from morvik_viewer.cad.meshing import surfaceless
-
     if surfaceless(first) or surfaceless(second):
         found = mesh_distance(first, second)
     else:
@@ -232,8 +230,6 @@ def box_size(shapes):
     from OCP.Bnd import Bnd_Box
     from OCP.BRepBndLib import BRepBndLib
 
-    from morvik_viewer.cad.meshing import surfaceless
-
     box = Bnd_Box()
     for shape in shapes:
         # A mesh's box is its triangles'.
@@ -242,6 +238,17 @@ def box_size(shapes):
         return None
     low, high = _xyz(box.CornerMin()), _xyz(box.CornerMax())
     return tuple(top - bottom for bottom, top in zip(low, high))
+
+
+def surfaceless(shape):
+    """Whether shape's faces carry triangles and no surface (a mesh file's); looked at on
+    its first face, as a mesh file gives them all alike."""
+    from OCP.BRep import BRep_Tool
+    from OCP.TopAbs import TopAbs_FACE
+    from OCP.TopExp import TopExp_Explorer
+
+    faces = TopExp_Explorer(shape, TopAbs_FACE)
+    return faces.More() and not BRep_Tool.IsGeometric_s(_cast(faces.Current()))
 
 
 # Pairs of mesh nodes compared at once at most (a block of a few tens of MB).
