@@ -85,6 +85,7 @@ def lines_near(viewer3d, points, radius=2):
 @pytest.mark.parametrize("kind", ["solid", "mesh"])
 def test_hidden_lines_leave_out_a_box_s_back_edges_and_come_back(kind):
     from morvik_viewer.view.hidden_line import hide_lines, lines_hidden
+    from morvik_viewer.view.look import style_shapes
 
     # OCCT's hidden-line algorithm draws nothing of a face without a surface: a mesh
     # shows its own lines over its triangles filled in the background's colour.
@@ -93,6 +94,10 @@ def test_hidden_lines_leave_out_a_box_s_back_edges_and_come_back(kind):
     assert all(lines_near(viewer3d, BACK_EDGES + FRONT_EDGES)), "wireframe draws every edge"
     assert hide_lines(service, True) and not hide_lines(service, True)  # once
     assert lines_hidden(viewer3d.view)
+    assert lines_near(viewer3d, BACK_EDGES) == [0, 0, 0]
+    assert all(lines_near(viewer3d, FRONT_EDGES))
+    style_shapes(service)  # as a load's later batch, or F5, shows shapes anew
+    service.redraw()
     assert lines_near(viewer3d, BACK_EDGES) == [0, 0, 0]
     assert all(lines_near(viewer3d, FRONT_EDGES))
     # The service draws wireframe the while, as the toolbar says.

@@ -100,13 +100,34 @@ def _mesh_missing(service):
             _tessellate(shape, ais.Attributes())
 
 
+def shapes_redisplayed(service, shape_ids=None):
+    """Brings the hidden lines of shapes (all, or those named) computed again by their
+    context (a Redisplay) up to date: OCCT recomputes a shape's presentation but leaves
+    the view's hidden-line copy of it as it was, so that the view went on showing the
+    lines of before, hidden ones included; meshes take their fill again."""
+    view = service.get_view()
+    if not lines_hidden(view):
+        return
+    context = service.get_context()
+    manager, frame = context.MainPrsMgr(), view.View()
+    for shape_id in service.get_all_shapes() if shape_ids is None else shape_ids:
+        info = service.get_shape_info(shape_id)
+        if info is None or not view.ComputedMode():  # else computed once a drag ends
+            continue
+        ais = info.ais_shape
+        mode = ais.DisplayMode() if ais.HasDisplayMode() else context.DisplayMode()
+        if manager.HasPresentation(ais, mode) and not surfaceless(ais.Shape()):
+            frame.ReCompute(manager.Presentation(ais, mode))
+    fill_meshes(service, shape_ids)
+
+
 def fill_meshes(service, shape_ids=None):
     """Gives the registered shapes (all, or those named) whose faces have no surface (a
     mesh file's) their hidden lines: OCCT's hidden-line algorithms draw nothing of such
     a face, so these shapes leave the computed mode and show their wireframe (the
     triangles' creases and free boundaries) over their own triangles filled in the
     background's colour, which hide what lies behind them. Called again for shapes
-    displayed anew while lines are hidden (view.look.style_shapes)."""
+    displayed anew while lines are hidden (shapes_redisplayed)."""
     context = service.get_context()
     manager = context.MainPrsMgr()
     aspect = None

@@ -11,7 +11,7 @@ from OCP.Prs3d import Prs3d_TypeOfHighlight_Dynamic, Prs3d_TypeOfHighlight_Selec
 from OCP.Quantity import Quantity_Color, Quantity_TOC_RGB
 from OCP.V3d import V3d_AmbientLight, V3d_DirectionalLight
 
-from morvik_viewer.view.hidden_line import camera_moving, fill_meshes, lines_hidden
+from morvik_viewer.view.hidden_line import camera_moving, shapes_redisplayed
 from morvik_viewer.view.view_cube import _trihedron_hidden
 
 # Under the name its records have always carried: a log's filters may hold it.
@@ -100,8 +100,8 @@ def style_shapes(service, shape_ids=None):
     """Gives registered shapes (all, or those named) the application's wireframe: edges only.
 
     A shape whose wireframe is on screen is computed again; others compute
-    theirs when the display mode turns to wireframe. Meshes shown while lines are
-    hidden take their fill (hidden_line.fill_meshes).
+    theirs when the display mode turns to wireframe; while lines are hidden, their
+    hidden lines are computed again (hidden_line.shapes_redisplayed).
     """
     context = service.get_context()
     wireframe_shown = context.DisplayMode() == 0
@@ -116,8 +116,7 @@ def style_shapes(service, shape_ids=None):
         else:
             ais.SetToUpdate(0)
     if wireframe_shown:
-        if lines_hidden(service.get_view()):
-            fill_meshes(service, shape_ids)
+        shapes_redisplayed(service, shape_ids)
         context.UpdateCurrentViewer()
 
 
