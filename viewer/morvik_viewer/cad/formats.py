@@ -235,6 +235,10 @@ def _through_mesh_library(kind, default_unit=MILLIMETRES):
                 raise StepError(f"the {kind} file holds no triangles")
             if not MESH_READERS_BOUND:
                 return Opened(scene_document(trimesh, scene, unit[1], kind), kind, unit)
+            # In metres, glTF's own unit: from a document OCCT 7.9's reader made of a GLB
+            # in another (told so), its STEP writer wrote triangles a thousandth the size.
+            if unit[1] != 1000.0:
+                scene = scene.scaled(unit[1] / 1000.0)
             data = trimesh.exchange.gltf.export_glb(scene, include_normals=False)
         except StepError:
             raise
@@ -248,9 +252,7 @@ def _through_mesh_library(kind, default_unit=MILLIMETRES):
         try:
             with os.fdopen(handle, "wb") as file:
                 file.write(data)
-            # The GLB keeps the file's own lengths: one of its units is one millimetre
-            # (or the unit the file names).
-            document = _mesh_reader(RWGltf_CafReader(), glb, kind, unit[1] * SYSTEM_UNIT_M)
+            document = _mesh_reader(RWGltf_CafReader(), glb, kind)
         finally:
             os.unlink(glb)
         return Opened(document, kind, unit)
