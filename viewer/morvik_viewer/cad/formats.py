@@ -284,6 +284,9 @@ def scene_document(trimesh, scene, scale, kind=None):
     order = _file_order(scene) if kind == "glTF" else {}
     products, nodes = {}, set(scene.graph.nodes)
 
+    def children(node):
+        return sorted(graph.children.get(node, ()), key=lambda kid: order.get(kid, len(order)))
+
     def mesh_product(names):
         """The product of the meshes named (one face each), made once."""
         if names not in products:
@@ -311,7 +314,7 @@ def scene_document(trimesh, scene, scale, kind=None):
             location = TopLoc_Location()
         else:
             matrix = None
-        kids = sorted(graph.children.get(node, ()), key=lambda kid: order.get(kid, len(order)))
+        kids = children(node)
         primitives = [kid for kid in kids
                       if kid.startswith(node) and _PRIMITIVE.fullmatch(kid[len(node):])]
         names = tuple(name for name in [edge.get("geometry")] + [
@@ -333,8 +336,7 @@ def scene_document(trimesh, scene, scale, kind=None):
         _name(tool.AddComponent(assembly, product, location), _as_named(node, nodes))
 
     root = tool.NewShape()
-    for node in sorted(graph.children.get(scene.graph.base_frame, ()),
-                       key=lambda kid: order.get(kid, len(order))):
+    for node in children(scene.graph.base_frame):
         add(root, scene.graph.base_frame, node, None)
     tool.UpdateAssemblies()
     return document
@@ -353,7 +355,7 @@ def _as_named(name, names):
 
 def _moved(scene, name, matrix):
     """A copy of the mesh named, its triangles moved by matrix, added to the scene."""
-    moved = f"{name} (moved {id(matrix)})"
+    moved = f"{name} (moved, {len(scene.geometry)})"  # the scene only grows: unique
     scene.geometry[moved] = scene.geometry[name].copy().apply_transform(matrix)
     return moved
 

@@ -106,39 +106,35 @@ def shapes_redisplayed(service, shape_ids=None):
     the view's hidden-line copy of it as it was, so that the view went on showing the
     lines of before, hidden ones included; meshes take their fill again."""
     view = service.get_view()
-    if not lines_hidden(view):
-        return
-    context = service.get_context()
-    manager, frame = context.MainPrsMgr(), view.View()
-    for shape_id in service.get_all_shapes() if shape_ids is None else shape_ids:
-        info = service.get_shape_info(shape_id)
-        if info is None or not view.ComputedMode():  # else computed once a drag ends
-            continue
-        ais = info.ais_shape
-        mode = ais.DisplayMode() if ais.HasDisplayMode() else context.DisplayMode()
-        if manager.HasPresentation(ais, mode) and not surfaceless(ais.Shape()):
-            frame.ReCompute(manager.Presentation(ais, mode))
-    fill_meshes(service, shape_ids)
+    if lines_hidden(view):
+        # While a drag waits for the lines, they are all computed once it ends.
+        fill_meshes(service, shape_ids, view.View() if view.ComputedMode() else None)
 
 
-def fill_meshes(service, shape_ids=None):
+def fill_meshes(service, shape_ids=None, recompute=None):
     """Gives the registered shapes (all, or those named) whose faces have no surface (a
     mesh file's) their hidden lines: OCCT's hidden-line algorithms draw nothing of such
     a face, so these shapes leave the computed mode and show their wireframe (the
     triangles' creases and free boundaries) over their own triangles filled in the
-    background's colour, which hide what lies behind them. Called again for shapes
-    displayed anew while lines are hidden (shapes_redisplayed)."""
+    background's colour, which hide what lies behind them. recompute: a view whose
+    hidden-line copies of the other shapes are computed again (see shapes_redisplayed)."""
     context = service.get_context()
     manager = context.MainPrsMgr()
     aspect = None
     for shape_id in service.get_all_shapes() if shape_ids is None else shape_ids:
         info = service.get_shape_info(shape_id)
-        if info is None or not surfaceless(info.ais_shape.Shape()):
+        if info is None:
             continue
         ais = info.ais_shape
         mode = ais.DisplayMode() if ais.HasDisplayMode() else context.DisplayMode()
-        presentation = manager.Presentation(ais, mode) if manager.HasPresentation(ais, mode) else None
-        triangles = _fill_triangles(ais.Shape()) if presentation is not None else None
+        if not manager.HasPresentation(ais, mode):
+            continue
+        presentation = manager.Presentation(ais, mode)
+        if not surfaceless(ais.Shape()):
+            if recompute is not None:
+                recompute.ReCompute(presentation)
+            continue
+        triangles = _fill_triangles(ais.Shape())
         if triangles is None:
             continue
         ais.SetTypeOfPresentation(PrsMgr_TOP_AllView)
